@@ -1,0 +1,26 @@
+# Common compile settings for every target of the project.
+add_library(zelvo_options INTERFACE)
+target_compile_options(zelvo_options INTERFACE -Wall -Wextra -Wpedantic)
+if(ZELVO_WERROR)
+  target_compile_options(zelvo_options INTERFACE -Werror)
+endif()
+if(ZELVO_SANITIZE)
+  target_compile_options(zelvo_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                                 -fno-sanitize-recover=undefined)
+  target_link_options(zelvo_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# zelvo_add_library(NAME DIR DEPS...): one static library made of every source of a folder.
+function(zelvo_add_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS;PRIVATE_DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT srcs)
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE zelvo_options ${ARG_DEPS})
+    return()
+  endif()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC zelvo_options ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+endfunction()

@@ -1,0 +1,35 @@
+// One "Create Hi-Res ROM" build, from its parameters to the finished pack.
+#pragma once
+
+#include "platform/progress.h"
+
+#include <cstdint>
+#include <string>
+
+namespace zelvo {
+
+// What a build needs of its host (the dialog's log list, or the command line's stdout).
+class BuildLog : public ProgressSink {
+public:
+  // Removes every line.
+  virtual void ClearLog() = 0;
+  // Adds a line at the end and makes it visible.
+  virtual void AppendLogLine(const std::string& text) = 0;
+  // Handles whatever the user did meanwhile; never waits.
+  virtual void PumpMessages() = 0;
+  void progress(ProgressStage, std::uint64_t, std::uint64_t) override {}
+};
+
+struct BuildJob {
+  BuildLog* log = nullptr;
+  std::string inputFolder; // at most 1023 characters
+  std::uint8_t scale = 4;  // TileScale, 1 to 4
+  std::string romPath;     // at most 1023 characters
+  std::string outputPath;  // at most 1023 characters
+};
+
+// True when the pack was written ("Success!" is the last line), false otherwise (the last line
+// says why).
+bool RunBuild(const BuildJob& job);
+
+} // namespace zelvo

@@ -1,0 +1,32 @@
+// The subcommands of the `zelvo` program. Each returns the process exit status:
+// 0 success, 1 failure (a message was printed on stderr), 2 bad usage.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace zelvo::cli {
+
+struct InspectOptions {
+  std::string path;
+  bool json = false;
+};
+int runInspect(const InspectOptions& options, std::FILE* out, std::FILE* err);
+
+struct BuildOptions {
+  std::string inputFolder;
+  std::string romPath;
+  std::string outputPath;
+  int scale = 4;
+};
+int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err);
+
+struct ExportOptions {
+  std::string screenPath;
+  std::string outputPath;
+  int factor = 1;
+  bool display = false;
+};
+int runExport(const ExportOptions& options, std::FILE* out, std::FILE* err);
+
+} // namespace zelvo::cli

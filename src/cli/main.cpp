@@ -1,0 +1,47 @@
+// zelvo: the command-line face of the tool, for scripts and tests.
+#include "cli/commands.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+  using namespace zelvo::cli;
+  CLI::App app{"zelvo: builds high-resolution graphics packs for Master System games"};
+  app.require_subcommand(1);
+
+  InspectOptions inspect;
+  auto* inspectCmd = app.add_subcommand("inspect", "Describe a tiles file, screen file or pack");
+  inspectCmd->add_option("FILE", inspect.path, "File to describe")->required();
+  inspectCmd->add_flag("--json", inspect.json, "Print one JSON object");
+
+  BuildOptions build;
+  auto* buildCmd = app.add_subcommand("build", "Build a hi-res pack from an input folder");
+  buildCmd->add_option("INPUT_FOLDER", build.inputFolder, "Folder with the tiles file, screens and images")
+      ->required();
+  buildCmd->add_option("--rom", build.romPath, "Original ROM (plain, zip, gzip or bzip2)")->required();
+  buildCmd->add_option("--output", build.outputPath, "Pack file to write (.zrm)")->required();
+  buildCmd->add_option("--scale", build.scale, "Hi-res scale, 1 to 4")->check(CLI::Range(1, 4));
+
+  ExportOptions exportOpts;
+  auto* exportCmd = app.add_subcommand("export", "Export a screen file as an image to paint over");
+  exportCmd->add_option("SCREEN", exportOpts.screenPath, "Screen file (.msscreen)")->required();
+  exportCmd->add_option("OUTPUT", exportOpts.outputPath, "Image to write (.png or .bmp)")->required();
+  exportCmd->add_option("--factor", exportOpts.factor, "Scale factor, 1 to 4")->check(CLI::Range(1, 4));
+  exportCmd->add_flag("--display", exportOpts.display, "Write the 1x image the viewer shows, as PNG");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return 2;
+  }
+
+  if (*inspectCmd) return runInspect(inspect, stdout, stderr);
+  if (*buildCmd) return runBuild(build, stdout, stderr);
+  if (*exportCmd) return runExport(exportOpts, stdout, stderr);
+  return 2;
+}

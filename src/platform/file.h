@@ -1,0 +1,55 @@
+// Owning file handle: the one place that opens, reads, writes and positions files.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zelvo {
+
+class File {
+public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Existing file only, for reading; other readers may open it too.
+  static File openRead(const std::string& path);
+  // For writing: created, or truncated when it exists.
+  static File create(const std::string& path);
+  // Existing file only, for reading and writing (nothing truncated).
+  static File openReadWrite(const std::string& path);
+  // For reading and writing, created or truncated, and removed by the system when the handle
+  // closes (on POSIX the name is unlinked right after creation).
+  static File createTemporary(const std::string& path);
+
+  bool isOpen() const { return fd_ >= 0; }
+  explicit operator bool() const { return isOpen(); }
+
+  // Reads up to `size` bytes; `done` receives the count that moved (0 at the end of the file).
+  // False on an error or when the handle is not open.
+  bool read(void* buffer, std::size_t size, std::size_t& done);
+  // Reads exactly `size` bytes: false on an error or when fewer arrive.
+  bool readExact(void* buffer, std::size_t size);
+  // Writes `size` bytes; `done` receives the count that moved.
+  bool write(const void* data, std::size_t size, std::size_t& done);
+  // Writes all `size` bytes: false on an error or a short write.
+  bool writeAll(const void* data, std::size_t size);
+
+  bool seek(std::uint64_t position);      // absolute
+  bool seekBy(std::int64_t delta);        // relative to the current position
+  bool position(std::uint64_t& position); // current position
+  bool size(std::uint64_t& size);
+  bool flush();
+  // Closes the handle; false when the system reports an error while closing.
+  bool close();
+
+private:
+  explicit File(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+} // namespace zelvo

@@ -1,0 +1,139 @@
+#include "platform/fs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <limits.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zelvo {
+
+PathKind pathKind(const std::string& path) {
+  struct stat st{};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return PathKind::Missing;
+  return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::File;
+}
+
+bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool replaceFile(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool createDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+
+bool getCurrentDirectory(std::string& path) {
+  char buffer[PATH_MAX];
+  if (::getcwd(buffer, sizeof buffer) == nullptr) return false;
+  path = buffer;
+  return true;
+}
+
+bool setCurrentDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+
+std::string tempDirectory() {
+  const char* env = std::getenv("TMPDIR");
+  std::string dir = (env && *env) ? env : "/tmp";
+  if (!isSeparator(dir.back())) dir += '/';
+  return dir;
+}
+
+std::string executableDirectory() {
+  char buffer[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return {};
+  std::string path(buffer, std::size_t(n));
+  std::size_t sep = lastSeparator(path);
+  return sep == std::string::npos ? std::string() : path.substr(0, sep == 0 ? 1 : sep);
+}
+
+std::string userConfigDirectory(const std::string& application) {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  std::string base;
+  if (xdg && *xdg) {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    base = std::string(home) + "/.config";
+  } else {
+    return {};
+  }
+  return joinPath(base, application);
+}
+
+bool isWritableDirectory(const std::string& folder) {
+  return isDirectory(folder) && ::access(folder.c_str(), W_OK) == 0;
+}
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+std::size_t lastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (isSeparator(folder.back())) return folder + name;
+  return folder + '/' + name;
+}
+
+std::string absolutePath(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  std::string cwd;
+  if (!getCurrentDirectory(cwd)) return path;
+  return joinPath(cwd, path);
+}
+
+namespace {
+char lower(char c) { return char(std::tolower(static_cast<unsigned char>(c))); }
+
+bool lessNoCase(const std::string& a, const std::string& b) {
+  std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    char x = lower(a[i]), y = lower(b[i]);
+    if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b; // same letters: a stable, machine-independent tie-break
+}
+} // namespace
+
+bool wildcardMatch(const std::string& pattern, const std::string& name) {
+  // Iterative glob with backtracking to the last '*'.
+  std::size_t p = 0, n = 0, star = std::string::npos, mark = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || lower(pattern[p]) == lower(name[n]))) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      mark = n;
+    } else if (star != std::string::npos) {
+      p = star + 1;
+      n = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+std::vector<DirEntry> listMatching(const std::string& folder, const std::string& pattern) {
+  std::vector<DirEntry> out;
+  std::string dir = folder.empty() ? std::string(".") : folder;
+  std::unique_ptr<DIR, int (*)(DIR*)> handle(::opendir(dir.c_str()), &::closedir);
+  if (!handle) return out;
+  while (dirent* e = ::readdir(handle.get())) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    if (!wildcardMatch(pattern, name)) continue;
+    out.push_back({name, isDirectory(joinPath(dir, name))});
+  }
+  std::sort(out.begin(), out.end(),
+            [](const DirEntry& a, const DirEntry& b) { return lessNoCase(a.name, b.name); });
+  return out;
+}
+
+} // namespace zelvo

@@ -1,0 +1,50 @@
+// Paths, folders and the current directory. Paths are UTF-8; '\' and '/' both separate.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zelvo {
+
+enum class PathKind { Missing, File, Directory };
+
+PathKind pathKind(const std::string& path);
+inline bool isDirectory(const std::string& path) { return pathKind(path) == PathKind::Directory; }
+inline bool isRegularFile(const std::string& path) { return pathKind(path) == PathKind::File; }
+
+bool deleteFile(const std::string& path);
+// Moves `from` over `to` in one step: `to` is either the old file or the complete new one.
+bool replaceFile(const std::string& from, const std::string& to);
+bool createDirectory(const std::string& path);
+
+bool getCurrentDirectory(std::string& path);
+bool setCurrentDirectory(const std::string& path);
+
+// The system's temporary folder with a trailing separator ($TMPDIR, else /tmp/ on POSIX).
+std::string tempDirectory();
+// The folder of the running executable, with no trailing separator; empty when unknown.
+std::string executableDirectory();
+// The per-user configuration folder for this program (created on demand by the caller).
+std::string userConfigDirectory(const std::string& application);
+// Whether a new file can be created in `folder`.
+bool isWritableDirectory(const std::string& folder);
+
+struct DirEntry {
+  std::string name;
+  bool directory = false;
+};
+
+// Names in `folder` ("" or "." for the current directory) that match `pattern` ("*" and "?"),
+// matched and sorted case-insensitively so that every machine lists a folder the same way.
+std::vector<DirEntry> listMatching(const std::string& folder, const std::string& pattern);
+bool wildcardMatch(const std::string& pattern, const std::string& name);
+
+bool isSeparator(char c);
+// Index of the last '\' or '/' in `path`, or std::string::npos.
+std::size_t lastSeparator(const std::string& path);
+// Joins a folder and a name with '/' unless the folder is empty or already ends in a separator.
+std::string joinPath(const std::string& folder, const std::string& name);
+// Makes a relative path absolute against the current directory; returns it unchanged on failure.
+std::string absolutePath(const std::string& path);
+
+} // namespace zelvo

@@ -1,0 +1,42 @@
+// Scratch files with names of their own: each call creates a new empty file whose name starts
+// with "TMP" and stores that name; the caller opens, uses and deletes the file.
+#pragma once
+
+#include <string>
+
+namespace zelvo {
+
+// Longest name a temporary file may have (the callers' 260-byte name buffers).
+inline constexpr std::size_t kMaxTempNameLength = 259;
+
+bool TempFileInTempDir(std::string& name);
+bool TempFileInCurrentDir(std::string& name);
+// In the folder of `path`, in `path` itself when it is a folder, else in the current directory.
+bool TempFileBeside(const std::string& path, std::string& name);
+
+// Creates a uniquely named empty file "TMPxxxxxx.tmp" in `folder` (exclusive create).
+bool createTempFileIn(const std::string& folder, std::string& name);
+
+// Deletes a named temporary file when it goes out of scope, unless released.
+class TempFileGuard {
+public:
+  TempFileGuard() = default;
+  explicit TempFileGuard(std::string name) : name_(std::move(name)) {}
+  ~TempFileGuard();
+  TempFileGuard(const TempFileGuard&) = delete;
+  TempFileGuard& operator=(const TempFileGuard&) = delete;
+  TempFileGuard(TempFileGuard&& other) noexcept : name_(std::move(other.name_)) { other.name_.clear(); }
+  TempFileGuard& operator=(TempFileGuard&& other) noexcept;
+
+  const std::string& name() const { return name_; }
+  bool empty() const { return name_.empty(); }
+  // Gives up ownership: the file stays and the name is returned.
+  std::string release();
+  // Deletes the file now.
+  void reset();
+
+private:
+  std::string name_;
+};
+
+} // namespace zelvo

@@ -1,0 +1,1 @@
+#include "tiles/tile_store.h"
