@@ -37,7 +37,9 @@ void Scale3xRow32(const std::uint32_t* centre, const std::uint32_t* above, const
 // its colour masks, 24-bit gives 24-bit). Scan lines are bottom-up: the upper output line of
 // source line y is 2y + 1 (3y + 2 for the top line at 3x). Returns null for a null input,
 // any other pixel size, an 8-bit image without a palette, or a failed allocation or
-// conversion. The input is neither changed nor released.
+// conversion. The input is neither changed nor released. An image one pixel wide or high
+// (never passed by the system) gives plain enlarged copies of its pixels. Bitmaps of other
+// types with 16 or 32 bits per pixel (grey or float samples) keep their type.
 FiBitmap Scale2xImage(FIBITMAP* image);
 FiBitmap Scale3xImage(FIBITMAP* image);
 // Scale2xImage applied twice.
