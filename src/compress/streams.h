@@ -41,4 +41,114 @@ public:
 // A new decompressor for a CompressionMethod number; null for any other number.
 std::unique_ptr<IDecompressor> CreateDecompressor(std::uint32_t method);
 
+// The stream classes. Each starts its library stream on the first Write or Read, keeps the last
+// library result (once the library reported an error, or a decompressed stream ended, every later
+// call fails), and holds its staging buffer and library stream record in one zero-filled block.
+
+// Raw deflate (no zlib or gzip wrapper): level 6, 32 KiB window, memory level 8, default strategy.
+class CDeflateCompressor final : public ICompressor {
+public:
+  CDeflateCompressor();
+  ~CDeflateCompressor() override;
+  CDeflateCompressor(const CDeflateCompressor&) = delete;
+  CDeflateCompressor& operator=(const CDeflateCompressor&) = delete;
+
+  std::uint32_t GetMethod() const override { return kMethodDeflate; }
+  bool Write(File& file, const void* data, std::size_t size) override;
+  // Without a prior Write nothing at all is written; after only empty Writes, an empty stream.
+  bool Finish(File& file) override;
+
+private:
+  struct Block;
+  std::unique_ptr<Block> block_; // null until the first Write
+  int lastResult_ = 0;           // Z_OK
+};
+
+// bzip2 stream with 600k blocks (block size 6), work factor 30.
+class CBZip2Compressor final : public ICompressor {
+public:
+  CBZip2Compressor();
+  ~CBZip2Compressor() override;
+  CBZip2Compressor(const CBZip2Compressor&) = delete;
+  CBZip2Compressor& operator=(const CBZip2Compressor&) = delete;
+
+  std::uint32_t GetMethod() const override { return kMethodBZip2; }
+  bool Write(File& file, const void* data, std::size_t size) override;
+  bool Finish(File& file) override;
+
+private:
+  struct Block;
+  std::unique_ptr<Block> block_; // null until the first call
+  int lastResult_ = 1;           // BZ_RUN_OK
+};
+
+// Raw deflate. The file is read in 16384-byte pieces from wherever it stands; when a Read meets the
+// end of the stream, the file is moved back over the bytes read beyond it.
+class CDeflateDecompressor final : public IDecompressor {
+public:
+  CDeflateDecompressor();
+  ~CDeflateDecompressor() override;
+  CDeflateDecompressor(const CDeflateDecompressor&) = delete;
+  CDeflateDecompressor& operator=(const CDeflateDecompressor&) = delete;
+
+  std::uint32_t GetMethod() const override { return kMethodDeflate; }
+  bool Read(File& file, void* buffer, std::size_t size) override;
+
+private:
+  struct Block;
+  std::unique_ptr<Block> block_; // null until the first call
+  int lastResult_ = 0;           // Z_OK
+};
+
+// bzip2 stream of any block size; same file handling as the deflate decompressor.
+class CBZip2Decompressor final : public IDecompressor {
+public:
+  CBZip2Decompressor();
+  ~CBZip2Decompressor() override;
+  CBZip2Decompressor(const CBZip2Decompressor&) = delete;
+  CBZip2Decompressor& operator=(const CBZip2Decompressor&) = delete;
+
+  std::uint32_t GetMethod() const override { return kMethodBZip2; }
+  bool Read(File& file, void* buffer, std::size_t size) override;
+
+private:
+  struct Block;
+  std::unique_ptr<Block> block_; // null until the first call
+  int lastResult_ = 0;           // BZ_OK
+};
+
+class LzmaDecoder;
+
+// LZMA in the ZIP framing: major and minor version bytes, a 16-bit properties size (at most 5), the
+// properties, then LZMA-coded data, read until the caller has its bytes (no end marker needed).
+// Unlike the other decompressors it remembers where it stopped reading and repositions the file
+// itself; after every Read the file stands right after the last byte the decoder consumed.
+class CLZMADecompressor final : public IDecompressor {
+public:
+  CLZMADecompressor();
+  ~CLZMADecompressor() override;
+  CLZMADecompressor(const CLZMADecompressor&) = delete;
+  CLZMADecompressor& operator=(const CLZMADecompressor&) = delete;
+
+  std::uint32_t GetMethod() const override { return kMethodLZMA; }
+  bool Read(File& file, void* buffer, std::size_t size) override;
+
+private:
+  bool start(File& file);
+
+  std::unique_ptr<std::uint8_t[]> input_; // null until the first Read
+  const std::uint8_t* next_ = nullptr;    // next unconsumed byte in input_
+  std::unique_ptr<LzmaDecoder> decoder_;
+  std::size_t unconsumed_ = 0;
+  std::uint64_t savedPosition_ = 0; // absolute file position after the last byte read into input_
+  int lastResult_ = 0;
+};
+
+// Stored bytes: reads exactly what is asked.
+class CDefaultDecompressor final : public IDecompressor {
+public:
+  std::uint32_t GetMethod() const override { return kMethodStored; }
+  bool Read(File& file, void* buffer, std::size_t size) override;
+};
+
 } // namespace zelvo

@@ -1,0 +1,82 @@
+// LZMA sections in the ZIP framing, decoded through LzmaDecoder.
+#include "compress/lzma_decoder.h"
+#include "compress/streams.h"
+
+#include <new>
+
+namespace zelvo {
+
+namespace {
+
+constexpr std::size_t kHeaderSize = 4;        // version major, minor, 16-bit properties size
+constexpr std::size_t kMaxPropertiesSize = 5; // lc/lp/pb byte and dictionary size
+constexpr int kStalled = -1;                  // kept when the decoder can make no progress
+
+} // namespace
+
+CLZMADecompressor::CLZMADecompressor() = default;
+CLZMADecompressor::~CLZMADecompressor() = default;
+
+// Reads the header and the properties and opens the decoder. The header is gone from the file
+// afterwards, so a failure here is kept: a later call must not take coded data for a header.
+bool CLZMADecompressor::start(File& file) {
+  lastResult_ = kStalled;
+  std::uint8_t header[kHeaderSize];
+  if (!file.readExact(header, kHeaderSize)) return false;
+  const std::size_t propertiesSize = std::size_t(header[2]) | std::size_t(header[3]) << 8;
+  if (propertiesSize > kMaxPropertiesSize) return false;
+  std::uint8_t properties[kMaxPropertiesSize];
+  if (!file.readExact(properties, propertiesSize)) return false;
+  if (!file.position(savedPosition_)) return false;
+
+  std::unique_ptr<std::uint8_t[]> input(new (std::nothrow) std::uint8_t[kStagingBufferSize]);
+  if (!input) return false;
+  decoder_ = LzmaDecoder::open(properties, propertiesSize);
+  if (!decoder_) return false;
+  input_ = std::move(input);
+  next_ = input_.get();
+  unconsumed_ = 0;
+  lastResult_ = 0;
+  return true;
+}
+
+bool CLZMADecompressor::Read(File& file, void* buffer, std::size_t size) {
+  if (!input_) {
+    if (lastResult_ != 0 || !start(file)) return false;
+  }
+  if (lastResult_ != 0) return false;
+
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  std::size_t remaining = size;
+  bool refilled = false;
+  while (remaining > 0) {
+    if (unconsumed_ == 0) {
+      if (decoder_->ended()) return false; // the data ended before the request was filled
+      // The caller may have moved the file since the last call: continue where reading stopped.
+      if (!refilled && !file.seek(savedPosition_)) return false;
+      refilled = true;
+      std::size_t got = 0;
+      if (!file.read(input_.get(), kStagingBufferSize, got) || got == 0) return false;
+      savedPosition_ += got;
+      next_ = input_.get();
+      unconsumed_ = got;
+    }
+    std::size_t produced = remaining;
+    std::size_t consumed = unconsumed_;
+    lastResult_ = decoder_->decode(out, produced, next_, consumed);
+    if (lastResult_ != 0) return false;
+    if (produced == 0 && consumed == 0) {
+      lastResult_ = kStalled;
+      return false;
+    }
+    next_ += consumed;
+    unconsumed_ -= consumed;
+    out += produced;
+    remaining -= produced;
+  }
+
+  // Leave the file right after the last byte the decoder consumed.
+  return file.seek(savedPosition_ - unconsumed_);
+}
+
+} // namespace zelvo
