@@ -51,7 +51,10 @@ bool CLZMADecompressor::Read(File& file, void* buffer, std::size_t size) {
   bool refilled = false;
   while (remaining > 0) {
     if (unconsumed_ == 0) {
-      if (decoder_->ended()) return false; // the data ended before the request was filled
+      if (decoder_->ended()) { // the data ended before the request was filled
+        lastResult_ = kStalled;
+        return false;
+      }
       // The caller may have moved the file since the last call: continue where reading stopped.
       if (!refilled && !file.seek(savedPosition_)) return false;
       refilled = true;
