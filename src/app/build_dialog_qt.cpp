@@ -1,0 +1,279 @@
+#include "app/build_dialog_qt.h"
+
+#include "app/file_dialogs_qt.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace zelvo {
+
+namespace {
+
+// While a long stage reports progress, the window is kept alive this often.
+constexpr qint64 kProgressPumpMs = 50;
+
+const char* controlName(BuildDialogControl id) {
+  switch (id) {
+  case IDC_INPUT_FOLDER:
+    return "IDC_INPUT_FOLDER";
+  case IDC_BROWSE_FOLDER:
+    return "IDC_BROWSE_FOLDER";
+  case IDC_TILE_SIZE:
+    return "IDC_TILE_SIZE";
+  case IDC_ROM_PATH:
+    return "IDC_ROM_PATH";
+  case IDC_BROWSE_ROM:
+    return "IDC_BROWSE_ROM";
+  case IDC_OUTPUT_PATH:
+    return "IDC_OUTPUT_PATH";
+  case IDC_BROWSE_OUTPUT:
+    return "IDC_BROWSE_OUTPUT";
+  case IDC_LOG:
+    return "IDC_LOG";
+  }
+  return "";
+}
+
+template <class W> W* named(W* widget, BuildDialogControl id) {
+  widget->setObjectName(controlName(id));
+  widget->setProperty("controlId", int(id));
+  return widget;
+}
+
+QLabel* wrappedLabel(const QString& text) {
+  auto* label = new QLabel(text);
+  label->setWordWrap(true);
+  return label;
+}
+
+QString fromField(const std::string& text) { return QString::fromStdString(text); }
+
+} // namespace
+
+const QStringList& BuildDialog::tileSizeTexts() {
+  static const QStringList texts{
+      "1x (8x8 tiles, 256x192 screen)",
+      "2x (16x16 tiles, 512x384 screen)",
+      "3x (24x24 tiles, 768x576 screen)",
+      "4x (32x32 tiles, 1024x768 screen)",
+  };
+  return texts;
+}
+
+BuildDialog::BuildDialog(AppState& state, FileChooser& chooser, QWidget* parent)
+    : QDialog(parent), state_(state), chooser_(chooser), runner_(&RunBuild) {
+  setWindowTitle("Create Hi-Res ROM");
+  setModal(true);
+  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+  buildControls();
+
+  // Tile sizes, index 3 first, then the remembered entries.
+  tileSize_->addItems(tileSizeTexts());
+  tileSize_->setCurrentIndex(3);
+  inputFolder_->setText(fromField(state_.lastInputFolder));
+  tileSize_->setCurrentIndex(state_.lastTilesRes >= 1 && state_.lastTilesRes <= 4 ? state_.lastTilesRes - 1
+                                                                                  : -1);
+  romPath_->setText(fromField(state_.lastOriginalRom));
+  outputPath_->setText(fromField(state_.lastOutputFile));
+
+  centreOnScreen();
+}
+
+BuildDialog::~BuildDialog() = default;
+
+void BuildDialog::buildControls() {
+  const QFontMetricsF fm(font());
+  const double unitX =
+      fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 52.0 / 4.0;
+  const double unitY = fm.height() / 8.0;
+  auto dluX = [&](int v) { return int(std::lround(v * unitX)); };
+  auto dluY = [&](int v) { return int(std::lround(v * unitY)); };
+
+  auto* layout = new QVBoxLayout(this);
+
+  auto pathRow = [&](QLineEdit*& edit, BuildDialogControl editId, BuildDialogControl buttonId,
+                     void (BuildDialog::*browse)()) {
+    edit = named(new QLineEdit, editId);
+    edit->setMaxLength(kMaxFieldLength);
+    auto* button = named(new QPushButton("..."), buttonId);
+    button->setAutoDefault(false);
+    button->setFixedWidth(std::max(dluX(16), button->fontMetrics().horizontalAdvance("...") + 12));
+    connect(button, &QPushButton::clicked, this, browse);
+    auto* row = new QHBoxLayout;
+    row->addWidget(edit, 1);
+    row->addWidget(button);
+    return row;
+  };
+
+  // Controls are created in tab order.
+  auto* inputBox = new QGroupBox("Input Folder");
+  auto* inputLayout = new QVBoxLayout(inputBox);
+  inputLayout->addWidget(wrappedLabel("This folder contains the tiles file (*.mstiles), screens files "
+                                      "(*.msscreen) and the respective images to replace tiles."));
+  inputLayout->addLayout(
+      pathRow(inputFolder_, IDC_INPUT_FOLDER, IDC_BROWSE_FOLDER, &BuildDialog::browseFolder));
+  layout->addWidget(inputBox);
+
+  auto* sizeBox = new QGroupBox("New Tiles Size");
+  auto* sizeLayout = new QVBoxLayout(sizeBox);
+  sizeLayout->addWidget(wrappedLabel("Master System original tiles are 8x8 pixels size (total resolution: "
+                                     "256x192). Specify here the size of hi-res tiles."));
+  tileSize_ = named(new QComboBox, IDC_TILE_SIZE);
+  tileSize_->setEditable(false);
+  sizeLayout->addWidget(tileSize_);
+  layout->addWidget(sizeBox);
+
+  auto* romBox = new QGroupBox("Original ROM");
+  auto* romLayout = new QVBoxLayout(romBox);
+  romLayout->addWidget(wrappedLabel("Path for the original Master System ROM."));
+  romLayout->addLayout(pathRow(romPath_, IDC_ROM_PATH, IDC_BROWSE_ROM, &BuildDialog::browseRom));
+  layout->addWidget(romBox);
+
+  auto* outputBox = new QGroupBox("Output File");
+  auto* outputLayout = new QVBoxLayout(outputBox);
+  outputLayout->addWidget(wrappedLabel("Path for the output hi-res ROM file to create."));
+  outputLayout->addLayout(
+      pathRow(outputPath_, IDC_OUTPUT_PATH, IDC_BROWSE_OUTPUT, &BuildDialog::browseOutput));
+  layout->addWidget(outputBox);
+
+  layout->addWidget(new QLabel("Log:"));
+  log_ = named(new QListWidget, IDC_LOG);
+  log_->setSortingEnabled(false); // lines stay in the order written
+  log_->setSelectionMode(QAbstractItemView::SingleSelection);
+  log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  log_->setFixedHeight(dluY(56)); // a few lines more than the template's 40 units
+  layout->addWidget(log_);
+
+  progress_ = new QProgressBar;
+  progress_->setObjectName("buildProgress");
+  progress_->setRange(0, 1000);
+  progress_->setValue(0);
+  progress_->setTextVisible(false);
+  progress_->setMaximumHeight(dluY(8));
+  layout->addWidget(progress_);
+
+  ok_ = new QPushButton("OK");
+  ok_->setDefault(true);
+  cancel_ = new QPushButton("Cancel");
+  cancel_->setAutoDefault(false);
+  ok_->setMinimumWidth(dluX(50));
+  cancel_->setMinimumWidth(dluX(50));
+  connect(ok_, &QPushButton::clicked, this, &BuildDialog::pressOk);
+  connect(cancel_, &QPushButton::clicked, this, &BuildDialog::reject);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(ok_);
+  buttons->addWidget(cancel_);
+  layout->addLayout(buttons);
+
+  // Not resizable: the width of the template, the height its contents need at that width.
+  const int width = std::max(dluX(228), layout->totalMinimumSize().width());
+  setFixedSize(width, std::max(layout->totalHeightForWidth(width), layout->totalSizeHint().height()));
+}
+
+void BuildDialog::centreOnScreen() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect s = screen->geometry();
+  move(s.x() + ((s.width() - width()) >> 1), s.y() + ((s.height() - height()) >> 1));
+}
+
+void BuildDialog::pressOk() {
+  if (building_) return; // one build at a time; the log of the running one stays
+  const QString input = inputFolder_->text().left(kMaxFieldLength);
+  const QString rom = romPath_->text().left(kMaxFieldLength);
+  const QString output = outputPath_->text().left(kMaxFieldLength);
+  if (input.isEmpty() || rom.isEmpty() || output.isEmpty()) return;
+  const int index = tileSize_->currentIndex();
+  if (index < 0) return;
+
+  BuildJob job;
+  job.log = this;
+  job.inputFolder = input.toStdString();
+  job.scale = static_cast<std::uint8_t>(index + 1);
+  job.romPath = rom.toStdString();
+  job.outputPath = output.toStdString();
+
+  building_ = true;
+  cancelPending_ = false;
+  progressPermille_ = -1;
+  sincePump_.start();
+  const bool built = runner_ ? runner_(job) : false;
+  building_ = false;
+  progress_->setValue(built ? progress_->maximum() : 0);
+
+  // Whatever the result, the entries are remembered; the file is written at exit.
+  state_.lastInputFolder = limitSettingText(job.inputFolder);
+  state_.lastOriginalRom = limitSettingText(job.romPath);
+  state_.lastOutputFile = limitSettingText(job.outputPath);
+  state_.lastTilesRes = index + 1;
+
+  if (cancelPending_) {
+    cancelPending_ = false;
+    QDialog::reject();
+  }
+}
+
+void BuildDialog::reject() {
+  if (building_) {
+    cancelPending_ = true;
+    return;
+  }
+  QDialog::reject();
+}
+
+void BuildDialog::browseFolder() {
+  QString text = inputFolder_->text();
+  if (browseForFolder(this, chooser_, text)) inputFolder_->setText(text.left(kMaxFieldLength));
+}
+
+void BuildDialog::browseRom() {
+  const QString path = chooser_.chooseFile(this, originalRomDialogSpec(), romPath_->text());
+  if (!path.isEmpty()) romPath_->setText(path.left(kMaxFieldLength));
+}
+
+void BuildDialog::browseOutput() {
+  const QString path = chooser_.chooseFile(this, outputFileDialogSpec(), outputPath_->text());
+  if (!path.isEmpty()) outputPath_->setText(path.left(kMaxFieldLength));
+}
+
+void BuildDialog::ClearLog() {
+  log_->clear();
+  progress_->setValue(0);
+  progressPermille_ = -1;
+}
+
+void BuildDialog::AppendLogLine(const std::string& text) {
+  log_->addItem(QString::fromStdString(text));
+  log_->scrollToBottom();
+  progress_->setValue(0); // a new stage begins
+  progressPermille_ = -1;
+}
+
+void BuildDialog::PumpMessages() {
+  QCoreApplication::processEvents();
+  sincePump_.restart();
+}
+
+void BuildDialog::progress(ProgressStage, std::uint64_t done, std::uint64_t total) {
+  const int permille = total == 0 ? 0 : int(std::min<std::uint64_t>(done, total) * 1000 / total);
+  if (permille != progressPermille_) {
+    progressPermille_ = permille;
+    progress_->setValue(permille);
+  }
+  if (sincePump_.isValid() && sincePump_.elapsed() >= kProgressPumpMs) PumpMessages();
+}
+
+} // namespace zelvo

@@ -1,0 +1,97 @@
+// The modal "Create Hi-Res ROM" dialog: the build's four entries, its log and OK / Cancel.
+#pragma once
+
+#include "app/settings.h"
+#include "build/build_driver.h"
+
+#include <QDialog>
+#include <QElapsedTimer>
+
+#include <functional>
+
+class QComboBox;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+
+namespace zelvo {
+
+class FileChooser;
+
+// Control ids of the dialog, also the controls' object names.
+enum BuildDialogControl : int {
+  IDC_INPUT_FOLDER = 0x2000,
+  IDC_BROWSE_FOLDER = 0x2001,
+  IDC_TILE_SIZE = 0x2002,
+  IDC_ROM_PATH = 0x2003,
+  IDC_BROWSE_ROM = 0x2004,
+  IDC_OUTPUT_PATH = 0x2005,
+  IDC_BROWSE_OUTPUT = 0x2006,
+  IDC_LOG = 0x2007,
+};
+
+inline constexpr int kMaxFieldLength = 1023;
+
+class BuildDialog : public QDialog, private BuildLog {
+  Q_OBJECT
+public:
+  using Runner = std::function<bool(const BuildJob&)>;
+
+  // Fills the entries from `state`, into which every build that ran writes them back.
+  BuildDialog(AppState& state, FileChooser& chooser, QWidget* parent = nullptr);
+  ~BuildDialog() override;
+
+  // Replaces the build run (RunBuild by default).
+  void setRunner(Runner runner) { runner_ = std::move(runner); }
+
+  QLineEdit* inputFolderEdit() const { return inputFolder_; }
+  QComboBox* tileSizeList() const { return tileSize_; }
+  QLineEdit* romPathEdit() const { return romPath_; }
+  QLineEdit* outputPathEdit() const { return outputPath_; }
+  QListWidget* logList() const { return log_; }
+  QProgressBar* progressBar() const { return progress_; }
+  QPushButton* okButton() const { return ok_; }
+  QPushButton* cancelButton() const { return cancel_; }
+  bool isBuilding() const { return building_; }
+
+  // The tile size texts, index 0 to 3 for scales 1 to 4.
+  static const QStringList& tileSizeTexts();
+
+public slots:
+  // Runs a build from the entries; ignored while one runs or when an entry is empty.
+  void pressOk();
+  void browseFolder();
+  void browseRom();
+  void browseOutput();
+  // Cancel, Escape and the close box; while a build runs the dialog ends once it has returned.
+  void reject() override;
+
+private:
+  void ClearLog() override;
+  void AppendLogLine(const std::string& text) override;
+  void PumpMessages() override;
+  void progress(ProgressStage stage, std::uint64_t done, std::uint64_t total) override;
+
+  void buildControls();
+  void centreOnScreen();
+
+  AppState& state_;
+  FileChooser& chooser_;
+  Runner runner_;
+  bool building_ = false;
+  bool cancelPending_ = false;
+  int progressPermille_ = -1;
+  QElapsedTimer sincePump_;
+
+  QLineEdit* inputFolder_ = nullptr;
+  QComboBox* tileSize_ = nullptr;
+  QLineEdit* romPath_ = nullptr;
+  QLineEdit* outputPath_ = nullptr;
+  QListWidget* log_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QPushButton* ok_ = nullptr;
+  QPushButton* cancel_ = nullptr;
+};
+
+} // namespace zelvo

@@ -1,0 +1,242 @@
+#include "app/main_window_qt.h"
+
+#include "app/build_dialog_qt.h"
+#include "app/file_dialogs_qt.h"
+#include "app/screen_viewer_qt.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+
+#include <algorithm>
+#include <vector>
+
+#ifndef ZELVO_VERSION
+#define ZELVO_VERSION "unknown"
+#endif
+
+namespace zelvo {
+
+namespace {
+
+PlacementRect toPlacementRect(const QRect& r) {
+  return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
+}
+
+} // namespace
+
+QString screenTitle(const QString& path) {
+  const qsizetype sep = std::max(path.lastIndexOf('\\'), path.lastIndexOf('/'));
+  return sep < 0 ? path : path.mid(sep + 1);
+}
+
+MainWindow::MainWindow(Options options) : options_(std::move(options)) {
+  chooser_ = options_.chooser ? options_.chooser : &systemFileChooser();
+  setWindowTitle("Zelvo Tool");
+  buildMenu();
+
+  // Settings first, then the area where the viewers open.
+  const FrameMetrics metrics = frameMetrics();
+  if (options_.settingsPath.empty()) {
+    LoadSettings(state_, metrics);
+  } else {
+    loadSettingsFrom(state_, metrics, options_.settingsPath);
+  }
+
+  mdi_ = new QMdiArea;
+  mdi_->setObjectName("MDICLIENT");
+  mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setCentralWidget(mdi_);
+}
+
+MainWindow::~MainWindow() {
+  // Written once per run, with the placement captured when the loop ended.
+  if (options_.settingsPath.empty()) {
+    SaveSettings(state_);
+  } else {
+    saveSettingsTo(state_, options_.settingsPath);
+  }
+  delete mdi_;
+  mdi_ = nullptr;
+}
+
+QAction* MainWindow::addCommand(QMenu* menu, const QString& text, int command) {
+  QAction* action = menu->addAction(text);
+  action->setData(command);
+  connect(action, &QAction::triggered, this, [this, command] { runCommand(command); });
+  actions_[command] = action;
+  return action;
+}
+
+void MainWindow::buildMenu() {
+  QMenu* file = menuBar()->addMenu("&File");
+  QAction* open = addCommand(file, "&Open Screen...\tCtrl+O", kCmdOpenScreen);
+  // The menu names the key, so the key works too.
+  open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  QMenu* save = file->addMenu("&Save Bitmap");
+  addCommand(save, "&1x", kCmdSaveBitmap1x);
+  addCommand(save, "&2x", kCmdSaveBitmap2x);
+  addCommand(save, "&3x", kCmdSaveBitmap3x);
+  addCommand(save, "&4x", kCmdSaveBitmap4x);
+  file->addSeparator();
+  addCommand(file, "Create Hi-Res ROM", kCmdCreateHiResRom);
+  file->addSeparator();
+  addCommand(file, "&Exit\tAlt+F4", kCmdExit);
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  addCommand(help, "&About...", kCmdAbout);
+}
+
+QAction* MainWindow::commandAction(int command) const {
+  auto it = actions_.find(command);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+bool MainWindow::runCommand(int command) {
+  switch (command) {
+  case kCmdOpenScreen:
+    openScreenCommand();
+    return true;
+  case kCmdSaveBitmap1x:
+  case kCmdSaveBitmap2x:
+  case kCmdSaveBitmap3x:
+  case kCmdSaveBitmap4x:
+    saveBitmap(command - kCmdOpenScreen);
+    return true;
+  case kCmdCreateHiResRom:
+    createHiResRomCommand();
+    return true;
+  case kCmdExit:
+    QCoreApplication::exit(0);
+    return true;
+  case kCmdAbout:
+    aboutCommand();
+    return true;
+  default:
+    return false;
+  }
+}
+
+FrameMetrics MainWindow::frameMetrics() const {
+  FrameMetrics m;
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  m.primaryScreen = toPlacementRect(screen ? screen->geometry() : QRect(0, 0, kClientWidth, kClientHeight));
+  m.windowWidth = kClientWidth;
+  m.windowHeight = kClientHeight + menuBar()->sizeHint().height();
+  return m;
+}
+
+int MainWindow::runMessageLoop() {
+  applyPlacement();
+  const int result = QApplication::exec();
+  capturePlacement();
+  return result;
+}
+
+void MainWindow::applyPlacement() {
+  WindowPlacement& p = state_.placement;
+  // A frame stored on a screen that is no longer there would be out of reach.
+  std::vector<PlacementRect> screens;
+  for (const QScreen* s : QGuiApplication::screens())
+    screens.push_back(toPlacementRect(s->availableGeometry()));
+  if (const QScreen* primary = QGuiApplication::primaryScreen()) {
+    bringOntoScreen(p, screens, toPlacementRect(primary->availableGeometry()));
+  }
+
+  const PlacementRect& r = p.normalPosition;
+  move(r.left, r.top);
+  resize(int(std::clamp<std::int64_t>(r.width(), 1, QWIDGETSIZE_MAX)),
+         int(std::clamp<std::int64_t>(r.height(), 1, QWIDGETSIZE_MAX)));
+  switch (p.showCmd) {
+  case kShowMinimized:
+  case kShowMinimize:
+  case kShowMinNoActive:
+  case kShowForceMinimize:
+    showMinimized();
+    break;
+  case kShowMaximized:
+    showMaximized();
+    break;
+  default:
+    showNormal();
+    break; // a stored "hide" shows it too: a hidden frame cannot be closed
+  }
+}
+
+void MainWindow::capturePlacement() {
+  WindowPlacement& p = state_.placement;
+  QRect normal = normalGeometry();
+  if (normal.isNull()) normal = geometry();
+  // The placement is the frame's, decoration included: move() takes the same corner.
+  const QPoint decoration = geometry().topLeft() - frameGeometry().topLeft();
+  p.length = sizeof(WindowPlacement);
+  p.flags = 0;
+  p.minPosition = {};
+  p.showCmd = isMinimized() ? kShowMinimized : isMaximized() ? kShowMaximized : kShowNormal;
+  p.normalPosition = toPlacementRect(normal.translated(-decoration));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // The frame must outlive the loop so that its placement can still be read.
+  event->ignore();
+  QCoreApplication::exit(0);
+}
+
+void MainWindow::openScreenCommand() {
+  const QString path =
+      chooser_->chooseFile(this, openScreenDialogSpec(), QString::fromStdString(state_.lastFile));
+  if (path.isEmpty()) return;
+  openScreen(path);
+}
+
+ScreenViewerWindow* MainWindow::openScreen(const QString& path) {
+  ScreenViewerWindow* viewer = options_.makeViewer ? options_.makeViewer() : new ScreenViewerWindow;
+  if (viewer) {
+    viewer->setAttribute(Qt::WA_DeleteOnClose);
+    viewer->setWindowTitle(screenTitle(path));
+    mdi_->addSubWindow(viewer);
+    viewer->resize(viewer->sizeHint());
+    viewer->show();
+    if (!viewer->loadScreen(path)) {
+      mdi_->removeSubWindow(viewer);
+      delete viewer;
+      viewer = nullptr;
+    }
+  }
+  // Offered again next time, also when it did not load.
+  state_.lastFile = limitSettingText(path.toStdString());
+  return viewer;
+}
+
+void MainWindow::saveBitmap(int factor) {
+  if (auto* viewer = qobject_cast<ScreenViewerWindow*>(mdi_->currentSubWindow())) viewer->saveBitmap(factor);
+}
+
+void MainWindow::createHiResRomCommand() {
+  BuildDialog dialog(state_, *chooser_, this);
+  dialog.exec();
+}
+
+std::unique_ptr<QMessageBox> MainWindow::makeAboutBox() {
+  auto box = std::make_unique<QMessageBox>(this);
+  box->setObjectName("aboutBox");
+  box->setWindowTitle("About Zelvo Tool");
+  box->setIcon(QMessageBox::Information);
+  box->setText(QStringLiteral("Zelvo Tool %1").arg(QStringLiteral(ZELVO_VERSION)));
+  box->setInformativeText("Builds high-resolution graphics packs for Sega Master System games.");
+  box->setStandardButtons(QMessageBox::Ok);
+  return box;
+}
+
+void MainWindow::aboutCommand() { makeAboutBox()->exec(); }
+
+} // namespace zelvo

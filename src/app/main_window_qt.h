@@ -1,0 +1,105 @@
+// The frame window "Zelvo Tool": the area where screen viewers open, the menu and its commands,
+// and the settings kept from one run to the next.
+#pragma once
+
+#include "app/settings.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+class QAction;
+class QMdiArea;
+class QMessageBox;
+
+namespace zelvo {
+
+class FileChooser;
+class ScreenViewerWindow;
+
+// Menu command numbers.
+enum Command : int {
+  kCmdOpenScreen = 4096,
+  kCmdSaveBitmap1x = 4097,
+  kCmdSaveBitmap2x = 4098,
+  kCmdSaveBitmap3x = 4099,
+  kCmdSaveBitmap4x = 4100,
+  kCmdCreateHiResRom = 4101,
+  kCmdExit = 4102,
+  kCmdAbout = 4352,
+};
+
+inline constexpr int kClientWidth = 560;
+inline constexpr int kClientHeight = 400;
+
+// A screen window's title: the part of `path` after its last '\' or '/', or all of it.
+QString screenTitle(const QString& path);
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+public:
+  struct Options {
+    // The settings file; empty: the program's own (SettingsFilePath).
+    std::string settingsPath;
+    // The file and folder dialogs; null: the platform's.
+    FileChooser* chooser = nullptr;
+    // Makes the viewer of Open Screen; empty: a ScreenViewerWindow.
+    std::function<ScreenViewerWindow*()> makeViewer;
+  };
+
+  // Builds the menu, reads the settings, then creates the viewer area. The frame stays hidden
+  // until its placement is applied.
+  explicit MainWindow(Options options);
+  MainWindow() : MainWindow(Options{}) {}
+  // Writes the settings, then the viewer area goes.
+  ~MainWindow() override;
+
+  // Shows the frame as its stored placement says, runs the event loop until the program quits,
+  // then records the placement of the still-existing frame.
+  int runMessageLoop();
+  void applyPlacement();
+  void capturePlacement();
+
+  // Carries out a menu command by number; false for an unknown one.
+  bool runCommand(int command);
+  QAction* commandAction(int command) const;
+
+  // Open Screen with the path already chosen: a viewer titled after the file; the path is
+  // remembered whether or not it loads. Returns the viewer, or null when it did not load.
+  ScreenViewerWindow* openScreen(const QString& path);
+  // Save Bitmap at `factor` (1 to 4) in the active viewer; nothing without one.
+  void saveBitmap(int factor);
+  // The About box, not yet shown.
+  std::unique_ptr<QMessageBox> makeAboutBox();
+
+  AppState& state() { return state_; }
+  const AppState& state() const { return state_; }
+  QMdiArea* mdiArea() const { return mdi_; }
+  FileChooser& chooser() const { return *chooser_; }
+
+  // The placement defaults: the primary screen and the frame's size for a 560 x 400 client area.
+  FrameMetrics frameMetrics() const;
+
+protected:
+  // Closing the frame ends the event loop; the window itself goes afterwards.
+  void closeEvent(QCloseEvent* event) override;
+
+private:
+  void buildMenu();
+  QAction* addCommand(QMenu* menu, const QString& text, int command);
+  void openScreenCommand();
+  void createHiResRomCommand();
+  void aboutCommand();
+
+  Options options_;
+  FileChooser* chooser_ = nullptr;
+  AppState state_;
+  QMdiArea* mdi_ = nullptr;
+  std::map<int, QAction*> actions_;
+};
+
+} // namespace zelvo

@@ -1,0 +1,192 @@
+#include "app/settings.h"
+
+#include "app/ini_file.h"
+#include "platform/fs.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+
+namespace zelvo {
+
+namespace {
+
+constexpr char kGeneral[] = "General";
+constexpr char kMainWindow[] = "MainWindow";
+
+// How much of a window must lie on a screen for it to count as reachable.
+constexpr std::int32_t kMinVisible = 32;
+
+// 32-bit sum that wraps like the system's own arithmetic instead of overflowing.
+std::int32_t addWrap(std::int32_t a, std::int32_t b) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
+std::int32_t clampToInt32(std::int64_t v) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+std::string formatInt(std::int32_t v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%i", static_cast<int>(v));
+  return text;
+}
+
+std::string formatUnsigned(std::uint32_t v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(v));
+  return text;
+}
+
+bool ensureDirectory(const std::string& folder) {
+  if (folder.empty() || isDirectory(folder)) return true;
+  std::size_t sep = lastSeparator(folder);
+  if (sep != std::string::npos && sep > 0 && !ensureDirectory(folder.substr(0, sep))) return false;
+  return createDirectory(folder) || isDirectory(folder);
+}
+
+std::string folderOf(const std::string& path) {
+  std::size_t sep = lastSeparator(path);
+  return sep == std::string::npos ? std::string() : path.substr(0, sep == 0 ? 1 : sep);
+}
+
+} // namespace
+
+std::string limitSettingText(std::string text) {
+  if (text.size() <= kMaxSettingText) return text;
+  std::size_t cut = kMaxSettingText;
+  // Back off over continuation bytes to the start of the sequence that would be split.
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  text.resize(cut);
+  return text;
+}
+
+std::size_t settingsFilePathIn(const std::string& executableFolder, const std::string& configFolder,
+                               std::string& path) {
+  std::string candidate;
+  if (!executableFolder.empty() && isWritableDirectory(executableFolder)) {
+    candidate = joinPath(executableFolder, kSettingsFileName);
+  } else if (!configFolder.empty()) {
+    candidate = joinPath(configFolder, kSettingsFileName);
+  } else if (!executableFolder.empty()) {
+    candidate = joinPath(executableFolder, kSettingsFileName); // read-only: at least read it
+  } else {
+    return 0;
+  }
+  if (candidate.size() > kMaxSettingsPath) return 0;
+  path = candidate;
+  return path.size();
+}
+
+std::size_t SettingsFilePath(std::string& path) {
+  return settingsFilePathIn(executableDirectory(), userConfigDirectory(kSettingsFolderName), path);
+}
+
+WindowPlacement defaultPlacement(const FrameMetrics& m) {
+  WindowPlacement p;
+  // Arithmetic shifts: a frame wider than the screen gets a negative offset.
+  p.normalPosition.left =
+      clampToInt32(m.primaryScreen.left + ((m.primaryScreen.width() - m.windowWidth) >> 1));
+  p.normalPosition.top =
+      clampToInt32(m.primaryScreen.top + ((m.primaryScreen.height() - m.windowHeight) >> 1));
+  p.normalPosition.right = addWrap(p.normalPosition.left, m.windowWidth);
+  p.normalPosition.bottom = addWrap(p.normalPosition.top, m.windowHeight);
+  return p;
+}
+
+void LoadWindowPlacement(WindowPlacement& placement, const FrameMetrics& m, const IniFile& ini) {
+  const WindowPlacement d = defaultPlacement(m);
+  WindowPlacement p{};
+  p.length = sizeof(WindowPlacement);
+  p.showCmd = static_cast<std::uint32_t>(ini.getInt(kMainWindow, "showCmd", kShow));
+  p.normalPosition.left = ini.getInt(kMainWindow, "left", d.normalPosition.left);
+  p.normalPosition.top = ini.getInt(kMainWindow, "top", d.normalPosition.top);
+  // The far edges default from the near edges as read, not from their defaults.
+  p.normalPosition.right = ini.getInt(kMainWindow, "right", addWrap(p.normalPosition.left, m.windowWidth));
+  p.normalPosition.bottom = ini.getInt(kMainWindow, "bottom", addWrap(p.normalPosition.top, m.windowHeight));
+  p.maxPosition.x = ini.getInt(kMainWindow, "MaxPos.x", 0);
+  p.maxPosition.y = ini.getInt(kMainWindow, "MaxPos.y", 0);
+  placement = p;
+}
+
+void SaveWindowPlacement(const WindowPlacement& p, IniFile& ini) {
+  ini.set(kMainWindow, "showCmd", formatUnsigned(p.showCmd));
+  ini.set(kMainWindow, "left", formatInt(p.normalPosition.left));
+  ini.set(kMainWindow, "top", formatInt(p.normalPosition.top));
+  ini.set(kMainWindow, "right", formatInt(p.normalPosition.right));
+  ini.set(kMainWindow, "bottom", formatInt(p.normalPosition.bottom));
+  ini.set(kMainWindow, "MaxPos.x", formatInt(p.maxPosition.x));
+  ini.set(kMainWindow, "MaxPos.y", formatInt(p.maxPosition.y));
+}
+
+void loadSettingsFrom(AppState& state, const FrameMetrics& metrics, const std::string& path) {
+  IniFile ini;
+  if (!path.empty()) ini.load(path); // a missing or unreadable file reads as empty
+  state.lastFile = limitSettingText(ini.getString(kGeneral, "LastFile"));
+  state.lastInputFolder = limitSettingText(ini.getString(kGeneral, "LastInputFolder"));
+  state.lastOriginalRom = limitSettingText(ini.getString(kGeneral, "LastOriginalROM"));
+  state.lastOutputFile = limitSettingText(ini.getString(kGeneral, "LastOutputFile"));
+  std::int32_t res = ini.getInt(kGeneral, "LastTilesRes", 4);
+  state.lastTilesRes = (res < 1 || res > 4) ? 4 : res;
+  LoadWindowPlacement(state.placement, metrics, ini);
+}
+
+void LoadSettings(AppState& state, const FrameMetrics& metrics) {
+  std::string path;
+  if (SettingsFilePath(path) != 0 && !isRegularFile(path)) {
+    // Not written here yet: a file beside the executable (a read-only install) still counts.
+    std::string exeFolder = executableDirectory();
+    std::string beside = exeFolder.empty() ? std::string() : joinPath(exeFolder, kSettingsFileName);
+    if (!beside.empty() && isRegularFile(beside)) path = beside;
+  }
+  loadSettingsFrom(state, metrics, path);
+}
+
+bool saveSettingsTo(const AppState& state, const std::string& path) {
+  if (path.empty()) return false;
+  IniFile ini;
+  // A file that exists but cannot be read is left alone rather than replaced by our keys alone.
+  if (ini.load(path) == IniFile::LoadResult::Failed) return false;
+  ini.set(kGeneral, "LastFile", state.lastFile);
+  ini.set(kGeneral, "LastInputFolder", state.lastInputFolder);
+  ini.set(kGeneral, "LastOriginalROM", state.lastOriginalRom);
+  ini.set(kGeneral, "LastOutputFile", state.lastOutputFile);
+  ini.set(kGeneral, "LastTilesRes", formatInt(state.lastTilesRes));
+  SaveWindowPlacement(state.placement, ini);
+  if (!ensureDirectory(folderOf(path))) return false;
+  return ini.save(path);
+}
+
+bool SaveSettings(const AppState& state) {
+  std::string path;
+  if (SettingsFilePath(path) == 0) return false;
+  return saveSettingsTo(state, path);
+}
+
+bool isPlacementVisible(const PlacementRect& r, const std::vector<PlacementRect>& screens) {
+  const std::int64_t needW = std::min<std::int64_t>(kMinVisible, std::max<std::int64_t>(r.width(), 1));
+  const std::int64_t needH = std::min<std::int64_t>(kMinVisible, std::max<std::int64_t>(r.height(), 1));
+  const std::int64_t right = std::max<std::int64_t>(r.right, std::int64_t(r.left) + 1);
+  const std::int64_t bottom = std::max<std::int64_t>(r.bottom, std::int64_t(r.top) + 1);
+  for (const PlacementRect& s : screens) {
+    const std::int64_t w = std::min<std::int64_t>(right, s.right) - std::max(r.left, s.left);
+    const std::int64_t h = std::min<std::int64_t>(bottom, s.bottom) - std::max(r.top, s.top);
+    if (w >= needW && h >= needH) return true;
+  }
+  return false;
+}
+
+bool bringOntoScreen(WindowPlacement& placement, const std::vector<PlacementRect>& screens,
+                     const PlacementRect& primary) {
+  PlacementRect& r = placement.normalPosition;
+  if (isPlacementVisible(r, screens)) return false;
+  const std::int64_t w = std::clamp<std::int64_t>(r.width(), 0, INT32_MAX);
+  const std::int64_t h = std::clamp<std::int64_t>(r.height(), 0, INT32_MAX);
+  r.left = clampToInt32(primary.left + std::max<std::int64_t>((primary.width() - w) >> 1, 0));
+  r.top = clampToInt32(primary.top + std::max<std::int64_t>((primary.height() - h) >> 1, 0));
+  r.right = clampToInt32(r.left + w);
+  r.bottom = clampToInt32(r.top + h);
+  return true;
+}
+
+} // namespace zelvo

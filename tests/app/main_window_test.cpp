@@ -1,0 +1,342 @@
+#include "app/build_dialog_qt.h"
+#include "app/ini_file.h"
+#include "app/main_window_qt.h"
+#include "app/screen_viewer_qt.h"
+#include "fake_chooser.h"
+#include "platform/fs.h"
+#include "qt_print.h"
+#include "support/temp_dir.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProcess>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace zelvo {
+namespace {
+
+using test::FakeChooser;
+using test::TempDir;
+
+// A viewer that loads as told and records the factors it was asked to save at.
+class FakeViewer final : public ScreenViewerWindow {
+public:
+  FakeViewer(bool loads, std::shared_ptr<std::vector<int>> saves) : loads_(loads), saves_(std::move(saves)) {}
+  bool loadScreen(const QString&) override { return loads_; }
+  bool saveBitmap(int factor) override {
+    saves_->push_back(factor);
+    return true;
+  }
+
+private:
+  bool loads_;
+  std::shared_ptr<std::vector<int>> saves_;
+};
+
+struct Frame {
+  TempDir dir;
+  FakeChooser chooser;
+  bool viewersLoad = true;
+  std::shared_ptr<std::vector<int>> saves = std::make_shared<std::vector<int>>();
+  std::unique_ptr<MainWindow> window;
+
+  std::string settingsPath() const { return dir.file("ZelvoTool.ini"); }
+  MainWindow& open() {
+    MainWindow::Options options;
+    options.settingsPath = settingsPath();
+    options.chooser = &chooser;
+    options.makeViewer = [this] { return new FakeViewer(viewersLoad, saves); };
+    window = std::make_unique<MainWindow>(std::move(options));
+    return *window;
+  }
+  void writeSettings(const std::string& text) const {
+    ASSERT_TRUE(test::writeFileBytes(settingsPath(), text.data(), text.size()));
+  }
+};
+
+struct MenuLine {
+  QString text;
+  int command; // 0: none (separator or submenu)
+};
+
+std::vector<MenuLine> menuLines(const QMenu* menu) {
+  std::vector<MenuLine> lines;
+  for (QAction* a : menu->actions()) {
+    lines.push_back(
+        {a->isSeparator() ? QStringLiteral("-") : a->text(), a->data().isValid() ? a->data().toInt() : 0});
+  }
+  return lines;
+}
+
+void expectLines(const std::vector<MenuLine>& actual, const std::vector<MenuLine>& expected) {
+  ASSERT_EQ(actual.size(), expected.size());
+  for (std::size_t i = 0; i < actual.size(); ++i) {
+    EXPECT_EQ(actual[i].text, expected[i].text) << i;
+    EXPECT_EQ(actual[i].command, expected[i].command) << expected[i].text.toStdString();
+  }
+}
+
+TEST(MainWindow, MenuTextsOrderAndCommandNumbers) {
+  Frame f;
+  MainWindow& frame = f.open();
+  EXPECT_EQ(frame.windowTitle(), "Zelvo Tool");
+  EXPECT_EQ(qobject_cast<QMdiArea*>(frame.centralWidget()), frame.mdiArea());
+
+  const QList<QAction*> top = frame.menuBar()->actions();
+  ASSERT_EQ(top.size(), 2);
+  EXPECT_EQ(top[0]->text(), "&File");
+  EXPECT_EQ(top[1]->text(), "&Help");
+  expectLines(menuLines(top[0]->menu()), {{"&Open Screen...\tCtrl+O", 4096},
+                                          {"&Save Bitmap", 0},
+                                          {"-", 0},
+                                          {"Create Hi-Res ROM", 4101},
+                                          {"-", 0},
+                                          {"&Exit\tAlt+F4", 4102}});
+  QMenu* save = top[0]->menu()->actions()[1]->menu();
+  ASSERT_NE(save, nullptr);
+  expectLines(menuLines(save), {{"&1x", 4097}, {"&2x", 4098}, {"&3x", 4099}, {"&4x", 4100}});
+  expectLines(menuLines(top[1]->menu()), {{"&About...", 4352}});
+
+  for (int command : {4096, 4097, 4098, 4099, 4100, 4101, 4102, 4352}) {
+    ASSERT_NE(frame.commandAction(command), nullptr) << command;
+  }
+  EXPECT_FALSE(frame.runCommand(4103));
+  // The key the menu names is bound; Alt+F4 stays with the window system.
+  EXPECT_EQ(frame.commandAction(kCmdOpenScreen)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+  EXPECT_TRUE(frame.commandAction(kCmdExit)->shortcut().isEmpty());
+}
+
+TEST(MainWindow, CtrlOOpensTheScreenDialog) {
+  Frame f;
+  MainWindow& frame = f.open();
+  frame.applyPlacement();
+  QApplication::setActiveWindow(&frame);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+  QTest::keyClick(&frame, Qt::Key_O, Qt::ControlModifier);
+  EXPECT_EQ(f.chooser.fileCalls, 1);
+  EXPECT_EQ(f.chooser.lastSpec, &openScreenDialogSpec());
+}
+
+TEST(MainWindow, OpenScreenTitlesTheViewerAndRemembersThePathEvenWhenLoadingFails) {
+  Frame f;
+  f.writeSettings("[General]\nLastFile=/screens/last.msscreen\n");
+  MainWindow& frame = f.open();
+
+  frame.runCommand(kCmdOpenScreen); // cancelled
+  EXPECT_EQ(f.chooser.lastStart, "/screens/last.msscreen");
+  EXPECT_EQ(f.chooser.lastSpec, &openScreenDialogSpec());
+  EXPECT_TRUE(frame.mdiArea()->subWindowList().isEmpty());
+  EXPECT_EQ(frame.state().lastFile, "/screens/last.msscreen");
+
+  f.viewersLoad = false;
+  f.chooser.fileAnswer = "/screens/broken.msscreen";
+  frame.runCommand(kCmdOpenScreen);
+  EXPECT_TRUE(frame.mdiArea()->subWindowList().isEmpty()) << "no window for a screen that fails";
+  EXPECT_EQ(frame.state().lastFile, "/screens/broken.msscreen");
+
+  f.viewersLoad = true;
+  f.chooser.fileAnswer = "C:\\games\\shots/title.msscreen";
+  frame.runCommand(kCmdOpenScreen);
+  EXPECT_EQ(f.chooser.lastStart, "/screens/broken.msscreen") << "the failed path is offered next";
+  ASSERT_EQ(frame.mdiArea()->subWindowList().size(), 1);
+  EXPECT_EQ(frame.mdiArea()->subWindowList()[0]->windowTitle(), "title.msscreen");
+  EXPECT_EQ(frame.state().lastFile, "C:\\games\\shots/title.msscreen");
+}
+
+TEST(MainWindow, ScreenTitleIsTheNameAfterTheLastSeparator) {
+  EXPECT_EQ(screenTitle("C:\\a\\b.msscreen"), "b.msscreen");
+  EXPECT_EQ(screenTitle("/a/b/c.msscreen"), "c.msscreen");
+  EXPECT_EQ(screenTitle("a/b\\c.msscreen"), "c.msscreen");
+  EXPECT_EQ(screenTitle("plain.msscreen"), "plain.msscreen");
+  EXPECT_EQ(screenTitle("folder/"), "");
+}
+
+TEST(MainWindow, SaveBitmapGoesToTheCurrentViewerAndDoesNothingWithoutOne) {
+  Frame f;
+  MainWindow& frame = f.open();
+  for (int command = kCmdSaveBitmap1x; command <= kCmdSaveBitmap4x; ++command) {
+    EXPECT_TRUE(frame.runCommand(command));
+  }
+  EXPECT_TRUE(f.saves->empty());
+  EXPECT_TRUE(frame.mdiArea()->subWindowList().isEmpty());
+
+  frame.applyPlacement();
+  ScreenViewerWindow* first = frame.openScreen("/s/one.msscreen");
+  ScreenViewerWindow* second = frame.openScreen("/s/two.msscreen");
+  ASSERT_TRUE(first && second);
+  frame.mdiArea()->setActiveSubWindow(second);
+  frame.runCommand(kCmdSaveBitmap3x);
+  frame.mdiArea()->setActiveSubWindow(first);
+  frame.commandAction(kCmdSaveBitmap1x)->trigger();
+  EXPECT_EQ(*f.saves, (std::vector<int>{3, 1}));
+}
+
+TEST(MainWindow, ViewerOpensWithA256By192ClientArea) {
+  Frame f;
+  MainWindow::Options options;
+  options.settingsPath = f.settingsPath();
+  options.chooser = &f.chooser;
+  MainWindow frame(std::move(options));
+  frame.applyPlacement();
+  TempDir screens;
+  const std::string path = screens.file("shot.msscreen");
+  ASSERT_TRUE(test::writeFileBytes(path, "x", 1));
+  ScreenViewerWindow* viewer = frame.openScreen(QString::fromStdString(path));
+  ASSERT_NE(viewer, nullptr);
+  QApplication::processEvents();
+  EXPECT_EQ(viewer->widget()->size(), QSize(256, 192));
+  EXPECT_EQ(viewer->windowTitle(), "shot.msscreen");
+  viewer->saveBitmap(2); // nothing to save yet; must not fail
+}
+
+TEST(MainWindow, DefaultPlacementGivesA560By400ClientAreaCentredOnThePrimaryScreen) {
+  Frame f;
+  MainWindow& frame = f.open();
+  frame.applyPlacement();
+  QApplication::processEvents();
+  EXPECT_EQ(frame.mdiArea()->size(), QSize(560, 400));
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  EXPECT_EQ(frame.pos().x(), screen.x() + ((screen.width() - frame.width()) >> 1));
+  EXPECT_EQ(frame.pos().y(), screen.y() + ((screen.height() - frame.height()) >> 1));
+  EXPECT_FALSE(frame.isMaximized());
+  EXPECT_FALSE(frame.isMinimized());
+}
+
+TEST(MainWindow, StoredPlacementIsAppliedAndCapturedUnchanged) {
+  Frame f;
+  f.writeSettings(
+      "[MainWindow]\nshowCmd=1\nleft=40\ntop=30\nright=680\nbottom=510\nMaxPos.x=-1\nMaxPos.y=-1\n");
+  MainWindow& frame = f.open();
+  frame.applyPlacement();
+  QApplication::processEvents();
+  EXPECT_EQ(frame.pos(), QPoint(40, 30));
+  EXPECT_EQ(frame.size(), QSize(640, 480));
+  frame.capturePlacement();
+  const WindowPlacement& p = frame.state().placement;
+  EXPECT_EQ(p.normalPosition, (PlacementRect{40, 30, 680, 510}));
+  EXPECT_EQ(p.showCmd, kShowNormal);
+  EXPECT_EQ(p.maxPosition.x, -1) << "kept as read";
+}
+
+TEST(MainWindow, PlacementOnNoScreenMovesOntoThePrimaryScreen) {
+  Frame f;
+  f.writeSettings("[MainWindow]\nleft=5000\ntop=4000\nright=5600\nbottom=4450\n");
+  MainWindow& frame = f.open();
+  frame.applyPlacement();
+  QApplication::processEvents();
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_TRUE(screen.contains(frame.frameGeometry().topLeft()));
+  EXPECT_EQ(frame.size(), QSize(600, 450)) << "the size is kept";
+  frame.capturePlacement();
+  EXPECT_TRUE(isPlacementVisible(frame.state().placement.normalPosition,
+                                 {{screen.x(), screen.y(), screen.right() + 1, screen.bottom() + 1}}));
+}
+
+TEST(MainWindow, ClosingEndsTheLoopFirstAndTheSettingsAreWrittenOnceAtDestruction) {
+  Frame f;
+  f.writeSettings("[Extra]\nkeep=yes\n[MainWindow]\nleft=60\ntop=70\nright=660\nbottom=520\n");
+  {
+    MainWindow& frame = f.open();
+    frame.state().lastOutputFile = "/out/x.zrm";
+    QTimer::singleShot(0, &frame, [&frame] { frame.close(); });
+    EXPECT_EQ(frame.runMessageLoop(), 0);
+    EXPECT_TRUE(frame.isVisible()) << "the frame outlives the loop";
+    EXPECT_EQ(frame.state().placement.showCmd, kShowNormal);
+    const std::string before = test::readFileBytes(f.settingsPath());
+    EXPECT_EQ(before.find("/out/x.zrm"), std::string::npos) << "nothing written before the frame goes";
+    f.window.reset();
+  }
+  IniFile ini;
+  ASSERT_EQ(ini.load(f.settingsPath()), IniFile::LoadResult::Loaded);
+  EXPECT_EQ(ini.get("General", "LastOutputFile").value_or("?"), "/out/x.zrm");
+  EXPECT_EQ(ini.get("Extra", "keep").value_or("?"), "yes");
+  EXPECT_EQ(ini.get("MainWindow", "left").value_or("?"), "60");
+  EXPECT_EQ(ini.get("MainWindow", "bottom").value_or("?"), "520");
+  EXPECT_EQ(ini.get("MainWindow", "showCmd").value_or("?"), "1");
+}
+
+TEST(MainWindow, CreateHiResRomOpensTheModalDialogWithTheFrameState) {
+  Frame f;
+  MainWindow& frame = f.open();
+  frame.state().lastInputFolder = "/in";
+  frame.state().lastTilesRes = 1;
+  frame.applyPlacement();
+  QString seenFolder, seenTitle;
+  int seenIndex = -1;
+  std::function<void()> inspect = [&] {
+    auto* dialog = qobject_cast<BuildDialog*>(QApplication::activeModalWidget());
+    if (!dialog) {
+      QTimer::singleShot(10, inspect);
+      return;
+    }
+    seenTitle = dialog->windowTitle();
+    seenFolder = dialog->inputFolderEdit()->text();
+    seenIndex = dialog->tileSizeList()->currentIndex();
+    dialog->inputFolderEdit()->setText("/typed");
+    dialog->reject();
+  };
+  QTimer::singleShot(0, inspect);
+  frame.runCommand(kCmdCreateHiResRom);
+  EXPECT_EQ(seenTitle, "Create Hi-Res ROM");
+  EXPECT_EQ(seenFolder, "/in");
+  EXPECT_EQ(seenIndex, 0);
+  EXPECT_EQ(frame.state().lastInputFolder, "/in") << "Cancel stores nothing";
+}
+
+TEST(MainWindow, AboutBoxNamesTheProgramItsVersionAndItsPurpose) {
+  Frame f;
+  MainWindow& frame = f.open();
+  auto box = frame.makeAboutBox();
+  EXPECT_TRUE(box->text().contains("Zelvo Tool"));
+  EXPECT_TRUE(box->text().contains(ZELVO_VERSION));
+  EXPECT_TRUE(box->informativeText().contains("Master System"));
+}
+
+TEST(Program, StartsAndStopsWritingTheSettingsOnceWithTheFramePlacement) {
+  TempDir dir;
+  const QString settings = QString::fromStdString(dir.file("ZelvoTool.ini"));
+  const std::string stored = "[MainWindow]\r\nshowCmd=5\r\nleft=33\r\ntop=44\r\nright=633\r\nbottom=544\r\n";
+  ASSERT_TRUE(test::writeFileBytes(settings.toStdString(), stored.data(), stored.size()));
+  const QString missing = QString::fromStdString(dir.file("gone.msscreen"));
+
+  QProcess program;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  program.setProcessEnvironment(env);
+  program.start(ZELVO_TOOL_PATH,
+                {"--settings-file", settings, "--open-screen", missing, "--quit-after", "300"});
+  ASSERT_TRUE(program.waitForFinished(60000));
+  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+
+  IniFile ini;
+  ASSERT_EQ(ini.load(settings.toStdString()), IniFile::LoadResult::Loaded);
+  EXPECT_EQ(ini.get("General", "LastFile").value_or("?"), missing.toStdString());
+  EXPECT_EQ(ini.get("General", "LastTilesRes").value_or("?"), "4");
+  for (const auto& [key, value] : std::vector<std::pair<const char*, const char*>>{{"showCmd", "1"},
+                                                                                   {"left", "33"},
+                                                                                   {"top", "44"},
+                                                                                   {"right", "633"},
+                                                                                   {"bottom", "544"},
+                                                                                   {"MaxPos.x", "0"},
+                                                                                   {"MaxPos.y", "0"}}) {
+    EXPECT_EQ(ini.get("MainWindow", key).value_or("?"), value) << key;
+  }
+  EXPECT_EQ(test::countTmpFiles(dir.path()), 0u);
+}
+
+} // namespace
+} // namespace zelvo

@@ -1,0 +1,213 @@
+#include "app/ini_file.h"
+#include "app/settings.h"
+#include "platform/fs.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace zelvo {
+namespace {
+
+using test::TempDir;
+
+FrameMetrics metrics1024() {
+  FrameMetrics m;
+  m.primaryScreen = {0, 0, 1024, 768};
+  m.windowWidth = 576;
+  m.windowHeight = 459;
+  return m;
+}
+
+void writeText(const std::string& path, const std::string& text) {
+  ASSERT_TRUE(test::writeFileBytes(path, text.data(), text.size()));
+}
+
+TEST(Settings, MissingFileGivesTheDefaultsCentredOnThePrimaryScreen) {
+  TempDir dir;
+  AppState state;
+  state.lastFile = "stale";
+  loadSettingsFrom(state, metrics1024(), dir.file("ZelvoTool.ini"));
+  EXPECT_EQ(state.lastFile, "");
+  EXPECT_EQ(state.lastInputFolder, "");
+  EXPECT_EQ(state.lastOriginalRom, "");
+  EXPECT_EQ(state.lastOutputFile, "");
+  EXPECT_EQ(state.lastTilesRes, 4);
+  const WindowPlacement& p = state.placement;
+  EXPECT_EQ(p.length, 44u);
+  EXPECT_EQ(p.flags, 0u);
+  EXPECT_EQ(p.showCmd, 5u);
+  EXPECT_EQ(p.normalPosition, (PlacementRect{224, 154, 224 + 576, 154 + 459}));
+  EXPECT_EQ(p.maxPosition.x, 0);
+  EXPECT_EQ(p.minPosition.y, 0);
+  EXPECT_FALSE(isRegularFile(dir.file("ZelvoTool.ini"))) << "loading writes nothing";
+
+  // A primary screen that does not start at 0,0, and a frame wider than the screen: the shift is
+  // arithmetic, so the frame starts left of the screen.
+  FrameMetrics m;
+  m.primaryScreen = {100, 50, 900, 650};
+  m.windowWidth = 1001;
+  m.windowHeight = 401;
+  WindowPlacement d = defaultPlacement(m);
+  EXPECT_EQ(d.normalPosition, (PlacementRect{100 - 101, 50 + 99, 100 - 101 + 1001, 50 + 99 + 401}));
+}
+
+TEST(Settings, RoundTripKeepsEveryFieldAndWritesAllSevenPlacementKeys) {
+  TempDir dir;
+  const std::string path = dir.file("ZelvoTool.ini");
+  AppState state;
+  state.lastFile = "/screens/title.msscreen";
+  state.lastInputFolder = "C:\\work\\game";
+  state.lastOriginalRom = "  game (E).zip";
+  state.lastOutputFile = "out.zrm";
+  state.lastTilesRes = 3;
+  state.placement.showCmd = kShowMaximized;
+  state.placement.normalPosition = {-1200, -8, 300, 700};
+  state.placement.maxPosition = {-1, -1};
+  ASSERT_TRUE(saveSettingsTo(state, path));
+
+  const std::string text = test::readFileBytes(path);
+  for (const char* line : {"[General]\r\n", "LastFile=/screens/title.msscreen\r\n", "LastTilesRes=3\r\n",
+                           "[MainWindow]\r\n", "showCmd=3\r\n", "left=-1200\r\n", "top=-8\r\n",
+                           "right=300\r\n", "bottom=700\r\n", "MaxPos.x=-1\r\n", "MaxPos.y=-1\r\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  }
+
+  AppState loaded;
+  loadSettingsFrom(loaded, metrics1024(), path);
+  EXPECT_EQ(loaded.lastFile, state.lastFile);
+  EXPECT_EQ(loaded.lastInputFolder, state.lastInputFolder);
+  EXPECT_EQ(loaded.lastOriginalRom, state.lastOriginalRom);
+  EXPECT_EQ(loaded.lastOutputFile, state.lastOutputFile);
+  EXPECT_EQ(loaded.lastTilesRes, 3);
+  EXPECT_EQ(loaded.placement.showCmd, kShowMaximized);
+  EXPECT_EQ(loaded.placement.normalPosition, state.placement.normalPosition);
+  EXPECT_EQ(loaded.placement.maxPosition.x, -1);
+  EXPECT_EQ(loaded.placement.maxPosition.y, -1);
+}
+
+TEST(Settings, TilesResOutsideOneToFourLoadsAsFour) {
+  TempDir dir;
+  const std::string path = dir.file("ZelvoTool.ini");
+  for (const auto& [stored, expected] : std::vector<std::pair<std::string, int>>{
+           {"0", 4}, {"9", 4}, {"-1", 4}, {"x", 4}, {"1", 1}, {"2", 2}, {"4", 4}, {"", 4}}) {
+    writeText(path, "[General]\nLastTilesRes=" + stored + "\n");
+    AppState state;
+    loadSettingsFrom(state, metrics1024(), path);
+    EXPECT_EQ(state.lastTilesRes, expected) << "stored " << stored;
+  }
+}
+
+TEST(Settings, FarEdgesDefaultFromTheNearEdgesAsRead) {
+  TempDir dir;
+  const std::string path = dir.file("ZelvoTool.ini");
+  writeText(path, "[MainWindow]\r\nleft=100\r\ntop=50\r\n");
+  AppState state;
+  loadSettingsFrom(state, metrics1024(), path);
+  EXPECT_EQ(state.placement.normalPosition, (PlacementRect{100, 50, 100 + 576, 50 + 459}));
+  EXPECT_EQ(state.placement.showCmd, 5u);
+
+  // Values at the edge of the 32-bit range wrap instead of overflowing.
+  writeText(path, "[MainWindow]\nleft=2147483647\ntop=-2147483648\n");
+  loadSettingsFrom(state, metrics1024(), path);
+  EXPECT_EQ(state.placement.normalPosition.right, -2147483648 + 575);
+}
+
+TEST(Settings, SaveKeepsOtherSectionsKeysAndLines) {
+  TempDir dir;
+  const std::string path = dir.file("ZelvoTool.ini");
+  writeText(path, "; written by hand\n[General]\nLastFile=old\nTheme=dark\n\n[Plugins]\nx=1\n");
+  AppState state;
+  loadSettingsFrom(state, metrics1024(), path);
+  EXPECT_EQ(state.lastFile, "old");
+  state.lastFile = "new.msscreen";
+  ASSERT_TRUE(saveSettingsTo(state, path));
+
+  IniFile ini;
+  ASSERT_EQ(ini.load(path), IniFile::LoadResult::Loaded);
+  EXPECT_EQ(ini.get("General", "LastFile").value_or("?"), "new.msscreen");
+  EXPECT_EQ(ini.get("General", "Theme").value_or("?"), "dark");
+  EXPECT_EQ(ini.get("Plugins", "x").value_or("?"), "1");
+  const std::string text = test::readFileBytes(path);
+  EXPECT_EQ(text.rfind("; written by hand\r\n[General]\r\nLastFile=new.msscreen\r\nTheme=dark\r\n", 0), 0u);
+  EXPECT_EQ(text.find("LastFile", text.find("LastFile") + 1), std::string::npos) << "no duplicate key";
+}
+
+TEST(Settings, UnreadableFileIsNotReplacedAndLongTextsAreCut) {
+  TempDir dir;
+  const std::string blocked = dir.file("ZelvoTool.ini");
+  ASSERT_TRUE(createDirectory(blocked));
+  EXPECT_FALSE(saveSettingsTo(AppState{}, blocked));
+  EXPECT_TRUE(isDirectory(blocked));
+
+  // 1023 bytes at most, never half a UTF-8 character: "é" is two bytes.
+  std::string longText(1022, 'a');
+  longText += "\xC3\xA9tail";
+  const std::string path = dir.file("long.ini");
+  writeText(path, "[General]\nLastFile=" + longText + "\n");
+  AppState state;
+  loadSettingsFrom(state, metrics1024(), path);
+  EXPECT_EQ(state.lastFile, std::string(1022, 'a'));
+  EXPECT_EQ(limitSettingText(std::string(1023, 'b')).size(), 1023u);
+}
+
+TEST(SettingsFilePath, ExecutableFolderFirstElseTheUserConfigurationFolder) {
+  TempDir dir;
+  std::string path;
+  ASSERT_NE(settingsFilePathIn(dir.path(), dir.file("config"), path), 0u);
+  EXPECT_EQ(path, dir.file("ZelvoTool.ini"));
+
+  // A folder that cannot take the file (here: one that is not there) sends it to the
+  // configuration folder, which a save creates with its parents.
+  const std::string config = dir.file("home/.config/ZelvoTool");
+  ASSERT_NE(settingsFilePathIn(dir.file("missing"), config, path), 0u);
+  EXPECT_EQ(path, config + "/ZelvoTool.ini");
+  AppState state;
+  state.lastOutputFile = "kept.zrm";
+  ASSERT_TRUE(saveSettingsTo(state, path));
+  AppState loaded;
+  loadSettingsFrom(loaded, metrics1024(), path);
+  EXPECT_EQ(loaded.lastOutputFile, "kept.zrm");
+
+  EXPECT_EQ(settingsFilePathIn("", "", path), 0u);
+  EXPECT_EQ(settingsFilePathIn(std::string(1020, 'x'), "", path), 0u) << "longer than 1023 characters";
+}
+
+TEST(Placement, OnlyAPlacementOnNoScreenIsMoved) {
+  const std::vector<PlacementRect> screens{{0, 0, 1920, 1040}, {1920, 0, 3200, 1024}};
+  const PlacementRect primary = screens[0];
+  struct Case {
+    PlacementRect stored;
+    bool moved;
+  } cases[] = {
+      {{100, 100, 700, 500}, false},    // on the primary screen
+      {{2000, 10, 2600, 400}, false},   // on the second screen
+      {{-500, -20, 100, 400}, false},   // partly off, 100 pixels still visible
+      {{5000, 5000, 5600, 5400}, true}, // beyond every screen
+      {{-800, 100, -10, 500}, true},    // left of the desktop
+      {{1900, 1030, 2500, 1400}, true}, // a corner of a few pixels only
+      {{300, 300, 300, 300}, false},    // empty, but on a screen
+  };
+  for (const Case& c : cases) {
+    WindowPlacement p;
+    p.normalPosition = c.stored;
+    EXPECT_EQ(bringOntoScreen(p, screens, primary), c.moved) << c.stored.left << "," << c.stored.top;
+    if (!c.moved) {
+      EXPECT_EQ(p.normalPosition, c.stored) << "a visible placement stays exactly as stored";
+      continue;
+    }
+    EXPECT_EQ(p.normalPosition.width(), c.stored.width());
+    EXPECT_EQ(p.normalPosition.height(), c.stored.height());
+    EXPECT_TRUE(isPlacementVisible(p.normalPosition, {primary}));
+    EXPECT_EQ(p.normalPosition.left, (1920 - c.stored.width()) / 2);
+    EXPECT_EQ(p.normalPosition.top, (1040 - c.stored.height()) / 2);
+  }
+
+  // Larger than the primary screen: its top-left corner (the title bar) lands on the screen.
+  WindowPlacement huge;
+  huge.normalPosition = {-9000, -9000, -9000 + 4000, -9000 + 3000};
+  EXPECT_TRUE(bringOntoScreen(huge, screens, primary));
+  EXPECT_EQ(huge.normalPosition, (PlacementRect{0, 0, 4000, 3000}));
+}
+
+} // namespace
+} // namespace zelvo
