@@ -4,6 +4,9 @@
 #
 #   tools/screenshot.sh [output.png] [path/to/zelvo-tool]
 #
+# With PRESS_OK=1 the dialog's OK is pressed first, so the log shows a build on the bundled
+# example.
+#
 # The program is driven by its hidden automation options (see src/app/main.cpp) and uses a
 # throwaway settings file, so the real "ZelvoTool.ini" is never touched.
 set -euo pipefail
@@ -28,7 +31,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # Entries as a user would have left them, so that the dialog shows filled fields.
 printf '[General]\r\nLastInputFolder=%s\r\nLastOriginalROM=%s\r\nLastOutputFile=%s\r\nLastTilesRes=2\r\n' \
-  "$root/examples/game" "$root/examples/game/game.sms" "$work/game.zrm" > "$work/ZelvoTool.ini"
+  "$root/examples/game" "$root/examples/game/game.sms" "$root/build/screenshot/game.zrm" \
+  > "$work/ZelvoTool.ini"
+mkdir -p build/screenshot
 mkdir -p "$(dirname "$out")"
 case "$out" in /*) target=$out ;; *) target=$root/$out ;; esac
 
@@ -37,9 +42,11 @@ cat > "$work/inside.sh" <<'INSIDE'
 #!/usr/bin/env bash
 set -euo pipefail
 tool=$1 settings=$2 target=$3
-"$tool" --settings-file "$settings" --open-build-dialog --press-ok --quit-after 8000 &
+extra=()
+if [ "${PRESS_OK:-0}" = 1 ]; then extra=(--press-ok); fi
+"$tool" --settings-file "$settings" --open-build-dialog "${extra[@]}" --quit-after 60000 &
 pid=$!
-sleep 3
+sleep "${SETTLE_SECONDS:-3}"
 import -window root "$target"
 kill "$pid" 2>/dev/null || true
 wait "$pid" 2>/dev/null || true

@@ -180,7 +180,8 @@ void BuildDialog::buildControls() {
 
   // Not resizable: the width of the template, the height its contents need at that width.
   const int width = std::max(dluX(228), layout->totalMinimumSize().width());
-  setFixedSize(width, std::max(layout->totalHeightForWidth(width), layout->totalSizeHint().height()));
+  setFixedSize(width, layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
+                                                  : layout->totalSizeHint().height());
 }
 
 void BuildDialog::centreOnScreen() {
