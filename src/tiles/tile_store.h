@@ -106,6 +106,9 @@ int groupForNameWord(std::uint32_t nameWord);
 // Stable sort, descending by orderKeyMajor then orderKeyMinor, of palettes, patterns and every
 // group, with the entries' indexes remapped. Never fails.
 void sortByOrderKeys(TileSet& set);
+// The same, asking `scratchAvailable(table)` before each table takes its scratch memory (table 0
+// palettes, 1 patterns, 2 + g group g); a refusal acts as exhausted memory. Null allows all.
+void sortByOrderKeysWithGate(TileSet& set, bool (*scratchAvailable)(int table, void* context), void* context);
 // Sets every order key of every record to 0.
 void clearOrderKeys(TileSet& set);
 

@@ -1,0 +1,116 @@
+// The screen file (*.msscreen): one captured frame, a 32 x 28 grid of background cells and/or a
+// list of sprites, described by content and resolved against the tiles file beside it.
+#pragma once
+
+#include "platform/file.h"
+#include "tiles/tile_store.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace zelvo {
+
+inline constexpr char kScreenMagic[8] = {'M', 'S', 'S', 'C', 'R', 'E', 'N', '\0'};
+inline constexpr std::uint32_t kScreenFlagDigest = 1;     // an MD5 of the payload follows the header
+inline constexpr std::uint32_t kScreenFlagExtraBlock = 2; // 16 more bytes follow; read and discarded
+inline constexpr std::uint32_t kScreenFlagGrid = 4;       // the background grid is present
+inline constexpr std::uint32_t kScreenFlagSprites = 8;    // sprite records are present
+inline constexpr std::uint32_t kScreenKnownFlags = 15;
+
+inline constexpr int kScreenColumns = 32;
+inline constexpr int kScreenRows = 28;
+inline constexpr int kScreenCellCount = kScreenColumns * kScreenRows;
+inline constexpr std::uint32_t kScreenMaxWidth = 256;
+inline constexpr std::uint32_t kScreenMaxHeight = 224;
+
+struct ScreenFileHeader {
+  char magic[8];
+  std::uint32_t flags;
+  std::uint32_t spriteCount; // meaningful only with kScreenFlagSprites
+  std::uint16_t width;       // visible width in pixels, at most 256
+  std::uint16_t height;      // visible height in pixels, at most 224
+  std::uint32_t compression; // CompressionMethod
+  std::uint32_t reserved[2]; // must be 0
+};
+static_assert(sizeof(ScreenFileHeader) == 32);
+
+struct ScreenCell {
+  std::uint8_t palette[16]; // colour codes (key for findPalette)
+  std::uint8_t pattern[32]; // planar pattern (key for findPattern)
+  std::uint16_t nameWord;   // bits 9-10 flip, bit 12 priority
+  std::uint8_t unused[14];
+};
+static_assert(sizeof(ScreenCell) == 64);
+
+inline constexpr std::uint8_t kSpriteTall = 2; // SpriteRecord::flags: the lower tile is present
+
+struct SpriteRecord {
+  std::uint8_t palette[16]; // upper tile
+  std::uint8_t pattern[32];
+  std::uint8_t palette2[16]; // lower tile
+  std::uint8_t pattern2[32];
+  std::uint8_t flags;
+  std::uint8_t unused;
+  std::uint8_t x; // left edge in screen pixels
+  std::uint8_t y; // sprite line value: the upper tile's top row is on line y + 1
+};
+static_assert(sizeof(SpriteRecord) == 100);
+
+inline constexpr std::uint32_t kScreenGridBytes = kScreenCellCount * sizeof(ScreenCell); // 57344
+
+// Coordinates as drawn and cut: x above 248 is 248; the upper tile's y from 215 and the lower
+// tile's y from 207 on is 216.
+inline int spriteClampX(std::uint8_t x) { return x > 248 ? 248 : x; }
+inline int spriteClampUpperY(std::uint8_t y) { return y >= 215 ? 216 : y; }
+inline int spriteClampLowerY(std::uint8_t y) { return y >= 207 ? 216 : y; }
+
+class ScreenFile {
+public:
+  ScreenFile() = default;
+  ScreenFile(const ScreenFile&) = delete;
+  ScreenFile& operator=(const ScreenFile&) = delete;
+
+  // The tiles found beside the screen file (owned); null before a successful load.
+  std::unique_ptr<TileSet> tiles;
+
+  bool loaded() const { return block_ != nullptr; }
+  // The header as read, except that the sprite count is 0 when no sprites are present.
+  const ScreenFileHeader* header() const { return reinterpret_cast<const ScreenFileHeader*>(block_.get()); }
+  std::uint32_t width() const { return block_ ? header()->width : 0; }
+  std::uint32_t height() const { return block_ ? header()->height : 0; }
+  std::uint32_t flags() const { return block_ ? header()->flags : 0; }
+  std::uint32_t spriteCount() const { return block_ ? header()->spriteCount : 0; }
+  // The 896 cells, row by row from the top; null without a grid.
+  const ScreenCell* background() const { return background_; }
+  // spriteCount() records; null without sprites.
+  const SpriteRecord* sprites() const { return sprites_; }
+  // The cell at (row, column), or null without a grid or outside it.
+  const ScreenCell* cell(int row, int column) const {
+    if (!background_ || row < 0 || row >= kScreenRows || column < 0 || column >= kScreenColumns)
+      return nullptr;
+    return background_ + row * kScreenColumns + column;
+  }
+
+private:
+  friend bool loadScreenFile(ScreenFile&, File&, const std::string&);
+  friend void freeScreenFile(ScreenFile&);
+
+  std::unique_ptr<std::uint8_t[]> block_; // header copy, then the payload
+  std::size_t blockSize_ = 0;
+  const ScreenCell* background_ = nullptr;
+  const SpriteRecord* sprites_ = nullptr;
+};
+
+// An empty ScreenFile, or null when memory is exhausted.
+std::unique_ptr<ScreenFile> createScreenFile();
+// Reads a screen file from the current position of `file`; `path` is its path, used only to find
+// the tiles file beside it. On failure `screen` keeps what it held.
+bool loadScreenFile(ScreenFile& screen, File& file, const std::string& path);
+// Opens `path` for reading, loads it and closes it.
+bool loadScreenFile(ScreenFile& screen, const std::string& path);
+// Releases the block and the TileSet; the ScreenFile is empty again.
+void freeScreenFile(ScreenFile& screen);
+
+} // namespace zelvo
