@@ -1,0 +1,263 @@
+#include "build/hires_tiles.h"
+
+#include "platform/temp_files.h"
+#include "render/scale.h"
+#include "render/tile_decode.h"
+#include "render/tile_draw.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+
+namespace zelvo {
+
+namespace {
+
+constexpr std::uint32_t kBlockBytes = 256; // 8 x 8 pixels of 4 bytes
+constexpr std::uint32_t kBlockPixels = 64;
+constexpr std::uint32_t kBlockPitch = 32;     // bytes per block row
+constexpr std::uint32_t kProgressStep = 1024; // entries between two progress reports
+constexpr std::uint64_t kOffsetLimit = 0x100000000ull;
+
+std::uint64_t mix(std::uint64_t h, std::uint64_t v) {
+  h ^= v * 0x9E3779B97F4A7C15ull;
+  h = (h << 27) | (h >> 37);
+  return h * 0xC2B2AE3D27D4EB4Full;
+}
+
+// Hash of a drawn block and its pattern index: duplicates can only be found among equal hashes.
+std::uint64_t blockHash(std::uint32_t patternIndex, const std::uint8_t* block) {
+  std::uint64_t h = 0x243F6A8885A308D3ull ^ patternIndex;
+  for (std::uint32_t i = 0; i < kBlockBytes; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, block + i, 8);
+    h = mix(h, word);
+  }
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  return h ^ (h >> 32);
+}
+
+// Everything one generation needs and produces before it is moved into the table.
+struct Generation {
+  File file;
+  std::unique_ptr<std::uint32_t[]> offsets;
+  std::uint32_t entryCount = 0;
+  std::uint32_t scale = 0;
+  std::uint32_t tileBytes = 0;
+  std::uint32_t tilesWritten = 0;
+  std::uint32_t entriesDone = 0;
+  std::unique_ptr<std::uint32_t[]> scratch; // 64 pixels per entry of the largest group
+  std::unique_ptr<std::uint32_t[]> tile;    // one enlarged tile
+  ProgressSink* progress = nullptr;
+};
+
+// Draws every entry of `group` into the scratch area. A block is cleared first, so an entry whose
+// palette or pattern cannot be found gets a transparent black tile and never pixels left over
+// from another entry.
+void drawGroup(const TileGroup& group, int groupIndex, std::uint8_t* scratch) {
+  const bool opaque = hiResGroupIsOpaque(groupIndex);
+  const std::uint32_t flip = hiResGroupFlip(groupIndex);
+  for (std::uint32_t i = 0; i < group.count; ++i) {
+    std::uint8_t* block = scratch + std::size_t(kBlockBytes) * i;
+    std::memset(block, 0, kBlockBytes);
+    if (opaque)
+      DrawTile(group, i, block, kBlockPitch, flip, PixelArgb32);
+    else
+      DrawTileAlpha(group, i, block, kBlockPitch, flip);
+  }
+}
+
+bool generateGroup(Generation& gen, const TileGroup& group, int groupIndex, std::uint32_t* out) {
+  const std::uint32_t n = group.count;
+  if (n == 0) return true;
+  if (!group.entries) return false;
+  std::uint8_t* scratch = reinterpret_cast<std::uint8_t*>(gen.scratch.get());
+  drawGroup(group, groupIndex, scratch);
+  if (!markDuplicateTiles(group.entries, scratch, n, out)) return false;
+
+  std::uint8_t* tile = reinterpret_cast<std::uint8_t*>(gen.tile.get());
+  for (std::uint32_t i = 0; i < n; ++i) {
+    if (out[i] != kOwnTile) {
+      // The entry it repeats comes earlier and already holds its offset.
+      out[i] = out[out[i]];
+    } else {
+      std::uint64_t position = 0;
+      if (!gen.file.position(position)) return false;
+      if (position + gen.tileBytes > kOffsetLimit) return false;
+      if (!enlargeTileBlock(scratch + std::size_t(kBlockBytes) * i, gen.scale, tile)) return false;
+      if (!gen.file.writeAll(tile, gen.tileBytes)) return false;
+      out[i] = std::uint32_t(position);
+      ++gen.tilesWritten;
+    }
+    ++gen.entriesDone;
+    if (gen.entriesDone % kProgressStep == 0)
+      reportProgress(gen.progress, ProgressStage::GeneratingTiles, gen.entriesDone, gen.entryCount);
+  }
+  return true;
+}
+
+} // namespace
+
+HiResTileTable* CreateHiResTileTable() { return new (std::nothrow) HiResTileTable(); }
+
+void FreeHiResTileTable(HiResTileTable* table) { delete table; }
+
+bool hiResGroupIsOpaque(int group) { return group >= 0 && group < 4; }
+
+std::uint32_t hiResGroupFlip(int group) {
+  static constexpr std::uint32_t kFlips[4] = {TileFlipNone, TileFlipH, TileFlipV, TileFlipHV};
+  if (group < 0 || group >= kSpriteGroup) return TileFlipNone;
+  return kFlips[group & 3];
+}
+
+std::uint32_t hiResGroupStart(const HiResTileTable& table, int group) {
+  if (group <= 0) return 0;
+  if (group == 1) return table.groupCounts[0];
+  if (group >= kGroupCount) return table.entryCount;
+  return table.groupStarts[group - 2];
+}
+
+bool hiResTileOffset(const HiResTileTable& table, int group, std::uint32_t index, std::uint32_t& offset) {
+  if (group < 0 || group >= kGroupCount || !table.entryOffsets) return false;
+  if (index >= table.groupCounts[group]) return false;
+  offset = table.entryOffsets[hiResGroupStart(table, group) + index];
+  return true;
+}
+
+bool markDuplicateTiles(const TileEntry* entries, const std::uint8_t* blocks, std::uint32_t count,
+                        std::uint32_t* out) {
+  if (count == 0) return true;
+  // Open addressing over the entries that keep a tile of their own; at most half full.
+  std::size_t capacity = 16;
+  while (capacity < std::size_t(count) * 2) capacity *= 2;
+  const std::size_t mask = capacity - 1;
+  std::unique_ptr<std::uint32_t[]> slots(new (std::nothrow) std::uint32_t[capacity]);
+  std::unique_ptr<std::uint64_t[]> hashes(new (std::nothrow) std::uint64_t[count]);
+  if (!slots || !hashes) return false;
+  std::fill_n(slots.get(), capacity, kOwnTile);
+
+  for (std::uint32_t j = 0; j < count; ++j) {
+    const std::uint32_t pattern = entries[j].patternIndex;
+    const std::uint8_t* block = blocks + std::size_t(kBlockBytes) * j;
+    const std::uint64_t h = blockHash(pattern, block);
+    hashes[j] = h;
+    out[j] = kOwnTile;
+    for (std::size_t s = std::size_t(h) & mask;; s = (s + 1) & mask) {
+      const std::uint32_t i = slots[s];
+      if (i == kOwnTile) {
+        slots[s] = j;
+        break;
+      }
+      // Every entry already in the table has a tile of its own, and equal entries form classes,
+      // so at most one of them matches: the lowest entry of the class.
+      if (hashes[i] == h && entries[i].patternIndex == pattern &&
+          std::memcmp(blocks + std::size_t(kBlockBytes) * i, block, kBlockBytes) == 0) {
+        out[j] = i;
+        break;
+      }
+    }
+  }
+  return true;
+}
+
+bool enlargeTileBlock(const std::uint8_t* block, std::uint32_t scale, std::uint8_t* tile) {
+  if (scale < 1 || scale > 4) return false;
+  std::uint32_t src[kBlockPixels];
+  std::memcpy(src, block, kBlockBytes);
+  auto row = [&src](int r) { return src + 8 * r; };
+
+  if (scale == 1) {
+    for (int r = 7; r >= 0; --r) std::memcpy(tile + (7 - r) * kBlockPitch, row(r), kBlockPitch);
+    return true;
+  }
+  if (scale == 3) {
+    std::uint32_t out[24 * 24];
+    for (int r = 7; r >= 0; --r) {
+      const int t = 3 * (7 - r);
+      Scale3xRow32(row(r), row(std::min(r + 1, 7)), row(std::max(r - 1, 0)), out + 24 * t, out + 24 * (t + 1),
+                   out + 24 * (t + 2), 8);
+    }
+    std::memcpy(tile, out, sizeof out);
+    return true;
+  }
+
+  // Scale2x of the block, top row first.
+  std::uint32_t mid[16 * 16];
+  for (int r = 7; r >= 0; --r) {
+    const int t = 2 * (7 - r);
+    Scale2xRow32(row(r), row(std::min(r + 1, 7)), row(std::max(r - 1, 0)), mid + 16 * t, mid + 16 * (t + 1),
+                 8);
+  }
+  if (scale == 2) {
+    std::memcpy(tile, mid, sizeof mid);
+    return true;
+  }
+  // Scale2x again over the intermediate tile, which is already top row first.
+  std::uint32_t out[32 * 32];
+  for (int r = 0; r < 16; ++r) {
+    Scale2xRow32(mid + 16 * r, mid + 16 * std::max(r - 1, 0), mid + 16 * std::min(r + 1, 15),
+                 out + 32 * (2 * r), out + 32 * (2 * r + 1), 16);
+  }
+  std::memcpy(tile, out, sizeof out);
+  return true;
+}
+
+bool GenerateHiResTiles(HiResTileTable& table, const TileSet* tiles, std::uint32_t scale,
+                        ProgressSink* progress) {
+  scale &= 0xFFu;
+  if (!tiles || scale == 0 || scale > 4) return false;
+
+  Generation gen;
+  gen.scale = scale;
+  gen.tileBytes = kBlockBytes * scale * scale;
+  gen.progress = progress;
+
+  {
+    std::string name;
+    if (!TempFileInTempDir(name)) return false;
+    TempFileGuard guard(name); // removes the name if the file cannot be opened
+    gen.file = File::createTemporary(name);
+    if (!gen.file) return false;
+    guard.release(); // the open file is removed by the system when it closes
+  }
+
+  std::uint64_t total = 0;
+  std::uint32_t largest = 0;
+  for (const TileGroup& group : tiles->groups) {
+    total += group.count;
+    largest = std::max(largest, group.count);
+  }
+  if (total == 0 || total > 0xFFFFFFFFull) return false;
+  gen.entryCount = std::uint32_t(total);
+  gen.offsets.reset(new (std::nothrow) std::uint32_t[gen.entryCount]);
+  gen.scratch.reset(new (std::nothrow) std::uint32_t[std::size_t(largest) * kBlockPixels]);
+  gen.tile.reset(new (std::nothrow) std::uint32_t[gen.tileBytes / 4]);
+  if (!gen.offsets || !gen.scratch || !gen.tile) return false;
+
+  std::uint32_t counts[kGroupCount];
+  std::uint32_t start = 0;
+  std::uint32_t starts[kGroupCount];
+  for (int g = 0; g < kGroupCount; ++g) {
+    counts[g] = tiles->groups[g].count;
+    starts[g] = start;
+    if (!generateGroup(gen, tiles->groups[g], g, gen.offsets.get() + start)) return false;
+    start += counts[g];
+    reportProgress(progress, ProgressStage::GeneratingTiles, gen.entriesDone, gen.entryCount);
+  }
+  // No flush to disk: the file is read back only through this same handle, which sees every
+  // write at once, and it is deleted when it closes.
+
+  table.tempFile = std::move(gen.file); // closes (and so removes) the previous tile file
+  table.entryOffsets = std::move(gen.offsets);
+  table.entryCount = gen.entryCount;
+  table.tileCount = gen.tilesWritten;
+  std::copy(counts, counts + kGroupCount, table.groupCounts);
+  std::copy(starts + 2, starts + kGroupCount, table.groupStarts);
+  table.scale = scale;
+  table.tileBytes = gen.tileBytes;
+  return true;
+}
+
+} // namespace zelvo
