@@ -1,0 +1,358 @@
+#include "build/tile_replace.h"
+
+#include "build/hires_tiles.h"
+#include "build_test_util.h"
+#include "support/temp_dir.h"
+#include "tiles/tiles_file.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+namespace zelvo {
+namespace {
+
+using test::ScreenContent;
+using test::TempDir;
+using test::TilesContent;
+
+constexpr int kScale = 2;
+constexpr int kEdge = 8 * kScale;
+constexpr std::size_t kTileBytes = 256 * kScale * kScale;
+
+struct FreeTable {
+  void operator()(HiResTileTable* table) const { FreeHiResTileTable(table); }
+};
+
+// Each colour byte moved by `delta` towards the middle of its range (so nothing clamps); alpha kept.
+std::vector<std::uint8_t> shifted(std::vector<std::uint8_t> tile, int delta) {
+  for (std::size_t i = 0; i < tile.size(); ++i) {
+    if (i % 4 == 3) continue;
+    tile[i] = std::uint8_t(tile[i] >= 128 ? tile[i] - delta : tile[i] + delta);
+  }
+  return tile;
+}
+
+std::vector<std::uint8_t> withAlpha(std::vector<std::uint8_t> tile, std::uint8_t alpha) {
+  for (std::size_t i = 3; i < tile.size(); i += 4) tile[i] = alpha;
+  return tile;
+}
+
+std::vector<std::uint8_t> alphasOf(const std::vector<std::uint8_t>& tile) {
+  std::vector<std::uint8_t> out;
+  for (std::size_t i = 3; i < tile.size(); i += 4) out.push_back(tile[i]);
+  return out;
+}
+
+class TileReplaceTest : public ::testing::Test {
+protected:
+  // Palettes 0-2, patterns 0-3; group 0: (0,0) (0,1) (1,0); group 4: (0,0); sprites: (1,1) (2,2) (2,3).
+  void SetUp() override {
+    for (int i = 0; i < 3; ++i) spec.addPalette(std::uint8_t(1 + 17 * i));
+    for (int i = 0; i < 4; ++i) spec.addPattern(std::uint8_t(1 + i));
+    spec.addEntry(0, 0, 0);
+    spec.addEntry(0, 0, 1);
+    spec.addEntry(0, 1, 0);
+    spec.addEntry(4, 0, 0);
+    spec.addEntry(kSpriteGroup, 1, 1);
+    spec.addEntry(kSpriteGroup, 2, 2);
+    spec.addEntry(kSpriteGroup, 2, 3);
+  }
+
+  void prepare() {
+    ASSERT_TRUE(test::writeTilesFixture(dir.file("game.mstiles"), spec));
+    build = createTileSet();
+    ASSERT_TRUE(openTilesFile(*build, dir.file("game.mstiles")));
+    sortByOrderKeys(*build);
+    table.reset(CreateHiResTileTable());
+    ASSERT_TRUE(table);
+    ASSERT_TRUE(GenerateHiResTiles(*table, *build, kScale));
+    ASSERT_EQ(table->tileBytes, kTileBytes);
+  }
+
+  // The entry index, in the build's sorted set, of palette `pal` and pattern `pat` of `spec`.
+  std::uint32_t entryOf(int group, std::uint32_t pal, std::uint32_t pat) const {
+    return findTileEntry(build->groups[group], findPalette(*build, spec.palettes[pal].colours),
+                         findPattern(*build, spec.patterns[pat].planes));
+  }
+
+  std::vector<std::uint8_t> stored(int group, std::uint32_t index) const {
+    std::uint32_t offset = 0;
+    EXPECT_TRUE(hiResTileOffset(*table, group, index, offset));
+    std::vector<std::uint8_t> tile(kTileBytes);
+    EXPECT_TRUE(table->tempFile.seek(offset));
+    EXPECT_TRUE(table->tempFile.readExact(tile.data(), tile.size()));
+    return tile;
+  }
+  std::vector<std::uint8_t> stored(int group, std::uint32_t pal, std::uint32_t pat) const {
+    return stored(group, entryOf(group, pal, pat));
+  }
+
+  // Writes "name.msscreen" and runs the replacement with the image given by its path.
+  ReplaceResult replace(const ScreenContent& screen, const std::string& name, const std::string& imagePath,
+                        const std::string& alphaPath = "") {
+    EXPECT_TRUE(test::writeScreenFixture(dir.file(name + ".msscreen"), screen));
+    return replaceTilesFromScreen(*table, *build, dir.file(name + ".msscreen"), imagePath, alphaPath);
+  }
+  ReplaceResult replacePng(const ScreenContent& screen, FIBITMAP* image, const std::string& name = "a") {
+    EXPECT_TRUE(test::savePng(image, dir.file(name + ".png")));
+    return replace(screen, name, dir.file(name + ".png"), dir.file(name + "_alpha.png"));
+  }
+
+  FreeImageSession freeImage;
+  TempDir dir;
+  TilesContent spec;
+  std::unique_ptr<TileSet> build;
+  std::unique_ptr<HiResTileTable, FreeTable> table;
+};
+
+TEST_F(TileReplaceTest, ReplacesOnlyTilesThatDifferByMoreThanTwoInSomeByte) {
+  prepare();
+  const auto a = stored(0, 0, 0), b = stored(0, 0, 1), c = stored(0, 1, 0);
+  ScreenContent screen;
+  screen.height = 8;
+  screen.setCell(0, 0, spec, 0, 0);
+  screen.setCell(0, 1, spec, 0, 1);
+  screen.setCell(0, 2, spec, 1, 0);
+  auto image = test::blankImage(256 * kScale, 8 * kScale);
+  test::putTile(image.get(), 0, 0, kEdge, shifted(a, 2)); // within the tolerance everywhere
+  auto oneOff = b;
+  oneOff[kTileBytes / 2] =
+      std::uint8_t(oneOff[kTileBytes / 2] >= 128 ? oneOff[kTileBytes / 2] - 3 : oneOff[kTileBytes / 2] + 3);
+  test::putTile(image.get(), kEdge, 0, kEdge, oneOff); // one byte 3 away
+  test::putTile(image.get(), 2 * kEdge, 0, kEdge, shifted(c, 2));
+  ASSERT_EQ(replacePng(screen, image.get()), ReplaceResult::Processed);
+  EXPECT_EQ(stored(0, 0, 0), a);
+  EXPECT_EQ(stored(0, 0, 1), oneOff); // the whole tile is the image's
+  EXPECT_EQ(stored(0, 1, 0), c);
+}
+
+TEST_F(TileReplaceTest, PlainBackgroundTilesAreOpaqueAndPriorityTilesKeepTheImagesAlpha) {
+  prepare();
+  const auto plain = stored(0, 0, 0), priority = stored(4, 0, 0);
+  ScreenContent screen;
+  screen.height = 8;
+  screen.setCell(0, 0, spec, 0, 0, 0x0000);
+  screen.setCell(0, 1, spec, 0, 0, 0x1000 | 0x01FF); // bits other than flip and priority are ignored
+  auto image = test::blankImage(256 * kScale, 8 * kScale);
+  const auto painted = withAlpha(shifted(plain, 40), 77);
+  test::putTile(image.get(), 0, 0, kEdge, painted);
+  test::putTile(image.get(), kEdge, 0, kEdge, painted);
+  ASSERT_EQ(replacePng(screen, image.get()), ReplaceResult::Processed);
+  EXPECT_EQ(stored(0, 0, 0), withAlpha(painted, 255));
+  EXPECT_EQ(stored(4, 0, 0), painted);
+  EXPECT_NE(stored(4, 0, 0), priority);
+}
+
+TEST_F(TileReplaceTest, AlphaComesFromThePngItselfOrFromTheAlphaImageBesideABmp) {
+  prepare();
+  const auto generated = stored(4, 0, 0);
+  ScreenContent screen;
+  screen.height = 8;
+  screen.setCell(0, 0, spec, 0, 0, 0x1000);
+  const int width = 256 * kScale, height = 8 * kScale;
+  auto image = test::blankImage(width, height);
+  test::putTile(image.get(), 0, 0, kEdge, withAlpha(shifted(generated, 30), 200));
+
+  // A BMP without an alpha image: opaque.
+  ASSERT_TRUE(test::saveBmp(image.get(), dir.file("b.bmp")));
+  ASSERT_EQ(replace(screen, "b", dir.file("b.bmp"), dir.file("b_alpha.bmp")), ReplaceResult::Processed);
+  EXPECT_EQ(alphasOf(stored(4, 0, 0)), std::vector<std::uint8_t>(kTileBytes / 4, 255));
+
+  // With one: its grey values become the alpha.
+  ASSERT_TRUE(test::saveGrey(width, height, 100, dir.file("b_alpha.bmp"), FIF_BMP));
+  ASSERT_EQ(replace(screen, "b", dir.file("b.bmp"), dir.file("b_alpha.bmp")), ReplaceResult::Processed);
+  EXPECT_EQ(alphasOf(stored(4, 0, 0)), std::vector<std::uint8_t>(kTileBytes / 4, 100));
+
+  // A PNG with transparency of its own ignores the alpha image beside it.
+  ASSERT_TRUE(test::saveGrey(width, height, 9, dir.file("a_alpha.png"), FIF_PNG));
+  ASSERT_EQ(replacePng(screen, image.get()), ReplaceResult::Processed);
+  EXPECT_EQ(alphasOf(stored(4, 0, 0)), std::vector<std::uint8_t>(kTileBytes / 4, 200));
+}
+
+TEST_F(TileReplaceTest, ANarrowScreenIsCutFromGridColumnOneAndASmallImageOnlyWhereItCovers) {
+  prepare();
+  const auto a = stored(0, 0, 0), b = stored(0, 0, 1), c = stored(0, 1, 0);
+  ScreenContent screen;
+  screen.width = 248;
+  screen.height = 16;
+  screen.setCell(0, 0, spec, 0, 0); // hidden column: never cut
+  screen.setCell(0, 1, spec, 0, 1);
+  screen.setCell(1, 31, spec, 1, 0); // its square reaches past the image's right edge
+  auto image = test::blankImage(248 * kScale - 1, 16 * kScale);
+  const auto painted = shifted(b, 50);
+  test::putTile(image.get(), 0, 0, kEdge, painted);
+  ASSERT_EQ(replacePng(screen, image.get()), ReplaceResult::Processed);
+  EXPECT_EQ(stored(0, 0, 1), withAlpha(painted, 255));
+  EXPECT_EQ(stored(0, 0, 0), a);
+  EXPECT_EQ(stored(0, 1, 0), c);
+}
+
+TEST_F(TileReplaceTest, EveryTileIsComparedWithTheStoreAsItWasBeforeTheScreen) {
+  prepare();
+  const auto a = stored(0, 0, 0);
+  const auto x = withAlpha(shifted(a, 60), 255);
+  ScreenContent screen;
+  screen.height = 8;
+  screen.setCell(0, 0, spec, 0, 0);
+  screen.setCell(0, 1, spec, 0, 0);
+
+  // The same entry twice in one screen: the second cell matches what the store held before the
+  // screen, so the first cell's replacement stays.
+  auto image = test::blankImage(256 * kScale, 8 * kScale);
+  test::putTile(image.get(), 0, 0, kEdge, x);
+  test::putTile(image.get(), kEdge, 0, kEdge, shifted(a, 1));
+  ASSERT_EQ(replacePng(screen, image.get(), "s1"), ReplaceResult::Processed);
+  EXPECT_EQ(stored(0, 0, 0), x);
+
+  // A later screen is compared with that replacement: close to it, nothing changes...
+  auto close = test::blankImage(256 * kScale, 8 * kScale);
+  test::putTile(close.get(), 0, 0, kEdge, shifted(x, 2));
+  test::putTile(close.get(), kEdge, 0, kEdge, shifted(x, 1));
+  ASSERT_EQ(replacePng(screen, close.get(), "s2"), ReplaceResult::Processed);
+  EXPECT_EQ(stored(0, 0, 0), x);
+
+  // ...and one that differs wins, even where its first cell matches the store.
+  const auto y = withAlpha(shifted(a, 90), 255);
+  auto later = test::blankImage(256 * kScale, 8 * kScale);
+  test::putTile(later.get(), 0, 0, kEdge, x);
+  test::putTile(later.get(), kEdge, 0, kEdge, y);
+  ASSERT_EQ(replacePng(screen, later.get(), "s3"), ReplaceResult::Processed);
+  EXPECT_EQ(stored(0, 0, 0), y);
+}
+
+TEST_F(TileReplaceTest, SpritesAreCutWhereTheExportDrawsThemAndOnlyWithoutAGrid) {
+  prepare();
+  const auto upper = stored(kSpriteGroup, 1, 1), lower = stored(kSpriteGroup, 2, 2),
+             low = stored(kSpriteGroup, 2, 3);
+  const int width = 256 * kScale, height = 224 * kScale;
+  auto image = test::blankImage(width, height);
+  const auto paintedUpper = shifted(upper, 33), paintedLower = withAlpha(shifted(lower, 33), 10);
+  // x 252 is drawn at 248; the upper tile starts on line y * scale + 1, the lower one beneath it.
+  test::putTile(image.get(), 248 * kScale, 100 * kScale + 1, kEdge, paintedUpper);
+  test::putTile(image.get(), 248 * kScale, 100 * kScale + 1 + kEdge, kEdge, paintedLower);
+  // y 212: the upper tile fits, the lower one is taken at line 216 and falls off the image.
+  test::putTile(image.get(), 8 * kScale, 212 * kScale + 1, kEdge, paintedUpper);
+
+  ScreenContent sprites;
+  sprites.addTallSprite(252, 100, spec, 1, 1, 2, 2);
+  sprites.addTallSprite(8, 212, spec, 1, 1, 2, 3);
+  ScreenContent both = sprites;
+  both.setCell(27, 31, spec, 1, 0); // a grid: the sprites are not used
+  ASSERT_EQ(replacePng(both, image.get(), "both"), ReplaceResult::Processed);
+  EXPECT_EQ(stored(kSpriteGroup, 1, 1), upper);
+
+  ASSERT_EQ(replacePng(sprites, image.get(), "sprites"), ReplaceResult::Processed);
+  EXPECT_EQ(stored(kSpriteGroup, 1, 1), paintedUpper);
+  EXPECT_EQ(stored(kSpriteGroup, 2, 2), paintedLower); // sprites keep the image's alpha
+  EXPECT_EQ(stored(kSpriteGroup, 2, 3), low);
+}
+
+TEST_F(TileReplaceTest, CellsResolveAgainstTheBuildsSortedTilesNotTheRecordersOrder) {
+  // Order keys that move palette 2, pattern 3 and the entries of group 0 around.
+  spec.palettes[2].orderKeyMajor = 9;
+  spec.patterns[3].orderKeyMajor = 7;
+  spec.groups[0].clear();
+  spec.addEntry(0, 0, 0, 1);
+  spec.addEntry(0, 0, 1, 5);
+  spec.addEntry(0, 1, 0, 3);
+  prepare();
+  ASSERT_EQ(entryOf(0, 0, 1), 0u);
+  ASSERT_EQ(entryOf(0, 1, 0), 1u);
+  ASSERT_EQ(entryOf(0, 0, 0), 2u);
+  const auto first = stored(0, 0u), second = stored(0, 1u);
+  ScreenContent screen;
+  screen.height = 8;
+  screen.setCell(0, 0, spec, 0, 0);
+  auto image = test::blankImage(256 * kScale, 8 * kScale);
+  const auto painted = withAlpha(shifted(stored(0, 2u), 70), 255);
+  test::putTile(image.get(), 0, 0, kEdge, painted);
+  ASSERT_EQ(replacePng(screen, image.get()), ReplaceResult::Processed);
+  EXPECT_EQ(stored(0, 2u), painted);
+  EXPECT_EQ(stored(0, 0u), first);
+  EXPECT_EQ(stored(0, 1u), second);
+}
+
+TEST_F(TileReplaceTest, ScreensThatCannotBeReadAreSkippedAndAFailedWriteIsReported) {
+  prepare();
+  const auto a = stored(0, 0, 0);
+  ScreenContent screen;
+  screen.height = 8;
+  screen.setCell(0, 0, spec, 0, 0);
+  auto image = test::blankImage(256 * kScale, 8 * kScale);
+  test::putTile(image.get(), 0, 0, kEdge, shifted(a, 50));
+  ASSERT_TRUE(test::savePng(image.get(), dir.file("a.png")));
+
+  EXPECT_EQ(replace(screen, "a", dir.file("missing.png")), ReplaceResult::Skipped);
+  ASSERT_TRUE(test::writeFileBytes(dir.file("bad.msscreen"), "MSSCREN", 8));
+  EXPECT_EQ(replaceTilesFromScreen(*table, *build, dir.file("bad.msscreen"), dir.file("a.png"), ""),
+            ReplaceResult::Skipped);
+  EXPECT_EQ(stored(0, 0, 0), a);
+
+  // The store can be read but no longer written (as on a full disk).
+  std::string copy = dir.file("store.copy");
+  {
+    std::uint64_t size = 0;
+    ASSERT_TRUE(table->tempFile.size(size));
+    std::vector<std::uint8_t> bytes(size);
+    ASSERT_TRUE(table->tempFile.seek(0));
+    ASSERT_TRUE(table->tempFile.readExact(bytes.data(), bytes.size()));
+    ASSERT_TRUE(test::writeFileBytes(copy, bytes.data(), bytes.size()));
+  }
+  table->tempFile = File::openRead(copy);
+  EXPECT_EQ(replace(screen, "a", dir.file("a.png")), ReplaceResult::WriteFailed);
+}
+
+TEST(CutTile, MatchesFreeImageCopyAndVerticalFlipOnRandomImagesAndRectangles) {
+  FreeImageSession freeImage;
+  std::mt19937 random(7);
+  for (int round = 0; round < 200; ++round) {
+    const int width = 1 + int(random() % 70), height = 1 + int(random() % 70);
+    const unsigned edge = 8u * (1u + random() % 4);
+    auto image = test::blankImage(width, height);
+    for (int y = 0; y < height; ++y) {
+      BYTE* line = FreeImage_GetScanLine(image.get(), y);
+      for (int x = 0; x < width * 4; ++x) line[x] = BYTE(random());
+    }
+    const int left = int(random() % 80) - 5, top = int(random() % 80) - 5;
+    std::vector<std::uint8_t> fast(edge * edge * 4);
+    const bool cut = cutTile(image.get(), left, top, edge, fast.data());
+
+    FiBitmap reference(FreeImage_Copy(image.get(), left, top, left + int(edge), top + int(edge)));
+    const bool inside = left >= 0 && top >= 0 && left + int(edge) <= width && top + int(edge) <= height;
+    ASSERT_EQ(cut, inside) << width << "x" << height << " at " << left << "," << top << " edge " << edge;
+    if (!inside) continue;
+    ASSERT_TRUE(reference);
+    ASSERT_TRUE(FreeImage_FlipVertical(reference.get()));
+    // after the flip, the bits start with the top row
+    std::vector<std::uint8_t> slow(edge * edge * 4);
+    for (unsigned y = 0; y < edge; ++y)
+      std::memcpy(&slow[y * edge * 4], FreeImage_GetScanLine(reference.get(), int(y)), edge * 4);
+    ASSERT_EQ(fast, slow);
+  }
+}
+
+TEST(LoadImageWithAlpha, GivesA32BitImageOrNothing) {
+  FreeImageSession freeImage;
+  TempDir dir;
+  EXPECT_FALSE(loadImageWithAlpha(dir.file("none.png"), ""));
+  ASSERT_TRUE(test::writeFileBytes(dir.file("junk.png"), "not an image", 12));
+  EXPECT_FALSE(loadImageWithAlpha(dir.file("junk.png"), ""));
+  // An alpha image of another size cannot be put into the image: nothing.
+  auto image = test::blankImage(16, 16);
+  ASSERT_TRUE(test::saveBmp(image.get(), dir.file("a.bmp")));
+  ASSERT_TRUE(test::saveGrey(8, 8, 50, dir.file("a_alpha.bmp"), FIF_BMP));
+  EXPECT_FALSE(loadImageWithAlpha(dir.file("a.bmp"), dir.file("a_alpha.bmp")));
+  FiBitmap opaque = loadImageWithAlpha(dir.file("a.bmp"), dir.file("b_alpha.bmp"));
+  ASSERT_TRUE(opaque);
+  EXPECT_EQ(FreeImage_GetBPP(opaque.get()), 32u);
+  EXPECT_EQ(FreeImage_GetScanLine(opaque.get(), 3)[4 * 5 + 3], 255);
+
+  FiBitmap mask = makeOpaqueMask(3, 2);
+  ASSERT_TRUE(mask);
+  EXPECT_EQ(FreeImage_GetBPP(mask.get()), 8u);
+  EXPECT_EQ(FreeImage_GetPalette(mask.get())[200].rgbGreen, 200);
+  EXPECT_EQ(FreeImage_GetScanLine(mask.get(), 1)[2], 255);
+}
+
+} // namespace
+} // namespace zelvo
