@@ -1,0 +1,253 @@
+#include "build/pack_format.h"
+
+#include "build/hires_tiles.h"
+#include "platform/byte_io.h"
+#include "support/fixtures.h"
+#include "support/temp_dir.h"
+
+#include <bzlib.h>
+#include <md5.h> // libmd, an independent digest
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace zelvo {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes readAll(const std::string& path) {
+  const std::string s = test::readFileBytes(path);
+  return Bytes(s.begin(), s.end());
+}
+
+Bytes libmdDigest(const Bytes& data) {
+  MD5_CTX context;
+  MD5Init(&context);
+  MD5Update(&context, data.data(), data.size());
+  Bytes digest(16);
+  MD5Final(digest.data(), &context);
+  return digest;
+}
+
+class HiResSectionTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    const char* old = std::getenv("TMPDIR");
+    hadTmpDir_ = old != nullptr;
+    if (old) oldTmpDir_ = old;
+    ::setenv("TMPDIR", dir.path().c_str(), 1);
+  }
+  void TearDown() override {
+    table.reset();
+    EXPECT_EQ(test::countTmpFiles(dir.path()), 0u);
+    if (hadTmpDir_)
+      ::setenv("TMPDIR", oldTmpDir_.c_str(), 1);
+    else
+      ::unsetenv("TMPDIR");
+  }
+
+  // A set whose groups hold repeated and distinct tiles, generated at `scale`.
+  void generate(std::uint32_t scale, int perGroup = 30) {
+    std::mt19937 random(scale * 7 + 1);
+    test::TilesContent spec;
+    for (int i = 0; i < 4; ++i) spec.addPalette(std::uint8_t(random()));
+    for (int i = 0; i < 6; ++i) spec.addPattern(std::uint8_t(random()));
+    for (int g = 0; g < kGroupCount; ++g)
+      for (int i = 0; i < perGroup - g; ++i) spec.addEntry(g, random() % 4, random() % 6);
+    tiles = test::makeTileSet(spec);
+    table.reset(CreateHiResTileTable());
+    ASSERT_TRUE(table);
+    ASSERT_TRUE(GenerateHiResTiles(*table, *tiles, scale));
+    ASSERT_LT(table->tileCount, table->entryCount);
+  }
+
+  Bytes tileData() {
+    Bytes data(std::size_t(table->tileCount) * table->tileBytes);
+    EXPECT_TRUE(table->tempFile.seek(0));
+    EXPECT_TRUE(table->tempFile.readExact(data.data(), data.size()));
+    return data;
+  }
+  std::vector<std::uint32_t> offsets() const {
+    return {table->entryOffsets.get(), table->entryOffsets.get() + table->entryCount};
+  }
+
+  test::TempDir dir;
+  std::unique_ptr<TileSet> tiles;
+  HiResTileTablePtr table;
+
+private:
+  bool hadTmpDir_ = false;
+  std::string oldTmpDir_;
+};
+
+TEST_F(HiResSectionTest, SectionReadsBackThroughTheLibrariesAtEveryScale) {
+  struct Recorder : ProgressSink {
+    void progress(ProgressStage stage, std::uint64_t done, std::uint64_t total) override {
+      EXPECT_EQ(stage, ProgressStage::CompressingHiRes);
+      EXPECT_GE(done, last);
+      last = done;
+      lastTotal = total;
+    }
+    std::uint64_t last = 0, lastTotal = 0;
+  };
+
+  for (std::uint32_t scale = 1; scale <= 4; ++scale) {
+    SCOPED_TRACE(scale);
+    generate(scale);
+    const Bytes data = tileData();
+    const std::vector<std::uint32_t> before = offsets();
+    const std::uint32_t tileCount = table->tileCount, entryCount = table->entryCount;
+
+    // The section goes after whatever the output already holds.
+    const std::string path = dir.file("pack.bin");
+    const std::size_t prefix = 100;
+    File output = File::create(path);
+    ASSERT_TRUE(output.writeAll(Bytes(prefix, 0xEE).data(), prefix));
+    Recorder recorder;
+    ASSERT_TRUE(WriteHiResSection(*table, output, &recorder));
+    std::uint64_t end = 0, size = 0;
+    ASSERT_TRUE(output.position(end));
+    ASSERT_TRUE(output.size(size));
+    EXPECT_EQ(end, size);
+    ASSERT_TRUE(output.close());
+
+    // The table is as it was.
+    EXPECT_EQ(table->tileCount, tileCount);
+    EXPECT_EQ(table->entryCount, entryCount);
+    EXPECT_EQ(offsets(), before);
+
+    const Bytes file = readAll(path);
+    ASSERT_EQ(file.size(), size);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + prefix), Bytes(prefix, 0xEE));
+    ByteReader header(file.data() + prefix, 64);
+    char magic[8];
+    std::uint32_t flags = 0, tiles32 = 0, entries32 = 0, count = 0, compression = 0;
+    std::uint8_t scaleBytes[4];
+    ASSERT_TRUE(header.bytes(magic, 8));
+    EXPECT_EQ(std::string(magic, 8), std::string("MSHITIL\0", 8));
+    header.u32(flags);
+    header.u32(tiles32);
+    header.u32(entries32);
+    EXPECT_EQ(flags, 1u);
+    EXPECT_EQ(tiles32, tileCount);
+    EXPECT_EQ(entries32, entryCount);
+    for (int g = 0; g < kGroupCount; ++g) {
+      header.u32(count);
+      EXPECT_EQ(count, std::uint32_t(tiles->groups[g].count));
+    }
+    header.bytes(scaleBytes, 4);
+    EXPECT_EQ(Bytes(scaleBytes, scaleBytes + 4), (Bytes{std::uint8_t(scale), 0, 0, 0}));
+    ASSERT_TRUE(header.u32(compression));
+    EXPECT_EQ(compression, 2u);
+
+    // bzip2 with 600k blocks, holding exactly the payload: tile data, then the entry table.
+    const std::size_t streamAt = prefix + 80;
+    EXPECT_EQ(std::string(file.begin() + streamAt, file.begin() + streamAt + 4), "BZh6");
+    const std::size_t payloadSize = data.size() + 4 * std::size_t(entryCount);
+    Bytes payload(payloadSize + 1);
+    unsigned int length = unsigned(payload.size());
+    ASSERT_EQ(
+        BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(payload.data()), &length,
+                                   const_cast<char*>(reinterpret_cast<const char*>(file.data() + streamAt)),
+                                   unsigned(file.size() - streamAt), 0, 0),
+        BZ_OK);
+    ASSERT_EQ(length, payloadSize);
+    payload.resize(length);
+    EXPECT_EQ(Bytes(payload.begin(), payload.begin() + data.size()), data);
+    std::vector<std::uint32_t> entryTable(entryCount);
+    for (std::uint32_t i = 0; i < entryCount; ++i) {
+      entryTable[i] = loadLE32(payload.data() + data.size() + 4 * i);
+      EXPECT_EQ(entryTable[i] % (256 * scale * scale), 0u);
+      EXPECT_LT(entryTable[i], data.size());
+    }
+    EXPECT_EQ(entryTable, before);
+    EXPECT_EQ(Bytes(file.begin() + prefix + 64, file.begin() + prefix + 80), libmdDigest(payload));
+    EXPECT_EQ(recorder.last, payloadSize);
+    EXPECT_EQ(recorder.lastTotal, payloadSize);
+  }
+}
+
+TEST_F(HiResSectionTest, LargeTileDataStreamsThroughSeveralBlocks) {
+  // Distinct noisy tiles well beyond one 600k block and the 16 KiB output pieces.
+  std::mt19937 random(9);
+  test::TilesContent spec;
+  for (int i = 0; i < 64; ++i) {
+    PaletteEntry palette{};
+    for (auto& c : palette.colours) c = std::uint8_t(random() % 64);
+    spec.palettes.push_back(palette);
+  }
+  for (int i = 0; i < 400; ++i) {
+    PatternEntry pattern{};
+    for (auto& b : pattern.planes) b = std::uint8_t(random());
+    spec.patterns.push_back(pattern);
+  }
+  for (int i = 0; i < 400; ++i) spec.addEntry(kSpriteGroup, std::uint32_t(i % 64), std::uint32_t(i));
+  tiles = test::makeTileSet(spec);
+  table.reset(CreateHiResTileTable());
+  ASSERT_TRUE(GenerateHiResTiles(*table, *tiles, 4));
+  ASSERT_EQ(table->tileCount, 400u);
+  const Bytes data = tileData();
+
+  File output = File::create(dir.file("big.bin"));
+  ASSERT_TRUE(WriteHiResSection(*table, output));
+  ASSERT_TRUE(output.close());
+  const Bytes file = readAll(dir.file("big.bin"));
+  Bytes payload(data.size() + 1600 + 1);
+  unsigned int length = unsigned(payload.size());
+  ASSERT_EQ(BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(payload.data()), &length,
+                                       const_cast<char*>(reinterpret_cast<const char*>(file.data() + 80)),
+                                       unsigned(file.size() - 80), 0, 0),
+            BZ_OK);
+  ASSERT_EQ(length, data.size() + 1600);
+  payload.resize(length);
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), payload.begin()));
+  EXPECT_EQ(Bytes(file.begin() + 64, file.begin() + 80), libmdDigest(payload));
+}
+
+TEST_F(HiResSectionTest, RefusesIncompleteTablesAndReportsFailedReadsAndWrites) {
+  // An empty table: nothing is written.
+  {
+    HiResTileTablePtr empty(CreateHiResTileTable());
+    File output = File::create(dir.file("empty.bin"));
+    EXPECT_FALSE(WriteHiResSection(*empty, output));
+    std::uint64_t size = 1;
+    ASSERT_TRUE(output.size(size));
+    EXPECT_EQ(size, 0u);
+  }
+  generate(2);
+
+  // An offset outside the tile data.
+  {
+    const std::uint32_t saved = table->entryOffsets[3];
+    table->entryOffsets[3] = table->tileCount * table->tileBytes;
+    File output = File::create(dir.file("offset.bin"));
+    EXPECT_FALSE(WriteHiResSection(*table, output));
+    table->entryOffsets[3] = saved;
+  }
+
+  // An output that cannot be written.
+  ASSERT_TRUE(test::writeFileBytes(dir.file("readonly.bin"), "x", 1));
+  {
+    File output = File::openRead(dir.file("readonly.bin"));
+    EXPECT_FALSE(WriteHiResSection(*table, output));
+  }
+
+  // A tile file shorter than its tiles.
+  {
+    Bytes data = tileData();
+    data.resize(data.size() - 1);
+    ASSERT_TRUE(test::writeFileBytes(dir.file("short.tiles"), data.data(), data.size()));
+    table->tempFile = File::openRead(dir.file("short.tiles"));
+    File output = File::create(dir.file("short.bin"));
+    EXPECT_FALSE(WriteHiResSection(*table, output));
+  }
+}
+
+} // namespace
+} // namespace zelvo
