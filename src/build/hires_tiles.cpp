@@ -83,8 +83,8 @@ bool generateGroup(Generation& gen, const TileGroup& group, int groupIndex, std:
       // The entry it repeats comes earlier and already holds its offset.
       out[i] = out[out[i]];
     } else {
-      std::uint64_t position = 0;
-      if (!gen.file.position(position)) return false;
+      // Tiles are only appended to the new file, so its position is known without asking.
+      const std::uint64_t position = std::uint64_t(gen.tilesWritten) * gen.tileBytes;
       if (position + gen.tileBytes > kOffsetLimit) return false;
       if (!enlargeTileBlock(scratch + std::size_t(kBlockBytes) * i, gen.scale, tile)) return false;
       if (!gen.file.writeAll(tile, gen.tileBytes)) return false;
