@@ -32,7 +32,7 @@ struct Fixture {
   }
   std::array<PaletteEntry, 3> palettes{};
   std::array<PatternEntry, 2> patterns{};
-  std::array<TileEntry, 4> entries{};
+  std::array<TileEntry, 5> entries{}; // the fifth is valid but beyond the group's count
   TileSet set;
   TileGroup group;
   std::vector<std::uint8_t> canvas = std::vector<std::uint8_t>(8 * 64, 0x5A);
