@@ -69,44 +69,30 @@ TEST(TileDraw, FoundEntriesReachTheDecoderWithTheirOwnPaletteAndPattern) {
 }
 
 TEST(TileDraw, RangeChecksRefuseAndWriteNothing) {
-  {
-    Fixture f; // palette index equal to the palette count, pattern valid
-    expectRefused(f, 2);
-  }
-  {
-    Fixture f; // pattern index equal to the pattern count, palette valid
-    expectRefused(f, 3);
-  }
-  {
-    Fixture f; // index equal to the entry count, and far beyond it
-    expectRefused(f, 4);
-    expectRefused(f, 0xFFFFFFFF);
-  }
-  {
-    Fixture f; // empty group
-    f.group.count = 0;
-    f.group.entries = nullptr;
-    expectRefused(f, 0);
-  }
-  {
-    Fixture f; // tables without storage, whatever their counts say
-    f.group.entries = nullptr;
-    expectRefused(f, 1);
-  }
-  {
+  struct Case {
+    const char* what;
+    std::uint32_t index;
+    void (*spoil)(Fixture&);
+  };
+  const Case cases[] = {
+      {"palette index equal to the palette count, pattern valid", 2, [](Fixture&) {}},
+      {"pattern index equal to the pattern count, palette valid", 3, [](Fixture&) {}},
+      {"index equal to the entry count", 4, [](Fixture&) {}},
+      {"index far beyond the entry count", 0xFFFFFFFF, [](Fixture&) {}},
+      {"empty group", 0,
+       [](Fixture& f) {
+         f.group = TileGroup{&f.set, nullptr, 0, 0, GroupKind::Sprite};
+       }},
+      {"no entry storage", 1, [](Fixture& f) { f.group.entries = nullptr; }},
+      {"no palette storage", 1, [](Fixture& f) { f.set.palettes = nullptr; }},
+      {"no pattern storage", 1, [](Fixture& f) { f.set.patterns = nullptr; }},
+      {"no set", 1, [](Fixture& f) { f.group.set = nullptr; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     Fixture f;
-    f.set.palettes = nullptr;
-    expectRefused(f, 1);
-  }
-  {
-    Fixture f;
-    f.set.patterns = nullptr;
-    expectRefused(f, 1);
-  }
-  {
-    Fixture f;
-    f.group.set = nullptr;
-    expectRefused(f, 1);
+    c.spoil(f);
+    expectRefused(f, c.index);
   }
 }
 
