@@ -1,0 +1,564 @@
+#include "build/build_driver.h"
+
+#include "build_test_util.h"
+#include "platform/byte_io.h"
+#include "platform/fs.h"
+#include "support/temp_dir.h"
+#include "tiles/tiles_file.h"
+
+#include <algorithm>
+#include <bzlib.h>
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <gtest/gtest.h>
+#include <md5.h>
+#include <sys/resource.h>
+#include <zlib.h>
+
+namespace zelvo {
+namespace {
+
+using test::ScreenContent;
+using test::TempDir;
+using test::TilesContent;
+using Lines = std::vector<std::string>;
+
+const char* const kStages[] = {"Looking for original tiles...",
+                               "Creating high-resolution tiles using scale algorithm...",
+                               "Replacing tiles...",
+                               "Creating high-resolution ROM...",
+                               "Compressing and saving original ROM...",
+                               "Compressing and saving original tiles...",
+                               "Compressing and saving high-resolution tiles..."};
+
+// The first `n` stage lines, then `last`.
+Lines stagesThen(int n, const std::string& last) {
+  Lines lines(kStages, kStages + n);
+  lines.push_back(last);
+  return lines;
+}
+
+class RecordingLog : public BuildLog {
+public:
+  void ClearLog() override {
+    lines.clear();
+    ++clears;
+  }
+  void AppendLogLine(const std::string& text) override { lines.push_back(text); }
+  void PumpMessages() override {
+    ++pumps;
+    if (onPump) onPump(lines.back());
+  }
+  Lines lines;
+  int clears = 0;
+  int pumps = 0;
+  std::function<void(const std::string&)> onPump;
+};
+
+std::string md5Hex(const void* data, std::size_t size) {
+  char hex[MD5_DIGEST_STRING_LENGTH];
+  MD5Data(static_cast<const std::uint8_t*>(data), size, hex);
+  return hex;
+}
+std::string hexOf(const std::uint8_t* digest) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (int i = 0; i < 16; ++i) out += {digits[digest[i] >> 4], digits[digest[i] & 15]};
+  return out;
+}
+
+std::vector<std::uint8_t> bytesOf(const std::string& s) {
+  return std::vector<std::uint8_t>(s.begin(), s.end());
+}
+
+std::vector<std::uint8_t> romImage(std::size_t size) {
+  std::vector<std::uint8_t> rom(size);
+  for (std::size_t i = 0; i < size; ++i) rom[i] = std::uint8_t((i * 7) ^ (i >> 9));
+  if (size >= 0x7FF8) std::memcpy(rom.data() + 0x7FF0, "TMR SEGA", 8);
+  return rom;
+}
+
+// A pack taken apart with the libraries themselves.
+struct Pack {
+  std::vector<std::uint8_t> file;
+  std::uint32_t scale = 0, romSize = 0, romMethod = 0, r = 0, t = 0, h = 0;
+  std::vector<std::uint8_t> rom;
+  std::string romDigest;
+  std::unique_ptr<TileSet> tiles;
+  std::vector<std::uint8_t> hiresHeader;
+  std::vector<std::uint8_t> payload;
+  std::string payloadDigest;
+
+  std::uint32_t u32(std::size_t at) const { return loadLE32(file.data() + at); }
+  std::uint32_t hires(int field) const { return loadLE32(hiresHeader.data() + 4 * field); }
+  std::uint32_t tileBytes() const { return 256 * scale * scale; }
+
+  // The hi-res tile of the entry that shows palette colours `colours` and pattern `planes`.
+  std::vector<std::uint8_t> tileOf(int group, const std::uint8_t* colours, const std::uint8_t* planes) const {
+    const std::uint32_t index =
+        findTileEntry(tiles->groups[group], findPalette(*tiles, colours), findPattern(*tiles, planes));
+    EXPECT_NE(index, kNotFound);
+    std::uint32_t start = 0;
+    for (int g = 0; g < group; ++g) start += tiles->groups[g].count;
+    const std::uint32_t tileData = hires(3) * tileBytes();
+    const std::uint32_t offset = loadLE32(payload.data() + tileData + 4 * (start + index));
+    return std::vector<std::uint8_t>(payload.begin() + offset, payload.begin() + offset + tileBytes());
+  }
+};
+
+Pack readPack(const std::string& path) {
+  Pack pack;
+  pack.file = bytesOf(test::readFileBytes(path));
+  EXPECT_GE(pack.file.size(), 48u);
+  if (pack.file.size() < 48) return pack;
+  EXPECT_EQ(std::memcmp(pack.file.data(), "MSHIROM\0", 8), 0);
+  EXPECT_EQ(pack.u32(8), 0u);
+  EXPECT_EQ(pack.u32(32), 0u);
+  pack.scale = pack.u32(12);
+  pack.r = pack.u32(36);
+  pack.t = pack.u32(40);
+  pack.h = pack.u32(44);
+  EXPECT_EQ(pack.file.size(), 48ull + pack.r + pack.t + pack.h);
+  if (pack.file.size() != 48ull + pack.r + pack.t + pack.h) return pack;
+  pack.romDigest = hexOf(pack.file.data() + 16);
+
+  // ROM section: size, method 1, raw deflate.
+  pack.romSize = pack.u32(48);
+  pack.romMethod = pack.u32(52);
+  pack.rom.resize(pack.romSize);
+  z_stream z{};
+  EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
+  z.next_in = pack.file.data() + 56;
+  z.avail_in = pack.r - 8;
+  z.next_out = pack.rom.data();
+  z.avail_out = std::uint32_t(pack.rom.size());
+  EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+  EXPECT_EQ(z.avail_out, 0u);
+  EXPECT_EQ(z.avail_in, 0u);
+  inflateEnd(&z);
+
+  // Tiles section: a whole tiles file, read with the system's reader.
+  {
+    File f = File::openRead(path);
+    EXPECT_TRUE(f.seek(48 + pack.r));
+    pack.tiles = createTileSet();
+    EXPECT_TRUE(loadTilesFile(*pack.tiles, f));
+  }
+
+  // Hi-res section: 64-byte header, digest, bzip2 payload.
+  const std::uint8_t* section = pack.file.data() + 48 + pack.r + pack.t;
+  pack.hiresHeader.assign(section, section + 64);
+  EXPECT_EQ(std::memcmp(section, "MSHITIL\0", 8), 0);
+  const std::size_t payloadSize = std::size_t(pack.hires(3)) * pack.tileBytes() + 4ull * pack.hires(4);
+  pack.payload.resize(payloadSize + 1);
+  unsigned int produced = unsigned(pack.payload.size());
+  EXPECT_EQ(BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(pack.payload.data()), &produced,
+                                       reinterpret_cast<char*>(const_cast<std::uint8_t*>(section) + 80),
+                                       pack.h - 80, 0, 0),
+            BZ_OK);
+  EXPECT_EQ(produced, payloadSize);
+  pack.payload.resize(produced);
+  pack.payloadDigest = hexOf(section + 64);
+  return pack;
+}
+
+// Records of `spec` in the order the build gives them: stable, descending by the major key, then
+// the minor key.
+template <class T> std::vector<std::uint32_t> sortedOrder(const std::vector<T>& records) {
+  std::vector<std::uint32_t> order(records.size());
+  for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    if (records[a].orderKeyMajor != records[b].orderKeyMajor)
+      return records[a].orderKeyMajor > records[b].orderKeyMajor;
+    return records[a].orderKeyMinor > records[b].orderKeyMinor;
+  });
+  return order;
+}
+
+// Makes writes beyond `limit` bytes of any file fail (as on a full disk) until it goes.
+class FileSizeLimit {
+public:
+  explicit FileSizeLimit(rlim_t limit) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit l = saved_;
+    l.rlim_cur = limit;
+    setrlimit(RLIMIT_FSIZE, &l);
+  }
+  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+private:
+  rlimit saved_{};
+};
+
+class BuildDriverTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    input = root.file("in");
+    outFolder = root.file("out");
+    tmp = root.file("tmp");
+    ASSERT_TRUE(createDirectory(input) && createDirectory(outFolder) && createDirectory(tmp));
+    // The run's own temporary files go here, so the tests can see that none is left behind.
+    const char* old = std::getenv("TMPDIR");
+    savedTmpdir = old ? old : "";
+    hadTmpdir = old != nullptr;
+    setenv("TMPDIR", tmp.c_str(), 1);
+    ASSERT_TRUE(getCurrentDirectory(cwd));
+
+    // Palettes and patterns in an order that the sort changes; pattern 3 is one solid colour.
+    for (int i = 0; i < 4; ++i) spec.addPalette(std::uint8_t(3 + 13 * i), std::uint64_t((i * 5) % 4));
+    for (int i = 0; i < 4; ++i) spec.addPattern(std::uint8_t(2 + i), std::uint64_t((i * 3) % 4));
+    std::memset(spec.patterns[3].planes, 0, 32);
+    for (int row = 0; row < 8; ++row) spec.patterns[3].planes[row * 4 + 1] = 0xFF; // colour 2
+    spec.patterns[2].orderKeyMinor = 44;
+    int key = 0;
+    for (int g : {0, 0, 0, 1, 4, 4, kSpriteGroup, kSpriteGroup, 6}) {
+      spec.addEntry(g, std::uint32_t(key % 4), std::uint32_t((key * 3) % 4), std::uint64_t((key * 7) % 5));
+      ++key;
+    }
+    spec.addEntry(0, 1, 3, 2); // the solid tile
+    rom = romImage(32768);
+    romPath = root.file("game.sms");
+    outputPath = joinPath(outFolder, "game.zrm");
+    ASSERT_TRUE(test::writeFileBytes(romPath, rom.data(), rom.size()));
+  }
+  void TearDown() override {
+    if (hadTmpdir) {
+      setenv("TMPDIR", savedTmpdir.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+
+  void writeInput(const std::string& tilesName = "game.mstiles") {
+    ASSERT_TRUE(test::writeTilesFixture(joinPath(input, tilesName), spec));
+  }
+
+  bool run(int scale = 2) {
+    log.clears = 0;
+    log.pumps = 0;
+    BuildJob job;
+    job.log = &log;
+    job.inputFolder = input;
+    job.scale = std::uint8_t(scale);
+    job.romPath = romPath;
+    job.outputPath = outputPath;
+    const bool result = RunBuild(job);
+    std::string after;
+    EXPECT_TRUE(getCurrentDirectory(after));
+    EXPECT_EQ(after, cwd) << "the current directory was not restored";
+    EXPECT_EQ(log.clears, 1);
+    return result;
+  }
+
+  // What every failed run leaves: its lines, no new pack, an old one untouched, no scratch files.
+  void expectFailure(const Lines& lines, const std::string& oldPack = "") {
+    EXPECT_EQ(log.lines, lines);
+    EXPECT_EQ(log.pumps, int(lines.size()) - 1) << "no pump after the error line";
+    if (oldPack.empty()) {
+      EXPECT_EQ(pathKind(outputPath), PathKind::Missing);
+    } else {
+      EXPECT_EQ(test::readFileBytes(outputPath), oldPack);
+    }
+    EXPECT_EQ(test::countTmpFiles(outFolder), 0u);
+    EXPECT_EQ(test::countTmpFiles(input), 0u);
+    EXPECT_EQ(test::countTmpFiles(tmp), 0u);
+  }
+
+  FreeImageSession freeImage;
+  TempDir root;
+  std::string input, outFolder, tmp, cwd, savedTmpdir, romPath, outputPath;
+  bool hadTmpdir = false;
+  TilesContent spec;
+  std::vector<std::uint8_t> rom;
+  RecordingLog log;
+};
+
+TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack) {
+  writeInput();
+  // One screen: the cell at (0, 1) is painted over; the solid tile is shown nowhere.
+  ScreenContent screen;
+  screen.height = 8;
+  screen.setCell(0, 1, spec, 0, 0);
+  ASSERT_TRUE(test::writeScreenFixture(joinPath(input, "shot.msscreen"), screen));
+  const int scale = 2, edge = 16;
+  auto image = test::blankImage(256 * scale, 8 * scale);
+  std::vector<std::uint8_t> painted(edge * edge * 4);
+  for (std::size_t i = 0; i < painted.size(); ++i) painted[i] = std::uint8_t(i % 4 == 3 ? 255 : i * 13);
+  test::putTile(image.get(), edge, 0, edge, painted);
+  ASSERT_TRUE(test::savePng(image.get(), joinPath(input, "shot.png")));
+
+  ASSERT_TRUE(run(scale));
+  EXPECT_EQ(log.lines, stagesThen(7, "Success!"));
+  EXPECT_EQ(log.pumps, 8);
+  EXPECT_EQ(test::countTmpFiles(outFolder) + test::countTmpFiles(input) + test::countTmpFiles(tmp), 0u);
+
+  const Pack pack = readPack(outputPath);
+  ASSERT_TRUE(pack.tiles);
+  EXPECT_EQ(pack.scale, 2u);
+  EXPECT_EQ(pack.romSize, 32768u);
+  EXPECT_EQ(pack.romMethod, 1u);
+  EXPECT_EQ(pack.rom, rom);
+  EXPECT_EQ(pack.romDigest, md5Hex(rom.data(), rom.size()));
+
+  // The tiles: sorted by their keys, every key cleared.
+  const TileSet& tiles = *pack.tiles;
+  ASSERT_EQ(tiles.paletteCount, spec.palettes.size());
+  ASSERT_EQ(tiles.patternCount, spec.patterns.size());
+  const auto paletteOrder = sortedOrder(spec.palettes), patternOrder = sortedOrder(spec.patterns);
+  for (std::uint32_t i = 0; i < tiles.paletteCount; ++i) {
+    EXPECT_EQ(std::memcmp(tiles.palettes[i].colours, spec.palettes[paletteOrder[i]].colours, 16), 0);
+    EXPECT_EQ(tiles.palettes[i].orderKeyMajor | tiles.palettes[i].orderKeyMinor, 0u);
+  }
+  for (std::uint32_t i = 0; i < tiles.patternCount; ++i) {
+    EXPECT_EQ(std::memcmp(tiles.patterns[i].planes, spec.patterns[patternOrder[i]].planes, 32), 0);
+    EXPECT_EQ(tiles.patterns[i].orderKeyMajor | tiles.patterns[i].orderKeyMinor, 0u);
+  }
+  std::uint32_t entries = 0;
+  for (int g = 0; g < kGroupCount; ++g) {
+    const auto order = sortedOrder(spec.groups[g]);
+    ASSERT_EQ(tiles.groups[g].count, order.size());
+    EXPECT_EQ(pack.hires(5 + g), order.size());
+    entries += tiles.groups[g].count;
+    for (std::uint32_t i = 0; i < order.size(); ++i) {
+      const TileEntry& got = tiles.groups[g].entries[i];
+      const TileEntry& want = spec.groups[g][order[i]];
+      EXPECT_EQ(
+          std::memcmp(tiles.palettes[got.paletteIndex].colours, spec.palettes[want.paletteIndex].colours, 16),
+          0);
+      EXPECT_EQ(
+          std::memcmp(tiles.patterns[got.patternIndex].planes, spec.patterns[want.patternIndex].planes, 32),
+          0);
+      EXPECT_EQ(got.orderKeyMajor | got.orderKeyMinor, 0u);
+    }
+  }
+
+  // The hi-res section.
+  EXPECT_EQ(pack.hires(2), 1u);      // flags: digest present
+  EXPECT_EQ(pack.hires(4), entries); // entry count
+  EXPECT_EQ(pack.hires(14), 2u);     // scale
+  EXPECT_EQ(pack.hires(15), 2u);     // bzip2
+  EXPECT_EQ(pack.payloadDigest, md5Hex(pack.payload.data(), pack.payload.size()));
+  const std::uint32_t tileData = pack.hires(3) * pack.tileBytes();
+  for (std::uint32_t i = 0; i < entries; ++i) {
+    const std::uint32_t offset = loadLE32(pack.payload.data() + tileData + 4 * i);
+    EXPECT_EQ(offset % pack.tileBytes(), 0u);
+    EXPECT_LT(offset, tileData);
+  }
+  EXPECT_EQ(pack.tileOf(0, spec.palettes[0].colours, spec.patterns[0].planes), painted);
+  // The solid tile, as generated: colour 2 of palette 1 everywhere, opaque.
+  const std::uint8_t c = spec.palettes[1].colours[2];
+  const std::uint8_t solid[4] = {std::uint8_t(((c >> 4) & 3) * 0x55), std::uint8_t(((c >> 2) & 3) * 0x55),
+                                 std::uint8_t((c & 3) * 0x55), 0xFF};
+  const auto generated = pack.tileOf(0, spec.palettes[1].colours, spec.patterns[3].planes);
+  for (std::size_t i = 0; i < generated.size(); ++i) ASSERT_EQ(generated[i], solid[i % 4]) << i;
+}
+
+TEST_F(BuildDriverTest, ScreensFindTheirImagesByBaseName) {
+  const int scale = 1, edge = 8;
+  // Each screen shows one priority cell (the image's alpha is kept) of its own entry.
+  struct Case {
+    const char* screen;
+    std::uint32_t palette, pattern;
+  };
+  const Case cases[] = {
+      {"a.msscreen", 0, 0}, {"b.msscreen", 1, 1}, {"c.msscreen", 2, 2}, {"d.e.msscreen", 3, 3}};
+  for (const Case& k : cases) spec.addEntry(4, k.palette, k.pattern, 0);
+  writeInput();
+  for (const Case& k : cases) {
+    ScreenContent screen;
+    screen.height = 8;
+    screen.setCell(0, 0, spec, k.palette, k.pattern, 0x1000);
+    ASSERT_TRUE(test::writeScreenFixture(joinPath(input, k.screen), screen));
+  }
+  auto paint = [&](std::uint8_t value) {
+    auto image = test::blankImage(256 * scale, 8 * scale);
+    test::putTile(image.get(), 0, 0, edge, std::vector<std::uint8_t>(edge * edge * 4, value));
+    return image;
+  };
+  // a: both a.png (opaque, so its alpha comes from a_alpha.png) and a.bmp.
+  ASSERT_TRUE(FreeImage_Save(FIF_PNG, FiBitmap(FreeImage_ConvertTo24Bits(paint(11).get())).get(),
+                             joinPath(input, "a.png").c_str(), 0));
+  ASSERT_TRUE(test::saveBmp(paint(12).get(), joinPath(input, "a.bmp")));
+  ASSERT_TRUE(test::saveGrey(256, 8, 50, joinPath(input, "a_alpha.png"), FIF_PNG));
+  ASSERT_TRUE(test::saveGrey(256, 8, 60, joinPath(input, "a_alpha.bmp"), FIF_BMP));
+  // b: only b.bmp, with b_alpha.bmp.
+  ASSERT_TRUE(test::saveBmp(paint(20).get(), joinPath(input, "b.bmp")));
+  ASSERT_TRUE(test::saveGrey(256, 8, 70, joinPath(input, "b_alpha.bmp"), FIF_BMP));
+  // c: a folder named c.png does not count.
+  ASSERT_TRUE(createDirectory(joinPath(input, "c.png")));
+  ASSERT_TRUE(test::saveBmp(paint(30).get(), joinPath(input, "c.bmp")));
+  // d.e: the base keeps its inner dot.
+  ASSERT_TRUE(test::saveBmp(paint(40).get(), joinPath(input, "d.e.bmp")));
+  ASSERT_TRUE(test::saveBmp(paint(41).get(), joinPath(input, "d.bmp")));
+
+  ASSERT_TRUE(run(scale));
+  const Pack pack = readPack(outputPath);
+  ASSERT_TRUE(pack.tiles);
+  auto pixel = [&](const Case& k) {
+    auto tile = pack.tileOf(4, spec.palettes[k.palette].colours, spec.patterns[k.pattern].planes);
+    return std::vector<std::uint8_t>(tile.begin(), tile.begin() + 4);
+  };
+  EXPECT_EQ(pixel(cases[0]), (std::vector<std::uint8_t>{11, 11, 11, 50}));
+  EXPECT_EQ(pixel(cases[1]), (std::vector<std::uint8_t>{20, 20, 20, 70}));
+  EXPECT_EQ(pixel(cases[2]), (std::vector<std::uint8_t>{30, 30, 30, 255}));
+  EXPECT_EQ(pixel(cases[3]), (std::vector<std::uint8_t>{40, 40, 40, 255}));
+}
+
+TEST_F(BuildDriverTest, FailuresBeforeTheOutputLeaveOneLineAndTheDirectoryAsItWas) {
+  // An input folder that is a file, or does not exist: that line alone.
+  ASSERT_TRUE(test::writeFileBytes(root.file("file"), "x", 1));
+  input = root.file("file");
+  EXPECT_FALSE(run());
+  expectFailure({"Error: invalid input folder"});
+  input = root.file("missing");
+  EXPECT_FALSE(run());
+  expectFailure({"Error: invalid input folder"});
+  input = root.file("in");
+
+  // No tiles file, or only a corrupt one (a directory of that name is tried and passed over).
+  EXPECT_FALSE(run());
+  expectFailure(stagesThen(1, "Can't find any valid .mstiles file in the input folder"));
+  ASSERT_TRUE(createDirectory(joinPath(input, "a.mstiles")));
+  ASSERT_TRUE(test::writeFileBytes(joinPath(input, "b.mstiles"), "MSTILES\0\4\0\0\0", 12));
+  EXPECT_FALSE(run());
+  expectFailure(stagesThen(1, "Can't find any valid .mstiles file in the input folder"));
+
+  // A tiles file without any tile entry.
+  TilesContent empty;
+  empty.addPalette(1);
+  ASSERT_TRUE(test::writeTilesFixture(joinPath(input, "c.mstiles"), empty));
+  EXPECT_FALSE(run());
+  expectFailure(stagesThen(2, "Error: can't create high-resolution tiles list"));
+  // The first that loads is used: a later valid file does not matter.
+  writeInput("d.mstiles");
+  EXPECT_FALSE(run());
+  expectFailure(stagesThen(2, "Error: can't create high-resolution tiles list"));
+  ASSERT_TRUE(deleteFile(joinPath(input, "c.mstiles")));
+  EXPECT_TRUE(run());
+  EXPECT_EQ(log.lines, stagesThen(7, "Success!"));
+}
+
+TEST_F(BuildDriverTest, AnOutputThatCannotBeCreatedFailsBeforeAnythingIsWritten) {
+  writeInput();
+  outputPath = root.file("no/such/folder/game.zrm");
+  EXPECT_FALSE(run());
+  expectFailure(stagesThen(4, "Error: can't open output file for write"));
+  outputPath = outFolder; // a folder
+  EXPECT_FALSE(run());
+  EXPECT_EQ(log.lines, stagesThen(4, "Error: can't open output file for write"));
+  EXPECT_EQ(test::countTmpFiles(outFolder) + test::countTmpFiles(input) + test::countTmpFiles(tmp), 0u);
+  // A relative output lies in the input folder.
+  outputPath = "relative.zrm";
+  EXPECT_TRUE(run());
+  EXPECT_EQ(pathKind(joinPath(input, "relative.zrm")), PathKind::File);
+}
+
+TEST_F(BuildDriverTest, TheOriginalRomIsCheckedAndAnExistingPackSurvivesItsRejection) {
+  writeInput();
+  const std::string oldPack = "an older pack";
+  ASSERT_TRUE(test::writeFileBytes(outputPath, oldPack.data(), oldPack.size()));
+  const Lines invalid = stagesThen(5, "Error: invalid original ROM");
+  auto tryRom = [&](const std::vector<std::uint8_t>& bytes) {
+    EXPECT_TRUE(test::writeFileBytes(romPath, bytes.data(), bytes.size()));
+    return run();
+  };
+  EXPECT_FALSE(tryRom(romImage(32759)));
+  expectFailure(invalid, oldPack);
+  EXPECT_FALSE(tryRom(romImage(524801)));
+  expectFailure(invalid, oldPack);
+  romPath = root.file("missing.sms");
+  EXPECT_FALSE(run());
+  expectFailure(invalid, oldPack);
+  romPath = root.file("game.sms");
+
+  // A pack offered as the ROM.
+  auto pack = romImage(40000);
+  std::memcpy(pack.data(), "MSHIROM\0", 8);
+  EXPECT_FALSE(tryRom(pack));
+  expectFailure(invalid, oldPack);
+
+  // A zip that holds no ROM is not taken for one, however large it is.
+  std::vector<std::uint8_t> zip(30 + 10 + 40000, 'z');
+  ByteWriter w(zip.data(), zip.size());
+  w.u32(0x04034B50);
+  w.u16(10);
+  w.u16(0);
+  w.u16(0); // stored
+  w.u32(0);
+  w.u32(0);
+  w.u32(40000);
+  w.u32(40000);
+  w.u16(10);
+  w.u16(0);
+  w.bytes("readme.txt", 10);
+  EXPECT_FALSE(tryRom(zip));
+  expectFailure(invalid, oldPack);
+
+  // The smallest accepted size (0x7FF8: bit 9 is set, so 512 bytes go as a copier header), and a
+  // copier header that is left out of the pack.
+  EXPECT_TRUE(tryRom(romImage(32760)));
+  EXPECT_EQ(readPack(outputPath).romSize, 32760u - 512);
+  auto copier = romImage(32768 + 512);
+  EXPECT_TRUE(tryRom(copier));
+  const Pack withHeader = readPack(outputPath);
+  EXPECT_EQ(withHeader.romSize, 32768u);
+  EXPECT_EQ(withHeader.rom, std::vector<std::uint8_t>(copier.begin() + 512, copier.end()));
+  EXPECT_EQ(withHeader.romDigest, md5Hex(copier.data() + 512, 32768));
+}
+
+TEST_F(BuildDriverTest, AWriteFailureAtAnyStageLeavesNoPackAndKeepsTheOldOne) {
+  writeInput();
+  ScreenContent screen;
+  screen.height = 8;
+  screen.setCell(0, 0, spec, 0, 0);
+  ASSERT_TRUE(test::writeScreenFixture(joinPath(input, "shot.msscreen"), screen));
+  auto image = test::blankImage(256 * 2, 16);
+  for (int y = 0; y < 16; ++y) std::memset(FreeImage_GetScanLine(image.get(), y), 0x5A, 256 * 2 * 4);
+  ASSERT_TRUE(test::savePng(image.get(), joinPath(input, "shot.png")));
+  const std::string oldPack = "an older pack";
+  ASSERT_TRUE(test::writeFileBytes(outputPath, oldPack.data(), oldPack.size()));
+
+  // From the moment a stage line appears, no file may grow past `limit` bytes.
+  struct Case {
+    int stage;
+    rlim_t limit;
+    std::string error;
+  };
+  const Case cases[] = {
+      {2, 1, "Error: can't write high-resolution tiles"}, // a replaced tile cannot be written back
+      {3, 20, "Error: can't write output file"},          // the pack's placeholder header
+      {4, 60, "Error: can't write output file"},          // the ROM section
+      {5, 0, "Error: can't write output file"},           // the tiles section (limit set below)
+      {6, 0, "Error: can't write output file"},           // the hi-res section
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.error + " at stage " + std::to_string(k.stage + 1));
+    std::unique_ptr<FileSizeLimit> limit;
+    log.onPump = [&](const std::string& line) {
+      if (line != kStages[k.stage]) return;
+      rlim_t bytes = k.limit;
+      if (bytes == 0) {
+        // just past what is already written of the pack
+        std::uint64_t largest = 0;
+        for (const auto& e : listMatching(outFolder, "TMP*")) {
+          File f = File::openRead(joinPath(outFolder, e.name));
+          std::uint64_t size = 0;
+          if (f && f.size(size)) largest = std::max(largest, size);
+        }
+        bytes = rlim_t(largest + 1);
+      }
+      limit = std::make_unique<FileSizeLimit>(bytes);
+    };
+    EXPECT_FALSE(run());
+    limit.reset();
+    log.onPump = nullptr;
+    expectFailure(stagesThen(k.stage + 1, k.error), oldPack);
+  }
+  EXPECT_TRUE(run());
+  EXPECT_NE(test::readFileBytes(outputPath), oldPack);
+}
+
+} // namespace
+} // namespace zelvo
