@@ -25,6 +25,7 @@ struct Kind {
 const Kind kKinds[] = {
     {{'M', 'S', 'T', 'I', 'L', 'E', 'S', '\0'}, describeTilesFile},
     {{'M', 'S', 'S', 'C', 'R', 'E', 'N', '\0'}, describeScreenFile},
+    {{'M', 'S', 'H', 'I', 'R', 'O', 'M', '\0'}, describePackFile},
 };
 
 constexpr std::size_t kDigestPiece = 1 << 20;

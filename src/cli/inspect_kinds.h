@@ -18,6 +18,7 @@ using InspectDescriber = bool (*)(File& file, const std::string& path, InspectJs
 
 bool describeTilesFile(File& file, const std::string& path, InspectJson& info, std::string& error);
 bool describeScreenFile(File& file, const std::string& path, InspectJson& info, std::string& error);
+bool describePackFile(File& file, const std::string& path, InspectJson& info, std::string& error);
 
 // Helpers for describers of compressed sections.
 // The name of a CompressionMethod number ("stored", "deflate", "bzip2", "lzma"), or "unknown".

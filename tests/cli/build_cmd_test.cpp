@@ -1,0 +1,118 @@
+// `zelvo build` and `zelvo inspect` of a pack, run as a user runs them.
+#include "build/build_test_util.h"
+#include "platform/fs.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/wait.h>
+
+namespace zelvo {
+namespace {
+
+using test::TempDir;
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs the program with `arguments` from the folder `cwd`.
+Outcome zelvo(const std::string& cwd, const std::string& arguments, const TempDir& dir) {
+  const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
+  const std::string command =
+      "cd '" + cwd + "' && '" ZELVO_CLI_PATH "' " + arguments + " >'" + out + "' 2>'" + err + "' </dev/null";
+  const int raw = std::system(command.c_str());
+  Outcome o;
+  o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  o.out = test::readFileBytes(out);
+  o.err = test::readFileBytes(err);
+  return o;
+}
+
+class BuildCommandTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    input = dir.file("in");
+    ASSERT_TRUE(createDirectory(input));
+    test::TilesContent spec;
+    for (int i = 0; i < 3; ++i) spec.addPalette(std::uint8_t(1 + 9 * i), std::uint64_t(i));
+    for (int i = 0; i < 5; ++i) spec.addPattern(std::uint8_t(1 + i), std::uint64_t(5 - i));
+    for (int i = 0; i < 12; ++i)
+      spec.addEntry(i % kGroupCount, std::uint32_t(i % 3), std::uint32_t(i % 5), std::uint64_t(i));
+    ASSERT_TRUE(test::writeTilesFixture(joinPath(input, "game.mstiles"), spec));
+    std::vector<std::uint8_t> rom(32768, 0x11);
+    std::memcpy(rom.data() + 0x7FF0, "TMR SEGA", 8);
+    ASSERT_TRUE(test::writeFileBytes(dir.file("game.sms"), rom.data(), rom.size()));
+  }
+  TempDir dir;
+  std::string input;
+};
+
+TEST_F(BuildCommandTest, PrintsTheLogAndTakesRelativePathsFromTheShellsFolder) {
+  const Outcome o = zelvo(dir.path(), "build in --rom game.sms --output out.zrm --scale 2", dir);
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "Looking for original tiles...\n"
+                   "Creating high-resolution tiles using scale algorithm...\n"
+                   "Replacing tiles...\n"
+                   "Creating high-resolution ROM...\n"
+                   "Compressing and saving original ROM...\n"
+                   "Compressing and saving original tiles...\n"
+                   "Compressing and saving high-resolution tiles...\n"
+                   "Success!\n");
+  EXPECT_EQ(o.err, ""); // no progress line unless stdout is a terminal
+  EXPECT_EQ(pathKind(dir.file("out.zrm")), PathKind::File);
+  EXPECT_EQ(pathKind(joinPath(input, "out.zrm")), PathKind::Missing);
+
+  // The pack describes itself.
+  const Outcome inspect = zelvo(dir.path(), "inspect out.zrm --json", dir);
+  ASSERT_EQ(inspect.status, 0) << inspect.err;
+  const auto j = nlohmann::json::parse(inspect.out);
+  EXPECT_EQ(j["kind"], "pack");
+  EXPECT_EQ(j["scale"], 2);
+  EXPECT_EQ(j["romSize"], 32768);
+  EXPECT_EQ(j["romDigestOk"], true);
+  EXPECT_EQ(j["hiResDigestOk"], true);
+  EXPECT_EQ(j["entryCount"], 12);
+  EXPECT_EQ(j["groups"], nlohmann::json({2, 2, 2, 1, 1, 1, 1, 1, 1}));
+  EXPECT_LE(j["tileCount"].get<int>(), 12);
+  EXPECT_EQ(j["tilesOk"], true);
+  EXPECT_EQ(j["sizeOk"], true);
+  const std::uint64_t size = j["romSectionSize"].get<std::uint64_t>() +
+                             j["tilesSectionSize"].get<std::uint64_t>() +
+                             j["hiResSectionSize"].get<std::uint64_t>() + 48;
+  EXPECT_EQ(size, test::readFileBytes(dir.file("out.zrm")).size());
+
+  // A damaged hi-res section is noticed.
+  std::string bytes = test::readFileBytes(dir.file("out.zrm"));
+  bytes[bytes.size() - 40] = char(bytes[bytes.size() - 40] ^ 0x55);
+  ASSERT_TRUE(test::writeFileBytes(dir.file("bad.zrm"), bytes.data(), bytes.size()));
+  const Outcome bad = zelvo(dir.path(), "inspect bad.zrm --json", dir);
+  ASSERT_EQ(bad.status, 0) << bad.err;
+  const auto damaged = nlohmann::json::parse(bad.out);
+  EXPECT_EQ(damaged["hiResDigestOk"], false);
+  EXPECT_EQ(damaged["romDigestOk"], true);
+}
+
+TEST_F(BuildCommandTest, ExitStatusSaysWhetherTheBuildSucceeded) {
+  const std::string old = "an older pack";
+  ASSERT_TRUE(test::writeFileBytes(dir.file("out.zrm"), old.data(), old.size()));
+  Outcome o = zelvo(dir.path(), "build missing --rom game.sms --output out.zrm", dir);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "Error: invalid input folder\n");
+  o = zelvo(dir.path(), "build in --rom nothing.sms --output out.zrm", dir);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.out.find("Compressing and saving original ROM...\nError: invalid original ROM\n"),
+            std::string::npos);
+  EXPECT_EQ(test::readFileBytes(dir.file("out.zrm")), old);
+
+  EXPECT_EQ(zelvo(dir.path(), "build in --rom game.sms --output out.zrm --scale 5", dir).status, 2);
+  EXPECT_EQ(zelvo(dir.path(), "build in --output out.zrm", dir).status, 2);
+  EXPECT_EQ(test::readFileBytes(dir.file("out.zrm")), old);
+  o = zelvo(dir.path(), "build in --rom game.sms --output out.zrm --scale 1", dir);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(test::readFileBytes(dir.file("out.zrm")), old);
+}
+
+} // namespace
+} // namespace zelvo
