@@ -1,8 +1,6 @@
 // The original ROM loader: zip scan over the local headers, gzip and bzip2 stream copies, nesting.
-//
-// gzip and bzip2 files are read through the libraries' own file readers (gzopen, BZ2_bzopen), which
-// open the file by its path themselves. That is the only file access here that does not go through
-// zelvo::File, and it stays confined to the two readers below.
+// gzip and bzip2 files are decoded with zlib's inflate and libbz2's stream decoder over the open
+// file, so that a stream cut short anywhere, or damaged, is noticed.
 #include "compress/rom_loader.h"
 
 #include "platform/byte_io.h"
@@ -83,87 +81,173 @@ Level loadNested(TempFileGuard intermediate, int nesting) {
 
 // --- gzip and bzip2 ------------------------------------------------------------------------------
 
-// The libraries' file readers behind one face. Each opens the file by path itself.
-class StreamReader {
+// The whole gzip or bzip2 file, decoded piece by piece from an open file. Streams that follow one
+// another in the file (gzip members, bzip2 streams) are decoded in turn; other bytes after the last
+// one are ignored. Data that end before their stream does, or that the library finds damaged, fail.
+class StreamDecoder {
 public:
-  virtual ~StreamReader() = default;
-  virtual bool open(const std::string& path) = 0;
-  // Bytes read (0 at the end of the data), or -1 on an error.
-  virtual int read(std::uint8_t* buffer, unsigned size) = 0;
-  // Closes the reader; false when the data ended early or the library reports an error.
-  virtual bool close() = 0;
-};
+  explicit StreamDecoder(File& file) : file_(file) {}
+  virtual ~StreamDecoder() = default;
+  StreamDecoder(const StreamDecoder&) = delete;
+  StreamDecoder& operator=(const StreamDecoder&) = delete;
 
-class GzipReader final : public StreamReader {
-public:
-  ~GzipReader() override {
-    if (file_) gzclose(file_);
+  bool start() {
+    input_.reset(new (std::nothrow) std::uint8_t[kPieceSize]);
+    return input_ && file_.seek(0) && begin();
   }
-  bool open(const std::string& path) override {
-    file_ = gzopen(path.c_str(), "rb");
-    return file_ != nullptr;
-  }
-  int read(std::uint8_t* buffer, unsigned size) override { return gzread(file_, buffer, size); }
-  bool close() override {
-    // Z_BUF_ERROR here says the last read stopped in the middle of a gzip stream.
-    const int result = gzclose(file_);
-    file_ = nullptr;
-    return result == Z_OK;
-  }
-
-private:
-  gzFile file_ = nullptr;
-};
-
-class Bzip2Reader final : public StreamReader {
-public:
-  ~Bzip2Reader() override {
-    if (file_) BZ2_bzclose(file_);
-  }
-  bool open(const std::string& path) override {
-    file_ = BZ2_bzopen(path.c_str(), "rb");
-    return file_ != nullptr;
-  }
-  int read(std::uint8_t* buffer, unsigned size) override {
-    return BZ2_bzread(file_, buffer, int(size)); // -1 on damaged or truncated data
-  }
-  bool close() override {
-    BZ2_bzclose(file_);
-    file_ = nullptr;
+  // Up to `size` bytes into `buffer`; `got` 0 once the data have ended. False on a damaged or
+  // truncated stream or a failed read.
+  bool read(std::uint8_t* buffer, std::size_t size, std::size_t& got) {
+    got = 0;
+    while (got < size && !ended_) {
+      if (available_ == 0 && !atEnd_ && !refill()) return false;
+      std::size_t consumed = 0, produced = 0;
+      const Step step = decode(next_, available_, buffer + got, size - got, consumed, produced);
+      next_ += consumed, available_ -= consumed, got += produced;
+      if (step == Step::Failed) return false;
+      if (step == Step::StreamEnd) {
+        if (!nextStreamFollows())
+          ended_ = true;
+        else if (!restart())
+          return false;
+      } else if (produced == 0 && consumed == 0 && (available_ > 0 || atEnd_)) {
+        return false; // no way forward: the file ended inside the stream
+      }
+    }
     return true;
   }
 
+protected:
+  enum class Step { Progress, StreamEnd, Failed };
+  virtual bool begin() = 0;
+  virtual bool restart() = 0;
+  virtual Step decode(const std::uint8_t* in, std::size_t inSize, std::uint8_t* out, std::size_t outSize,
+                      std::size_t& consumed, std::size_t& produced) = 0;
+  // Whether `head` (at least `length` bytes) begins another stream.
+  virtual bool isNextStream(const std::uint8_t* head, std::size_t length) const = 0;
+
 private:
-  BZFILE* file_ = nullptr;
+  bool refill() {
+    std::size_t done = 0;
+    if (!file_.read(input_.get(), kPieceSize, done)) return false;
+    next_ = input_.get(), available_ = done;
+    atEnd_ = done == 0;
+    return true;
+  }
+  // Looks at the bytes after a finished stream (moving what is left to the front first).
+  bool nextStreamFollows() {
+    constexpr std::size_t kLook = 10;
+    if (available_ < kLook && !atEnd_) {
+      std::memmove(input_.get(), next_, available_);
+      next_ = input_.get();
+      std::size_t done = 0;
+      while (available_ < kLook && !atEnd_) {
+        if (!file_.read(input_.get() + available_, kPieceSize - available_, done)) return false;
+        available_ += done;
+        atEnd_ = done == 0;
+      }
+    }
+    return isNextStream(next_, available_);
+  }
+
+  File& file_;
+  std::unique_ptr<std::uint8_t[]> input_;
+  const std::uint8_t* next_ = nullptr;
+  std::size_t available_ = 0;
+  bool atEnd_ = false;
+  bool ended_ = false;
+};
+
+class GzipDecoder final : public StreamDecoder {
+public:
+  using StreamDecoder::StreamDecoder;
+  ~GzipDecoder() override {
+    if (started_) inflateEnd(&stream_);
+  }
+
+private:
+  // windowBits 15 + 16: a gzip wrapper with its CRC-32 and length checked at the end.
+  bool begin() override { return started_ = inflateInit2(&stream_, 15 + 16) == Z_OK; }
+  bool restart() override { return inflateReset(&stream_) == Z_OK; }
+  Step decode(const std::uint8_t* in, std::size_t inSize, std::uint8_t* out, std::size_t outSize,
+              std::size_t& consumed, std::size_t& produced) override {
+    stream_.next_in = const_cast<Bytef*>(in);
+    stream_.avail_in = uInt(inSize);
+    stream_.next_out = out;
+    stream_.avail_out = uInt(std::min<std::size_t>(outSize, kPieceSize));
+    const uInt outBefore = stream_.avail_out;
+    const int result = inflate(&stream_, Z_NO_FLUSH);
+    consumed = inSize - stream_.avail_in;
+    produced = outBefore - stream_.avail_out;
+    if (result == Z_STREAM_END) return Step::StreamEnd;
+    return result == Z_OK || result == Z_BUF_ERROR ? Step::Progress : Step::Failed;
+  }
+  bool isNextStream(const std::uint8_t* head, std::size_t length) const override {
+    return hasGzipMagic(head, length);
+  }
+
+  z_stream stream_{};
+  bool started_ = false;
+};
+
+class Bzip2Decoder final : public StreamDecoder {
+public:
+  using StreamDecoder::StreamDecoder;
+  ~Bzip2Decoder() override {
+    if (started_) BZ2_bzDecompressEnd(&stream_);
+  }
+
+private:
+  bool begin() override { return started_ = BZ2_bzDecompressInit(&stream_, 0, 0) == BZ_OK; }
+  bool restart() override {
+    BZ2_bzDecompressEnd(&stream_);
+    stream_ = bz_stream{};
+    return begin();
+  }
+  Step decode(const std::uint8_t* in, std::size_t inSize, std::uint8_t* out, std::size_t outSize,
+              std::size_t& consumed, std::size_t& produced) override {
+    stream_.next_in = const_cast<char*>(reinterpret_cast<const char*>(in));
+    stream_.avail_in = unsigned(inSize);
+    stream_.next_out = reinterpret_cast<char*>(out);
+    stream_.avail_out = unsigned(std::min<std::size_t>(outSize, kPieceSize));
+    const unsigned outBefore = stream_.avail_out;
+    const int result = BZ2_bzDecompress(&stream_);
+    consumed = inSize - stream_.avail_in;
+    produced = outBefore - stream_.avail_out;
+    if (result == BZ_STREAM_END) return Step::StreamEnd;
+    return result == BZ_OK ? Step::Progress : Step::Failed;
+  }
+  bool isNextStream(const std::uint8_t* head, std::size_t length) const override {
+    return hasBzip2Magic(head, length);
+  }
+
+  bz_stream stream_{};
+  bool started_ = false;
 };
 
 // Unpacks a gzip or bzip2 file into a temporary file. Content beyond 524800 bytes is allowed only
 // when it begins with a container or pack magic, and never beyond the per-container bound.
-Level streamCopy(const std::string& path, StreamReader& reader, const RomProbe& own, int nesting) {
+Level streamCopy(StreamDecoder& decoder, int nesting) {
   Level level;
-  level.probe = own;
   level.outcome = Outcome::Nothing;
-  if (!reader.open(path)) return level;
-
   std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kPieceSize]);
   TempFileGuard temp;
   File out;
-  if (!buffer || !createTemp(temp, out)) return level;
+  if (!buffer || !decoder.start() || !createTemp(temp, out)) return level;
 
   RomProbe capture;
   std::uint64_t total = 0;
   bool limited = true;
   for (;;) {
-    const int n = reader.read(buffer.get(), unsigned(kPieceSize));
-    if (n < 0) return level; // a damaged stream: what came so far is no ROM
+    std::size_t n = 0;
+    if (!decoder.read(buffer.get(), kPieceSize, n)) return level; // damaged: what came is no ROM
     if (n == 0) break;
     if (total < sizeof capture.head) {
-      const std::size_t take =
-          std::min<std::size_t>(sizeof capture.head - std::size_t(total), std::size_t(n));
+      const std::size_t take = std::min<std::size_t>(sizeof capture.head - std::size_t(total), n);
       std::memcpy(capture.head + total, buffer.get(), take);
     }
-    if (!out.writeAll(buffer.get(), std::size_t(n))) return level;
-    total += std::uint64_t(n);
+    if (!out.writeAll(buffer.get(), n)) return level;
+    total += n;
     if (total > kMaxUnpackedPerContainer) {
       level.outcome = Outcome::Abort;
       return level;
@@ -175,7 +259,7 @@ Level streamCopy(const std::string& path, StreamReader& reader, const RomProbe& 
       limited = false;
     }
   }
-  if (!out.close() || !reader.close()) return level;
+  if (!out.close()) return level;
   capture.size = std::uint32_t(total);
 
   if (hasContainerMagic(capture.head, sizeof capture.head)) return loadNested(std::move(temp), nesting);
@@ -366,12 +450,12 @@ Level loadFile(const std::string& path, int nesting) {
   const RomProbe own = level.probe;
   if (hasZipMagic(head, length)) {
     level = ZipScan(file, own, nesting).run();
+  } else if (hasGzipMagic(head, length)) {
+    GzipDecoder decoder(file);
+    level = streamCopy(decoder, nesting);
   } else {
-    file.close();
-    GzipReader gzip;
-    Bzip2Reader bzip2;
-    level =
-        streamCopy(path, hasGzipMagic(head, length) ? static_cast<StreamReader&>(gzip) : bzip2, own, nesting);
+    Bzip2Decoder decoder(file);
+    level = streamCopy(decoder, nesting);
   }
   // A container that failed is described by its own size and first bytes.
   if (level.outcome != Outcome::Rom) level.probe = own;
