@@ -185,8 +185,12 @@ bool Run::createOutput() {
   // so a failed build leaves an existing pack untouched and creates no file.
   const std::string folder = folderOf(outputPath_);
   std::string tempName;
-  if (outputPath_.empty() || isDirectory(outputPath_) || (!folder.empty() && !isDirectory(folder)) ||
-      !createTempFileIn(folder.empty() ? std::string(".") : folder, tempName))
+  if (outputPath_.empty() || isDirectory(outputPath_) || (!folder.empty() && !isDirectory(folder)))
+    return fail("Error: can't open output file for write");
+  // An existing output that may not be written stays as it is, as it would if it were opened.
+  if (pathKind(outputPath_) == PathKind::File && !File::openReadWrite(outputPath_))
+    return fail("Error: can't open output file for write");
+  if (!createTempFileIn(folder.empty() ? std::string(".") : folder, tempName))
     return fail("Error: can't open output file for write");
   outputTemp_ = TempFileGuard(tempName);
   output_ = File::create(tempName);
@@ -278,6 +282,7 @@ bool Run::writeHiRes() {
   if (!output_.close()) ok = false;
   if (!ok) return fail("Error: can't write output file");
   // Only now does the complete pack take the output's place.
+  giveNewFilePermissions(outputTemp_.name(), outputPath_);
   if (!replaceFile(outputTemp_.name(), outputPath_)) return fail("Error: can't write output file");
   outputTemp_.release();
   return true;

@@ -26,6 +26,19 @@ bool replaceFile(const std::string& from, const std::string& to) {
 
 bool createDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
 
+bool giveNewFilePermissions(const std::string& path, const std::string& replacing) {
+  struct stat st{};
+  mode_t mode;
+  if (::stat(replacing.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0); // read by setting; put back at once
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  return ::chmod(path.c_str(), mode) == 0;
+}
+
 bool getCurrentDirectory(std::string& path) {
   char buffer[PATH_MAX];
   if (::getcwd(buffer, sizeof buffer) == nullptr) return false;

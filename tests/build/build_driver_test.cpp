@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <md5.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 namespace zelvo {
@@ -440,7 +441,7 @@ TEST_F(BuildDriverTest, FailuresBeforeTheOutputLeaveOneLineAndTheDirectoryAsItWa
   EXPECT_EQ(log.lines, stagesThen(7, "Success!"));
 }
 
-TEST_F(BuildDriverTest, AnOutputThatCannotBeCreatedFailsBeforeAnythingIsWritten) {
+TEST_F(BuildDriverTest, AnOutputThatCannotBeWrittenFailsBeforeAnythingIsWritten) {
   writeInput();
   outputPath = root.file("no/such/folder/game.zrm");
   EXPECT_FALSE(run());
@@ -449,10 +450,29 @@ TEST_F(BuildDriverTest, AnOutputThatCannotBeCreatedFailsBeforeAnythingIsWritten)
   EXPECT_FALSE(run());
   EXPECT_EQ(log.lines, stagesThen(4, "Error: can't open output file for write"));
   EXPECT_EQ(test::countTmpFiles(outFolder) + test::countTmpFiles(input) + test::countTmpFiles(tmp), 0u);
+  // A pack that may not be written is left alone.
+  outputPath = joinPath(outFolder, "game.zrm");
+  const std::string locked = "a pack kept read-only";
+  ASSERT_TRUE(test::writeFileBytes(outputPath, locked.data(), locked.size()));
+  ASSERT_EQ(chmod(outputPath.c_str(), 0444), 0);
+  if (!File::openReadWrite(outputPath)) { // (unless the tests run with the rights to write anyway)
+    EXPECT_FALSE(run());
+    expectFailure(stagesThen(4, "Error: can't open output file for write"), locked);
+  }
+  // A pack that replaces another takes its permissions; a new one those of any new file.
+  ASSERT_EQ(chmod(outputPath.c_str(), 0640), 0);
+  EXPECT_TRUE(run());
+  struct stat st {};
+  ASSERT_EQ(stat(outputPath.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
   // A relative output lies in the input folder.
   outputPath = "relative.zrm";
   EXPECT_TRUE(run());
   EXPECT_EQ(pathKind(joinPath(input, "relative.zrm")), PathKind::File);
+  const mode_t mask = umask(0);
+  umask(mask);
+  ASSERT_EQ(stat(joinPath(input, "relative.zrm").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
 }
 
 TEST_F(BuildDriverTest, TheOriginalRomIsCheckedAndAnExistingPackSurvivesItsRejection) {
