@@ -1,0 +1,46 @@
+// Save Bitmap: a screen rendered with transparency at 1x to 4x and written as an image an artist
+// can paint over: a PNG with its alpha channel inside, or a 24-bit BMP beside an 8-bit "_alpha"
+// BMP holding the alpha channel. These are the images the build's tile replacement reads back.
+#pragma once
+
+#include "tiles/screen_file.h"
+
+#include <string>
+
+namespace zelvo {
+
+enum class ExportFormat { Png, Bmp };
+
+// The save dialog's types, by the 1-based index of the filter chosen: 1 PNG, 2 BMP. False for
+// any other index.
+bool exportFormatForFilter(int filterIndex, ExportFormat& format);
+// ".png" or ".bmp".
+const char* exportExtension(ExportFormat format);
+
+// The alpha image beside `target`: "_alpha" inserted before the extension of the last path
+// component (shot.bmp gives shot_alpha.bmp), or appended when it has none.
+std::string alphaPathFor(const std::string& target);
+
+// The name the save dialog proposes for a screen file: the path without its extension; a path
+// whose last component has no extension proposes its folder only (up to its last separator).
+std::string proposedSaveName(const std::string& screenPath);
+
+// The chosen name, unchanged when its last component already ends in the type's extension (any
+// case), else with the extension appended.
+std::string applySaveExtension(const std::string& name, ExportFormat format);
+
+// Renders the screen with transparency (its sprites when `spritesOnly`, else its background) and
+// writes `imagePath` (and, for BMP, `alphaPath`). False when nothing could be rendered or a write
+// failed.
+bool renderAndWrite(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
+                    const std::string& imagePath, const std::string& alphaPath);
+
+// Writes the export to `targetPath` and its alpha path. An existing target is replaced only by a
+// complete new file, moved over it in one atomic rename, so a failure leaves the old target and
+// its alpha image as they were; no temporary file outlives the call. A PNG leaves an existing
+// "_alpha" image alone. A failed write to a target that did not exist deletes the target and
+// its alpha path.
+bool saveScreenFiles(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
+                     const std::string& targetPath);
+
+} // namespace zelvo

@@ -1,0 +1,165 @@
+#include "viewer/screen_render.h"
+
+#include "render/scale.h"
+#include "render/tile_draw.h"
+#include "tiles/tile_store.h"
+
+namespace zelvo {
+
+namespace {
+
+constexpr unsigned kRedMask = 255;
+constexpr unsigned kGreenMask = 65280;
+constexpr unsigned kBlueMask = 16711680;
+constexpr std::uint32_t kPriorityBit = 0x1000;
+constexpr std::uint32_t kFlipBits = 0x600;
+
+FiBitmap allocateImage(int width, int height) {
+  return FiBitmap(FreeImage_Allocate(width, height, 32, kRedMask, kGreenMask, kBlueMask));
+}
+
+// Where the 8 x 8 square whose top-left pixel is (x, top) starts for the tile decoders, which
+// write their block bottom row first: the square's bottom line, counted from the last line.
+std::uint8_t* squareOrigin(FIBITMAP* image, int x, int top) {
+  const int line = int(FreeImage_GetHeight(image)) - top - 8;
+  return FreeImage_GetScanLine(image, line) + 4 * x;
+}
+
+FiBitmap enlarge(FIBITMAP* tile, int factor) {
+  switch (factor) {
+  case 2:
+    return Scale2xImage(tile);
+  case 3:
+    return Scale3xImage(tile);
+  case 4:
+    return Scale4xImage(tile);
+  default:
+    return nullptr;
+  }
+}
+
+bool canRender(const ScreenFile& screen, int factor) {
+  return screen.loaded() && screen.tiles && factor >= 1 && factor <= 4;
+}
+
+// The entry of a palette and pattern in `group`, or kNotFound.
+std::uint32_t resolve(const TileSet& tiles, const TileGroup& group, const std::uint8_t palette[16],
+                      const std::uint8_t pattern[32]) {
+  const std::uint32_t p = findPalette(tiles, palette);
+  if (p == kNotFound) return kNotFound;
+  const std::uint32_t q = findPattern(tiles, pattern);
+  if (q == kNotFound) return kNotFound;
+  return findTileEntry(group, p, q);
+}
+
+void clearTile(FIBITMAP* tile) {
+  for (int line = 0; line < 8; ++line) {
+    auto* row = reinterpret_cast<std::uint32_t*>(FreeImage_GetScanLine(tile, line));
+    for (int x = 0; x < 8; ++x) row[x] = 0;
+  }
+}
+
+} // namespace
+
+FiBitmap renderBackground(const ScreenFile& screen, bool transparent, int factor) {
+  if (!canRender(screen, factor) || !screen.background()) return nullptr;
+  FiBitmap image = allocateImage(256 * factor, 224 * factor);
+  if (!image) return nullptr;
+  FiBitmap tile;
+  if (factor > 1) {
+    tile = allocateImage(8, 8);
+    if (!tile) return nullptr;
+  }
+  const TileSet& tiles = *screen.tiles;
+  const int edge = 8 * factor;
+  for (int r = 0; r < kScreenRows; ++r) {
+    for (int c = 0; c < kScreenColumns; ++c) {
+      const ScreenCell& cell = *screen.cell(r, c);
+      const int g = groupForNameWord(cell.nameWord);
+      if (g < 0 || g >= kGroupCount) continue;
+      const TileGroup& group = tiles.groups[g];
+      const std::uint32_t index = resolve(tiles, group, cell.palette, cell.pattern);
+      if (index == kNotFound) continue; // stays black with alpha 0
+      const std::uint32_t flip = cell.nameWord & kFlipBits;
+
+      FIBITMAP* target = factor == 1 ? image.get() : tile.get();
+      std::uint8_t* origin = factor == 1 ? squareOrigin(target, 8 * c, 8 * r) : FreeImage_GetBits(target);
+      const std::uint32_t pitch = FreeImage_GetPitch(target);
+      if (!transparent)
+        DrawTile(group, index, origin, pitch, flip, PixelXrgb32);
+      else if (cell.nameWord & kPriorityBit)
+        DrawTileAlpha(group, index, origin, pitch, flip);
+      else
+        DrawTile(group, index, origin, pitch, flip, PixelArgb32);
+      if (factor == 1) continue;
+
+      FiBitmap big = enlarge(tile.get(), factor);
+      if (!big) return nullptr;
+      FreeImage_Paste(image.get(), big.get(), edge * c, edge * r, 256);
+    }
+  }
+  tile.reset();
+
+  const int width = int(screen.width()), height = int(screen.height());
+  if (width < 256 || height < 224) {
+    FiBitmap visible(FreeImage_Copy(image.get(), (256 - width) * factor, 0, 256 * factor, height * factor));
+    if (visible) image = std::move(visible);
+  }
+  return image;
+}
+
+FiBitmap renderSprites(const ScreenFile& screen, bool transparent, std::uint32_t fillColour, int factor) {
+  if (!canRender(screen, factor) || !screen.sprites()) return nullptr;
+  const int imageWidth = 256 * factor, imageHeight = 224 * factor;
+  FiBitmap image = allocateImage(imageWidth, imageHeight);
+  if (!image) return nullptr;
+  FreeImage_SetTransparent(image.get(), transparent ? TRUE : FALSE);
+  FiBitmap tile;
+  if (factor > 1) {
+    tile = allocateImage(8, 8);
+    if (!tile) return nullptr;
+  }
+  if (!transparent) {
+    for (int line = 0; line < imageHeight; ++line) {
+      auto* row = reinterpret_cast<std::uint32_t*>(FreeImage_GetScanLine(image.get(), line));
+      for (int x = 0; x < imageWidth; ++x) row[x] = fillColour;
+    }
+  }
+
+  const TileSet& tiles = *screen.tiles;
+  const TileGroup& group = tiles.groups[kSpriteGroup];
+  const int edge = 8 * factor;
+  auto drawAt = [&](const std::uint8_t* palette, const std::uint8_t* pattern, int left, int top) {
+    const std::uint32_t index = resolve(tiles, group, palette, pattern);
+    if (index == kNotFound) return;
+    if (left < 0 || top < 0 || left + edge > imageWidth || top + edge > imageHeight) return;
+    FIBITMAP* target = factor == 1 ? image.get() : tile.get();
+    std::uint8_t* origin = factor == 1 ? squareOrigin(target, left, top) : FreeImage_GetBits(target);
+    const std::uint32_t pitch = FreeImage_GetPitch(target);
+    if (transparent) {
+      DrawTileAlpha(group, index, origin, pitch, TileFlipNone);
+    } else {
+      if (factor > 1) clearTile(target);
+      DrawTileTransparent(group, index, origin, pitch);
+    }
+    if (factor == 1) return;
+    FiBitmap big = enlarge(tile.get(), factor);
+    if (big) FreeImage_Paste(image.get(), big.get(), left, top, 256);
+  };
+
+  for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
+    const SpriteRecord& sprite = screen.sprites()[i];
+    const int left = spriteClampX(sprite.x) * factor;
+    drawAt(sprite.palette, sprite.pattern, left, spriteClampUpperY(sprite.y) * factor + 1);
+    if (sprite.flags & kSpriteTall)
+      drawAt(sprite.palette2, sprite.pattern2, left, spriteClampLowerY(sprite.y) * factor + 1 + edge);
+  }
+  return image;
+}
+
+FiBitmap renderForDisplay(const ScreenFile& screen) {
+  if (screen.background()) return renderBackground(screen, false, 1);
+  return renderSprites(screen, false, kSpriteFillColour, 1);
+}
+
+} // namespace zelvo
