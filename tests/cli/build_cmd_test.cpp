@@ -114,5 +114,36 @@ TEST_F(BuildCommandTest, ExitStatusSaysWhetherTheBuildSucceeded) {
   EXPECT_NE(test::readFileBytes(dir.file("out.zrm")), old);
 }
 
+// Images exported from the screens and left as they are match the generated tiles wherever the
+// build cuts them: the pack is the same as one built without any screen.
+TEST(BuildCommand, UntouchedExportsOfTheBundledExampleReplaceNothing) {
+  TempDir dir;
+  const std::string example = std::string(ZELVO_SOURCE_DIR) + "/examples/game";
+  const std::string with = dir.file("with"), without = dir.file("without");
+  ASSERT_TRUE(createDirectory(with) && createDirectory(without));
+  for (const std::string& folder : {with, without}) {
+    const std::string tiles = test::readFileBytes(example + "/game.mstiles");
+    ASSERT_TRUE(test::writeFileBytes(joinPath(folder, "game.mstiles"), tiles.data(), tiles.size()));
+  }
+  for (int factor : {2, 4}) {
+    const std::string f = std::to_string(factor);
+    for (const char* screen : {"title", "level", "sprites"}) {
+      const std::string bytes = test::readFileBytes(example + "/" + screen + ".msscreen");
+      ASSERT_TRUE(test::writeFileBytes(joinPath(with, std::string(screen) + ".msscreen"), bytes.data(),
+                                       bytes.size()));
+      // title as a PNG, the others as a BMP with an "_alpha" BMP
+      const std::string image = std::string(screen) + (screen[0] == 't' ? ".png" : ".bmp");
+      ASSERT_EQ(
+          zelvo(with, std::string("export ") + screen + ".msscreen " + image + " --factor " + f, dir).status,
+          0);
+    }
+    const std::string rom = std::string(ZELVO_SOURCE_DIR) + "/examples/game.sms";
+    ASSERT_EQ(zelvo(with, "build . --rom '" + rom + "' --output ../a.zrm --scale " + f, dir).status, 0);
+    ASSERT_EQ(zelvo(without, "build . --rom '" + rom + "' --output ../b.zrm --scale " + f, dir).status, 0);
+    EXPECT_EQ(test::readFileBytes(dir.file("a.zrm")), test::readFileBytes(dir.file("b.zrm")))
+        << "factor " << f;
+  }
+}
+
 } // namespace
 } // namespace zelvo
