@@ -42,9 +42,9 @@ void append(Bytes& out, const void* data, std::size_t size) {
 
 } // namespace
 
-Bytes zipArchive(const std::vector<ZipEntrySpec>& entries) {
+Bytes zipArchive(const std::vector<ZipEntryInput>& entries) {
   Bytes out, central;
-  for (const ZipEntrySpec& e : entries) {
+  for (const ZipEntryInput& e : entries) {
     const Bytes data =
         e.data ? *e.data : compressBytes(compressionFor(e.method), e.content.data(), e.content.size());
     const auto crc = std::uint32_t(crc32(0, e.content.data(), uInt(e.content.size())));

@@ -21,13 +21,13 @@ using Bytes = std::vector<std::uint8_t>;
 // `copierHeader` bytes (the image must be long enough to hold it).
 Bytes makeRomImage(std::size_t size, std::uint32_t seed, bool signature = true, std::size_t copierHeader = 0);
 
-struct ZipEntrySpec {
-  ZipEntrySpec(std::string entryName, std::uint16_t zipMethod, Bytes entryContent, Bytes extraField = {})
+struct ZipEntryInput {
+  ZipEntryInput(std::string entryName, std::uint16_t zipMethod, Bytes entryContent, Bytes extraField = {})
       : name(std::move(entryName)), method(zipMethod), content(std::move(entryContent)),
         extra(std::move(extraField)) {}
   // An entry whose size field says `size` and whose data are `bytes` as they are.
-  static ZipEntrySpec raw(std::string entryName, std::uint16_t zipMethod, std::uint32_t size, Bytes bytes) {
-    ZipEntrySpec e(std::move(entryName), zipMethod, {});
+  static ZipEntryInput raw(std::string entryName, std::uint16_t zipMethod, std::uint32_t size, Bytes bytes) {
+    ZipEntryInput e(std::move(entryName), zipMethod, {});
     e.declaredSize = size;
     e.data = std::move(bytes);
     return e;
@@ -44,7 +44,7 @@ struct ZipEntrySpec {
 };
 
 // Local headers with the entries' data, then the central directory and its end record.
-Bytes zipArchive(const std::vector<ZipEntrySpec>& entries);
+Bytes zipArchive(const std::vector<ZipEntryInput>& entries);
 // A gzip file (one member) of `data`.
 Bytes gzipBytes(const Bytes& data, int level = 6);
 // A bzip2 file of `data` made with block size 1 to 9.
