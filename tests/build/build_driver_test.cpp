@@ -164,7 +164,7 @@ Pack readPack(const std::string& path) {
   return pack;
 }
 
-// Records of `spec` in the order the build gives them: stable, descending by the major key, then
+// Records of `recipe` in the order the build gives them: stable, descending by the major key, then
 // the minor key.
 template <class T> std::vector<std::uint32_t> sortedOrder(const std::vector<T>& records) {
   std::vector<std::uint32_t> order(records.size());
@@ -208,17 +208,17 @@ protected:
     ASSERT_TRUE(getCurrentDirectory(cwd));
 
     // Palettes and patterns in an order that the sort changes; pattern 3 is one solid colour.
-    for (int i = 0; i < 4; ++i) spec.addPalette(std::uint8_t(3 + 13 * i), std::uint64_t((i * 5) % 4));
-    for (int i = 0; i < 4; ++i) spec.addPattern(std::uint8_t(2 + i), std::uint64_t((i * 3) % 4));
-    std::memset(spec.patterns[3].planes, 0, 32);
-    for (int row = 0; row < 8; ++row) spec.patterns[3].planes[row * 4 + 1] = 0xFF; // colour 2
-    spec.patterns[2].orderKeyMinor = 44;
+    for (int i = 0; i < 4; ++i) recipe.addPalette(std::uint8_t(3 + 13 * i), std::uint64_t((i * 5) % 4));
+    for (int i = 0; i < 4; ++i) recipe.addPattern(std::uint8_t(2 + i), std::uint64_t((i * 3) % 4));
+    std::memset(recipe.patterns[3].planes, 0, 32);
+    for (int row = 0; row < 8; ++row) recipe.patterns[3].planes[row * 4 + 1] = 0xFF; // colour 2
+    recipe.patterns[2].orderKeyMinor = 44;
     int key = 0;
     for (int g : {0, 0, 0, 1, 4, 4, kSpriteGroup, kSpriteGroup, 6}) {
-      spec.addEntry(g, std::uint32_t(key % 4), std::uint32_t((key * 3) % 4), std::uint64_t((key * 7) % 5));
+      recipe.addEntry(g, std::uint32_t(key % 4), std::uint32_t((key * 3) % 4), std::uint64_t((key * 7) % 5));
       ++key;
     }
-    spec.addEntry(0, 1, 3, 2); // the solid tile
+    recipe.addEntry(0, 1, 3, 2); // the solid tile
     rom = romImage(32768);
     romPath = root.file("game.sms");
     outputPath = joinPath(outFolder, "game.zrm");
@@ -233,7 +233,7 @@ protected:
   }
 
   void writeInput(const std::string& tilesName = "game.mstiles") {
-    ASSERT_TRUE(test::writeTilesFixture(joinPath(input, tilesName), spec));
+    ASSERT_TRUE(test::writeTilesFixture(joinPath(input, tilesName), recipe));
   }
 
   bool run(int scale = 2) {
@@ -271,7 +271,7 @@ protected:
   TempDir root;
   std::string input, outFolder, tmp, cwd, savedTmpdir, romPath, outputPath;
   bool hadTmpdir = false;
-  TilesContent spec;
+  TilesContent recipe;
   std::vector<std::uint8_t> rom;
   RecordingLog log;
 };
@@ -281,7 +281,7 @@ TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack)
   // One screen: the cell at (0, 1) is painted over; the solid tile is shown nowhere.
   ScreenContent screen;
   screen.height = 8;
-  screen.setCell(0, 1, spec, 0, 0);
+  screen.setCell(0, 1, recipe, 0, 0);
   ASSERT_TRUE(test::writeScreenFixture(joinPath(input, "shot.msscreen"), screen));
   const int scale = 2, edge = 16;
   auto image = test::blankImage(256 * scale, 8 * scale);
@@ -305,31 +305,31 @@ TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack)
 
   // The tiles: sorted by their keys, every key cleared.
   const TileSet& tiles = *pack.tiles;
-  ASSERT_EQ(tiles.paletteCount, spec.palettes.size());
-  ASSERT_EQ(tiles.patternCount, spec.patterns.size());
-  const auto paletteOrder = sortedOrder(spec.palettes), patternOrder = sortedOrder(spec.patterns);
+  ASSERT_EQ(tiles.paletteCount, recipe.palettes.size());
+  ASSERT_EQ(tiles.patternCount, recipe.patterns.size());
+  const auto paletteOrder = sortedOrder(recipe.palettes), patternOrder = sortedOrder(recipe.patterns);
   for (std::uint32_t i = 0; i < tiles.paletteCount; ++i) {
-    EXPECT_EQ(std::memcmp(tiles.palettes[i].colours, spec.palettes[paletteOrder[i]].colours, 16), 0);
+    EXPECT_EQ(std::memcmp(tiles.palettes[i].colours, recipe.palettes[paletteOrder[i]].colours, 16), 0);
     EXPECT_EQ(tiles.palettes[i].orderKeyMajor | tiles.palettes[i].orderKeyMinor, 0u);
   }
   for (std::uint32_t i = 0; i < tiles.patternCount; ++i) {
-    EXPECT_EQ(std::memcmp(tiles.patterns[i].planes, spec.patterns[patternOrder[i]].planes, 32), 0);
+    EXPECT_EQ(std::memcmp(tiles.patterns[i].planes, recipe.patterns[patternOrder[i]].planes, 32), 0);
     EXPECT_EQ(tiles.patterns[i].orderKeyMajor | tiles.patterns[i].orderKeyMinor, 0u);
   }
   std::uint32_t entries = 0;
   for (int g = 0; g < kGroupCount; ++g) {
-    const auto order = sortedOrder(spec.groups[g]);
+    const auto order = sortedOrder(recipe.groups[g]);
     ASSERT_EQ(tiles.groups[g].count, order.size());
     EXPECT_EQ(pack.hires(5 + g), order.size());
     entries += tiles.groups[g].count;
     for (std::uint32_t i = 0; i < order.size(); ++i) {
       const TileEntry& got = tiles.groups[g].entries[i];
-      const TileEntry& want = spec.groups[g][order[i]];
+      const TileEntry& want = recipe.groups[g][order[i]];
+      EXPECT_EQ(std::memcmp(tiles.palettes[got.paletteIndex].colours,
+                            recipe.palettes[want.paletteIndex].colours, 16),
+                0);
       EXPECT_EQ(
-          std::memcmp(tiles.palettes[got.paletteIndex].colours, spec.palettes[want.paletteIndex].colours, 16),
-          0);
-      EXPECT_EQ(
-          std::memcmp(tiles.patterns[got.patternIndex].planes, spec.patterns[want.patternIndex].planes, 32),
+          std::memcmp(tiles.patterns[got.patternIndex].planes, recipe.patterns[want.patternIndex].planes, 32),
           0);
       EXPECT_EQ(got.orderKeyMajor | got.orderKeyMinor, 0u);
     }
@@ -347,12 +347,12 @@ TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack)
     EXPECT_EQ(offset % pack.tileBytes(), 0u);
     EXPECT_LT(offset, tileData);
   }
-  EXPECT_EQ(pack.tileOf(0, spec.palettes[0].colours, spec.patterns[0].planes), painted);
+  EXPECT_EQ(pack.tileOf(0, recipe.palettes[0].colours, recipe.patterns[0].planes), painted);
   // The solid tile, as generated: colour 2 of palette 1 everywhere, opaque.
-  const std::uint8_t c = spec.palettes[1].colours[2];
+  const std::uint8_t c = recipe.palettes[1].colours[2];
   const std::uint8_t solid[4] = {std::uint8_t(((c >> 4) & 3) * 0x55), std::uint8_t(((c >> 2) & 3) * 0x55),
                                  std::uint8_t((c & 3) * 0x55), 0xFF};
-  const auto generated = pack.tileOf(0, spec.palettes[1].colours, spec.patterns[3].planes);
+  const auto generated = pack.tileOf(0, recipe.palettes[1].colours, recipe.patterns[3].planes);
   for (std::size_t i = 0; i < generated.size(); ++i) ASSERT_EQ(generated[i], solid[i % 4]) << i;
 }
 
@@ -365,12 +365,12 @@ TEST_F(BuildDriverTest, ScreensFindTheirImagesByBaseName) {
   };
   const Case cases[] = {
       {"a.msscreen", 0, 0}, {"b.msscreen", 1, 1}, {"c.msscreen", 2, 2}, {"d.e.msscreen", 3, 3}};
-  for (const Case& k : cases) spec.addEntry(4, k.palette, k.pattern, 0);
+  for (const Case& k : cases) recipe.addEntry(4, k.palette, k.pattern, 0);
   writeInput();
   for (const Case& k : cases) {
     ScreenContent screen;
     screen.height = 8;
-    screen.setCell(0, 0, spec, k.palette, k.pattern, 0x1000);
+    screen.setCell(0, 0, recipe, k.palette, k.pattern, 0x1000);
     ASSERT_TRUE(test::writeScreenFixture(joinPath(input, k.screen), screen));
   }
   auto paint = [&](std::uint8_t value) {
@@ -398,7 +398,7 @@ TEST_F(BuildDriverTest, ScreensFindTheirImagesByBaseName) {
   const Pack pack = readPack(outputPath);
   ASSERT_TRUE(pack.tiles);
   auto pixel = [&](const Case& k) {
-    auto tile = pack.tileOf(4, spec.palettes[k.palette].colours, spec.patterns[k.pattern].planes);
+    auto tile = pack.tileOf(4, recipe.palettes[k.palette].colours, recipe.patterns[k.pattern].planes);
     return std::vector<std::uint8_t>(tile.begin(), tile.begin() + 4);
   };
   EXPECT_EQ(pixel(cases[0]), (std::vector<std::uint8_t>{11, 11, 11, 50}));
@@ -532,7 +532,7 @@ TEST_F(BuildDriverTest, AWriteFailureAtAnyStageLeavesNoPackAndKeepsTheOldOne) {
   writeInput();
   ScreenContent screen;
   screen.height = 8;
-  screen.setCell(0, 0, spec, 0, 0);
+  screen.setCell(0, 0, recipe, 0, 0);
   ASSERT_TRUE(test::writeScreenFixture(joinPath(input, "shot.msscreen"), screen));
   auto image = test::blankImage(256 * 2, 16);
   for (int y = 0; y < 16; ++y) std::memset(FreeImage_GetScanLine(image.get(), y), 0x5A, 256 * 2 * 4);

@@ -14,7 +14,7 @@
 namespace zelvo::test {
 
 // A tile set's content, in file order, with simple distinct records.
-struct TilesSpec {
+struct TilesRecipe {
   std::vector<PaletteEntry> palettes;
   std::vector<PatternEntry> patterns;
   std::vector<TileEntry> groups[kGroupCount];
@@ -38,11 +38,11 @@ struct TilesSpec {
   }
 };
 
-inline std::unique_ptr<TileSet> tileSetOf(const TilesSpec& spec) {
+inline std::unique_ptr<TileSet> tileSetOf(const TilesRecipe& recipe) {
   TilesContent content;
-  content.palettes = spec.palettes;
-  content.patterns = spec.patterns;
-  for (int g = 0; g < kGroupCount; ++g) content.groups[g] = spec.groups[g];
+  content.palettes = recipe.palettes;
+  content.patterns = recipe.patterns;
+  for (int g = 0; g < kGroupCount; ++g) content.groups[g] = recipe.groups[g];
   return makeTileSet(content);
 }
 

@@ -139,8 +139,8 @@ protected:
       ::unsetenv("TMPDIR");
   }
 
-  void generate(const TilesContent& spec, std::uint32_t scale) {
-    tiles = test::makeTileSet(spec);
+  void generate(const TilesContent& recipe, std::uint32_t scale) {
+    tiles = test::makeTileSet(recipe);
     table.reset(CreateHiResTileTable());
     ASSERT_TRUE(table);
     ASSERT_TRUE(GenerateHiResTiles(*table, tiles.get(), scale));
@@ -166,7 +166,7 @@ protected:
   }
 
   test::TempDir dir;
-  TilesContent spec;
+  TilesContent recipe;
   std::unique_ptr<TileSet> tiles;
   HiResTileTablePtr table;
 
@@ -177,18 +177,18 @@ private:
 
 // A random set with every group filled and many entries sharing patterns and palettes, some of
 // them drawing the same pixels through palettes that differ only in unused colours.
-TilesContent randomSpec(std::mt19937& random, int perGroup) {
-  TilesContent spec;
+TilesContent randomRecipe(std::mt19937& random, int perGroup) {
+  TilesContent recipe;
   for (int p = 0; p < 6; ++p) {
     PaletteEntry palette{};
     for (auto& c : palette.colours) c = std::uint8_t(random() % 64);
-    spec.palettes.push_back(palette);
+    recipe.palettes.push_back(palette);
   }
   // Copies of palette 0 that differ only in colours 8 to 15 (unused by patterns 0 and 1).
   for (int p = 0; p < 2; ++p) {
-    PaletteEntry palette = spec.palettes[0];
+    PaletteEntry palette = recipe.palettes[0];
     for (int c = 8; c < 16; ++c) palette.colours[c] = std::uint8_t(random() % 64);
-    spec.palettes.push_back(palette);
+    recipe.palettes.push_back(palette);
   }
   for (int p = 0; p < 5; ++p) {
     PatternEntry pattern{};
@@ -196,20 +196,20 @@ TilesContent randomSpec(std::mt19937& random, int perGroup) {
       // Patterns 0 and 1 use colours 0 to 7 only (plane 3 clear); pattern 4 is a single colour.
       pattern.planes[i] = p == 4 ? 0 : (p < 2 && i % 4 == 3) ? 0 : std::uint8_t(random());
     }
-    spec.patterns.push_back(pattern);
+    recipe.patterns.push_back(pattern);
   }
   for (int g = 0; g < kGroupCount; ++g) {
-    for (int i = 0; i < perGroup; ++i) spec.addEntry(g, random() % 8, random() % 5);
+    for (int i = 0; i < perGroup; ++i) recipe.addEntry(g, random() % 8, random() % 5);
   }
-  return spec;
+  return recipe;
 }
 
 TEST_F(HiResTilesTest, EveryEntryGetsTheEnlargementOfItsShownTileAndDuplicatesShareAtEveryScale) {
   std::mt19937 random(11);
-  spec = randomSpec(random, 40);
+  recipe = randomRecipe(random, 40);
   for (std::uint32_t scale = 1; scale <= 4; ++scale) {
     SCOPED_TRACE(scale);
-    generate(spec, scale);
+    generate(recipe, scale);
     ASSERT_EQ(table->scale, scale);
     ASSERT_EQ(table->tileBytes, 256 * scale * scale);
     ASSERT_EQ(table->entryCount, 9u * 40u);
@@ -221,11 +221,11 @@ TEST_F(HiResTilesTest, EveryEntryGetsTheEnlargementOfItsShownTileAndDuplicatesSh
     for (int g = 0; g < kGroupCount; ++g) {
       EXPECT_EQ(table->groupCounts[g], 40u);
       EXPECT_EQ(hiResGroupStart(*table, g), std::uint32_t(40 * g));
-      const auto& entries = spec.groups[g];
+      const auto& entries = recipe.groups[g];
       std::vector<std::uint8_t> blocks(256 * entries.size());
       for (std::size_t i = 0; i < entries.size(); ++i) {
         const Pixels shown =
-            shownTile(spec.patterns[entries[i].patternIndex], spec.palettes[entries[i].paletteIndex], g);
+            shownTile(recipe.patterns[entries[i].patternIndex], recipe.palettes[entries[i].paletteIndex], g);
         std::memcpy(blocks.data() + 256 * i, shown.data(), 256);
       }
       const auto marks = quadraticDuplicates(entries.data(), blocks.data(), std::uint32_t(entries.size()));
@@ -236,7 +236,7 @@ TEST_F(HiResTilesTest, EveryEntryGetsTheEnlargementOfItsShownTileAndDuplicatesSh
 
       for (std::uint32_t i = 0; i < entries.size(); ++i) {
         const Pixels shown =
-            shownTile(spec.patterns[entries[i].patternIndex], spec.palettes[entries[i].paletteIndex], g);
+            shownTile(recipe.patterns[entries[i].patternIndex], recipe.palettes[entries[i].paletteIndex], g);
         ASSERT_EQ(tileOf(g, i), enlarged(shown, scale)) << "group " << g << " entry " << i;
       }
     }
@@ -256,19 +256,19 @@ TEST_F(HiResTilesTest, SharingFollowsPatternAndDrawnPixelsWithinOneGroupOnly) {
   PatternEntry plain{};  // colour 0 everywhere
   PatternEntry stripe{}; // colour 1 in the top row
   stripe.planes[0] = 0xFF;
-  spec.patterns = {plain, stripe, plain}; // 0 and 2: different patterns, same pixels
-  spec.palettes = {paletteOf({0x03, 0x0C}), paletteOf({0x03, 0x30}), paletteOf({0x03, 0x0C, 0x3F})};
+  recipe.patterns = {plain, stripe, plain}; // 0 and 2: different patterns, same pixels
+  recipe.palettes = {paletteOf({0x03, 0x0C}), paletteOf({0x03, 0x30}), paletteOf({0x03, 0x0C, 0x3F})};
 
-  spec.addEntry(0, 0, 0); // red
-  spec.addEntry(0, 0, 0); // same palette and pattern: shares
-  spec.addEntry(0, 1, 0); // palette differs only in colour 1, which pattern 0 does not use: shares
-  spec.addEntry(0, 0, 2); // another pattern drawing the same red: a tile of its own
-  spec.addEntry(0, 1, 1); // blue stripe: a tile of its own
-  spec.addEntry(0, 2, 1); // green stripe: a tile of its own
-  spec.addEntry(0, 0, 1); // palette differs from the last one only in the unused colour 2: shares
-  spec.addEntry(0, 2, 1); // shares
-  spec.addEntry(4, 0, 0); // as entry 0, in group 4: a tile of its own, transparent
-  generate(spec, 2);
+  recipe.addEntry(0, 0, 0); // red
+  recipe.addEntry(0, 0, 0); // same palette and pattern: shares
+  recipe.addEntry(0, 1, 0); // palette differs only in colour 1, which pattern 0 does not use: shares
+  recipe.addEntry(0, 0, 2); // another pattern drawing the same red: a tile of its own
+  recipe.addEntry(0, 1, 1); // blue stripe: a tile of its own
+  recipe.addEntry(0, 2, 1); // green stripe: a tile of its own
+  recipe.addEntry(0, 0, 1); // palette differs from the last one only in the unused colour 2: shares
+  recipe.addEntry(0, 2, 1); // shares
+  recipe.addEntry(4, 0, 0); // as entry 0, in group 4: a tile of its own, transparent
+  generate(recipe, 2);
 
   const std::uint32_t b = table->tileBytes;
   const std::vector<std::uint32_t> offsets(table->entryOffsets.get(), table->entryOffsets.get() + 9);
@@ -284,10 +284,10 @@ TEST_F(HiResTilesTest, HorizontalFlipMirrorsEachRowAndVerticalFlipReversesTheRow
   std::mt19937 random(3);
   PatternEntry pattern{};
   for (auto& b : pattern.planes) b = std::uint8_t(random());
-  spec.patterns = {pattern};
-  spec.palettes = {paletteOf({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16})};
-  for (int g = 0; g < 4; ++g) spec.addEntry(g, 0, 0);
-  generate(spec, 1);
+  recipe.patterns = {pattern};
+  recipe.palettes = {paletteOf({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16})};
+  for (int g = 0; g < 4; ++g) recipe.addEntry(g, 0, 0);
+  generate(recipe, 1);
 
   const Pixels plain = tileOf(0, 0), h = tileOf(1, 0), v = tileOf(2, 0), hv = tileOf(3, 0);
   for (int y = 0; y < 8; ++y) {
@@ -304,15 +304,15 @@ TEST_F(HiResTilesTest, SingleColourStaysFlatAndALonePixelInACornerFollowsThePixe
   PatternEntry flat{};
   PatternEntry corner{};
   corner.planes[0] = 0x80; // colour 1 at the top-left pixel
-  spec.patterns = {flat, corner};
-  spec.palettes = {paletteOf({0x3F, 0x03})};
-  spec.addEntry(0, 0, 0);
-  spec.addEntry(0, 0, 1);
+  recipe.patterns = {flat, corner};
+  recipe.palettes = {paletteOf({0x3F, 0x03})};
+  recipe.addEntry(0, 0, 0);
+  recipe.addEntry(0, 0, 1);
   const std::uint32_t white = 0xFFFFFFFFu, red = 0xFFFF0000u;
 
   for (std::uint32_t scale : {2u, 4u}) {
     SCOPED_TRACE(scale);
-    generate(spec, scale);
+    generate(recipe, scale);
     const int edge = int(8 * scale);
     EXPECT_EQ(tileOf(0, 0), Pixels(std::size_t(edge) * edge, white));
 
@@ -337,12 +337,12 @@ TEST_F(HiResTilesTest, SingleColourStaysFlatAndALonePixelInACornerFollowsThePixe
 TEST_F(HiResTilesTest, EntriesOutsideTheTablesGetAClearTileAndStillShare) {
   PatternEntry pattern{};
   for (auto& b : pattern.planes) b = 0xFF;
-  spec.patterns = {pattern};
-  spec.palettes = {paletteOf({0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x3F})};
-  spec.addEntry(0, 0, 0); // white, opaque
-  spec.addEntry(4, 0, 7); // pattern out of range, at the place of the white tile of group 0
-  spec.addEntry(4, 9, 7); // palette and pattern out of range: same pattern index, same (clear) pixels
-  generate(spec, 1);
+  recipe.patterns = {pattern};
+  recipe.palettes = {paletteOf({0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x3F})};
+  recipe.addEntry(0, 0, 0); // white, opaque
+  recipe.addEntry(4, 0, 7); // pattern out of range, at the place of the white tile of group 0
+  recipe.addEntry(4, 9, 7); // palette and pattern out of range: same pattern index, same (clear) pixels
+  generate(recipe, 1);
 
   EXPECT_EQ(table->tileCount, 2u);
   EXPECT_EQ(offsetOf(4, 0), offsetOf(4, 1));
@@ -350,13 +350,13 @@ TEST_F(HiResTilesTest, EntriesOutsideTheTablesGetAClearTileAndStillShare) {
 }
 
 TEST_F(HiResTilesTest, FailuresLeaveTheTableAsItWas) {
-  spec.patterns.resize(2);
-  spec.patterns[1].planes[5] = 0x44;
-  spec.palettes = {paletteOf({0x01, 0x02, 0x03, 0x04})};
-  spec.addEntry(0, 0, 0);
-  spec.addEntry(0, 0, 1);
-  spec.addEntry(kSpriteGroup, 0, 1);
-  generate(spec, 3);
+  recipe.patterns.resize(2);
+  recipe.patterns[1].planes[5] = 0x44;
+  recipe.palettes = {paletteOf({0x01, 0x02, 0x03, 0x04})};
+  recipe.addEntry(0, 0, 0);
+  recipe.addEntry(0, 0, 1);
+  recipe.addEntry(kSpriteGroup, 0, 1);
+  generate(recipe, 3);
   const std::vector<std::uint32_t> offsets(table->entryOffsets.get(), table->entryOffsets.get() + 3);
   const Pixels sprite = tileOf(kSpriteGroup, 0);
 
@@ -404,11 +404,11 @@ TEST_F(HiResTilesTest, TileLookupChecksGroupAndIndexAndReportsProgress) {
     int calls = 0;
   } recorder;
 
-  spec.patterns.resize(3000);
-  for (std::uint32_t i = 0; i < 3000; ++i) spec.patterns[i].planes[i % 32] = std::uint8_t(1 + i / 32);
-  spec.palettes = {paletteOf({0x01, 0x02, 0x03, 0x04})};
-  for (std::uint32_t i = 0; i < 3000; ++i) spec.addEntry(i % 2 ? 2 : kSpriteGroup, 0, i);
-  tiles = test::makeTileSet(spec);
+  recipe.patterns.resize(3000);
+  for (std::uint32_t i = 0; i < 3000; ++i) recipe.patterns[i].planes[i % 32] = std::uint8_t(1 + i / 32);
+  recipe.palettes = {paletteOf({0x01, 0x02, 0x03, 0x04})};
+  for (std::uint32_t i = 0; i < 3000; ++i) recipe.addEntry(i % 2 ? 2 : kSpriteGroup, 0, i);
+  tiles = test::makeTileSet(recipe);
   table.reset(CreateHiResTileTable());
   ASSERT_TRUE(GenerateHiResTiles(*table, *tiles, 1, &recorder));
   EXPECT_EQ(recorder.last, 3000u);

@@ -55,12 +55,12 @@ protected:
   // A set whose groups hold repeated and distinct tiles, generated at `scale`.
   void generate(std::uint32_t scale, int perGroup = 30) {
     std::mt19937 random(scale * 7 + 1);
-    test::TilesContent spec;
-    for (int i = 0; i < 4; ++i) spec.addPalette(std::uint8_t(random()));
-    for (int i = 0; i < 6; ++i) spec.addPattern(std::uint8_t(random()));
+    test::TilesContent recipe;
+    for (int i = 0; i < 4; ++i) recipe.addPalette(std::uint8_t(random()));
+    for (int i = 0; i < 6; ++i) recipe.addPattern(std::uint8_t(random()));
     for (int g = 0; g < kGroupCount; ++g)
-      for (int i = 0; i < perGroup - g; ++i) spec.addEntry(g, random() % 4, random() % 6);
-    tiles = test::makeTileSet(spec);
+      for (int i = 0; i < perGroup - g; ++i) recipe.addEntry(g, random() % 4, random() % 6);
+    tiles = test::makeTileSet(recipe);
     table.reset(CreateHiResTileTable());
     ASSERT_TRUE(table);
     ASSERT_TRUE(GenerateHiResTiles(*table, *tiles, scale));
@@ -176,19 +176,19 @@ TEST_F(HiResSectionTest, SectionReadsBackThroughTheLibrariesAtEveryScale) {
 TEST_F(HiResSectionTest, LargeTileDataStreamsThroughSeveralBlocks) {
   // Distinct noisy tiles well beyond one 600k block and the 16 KiB output pieces.
   std::mt19937 random(9);
-  test::TilesContent spec;
+  test::TilesContent recipe;
   for (int i = 0; i < 64; ++i) {
     PaletteEntry palette{};
     for (auto& c : palette.colours) c = std::uint8_t(random() % 64);
-    spec.palettes.push_back(palette);
+    recipe.palettes.push_back(palette);
   }
   for (int i = 0; i < 400; ++i) {
     PatternEntry pattern{};
     for (auto& b : pattern.planes) b = std::uint8_t(random());
-    spec.patterns.push_back(pattern);
+    recipe.patterns.push_back(pattern);
   }
-  for (int i = 0; i < 400; ++i) spec.addEntry(kSpriteGroup, std::uint32_t(i % 64), std::uint32_t(i));
-  tiles = test::makeTileSet(spec);
+  for (int i = 0; i < 400; ++i) recipe.addEntry(kSpriteGroup, std::uint32_t(i % 64), std::uint32_t(i));
+  tiles = test::makeTileSet(recipe);
   table.reset(CreateHiResTileTable());
   ASSERT_TRUE(GenerateHiResTiles(*table, *tiles, 4));
   ASSERT_EQ(table->tileCount, 400u);

@@ -47,19 +47,19 @@ class TileReplaceTest : public ::testing::Test {
 protected:
   // Palettes 0-2, patterns 0-3; group 0: (0,0) (0,1) (1,0); group 4: (0,0); sprites: (1,1) (2,2) (2,3).
   void SetUp() override {
-    for (int i = 0; i < 3; ++i) spec.addPalette(std::uint8_t(1 + 17 * i));
-    for (int i = 0; i < 4; ++i) spec.addPattern(std::uint8_t(1 + i));
-    spec.addEntry(0, 0, 0);
-    spec.addEntry(0, 0, 1);
-    spec.addEntry(0, 1, 0);
-    spec.addEntry(4, 0, 0);
-    spec.addEntry(kSpriteGroup, 1, 1);
-    spec.addEntry(kSpriteGroup, 2, 2);
-    spec.addEntry(kSpriteGroup, 2, 3);
+    for (int i = 0; i < 3; ++i) recipe.addPalette(std::uint8_t(1 + 17 * i));
+    for (int i = 0; i < 4; ++i) recipe.addPattern(std::uint8_t(1 + i));
+    recipe.addEntry(0, 0, 0);
+    recipe.addEntry(0, 0, 1);
+    recipe.addEntry(0, 1, 0);
+    recipe.addEntry(4, 0, 0);
+    recipe.addEntry(kSpriteGroup, 1, 1);
+    recipe.addEntry(kSpriteGroup, 2, 2);
+    recipe.addEntry(kSpriteGroup, 2, 3);
   }
 
   void prepare() {
-    ASSERT_TRUE(test::writeTilesFixture(dir.file("game.mstiles"), spec));
+    ASSERT_TRUE(test::writeTilesFixture(dir.file("game.mstiles"), recipe));
     build = createTileSet();
     ASSERT_TRUE(openTilesFile(*build, dir.file("game.mstiles")));
     sortByOrderKeys(*build);
@@ -69,10 +69,10 @@ protected:
     ASSERT_EQ(table->tileBytes, kTileBytes);
   }
 
-  // The entry index, in the build's sorted set, of palette `pal` and pattern `pat` of `spec`.
+  // The entry index, in the build's sorted set, of palette `pal` and pattern `pat` of `recipe`.
   std::uint32_t entryOf(int group, std::uint32_t pal, std::uint32_t pat) const {
-    return findTileEntry(build->groups[group], findPalette(*build, spec.palettes[pal].colours),
-                         findPattern(*build, spec.patterns[pat].planes));
+    return findTileEntry(build->groups[group], findPalette(*build, recipe.palettes[pal].colours),
+                         findPattern(*build, recipe.patterns[pat].planes));
   }
 
   std::vector<std::uint8_t> stored(int group, std::uint32_t index) const {
@@ -100,7 +100,7 @@ protected:
 
   FreeImageSession freeImage;
   TempDir dir;
-  TilesContent spec;
+  TilesContent recipe;
   std::unique_ptr<TileSet> build;
   std::unique_ptr<HiResTileTable, FreeTable> table;
 };
@@ -110,9 +110,9 @@ TEST_F(TileReplaceTest, ReplacesOnlyTilesThatDifferByMoreThanTwoInSomeByte) {
   const auto a = stored(0, 0, 0), b = stored(0, 0, 1), c = stored(0, 1, 0);
   ScreenContent screen;
   screen.height = 8;
-  screen.setCell(0, 0, spec, 0, 0);
-  screen.setCell(0, 1, spec, 0, 1);
-  screen.setCell(0, 2, spec, 1, 0);
+  screen.setCell(0, 0, recipe, 0, 0);
+  screen.setCell(0, 1, recipe, 0, 1);
+  screen.setCell(0, 2, recipe, 1, 0);
   auto image = test::blankImage(256 * kScale, 8 * kScale);
   test::putTile(image.get(), 0, 0, kEdge, shifted(a, 2)); // within the tolerance everywhere
   auto oneOff = b;
@@ -131,8 +131,8 @@ TEST_F(TileReplaceTest, PlainBackgroundTilesAreOpaqueAndPriorityTilesKeepTheImag
   const auto plain = stored(0, 0, 0), priority = stored(4, 0, 0);
   ScreenContent screen;
   screen.height = 8;
-  screen.setCell(0, 0, spec, 0, 0, 0x0000);
-  screen.setCell(0, 1, spec, 0, 0, 0x1000 | 0x01FF); // bits other than flip and priority are ignored
+  screen.setCell(0, 0, recipe, 0, 0, 0x0000);
+  screen.setCell(0, 1, recipe, 0, 0, 0x1000 | 0x01FF); // bits other than flip and priority are ignored
   auto image = test::blankImage(256 * kScale, 8 * kScale);
   const auto painted = withAlpha(shifted(plain, 40), 77);
   test::putTile(image.get(), 0, 0, kEdge, painted);
@@ -148,7 +148,7 @@ TEST_F(TileReplaceTest, AlphaComesFromThePngItselfOrFromTheAlphaImageBesideABmp)
   const auto generated = stored(4, 0, 0);
   ScreenContent screen;
   screen.height = 8;
-  screen.setCell(0, 0, spec, 0, 0, 0x1000);
+  screen.setCell(0, 0, recipe, 0, 0, 0x1000);
   const int width = 256 * kScale, height = 8 * kScale;
   auto image = test::blankImage(width, height);
   test::putTile(image.get(), 0, 0, kEdge, withAlpha(shifted(generated, 30), 200));
@@ -175,9 +175,9 @@ TEST_F(TileReplaceTest, ANarrowScreenIsCutFromGridColumnOneAndASmallImageOnlyWhe
   ScreenContent screen;
   screen.width = 248;
   screen.height = 16;
-  screen.setCell(0, 0, spec, 0, 0); // hidden column: never cut
-  screen.setCell(0, 1, spec, 0, 1);
-  screen.setCell(1, 31, spec, 1, 0); // its square reaches past the image's right edge
+  screen.setCell(0, 0, recipe, 0, 0); // hidden column: never cut
+  screen.setCell(0, 1, recipe, 0, 1);
+  screen.setCell(1, 31, recipe, 1, 0); // its square reaches past the image's right edge
   auto image = test::blankImage(248 * kScale - 1, 16 * kScale);
   const auto painted = shifted(b, 50);
   test::putTile(image.get(), 0, 0, kEdge, painted);
@@ -193,8 +193,8 @@ TEST_F(TileReplaceTest, EveryTileIsComparedWithTheStoreAsItWasBeforeTheScreen) {
   const auto x = withAlpha(shifted(a, 60), 255);
   ScreenContent screen;
   screen.height = 8;
-  screen.setCell(0, 0, spec, 0, 0);
-  screen.setCell(0, 1, spec, 0, 0);
+  screen.setCell(0, 0, recipe, 0, 0);
+  screen.setCell(0, 1, recipe, 0, 0);
 
   // The same entry twice in one screen: the second cell matches what the store held before the
   // screen, so the first cell's replacement stays.
@@ -234,10 +234,10 @@ TEST_F(TileReplaceTest, SpritesAreCutWhereTheExportDrawsThemAndOnlyWithoutAGrid)
   test::putTile(image.get(), 8 * kScale, 212 * kScale + 1, kEdge, paintedUpper);
 
   ScreenContent sprites;
-  sprites.addTallSprite(252, 100, spec, 1, 1, 2, 2);
-  sprites.addTallSprite(8, 212, spec, 1, 1, 2, 3);
+  sprites.addTallSprite(252, 100, recipe, 1, 1, 2, 2);
+  sprites.addTallSprite(8, 212, recipe, 1, 1, 2, 3);
   ScreenContent both = sprites;
-  both.setCell(27, 31, spec, 1, 0); // a grid: the sprites are not used
+  both.setCell(27, 31, recipe, 1, 0); // a grid: the sprites are not used
   ASSERT_EQ(replacePng(both, image.get(), "both"), ReplaceResult::Processed);
   EXPECT_EQ(stored(kSpriteGroup, 1, 1), upper);
 
@@ -249,12 +249,12 @@ TEST_F(TileReplaceTest, SpritesAreCutWhereTheExportDrawsThemAndOnlyWithoutAGrid)
 
 TEST_F(TileReplaceTest, CellsResolveAgainstTheBuildsSortedTilesNotTheRecordersOrder) {
   // Order keys that move palette 2, pattern 3 and the entries of group 0 around.
-  spec.palettes[2].orderKeyMajor = 9;
-  spec.patterns[3].orderKeyMajor = 7;
-  spec.groups[0].clear();
-  spec.addEntry(0, 0, 0, 1);
-  spec.addEntry(0, 0, 1, 5);
-  spec.addEntry(0, 1, 0, 3);
+  recipe.palettes[2].orderKeyMajor = 9;
+  recipe.patterns[3].orderKeyMajor = 7;
+  recipe.groups[0].clear();
+  recipe.addEntry(0, 0, 0, 1);
+  recipe.addEntry(0, 0, 1, 5);
+  recipe.addEntry(0, 1, 0, 3);
   prepare();
   ASSERT_EQ(entryOf(0, 0, 1), 0u);
   ASSERT_EQ(entryOf(0, 1, 0), 1u);
@@ -262,7 +262,7 @@ TEST_F(TileReplaceTest, CellsResolveAgainstTheBuildsSortedTilesNotTheRecordersOr
   const auto first = stored(0, 0u), second = stored(0, 1u);
   ScreenContent screen;
   screen.height = 8;
-  screen.setCell(0, 0, spec, 0, 0);
+  screen.setCell(0, 0, recipe, 0, 0);
   auto image = test::blankImage(256 * kScale, 8 * kScale);
   const auto painted = withAlpha(shifted(stored(0, 2u), 70), 255);
   test::putTile(image.get(), 0, 0, kEdge, painted);
@@ -277,7 +277,7 @@ TEST_F(TileReplaceTest, ScreensThatCannotBeReadAreSkippedAndAFailedWriteIsReport
   const auto a = stored(0, 0, 0);
   ScreenContent screen;
   screen.height = 8;
-  screen.setCell(0, 0, spec, 0, 0);
+  screen.setCell(0, 0, recipe, 0, 0);
   auto image = test::blankImage(256 * kScale, 8 * kScale);
   test::putTile(image.get(), 0, 0, kEdge, shifted(a, 50));
   ASSERT_TRUE(test::savePng(image.get(), dir.file("a.png")));

@@ -35,12 +35,12 @@ protected:
   void SetUp() override {
     input = dir.file("in");
     ASSERT_TRUE(createDirectory(input));
-    test::TilesContent spec;
-    for (int i = 0; i < 3; ++i) spec.addPalette(std::uint8_t(1 + 9 * i), std::uint64_t(i));
-    for (int i = 0; i < 5; ++i) spec.addPattern(std::uint8_t(1 + i), std::uint64_t(5 - i));
+    test::TilesContent recipe;
+    for (int i = 0; i < 3; ++i) recipe.addPalette(std::uint8_t(1 + 9 * i), std::uint64_t(i));
+    for (int i = 0; i < 5; ++i) recipe.addPattern(std::uint8_t(1 + i), std::uint64_t(5 - i));
     for (int i = 0; i < 12; ++i)
-      spec.addEntry(i % kGroupCount, std::uint32_t(i % 3), std::uint32_t(i % 5), std::uint64_t(i));
-    ASSERT_TRUE(test::writeTilesFixture(joinPath(input, "game.mstiles"), spec));
+      recipe.addEntry(i % kGroupCount, std::uint32_t(i % 3), std::uint32_t(i % 5), std::uint64_t(i));
+    ASSERT_TRUE(test::writeTilesFixture(joinPath(input, "game.mstiles"), recipe));
     std::vector<std::uint8_t> rom(32768, 0x11);
     std::memcpy(rom.data() + 0x7FF0, "TMR SEGA", 8);
     ASSERT_TRUE(test::writeFileBytes(dir.file("game.sms"), rom.data(), rom.size()));
