@@ -241,12 +241,12 @@ void BuildDialog::browseFolder() {
 }
 
 void BuildDialog::browseRom() {
-  const QString path = chooser_.chooseFile(this, originalRomDialogSpec(), romPath_->text());
+  const QString path = chooser_.chooseFile(this, originalRomDialogSetup(), romPath_->text());
   if (!path.isEmpty()) romPath_->setText(path.left(kMaxFieldLength));
 }
 
 void BuildDialog::browseOutput() {
-  const QString path = chooser_.chooseFile(this, outputFileDialogSpec(), outputPath_->text());
+  const QString path = chooser_.chooseFile(this, outputFileDialogSetup(), outputPath_->text());
   if (!path.isEmpty()) outputPath_->setText(path.left(kMaxFieldLength));
 }
 

@@ -7,29 +7,29 @@
 
 namespace zelvo {
 
-const FileDialogSpec& openScreenDialogSpec() {
-  static const FileDialogSpec spec{
-      FileDialogSpec::Mode::Open,
+const FileDialogSetup& openScreenDialogSetup() {
+  static const FileDialogSetup setup{
+      FileDialogSetup::Mode::Open,
       {{"Master System Screen Files (*.msscreen)", "*.msscreen"}, {"All Files (*.*)", "*.*"}},
       "msscreen"};
-  return spec;
+  return setup;
 }
 
-const FileDialogSpec& originalRomDialogSpec() {
-  static const FileDialogSpec spec{
-      FileDialogSpec::Mode::Open,
+const FileDialogSetup& originalRomDialogSetup() {
+  static const FileDialogSetup setup{
+      FileDialogSetup::Mode::Open,
       {{"Master system ROMs (*.sms, *.zip, *.gz, *.bz2)", "*.sms;*.zip;*.gz;*.bz2"},
        {"All Files (*.*)", "*.*"}},
       "sms"};
-  return spec;
+  return setup;
 }
 
-const FileDialogSpec& outputFileDialogSpec() {
+const FileDialogSetup& outputFileDialogSetup() {
   // The extension proposed for a typed name is the one the type list shows.
-  static const FileDialogSpec spec{FileDialogSpec::Mode::Save,
-                                   {{"High-resolution ROMs (*.zrm)", "*.zrm"}, {"All files (*.*)", "*.*"}},
-                                   "zrm"};
-  return spec;
+  static const FileDialogSetup setup{FileDialogSetup::Mode::Save,
+                                     {{"High-resolution ROMs (*.zrm)", "*.zrm"}, {"All files (*.*)", "*.*"}},
+                                     "zrm"};
+  return setup;
 }
 
 QString qtNameFilter(const FileFilter& filter) {
@@ -43,23 +43,23 @@ QString qtNameFilter(const FileFilter& filter) {
   return filter.description + " (" + patterns.join(' ') + ")";
 }
 
-QStringList qtNameFilters(const FileDialogSpec& spec) {
+QStringList qtNameFilters(const FileDialogSetup& setup) {
   QStringList out;
-  for (const FileFilter& f : spec.filters) out << qtNameFilter(f);
+  for (const FileFilter& f : setup.filters) out << qtNameFilter(f);
   return out;
 }
 
-void configureFileDialog(QFileDialog& dialog, const FileDialogSpec& spec, const QString& start) {
-  const bool save = spec.mode == FileDialogSpec::Mode::Save;
+void configureFileDialog(QFileDialog& dialog, const FileDialogSetup& setup, const QString& start) {
+  const bool save = setup.mode == FileDialogSetup::Mode::Save;
   dialog.setWindowTitle(QString());
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dialog.setOption(QFileDialog::HideNameFilterDetails, true);
   dialog.setOption(QFileDialog::DontConfirmOverwrite, !save); // a save asks before overwriting
-  const QStringList filters = qtNameFilters(spec);
+  const QStringList filters = qtNameFilters(setup);
   dialog.setNameFilters(filters);
   if (!filters.isEmpty()) dialog.selectNameFilter(filters.first());
-  dialog.setDefaultSuffix(spec.defaultSuffix);
+  dialog.setDefaultSuffix(setup.defaultSuffix);
   if (!start.isEmpty()) dialog.selectFile(start);
 }
 
@@ -67,11 +67,22 @@ namespace {
 
 class SystemFileChooser final : public FileChooser {
 public:
-  QString chooseFile(QWidget* owner, const FileDialogSpec& spec, const QString& start) override {
+  QString chooseFile(QWidget* owner, const FileDialogSetup& setup, const QString& start) override {
     QFileDialog dialog(owner);
-    configureFileDialog(dialog, spec, start);
+    configureFileDialog(dialog, setup, start);
     if (dialog.exec() != QDialog::Accepted) return {};
     const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : QDir::toNativeSeparators(files.first());
+  }
+
+  QString chooseFileAndType(QWidget* owner, const FileDialogSetup& setup, const QString& start,
+                            int& filterIndex) override {
+    QFileDialog dialog(owner);
+    configureFileDialog(dialog, setup, start);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const QStringList files = dialog.selectedFiles();
+    const qsizetype index = qtNameFilters(setup).indexOf(dialog.selectedNameFilter());
+    filterIndex = index < 0 ? 1 : int(index) + 1;
     return files.isEmpty() ? QString() : QDir::toNativeSeparators(files.first());
   }
 

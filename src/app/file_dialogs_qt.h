@@ -18,7 +18,7 @@ struct FileFilter {
   QString patterns;
 };
 
-struct FileDialogSpec {
+struct FileDialogSetup {
   enum class Mode { Open, Save };
   Mode mode = Mode::Open;
   std::vector<FileFilter> filters; // the first one is selected
@@ -26,23 +26,30 @@ struct FileDialogSpec {
 };
 
 // File > Open Screen...
-const FileDialogSpec& openScreenDialogSpec();
+const FileDialogSetup& openScreenDialogSetup();
 // The build dialog's original ROM and output file buttons.
-const FileDialogSpec& originalRomDialogSpec();
-const FileDialogSpec& outputFileDialogSpec();
+const FileDialogSetup& originalRomDialogSetup();
+const FileDialogSetup& outputFileDialogSetup();
 
 // The name filter handed to the dialog: the description as shown, then the patterns it matches
 // ("*.*" stands for every file, with or without an extension).
 QString qtNameFilter(const FileFilter& filter);
-QStringList qtNameFilters(const FileDialogSpec& spec);
-// Sets up a dialog as `spec` says, starting from the path `start` (may be empty).
-void configureFileDialog(QFileDialog& dialog, const FileDialogSpec& spec, const QString& start);
+QStringList qtNameFilters(const FileDialogSetup& setup);
+// Sets up a dialog as `setup` says, starting from the path `start` (may be empty).
+void configureFileDialog(QFileDialog& dialog, const FileDialogSetup& setup, const QString& start);
 
 class FileChooser {
 public:
   virtual ~FileChooser() = default;
   // The path the user confirmed, or an empty text when the dialog was cancelled.
-  virtual QString chooseFile(QWidget* owner, const FileDialogSpec& spec, const QString& start) = 0;
+  virtual QString chooseFile(QWidget* owner, const FileDialogSetup& setup, const QString& start) = 0;
+  // As chooseFile; `filterIndex` receives the 1-based index of the type selected when the user
+  // confirmed. By default the first type.
+  virtual QString chooseFileAndType(QWidget* owner, const FileDialogSetup& setup, const QString& start,
+                                    int& filterIndex) {
+    filterIndex = 1;
+    return chooseFile(owner, setup, start);
+  }
   // The folder picked, or an empty text; `preselect` (may be empty) is shown selected.
   virtual QString chooseFolder(QWidget* owner, const QString& preselect) = 0;
 };

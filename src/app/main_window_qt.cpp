@@ -193,7 +193,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::openScreenCommand() {
   const QString path =
-      chooser_->chooseFile(this, openScreenDialogSpec(), QString::fromStdString(state_.lastFile));
+      chooser_->chooseFile(this, openScreenDialogSetup(), QString::fromStdString(state_.lastFile));
   if (path.isEmpty()) return;
   openScreen(path);
 }

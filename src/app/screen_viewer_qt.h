@@ -1,10 +1,21 @@
 // The child window that shows one screen file inside the frame.
 #pragma once
 
+#include <QImage>
 #include <QMdiSubWindow>
 #include <QString>
 
+#include <memory>
+
 namespace zelvo {
+
+class FileChooser;
+struct FileDialogSetup;
+class ScreenFile;
+
+// The save dialog of Save Bitmap: "PNG (*.png)" first, then "Windows Bitmap (*.bmp)"; no
+// extension of its own (the chosen type's is added afterwards).
+const FileDialogSetup& saveBitmapDialogSetup();
 
 class ScreenViewerWindow : public QMdiSubWindow {
   Q_OBJECT
@@ -16,18 +27,29 @@ public:
   explicit ScreenViewerWindow(QWidget* parent = nullptr);
   ~ScreenViewerWindow() override;
 
-  // Loads the screen file at `path` and shows it. False when it cannot be loaded; the frame then
-  // closes the window. The frame calls this once per window.
+  // Loads the screen file at `path` with the tiles file beside it, renders it once at 1x and
+  // shows it stretched over the client area, which takes the picture's size unless the window is
+  // minimised or maximised. False when the file cannot be loaded; the frame then closes the
+  // window. A screen that loads but gives no picture shows the window colour. Called once.
   virtual bool loadScreen(const QString& path);
-  // Saves the shown screen as an image at `factor` (1 to 4), asking the user where. True when an
-  // image was saved; the frame does not use the result.
+  // Saves the shown screen as an image at `factor` (1 to 4), asking the user where and in which
+  // type. True when an image was saved; the frame does not use the result.
   virtual bool saveBitmap(int factor);
 
   // The path given to loadScreen, empty before.
   const QString& screenPath() const { return path_; }
+  // The picture painted (1x), null when there is none.
+  const QImage& picture() const { return picture_; }
+  // The dialogs used by saveBitmap; null: the frame's, else the platform's.
+  void setFileChooser(FileChooser* chooser) { chooser_ = chooser; }
 
 private:
+  FileChooser& fileChooser() const;
+
   QString path_;
+  std::unique_ptr<ScreenFile> screen_;
+  QImage picture_;
+  FileChooser* chooser_ = nullptr;
 };
 
 } // namespace zelvo

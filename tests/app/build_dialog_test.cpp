@@ -209,25 +209,32 @@ TEST(BuildDialog, TheRealBuildReportsAnErrorForAMissingInputFolder) {
   EXPECT_EQ(state.lastTilesRes, 4);
 }
 
-// Runs a full build of the bundled example through the dialog. Enable once the build pipeline
-// is in place.
-TEST(BuildDialog, DISABLED_OkOnTheBundledExampleWritesThePack) {
-  const std::string example = std::string(ZELVO_SOURCE_DIR) + "/examples/game";
-  if (!isDirectory(example)) GTEST_SKIP() << "no bundled example";
+// A full build of the bundled example through the dialog, with the real build run.
+TEST(BuildDialog, OkOnTheBundledExampleWritesThePack) {
+  const std::string examples = std::string(ZELVO_SOURCE_DIR) + "/examples";
+  ASSERT_TRUE(isDirectory(examples + "/game")) << "the bundled example is missing";
   TempDir dir;
-  AppState state;
-  state.lastInputFolder = example;
-  state.lastOriginalRom = example + "/game.sms";
-  state.lastOutputFile = dir.file("game.zrm");
-  state.lastTilesRes = 2;
+  AppState state = filledState();
   FakeChooser chooser;
   BuildDialog dialog(state, chooser);
+  dialog.inputFolderEdit()->setText(QString::fromStdString(examples + "/game"));
+  dialog.romPathEdit()->setText(QString::fromStdString(examples + "/game.sms"));
+  dialog.outputPathEdit()->setText(QString::fromStdString(dir.file("game.zrm")));
+  dialog.tileSizeList()->setCurrentIndex(1); // 2x
   dialog.pressOk();
-  const QStringList lines = logLines(dialog);
-  ASSERT_FALSE(lines.isEmpty());
-  EXPECT_EQ(lines.first(), "Looking for original tiles...");
-  EXPECT_EQ(lines.last(), "Success!");
+
+  EXPECT_EQ(
+      logLines(dialog),
+      (QStringList{"Looking for original tiles...", "Creating high-resolution tiles using scale algorithm...",
+                   "Replacing tiles...", "Creating high-resolution ROM...",
+                   "Compressing and saving original ROM...", "Compressing and saving original tiles...",
+                   "Compressing and saving high-resolution tiles...", "Success!"}));
   EXPECT_TRUE(isRegularFile(dir.file("game.zrm")));
+  EXPECT_EQ(state.lastInputFolder, examples + "/game");
+  EXPECT_EQ(state.lastOriginalRom, examples + "/game.sms");
+  EXPECT_EQ(state.lastOutputFile, dir.file("game.zrm"));
+  EXPECT_EQ(state.lastTilesRes, 2);
+  EXPECT_FALSE(dialog.isBuilding());
 }
 
 TEST(BuildDialog, BrowseButtonsFillTheirFieldsOnlyWhenConfirmed) {
@@ -237,7 +244,7 @@ TEST(BuildDialog, BrowseButtonsFillTheirFieldsOnlyWhenConfirmed) {
   BuildDialog dialog(state, chooser);
 
   dialog.findChild<QPushButton*>("IDC_BROWSE_ROM")->click();
-  EXPECT_EQ(chooser.lastSpec, &originalRomDialogSpec());
+  EXPECT_EQ(chooser.lastSetup, &originalRomDialogSetup());
   EXPECT_EQ(chooser.lastStart, "/games/alpha.sms");
   EXPECT_EQ(dialog.romPathEdit()->text(), "/games/alpha.sms") << "cancelled: unchanged";
   chooser.fileAnswer = "/roms/new.zip";
@@ -246,7 +253,7 @@ TEST(BuildDialog, BrowseButtonsFillTheirFieldsOnlyWhenConfirmed) {
 
   chooser.fileAnswer = "/out/new.zrm";
   dialog.findChild<QPushButton*>("IDC_BROWSE_OUTPUT")->click();
-  EXPECT_EQ(chooser.lastSpec, &outputFileDialogSpec());
+  EXPECT_EQ(chooser.lastSetup, &outputFileDialogSetup());
   EXPECT_EQ(chooser.lastStart, "/games/alpha.zrm");
   EXPECT_EQ(dialog.outputPathEdit()->text(), "/out/new.zrm");
 
@@ -285,21 +292,21 @@ TEST(BrowseForFolder, DropsOneTrailingSeparatorButKeepsTheRoot) {
 }
 
 TEST(FileDialogs, ShowTheFilterTextsAndProposeTheListedExtension) {
-  EXPECT_EQ(qtNameFilters(originalRomDialogSpec()),
+  EXPECT_EQ(qtNameFilters(originalRomDialogSetup()),
             (QStringList{"Master system ROMs (*.sms, *.zip, *.gz, *.bz2) (*.sms *.zip *.gz *.bz2)",
                          "All Files (*.*) (*)"}));
-  EXPECT_EQ(originalRomDialogSpec().defaultSuffix, "sms");
-  EXPECT_EQ(qtNameFilters(outputFileDialogSpec()),
+  EXPECT_EQ(originalRomDialogSetup().defaultSuffix, "sms");
+  EXPECT_EQ(qtNameFilters(outputFileDialogSetup()),
             (QStringList{"High-resolution ROMs (*.zrm) (*.zrm)", "All files (*.*) (*)"}));
-  EXPECT_EQ(outputFileDialogSpec().defaultSuffix, "zrm") << "the extension the list shows";
-  EXPECT_EQ(qtNameFilters(openScreenDialogSpec()),
+  EXPECT_EQ(outputFileDialogSetup().defaultSuffix, "zrm") << "the extension the list shows";
+  EXPECT_EQ(qtNameFilters(openScreenDialogSetup()),
             (QStringList{"Master System Screen Files (*.msscreen) (*.msscreen)", "All Files (*.*) (*)"}));
-  EXPECT_EQ(openScreenDialogSpec().defaultSuffix, "msscreen");
+  EXPECT_EQ(openScreenDialogSetup().defaultSuffix, "msscreen");
 
   // Qt's own dialog shows each description exactly as written and proposes the extension.
   QFileDialog dialog;
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-  configureFileDialog(dialog, outputFileDialogSpec(), "/tmp/pack");
+  configureFileDialog(dialog, outputFileDialogSetup(), "/tmp/pack");
   EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
   EXPECT_FALSE(dialog.testOption(QFileDialog::DontConfirmOverwrite));
   EXPECT_EQ(dialog.defaultSuffix(), "zrm");
@@ -314,14 +321,14 @@ TEST(FileDialogs, ShowTheFilterTextsAndProposeTheListedExtension) {
 
   QFileDialog open;
   open.setOption(QFileDialog::DontUseNativeDialog, true);
-  configureFileDialog(open, originalRomDialogSpec(), "");
+  configureFileDialog(open, originalRomDialogSetup(), "");
   EXPECT_EQ(open.acceptMode(), QFileDialog::AcceptOpen);
   auto* romTypes = open.findChild<QComboBox*>("fileTypeCombo");
   ASSERT_NE(romTypes, nullptr);
   EXPECT_EQ(romTypes->itemText(0), "Master system ROMs (*.sms, *.zip, *.gz, *.bz2)");
   EXPECT_EQ(open.findChild<QFileSystemModel*>()->nameFilters(),
             (QStringList{"*.sms", "*.zip", "*.gz", "*.bz2"}));
-  open.selectNameFilter(qtNameFilters(originalRomDialogSpec())[1]);
+  open.selectNameFilter(qtNameFilters(originalRomDialogSetup())[1]);
   EXPECT_EQ(open.findChild<QFileSystemModel*>()->nameFilters(), QStringList{"*"}) << "every file";
 }
 

@@ -127,7 +127,7 @@ TEST(MainWindow, CtrlOOpensTheScreenDialog) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
   QTest::keyClick(&frame, Qt::Key_O, Qt::ControlModifier);
   EXPECT_EQ(f.chooser.fileCalls, 1);
-  EXPECT_EQ(f.chooser.lastSpec, &openScreenDialogSpec());
+  EXPECT_EQ(f.chooser.lastSetup, &openScreenDialogSetup());
 }
 
 TEST(MainWindow, OpenScreenTitlesTheViewerAndRemembersThePathEvenWhenLoadingFails) {
@@ -137,7 +137,7 @@ TEST(MainWindow, OpenScreenTitlesTheViewerAndRemembersThePathEvenWhenLoadingFail
 
   frame.runCommand(kCmdOpenScreen); // cancelled
   EXPECT_EQ(f.chooser.lastStart, "/screens/last.msscreen");
-  EXPECT_EQ(f.chooser.lastSpec, &openScreenDialogSpec());
+  EXPECT_EQ(f.chooser.lastSetup, &openScreenDialogSetup());
   EXPECT_TRUE(frame.mdiArea()->subWindowList().isEmpty());
   EXPECT_EQ(frame.state().lastFile, "/screens/last.msscreen");
 
@@ -182,24 +182,6 @@ TEST(MainWindow, SaveBitmapGoesToTheCurrentViewerAndDoesNothingWithoutOne) {
   frame.mdiArea()->setActiveSubWindow(first);
   frame.commandAction(kCmdSaveBitmap1x)->trigger();
   EXPECT_EQ(*f.saves, (std::vector<int>{3, 1}));
-}
-
-TEST(MainWindow, ViewerOpensWithA256By192ClientArea) {
-  Frame f;
-  MainWindow::Options options;
-  options.settingsPath = f.settingsPath();
-  options.chooser = &f.chooser;
-  MainWindow frame(std::move(options));
-  frame.applyPlacement();
-  TempDir screens;
-  const std::string path = screens.file("shot.msscreen");
-  ASSERT_TRUE(test::writeFileBytes(path, "x", 1));
-  ScreenViewerWindow* viewer = frame.openScreen(QString::fromStdString(path));
-  ASSERT_NE(viewer, nullptr);
-  QApplication::processEvents();
-  EXPECT_EQ(viewer->widget()->size(), QSize(256, 192));
-  EXPECT_EQ(viewer->windowTitle(), "shot.msscreen");
-  viewer->saveBitmap(2); // nothing to save yet; must not fail
 }
 
 TEST(MainWindow, DefaultPlacementGivesA560By400ClientAreaCentredOnThePrimaryScreen) {

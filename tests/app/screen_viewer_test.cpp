@@ -1,0 +1,215 @@
+// The screen viewer inside the frame: real screen files with their tiles file, opened from the
+// frame, painted, and saved through Save Bitmap.
+#include "app/main_window_qt.h"
+#include "app/screen_viewer_qt.h"
+#include "fake_chooser.h"
+#include "platform/fs.h"
+#include "render/freeimage_ptr.h"
+#include "support/fixtures.h"
+#include "support/temp_dir.h"
+#include "tiles/tile_store.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QMdiArea>
+#include <QPixmap>
+#include <cstring>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace zelvo {
+namespace {
+
+using test::FakeChooser;
+using test::TempDir;
+
+// A pattern of one colour index everywhere.
+PatternEntry solidPattern(int index) {
+  PatternEntry p{};
+  for (int row = 0; row < 8; ++row)
+    for (int plane = 0; plane < 4; ++plane) p.planes[row * 4 + plane] = (index >> plane & 1) ? 0xFF : 0x00;
+  return p;
+}
+
+// Colour code 0x3F (white) at index 1, black elsewhere.
+PaletteEntry whiteAtOne() {
+  PaletteEntry p{};
+  p.colours[1] = 0x3F;
+  return p;
+}
+
+// A folder holding a tiles file with one background tile (solid index 1) and one sprite tile
+// (index 0 in its left half, 1 in its right half), and screens written into it.
+struct ScreenFolder {
+  TempDir dir;
+  test::TilesContent tiles;
+  std::uint32_t palette = 0, solid = 0, halves = 0;
+
+  ScreenFolder() {
+    palette = tiles.addPalette(whiteAtOne());
+    solid = tiles.addPattern(solidPattern(1));
+    PatternEntry half{};
+    for (int row = 0; row < 8; ++row) half.planes[row * 4] = 0x0F; // right four pixels: index 1
+    halves = tiles.addPattern(half);
+    tiles.addEntry(0, palette, solid);
+    tiles.addEntry(kSpriteGroup, palette, halves);
+    EXPECT_TRUE(test::writeTilesFixture(dir.file("game.mstiles"), tiles));
+  }
+  std::string write(const std::string& name, const test::ScreenContent& screen) const {
+    const std::string path = dir.file(name);
+    EXPECT_TRUE(test::writeScreenFixture(path, screen));
+    return path;
+  }
+};
+
+struct Frame {
+  TempDir settings;
+  FakeChooser chooser;
+  std::unique_ptr<MainWindow> window;
+
+  MainWindow& open() {
+    MainWindow::Options options;
+    options.settingsPath = settings.file("ZelvoTool.ini");
+    options.chooser = &chooser;
+    window = std::make_unique<MainWindow>(std::move(options));
+    window->applyPlacement();
+    return *window;
+  }
+};
+
+constexpr QRgb kBlack = 0xFF000000u;
+constexpr QRgb kWhite = 0xFFFFFFFFu;
+constexpr QRgb kOlive = 0xFF808000u;
+
+TEST(ScreenViewer, ClientAreaTakesThePictureSizeAndShowsTheVisiblePartOfTheGrid) {
+  ScreenFolder folder;
+  test::ScreenContent screen;
+  screen.width = 248;
+  screen.height = 192;
+  screen.setCell(0, 1, folder.tiles, folder.palette, folder.solid); // leftmost visible column
+  screen.setCell(1, 0, folder.tiles, folder.palette, folder.solid); // cut away
+  const std::string path = folder.write("narrow.msscreen", screen);
+
+  Frame f;
+  MainWindow& frame = f.open();
+  ScreenViewerWindow* viewer = frame.openScreen(QString::fromStdString(path));
+  ASSERT_NE(viewer, nullptr);
+  QApplication::processEvents();
+  EXPECT_EQ(viewer->windowTitle(), "narrow.msscreen");
+  EXPECT_EQ(viewer->widget()->size(), QSize(248, 192));
+  const QImage& picture = viewer->picture();
+  ASSERT_EQ(picture.size(), QSize(248, 192));
+  EXPECT_EQ(picture.pixel(0, 0), kWhite);
+  EXPECT_EQ(picture.pixel(7, 7), kWhite);
+  EXPECT_EQ(picture.pixel(8, 0), kBlack);
+  EXPECT_EQ(picture.pixel(0, 8), kBlack) << "row 1's visible cell is empty";
+
+  // Resizing stretches the picture in both directions independently.
+  viewer->resize(viewer->size() + QSize(248, 0));
+  QApplication::processEvents();
+  ASSERT_EQ(viewer->widget()->size(), QSize(496, 192));
+  const QImage shown = viewer->widget()->grab().toImage();
+  EXPECT_EQ(shown.pixel(15, 7), kWhite);
+  EXPECT_EQ(shown.pixel(16, 0), kBlack);
+}
+
+TEST(ScreenViewer, SpriteScreensShowOliveBeneathTheSpritesAndEmptyScreensTheWindowColour) {
+  ScreenFolder folder;
+  test::ScreenContent sprites;
+  sprites.addSprite(16, 31, folder.tiles, folder.palette, folder.halves); // top row on line 32
+  test::ScreenContent empty;
+  Frame f;
+  MainWindow& frame = f.open();
+
+  ScreenViewerWindow* viewer = frame.openScreen(QString::fromStdString(folder.write("s.msscreen", sprites)));
+  ASSERT_NE(viewer, nullptr);
+  QApplication::processEvents();
+  EXPECT_EQ(viewer->widget()->size(), QSize(256, 224));
+  const QImage& picture = viewer->picture();
+  ASSERT_EQ(picture.size(), QSize(256, 224));
+  EXPECT_EQ(picture.pixel(0, 0), kOlive);
+  EXPECT_EQ(picture.pixel(16, 32), kOlive) << "colour index 0 shows what lies beneath";
+  EXPECT_EQ(picture.pixel(20, 32), kWhite);
+  EXPECT_EQ(picture.pixel(20, 31), kOlive);
+
+  ScreenViewerWindow* blank = frame.openScreen(QString::fromStdString(folder.write("e.msscreen", empty)));
+  ASSERT_NE(blank, nullptr) << "a screen with nothing to show still loads";
+  QApplication::processEvents();
+  EXPECT_TRUE(blank->picture().isNull());
+  const QImage shown = blank->widget()->grab().toImage();
+  EXPECT_EQ(shown.pixelColor(5, 5), blank->widget()->palette().color(QPalette::Window));
+}
+
+TEST(ScreenViewer, ScreensThatDoNotLoadLeaveNoWindowButAreRemembered) {
+  ScreenFolder folder;
+  const std::string broken = folder.dir.file("broken.msscreen");
+  ASSERT_TRUE(test::writeBytes(broken, {'M', 'S', 'S', 1, 2, 3}));
+  TempDir lonely; // a good screen without a tiles file beside it
+  test::ScreenContent screen;
+  screen.setCell(0, 0, folder.tiles, folder.palette, folder.solid);
+  const std::string noTiles = lonely.file("alone.msscreen");
+  ASSERT_TRUE(test::writeScreenFixture(noTiles, screen));
+
+  Frame f;
+  MainWindow& frame = f.open();
+  for (const std::string& path : {broken, noTiles, folder.dir.file("missing.msscreen")}) {
+    f.chooser.fileAnswer = QString::fromStdString(path);
+    frame.runCommand(kCmdOpenScreen);
+    EXPECT_TRUE(frame.mdiArea()->subWindowList().isEmpty()) << path;
+    EXPECT_EQ(frame.state().lastFile, path);
+  }
+}
+
+// The image saved, loaded back as 32 bits, or null.
+FiBitmap loadImage(const std::string& path) {
+  FiBitmap image(FreeImage_Load(FreeImage_GetFileType(path.c_str()), path.c_str()));
+  return image;
+}
+
+TEST(ScreenViewer, SaveBitmapProposesTheScreenNameAndWritesTheChosenType) {
+  ScreenFolder folder;
+  test::ScreenContent screen;
+  screen.width = 248;
+  screen.height = 192;
+  screen.setCell(0, 1, folder.tiles, folder.palette, folder.solid);
+  const std::string path = folder.write("shot.msscreen", screen);
+
+  Frame f;
+  MainWindow& frame = f.open();
+  ASSERT_NE(frame.openScreen(QString::fromStdString(path)), nullptr);
+  QApplication::processEvents();
+
+  // Cancelled: nothing written.
+  frame.runCommand(kCmdSaveBitmap2x);
+  EXPECT_EQ(f.chooser.lastStart.toStdString(), folder.dir.file("shot"));
+  EXPECT_FALSE(isRegularFile(folder.dir.file("shot.png")));
+
+  // The BMP type chosen for a name ending in .png: the type's extension is added.
+  f.chooser.fileAnswer = QString::fromStdString(folder.dir.file("shot.png"));
+  f.chooser.filterAnswer = 2;
+  frame.runCommand(kCmdSaveBitmap2x);
+  FiBitmap colour = loadImage(folder.dir.file("shot.png.bmp"));
+  FiBitmap alpha = loadImage(folder.dir.file("shot.png_alpha.bmp"));
+  ASSERT_TRUE(colour && alpha);
+  EXPECT_EQ(FreeImage_GetBPP(colour.get()), 24u);
+  EXPECT_EQ(FreeImage_GetBPP(alpha.get()), 8u);
+  EXPECT_EQ(FreeImage_GetWidth(colour.get()), 496u);
+  EXPECT_EQ(FreeImage_GetHeight(colour.get()), 384u);
+  EXPECT_FALSE(isRegularFile(folder.dir.file("shot.png")));
+
+  // The PNG type: a 32-bit image with its alpha inside, at the factor asked.
+  f.chooser.fileAnswer = QString::fromStdString(folder.dir.file("shot"));
+  f.chooser.filterAnswer = 1;
+  frame.runCommand(kCmdSaveBitmap4x);
+  FiBitmap png = loadImage(folder.dir.file("shot.png"));
+  ASSERT_TRUE(png);
+  EXPECT_EQ(FreeImage_GetBPP(png.get()), 32u);
+  EXPECT_EQ(FreeImage_GetWidth(png.get()), 992u);
+  EXPECT_EQ(FreeImage_GetHeight(png.get()), 768u);
+  EXPECT_FALSE(isRegularFile(folder.dir.file("shot_alpha.bmp")));
+}
+
+} // namespace
+} // namespace zelvo
