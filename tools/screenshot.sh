@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
-# Takes a screenshot of zelvo-tool with its "Create Hi-Res ROM" dialog open, under a virtual X
-# display, into docs/screenshot-build.png (or the path given as first argument).
+# Takes two screenshots of zelvo-tool under a virtual X display, into the folder given (docs/
+# when none is):
+#   screenshot-build.png    the "Create Hi-Res ROM" dialog after OK built the bundled example;
+#   screenshot-screens.png  two screens of the bundled example open in the frame.
 #
-#   tools/screenshot.sh [output.png] [path/to/zelvo-tool]
+#   tools/screenshot.sh [output-folder] [path/to/zelvo-tool]
 #
-# With PRESS_OK=1 the dialog's OK is pressed first, so the log shows a build on the bundled
-# example.
+# With PRESS_OK=0 the dialog is shown as it opens, before any build.
 #
 # The program is driven by its hidden automation options (see src/app/main.cpp) and uses a
 # throwaway settings file, so the real "ZelvoTool.ini" is never touched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-out=${1:-docs/screenshot-build.png}
+out=${1:-docs}
 tool=${2:-}
 if [ -z "$tool" ]; then
   for candidate in build/gui/src/app/zelvo-tool build/ci/src/app/zelvo-tool build/default/src/app/zelvo-tool; do
@@ -31,26 +32,33 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # Entries as a user would have left them, so that the dialog shows filled fields.
 printf '[General]\r\nLastInputFolder=%s\r\nLastOriginalROM=%s\r\nLastOutputFile=%s\r\nLastTilesRes=2\r\n' \
-  "$root/examples/game" "$root/examples/game/game.sms" "$root/build/screenshot/game.zrm" \
+  "$root/examples/game" "$root/examples/game.sms" "$root/build/screenshot/game.zrm" \
   > "$work/ZelvoTool.ini"
 mkdir -p build/screenshot
-mkdir -p "$(dirname "$out")"
+mkdir -p "$out"
 case "$out" in /*) target=$out ;; *) target=$root/$out ;; esac
 
-# Inside the virtual display: start the program, wait for its windows, grab the screen, end it.
+# Inside the virtual display: start the program with its options, wait for its windows, grab
+# the screen, end it.
 cat > "$work/inside.sh" <<'INSIDE'
 #!/usr/bin/env bash
 set -euo pipefail
-tool=$1 settings=$2 target=$3
-extra=()
-if [ "${PRESS_OK:-0}" = 1 ]; then extra=(--press-ok); fi
-"$tool" --settings-file "$settings" --open-build-dialog "${extra[@]}" --quit-after 60000 &
+image=$1
+shift
+"$@" --quit-after 60000 &
 pid=$!
 sleep "${SETTLE_SECONDS:-3}"
-import -window root "$target"
+import -window root "$image"
 kill "$pid" 2>/dev/null || true
 wait "$pid" 2>/dev/null || true
 INSIDE
-xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/inside.sh" "$(cd "$(dirname "$tool")" && pwd)/$(basename "$tool")" \
-  "$work/ZelvoTool.ini" "$target"
-echo "screenshot: $out"
+tool=$(cd "$(dirname "$tool")" && pwd)/$(basename "$tool")
+shoot() {
+  xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/inside.sh" "$@"
+  echo "screenshot: $1"
+}
+press=()
+if [ "${PRESS_OK:-1}" = 1 ]; then press=(--press-ok); fi
+shoot "$target/screenshot-build.png" "$tool" --settings-file "$work/ZelvoTool.ini" --open-build-dialog "${press[@]}"
+shoot "$target/screenshot-screens.png" "$tool" --settings-file "$work/ZelvoTool.ini" \
+  --open-screen "$root/examples/game/title.msscreen" --open-screen "$root/examples/game/sprites.msscreen"
