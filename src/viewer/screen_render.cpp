@@ -52,10 +52,28 @@ std::uint32_t resolve(const TileSet& tiles, const TileGroup& group, const std::u
   return findTileEntry(group, p, q);
 }
 
-void clearTile(FIBITMAP* tile) {
+// A pixel value that the opaque sprite decode never writes (its top byte is always 0) and that
+// the enlargements copy but never make: it marks colour index 0 through an enlargement.
+constexpr std::uint32_t kUnpainted = 0xFF000000u;
+
+void fillTile(FIBITMAP* tile, std::uint32_t value) {
   for (int line = 0; line < 8; ++line) {
     auto* row = reinterpret_cast<std::uint32_t*>(FreeImage_GetScanLine(tile, line));
-    for (int x = 0; x < 8; ++x) row[x] = 0;
+    for (int x = 0; x < 8; ++x) row[x] = value;
+  }
+}
+
+// Copies the pixels of `square` other than kUnpainted into `image` with the square's top-left
+// corner at (left, top) counted from the top; the square lies wholly inside the image.
+void pastePainted(FIBITMAP* image, FIBITMAP* square, int left, int top) {
+  const int size = int(FreeImage_GetHeight(square)), imageHeight = int(FreeImage_GetHeight(image));
+  for (int line = 0; line < size; ++line) {
+    const auto* from = reinterpret_cast<const std::uint32_t*>(FreeImage_GetScanLine(square, line));
+    auto* to =
+        reinterpret_cast<std::uint32_t*>(FreeImage_GetScanLine(image, imageHeight - top - size + line)) +
+        left;
+    for (int x = 0; x < size; ++x)
+      if (from[x] != kUnpainted) to[x] = from[x];
   }
 }
 
@@ -139,12 +157,17 @@ FiBitmap renderSprites(const ScreenFile& screen, bool transparent, std::uint32_t
     if (transparent) {
       DrawTileAlpha(group, index, origin, pitch, TileFlipNone);
     } else {
-      if (factor > 1) clearTile(target);
+      if (factor > 1) fillTile(target, kUnpainted);
       DrawTileTransparent(group, index, origin, pitch);
     }
     if (factor == 1) return;
     FiBitmap big = enlarge(tile.get(), factor);
-    if (big) FreeImage_Paste(image.get(), big.get(), left, top, 256);
+    if (!big) return;
+    // Opaque: colour index 0 shows what lies beneath at every factor, not only at 1x.
+    if (transparent)
+      FreeImage_Paste(image.get(), big.get(), left, top, 256);
+    else
+      pastePainted(image.get(), big.get(), left, top);
   };
 
   for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
