@@ -12,7 +12,6 @@ namespace zelvo {
 
 namespace {
 
-
 // Position of the '.' that starts the last component's extension, or npos.
 std::size_t extensionDot(const std::string& path) {
   for (std::size_t i = path.size(); i-- > 0;) {
@@ -94,28 +93,33 @@ bool renderAndWrite(const ScreenFile& screen, int factor, ExportFormat format, b
 bool saveScreenFiles(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
                      const std::string& targetPath) {
   const std::string alphaPath = alphaPathFor(targetPath);
+  const bool bmp = format == ExportFormat::Bmp;
+  // Only files are replaced: a folder in the way fails the save before anything is written.
+  if (isDirectory(targetPath) || (bmp && isDirectory(alphaPath))) return false;
 
-  if (pathKind(targetPath) == PathKind::Missing) {
-    if (renderAndWrite(screen, factor, format, spritesOnly, targetPath, alphaPath)) return true;
-    deleteFile(alphaPath);
-    deleteFile(targetPath);
-    return false;
-  }
-
-  // The new files are written completely beside the target first; each then replaces its old
-  // counterpart in one rename, so the old image survives every failure before that.
+  // The new files are written completely beside the target first, whether or not it exists;
+  // each then replaces its old counterpart (or appears) in one rename, so every failure before
+  // that leaves the old files as they were and removes the temporary ones.
   std::string imageName, alphaName;
   if (!TempFileBeside(targetPath, imageName)) return false;
   TempFileGuard imageTemp(imageName);
-  if (!TempFileBeside(targetPath, alphaName)) return false;
-  TempFileGuard alphaTemp(alphaName);
-
+  TempFileGuard alphaTemp;
+  if (bmp) {
+    if (!TempFileBeside(targetPath, alphaName)) return false;
+    alphaTemp = TempFileGuard(alphaName);
+  }
   if (!renderAndWrite(screen, factor, format, spritesOnly, imageName, alphaName)) return false;
-  if (!replaceFile(imageName, targetPath)) return false;
-  imageTemp.release();
 
   // A PNG, or a BMP without its alpha channel: any alpha image of the target stays as it is.
-  if (!hasContent(alphaName)) return true;
+  const bool withAlpha = bmp && hasContent(alphaName);
+  // The temporary files are private to their owner; the images get the permissions of the
+  // files they replace, or those of any new file.
+  giveNewFilePermissions(imageName, targetPath);
+  if (withAlpha) giveNewFilePermissions(alphaName, alphaPath);
+
+  if (!replaceFile(imageName, targetPath)) return false;
+  imageTemp.release();
+  if (!withAlpha) return true;
   if (!replaceFile(alphaName, alphaPath)) return false;
   alphaTemp.release();
   return true;

@@ -35,11 +35,11 @@ std::string applySaveExtension(const std::string& name, ExportFormat format);
 bool renderAndWrite(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
                     const std::string& imagePath, const std::string& alphaPath);
 
-// Writes the export to `targetPath` and its alpha path. An existing target is replaced only by a
-// complete new file, moved over it in one atomic rename, so a failure leaves the old target and
-// its alpha image as they were; no temporary file outlives the call. A PNG leaves an existing
-// "_alpha" image alone. A failed write to a target that did not exist deletes the target and
-// its alpha path.
+// Writes the export to `targetPath` and its alpha path. Each file appears or replaces its old
+// counterpart only complete, in one atomic rename, so a failure leaves the old target and its
+// alpha image as they were (or absent, when they were) and no temporary file outlives the call.
+// A PNG leaves an existing "_alpha" image alone. A folder at either path fails the save. The
+// files get the permissions of those they replace, or those of any new file.
 bool saveScreenFiles(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
                      const std::string& targetPath);
 
