@@ -1,6 +1,8 @@
 // zelvo export: what Save Bitmap writes for a screen, or with --display the image the viewer shows.
 #include "cli/commands.h"
 
+#include "platform/fs.h"
+#include "platform/temp_files.h"
 #include "render/freeimage_ptr.h"
 #include "tiles/screen_file.h"
 #include "viewer/screen_export.h"
@@ -25,6 +27,19 @@ bool formatOfOutput(const std::string& path, ExportFormat& format) {
     format = ExportFormat::Bmp;
   else
     return false;
+  return true;
+}
+
+// Saves `image` as a PNG beside `path` and moves it over `path` only once it is complete.
+bool writeWhole(FIBITMAP* image, const std::string& path) {
+  if (isDirectory(path)) return false;
+  std::string name;
+  if (!TempFileBeside(path, name)) return false;
+  TempFileGuard temp(name);
+  if (!FreeImage_Save(FIF_PNG, image, name.c_str(), 0)) return false;
+  giveNewFilePermissions(name, path);
+  if (!replaceFile(name, path)) return false;
+  temp.release();
   return true;
 }
 
@@ -58,7 +73,7 @@ int runExport(const ExportOptions& options, std::FILE*, std::FILE* err) {
     }
     // The viewer ignores the alpha byte of its image (0 throughout): the file is written opaque.
     FiBitmap shown(FreeImage_ConvertTo24Bits(image.get()));
-    if (!shown || !FreeImage_Save(FIF_PNG, shown.get(), options.outputPath.c_str(), 0)) {
+    if (!shown || !writeWhole(shown.get(), options.outputPath)) {
       std::fprintf(err, "zelvo export: %s: cannot write the image\n", options.outputPath.c_str());
       return 1;
     }

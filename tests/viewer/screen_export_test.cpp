@@ -6,10 +6,10 @@
 #include "build/hires_tiles.h"
 #include "build/tile_replace.h"
 #include "platform/fs.h"
+#include "support/screen_pictures.h"
 #include "support/temp_dir.h"
 #include "tiles/tiles_file.h"
 #include "viewer/screen_render.h"
-#include "viewer_test_util.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // modes and at every factor, plus the placements and clamps one can check by eye.
 #include "viewer/screen_render.h"
 
+#include "support/screen_pictures.h"
 #include "support/temp_dir.h"
-#include "viewer_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-// Helpers of the viewer tests: pictures held top row first, a slow per-pixel drawing of tiles
-// straight from the pattern bits, and the tiles and screens the tests render and export.
+// Helpers of the screen viewer and export tests: pictures held top row first, a slow per-pixel drawing of
+// tiles straight from the pattern bits, and the tiles and screens the tests render and export.
 #pragma once
 
 #include "render/freeimage_ptr.h"

@@ -1,0 +1,206 @@
+// `zelvo export`, run as a user runs it: the files Save Bitmap writes, the viewer's picture with
+// --display, usage errors and screens that cannot be loaded, and exports built back unchanged.
+#include "platform/fs.h"
+#include "support/screen_pictures.h"
+#include "support/temp_dir.h"
+#include "viewer/screen_export.h"
+#include "viewer/screen_render.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+namespace zelvo {
+namespace {
+
+using test::ScreenContent;
+using test::TempDir;
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs the program with `arguments` from the folder `cwd`; its output goes to files in `dir`.
+Outcome zelvo(const std::string& cwd, const std::string& arguments, const TempDir& dir) {
+  const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
+  const std::string command =
+      "cd '" + cwd + "' && '" ZELVO_CLI_PATH "' " + arguments + " >'" + out + "' 2>'" + err + "' </dev/null";
+  const int raw = std::system(command.c_str());
+  Outcome o;
+  o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  o.out = test::readFileBytes(out);
+  o.err = test::readFileBytes(err);
+  return o;
+}
+
+FiBitmap loadImage(const std::string& path) {
+  return FiBitmap(FreeImage_Load(FreeImage_GetFileType(path.c_str(), 0), path.c_str(), 0));
+}
+
+// Sprites side by side, one of them two tiles high.
+ScreenContent spriteScreen(const test::TilesContent& t) {
+  ScreenContent s;
+  s.addSprite(0, 0, t, 0, 1);
+  s.addTallSprite(100, 30, t, 2, 5, 3, 0);
+  s.addSprite(250, 200, t, 1, 4);
+  return s;
+}
+
+class ExportCommandTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    work = dir.file("work");
+    ASSERT_TRUE(createDirectory(work));
+    ASSERT_TRUE(test::writeTilesFixture(joinPath(work, "game.mstiles"), tiles));
+    ASSERT_TRUE(test::writeScreenFixture(joinPath(work, "grid.msscreen"), test::backgroundScreen(tiles)));
+    ASSERT_TRUE(test::writeScreenFixture(joinPath(work, "sprites.msscreen"), spriteScreen(tiles)));
+  }
+  std::string at(const std::string& name) const { return joinPath(work, name); }
+  Outcome run(const std::string& arguments) const { return zelvo(work, arguments, dir); }
+
+  std::unique_ptr<ScreenFile> load(const std::string& name) const {
+    auto screen = std::make_unique<ScreenFile>();
+    EXPECT_TRUE(loadScreenFile(*screen, at(name)));
+    return screen;
+  }
+
+  FreeImageSession freeImage;
+  TempDir dir;
+  std::string work;
+  test::TilesContent tiles = test::viewerTiles();
+};
+
+TEST_F(ExportCommandTest, WritesWhatSaveBitmapWritesAtFactorOneUnlessTold) {
+  auto grid = load("grid.msscreen");
+  auto sprites = load("sprites.msscreen");
+  ASSERT_TRUE(saveScreenFiles(*grid, 1, ExportFormat::Png, false, dir.file("grid1.png")));
+  ASSERT_TRUE(saveScreenFiles(*grid, 3, ExportFormat::Bmp, false, dir.file("grid3.bmp")));
+  ASSERT_TRUE(saveScreenFiles(*sprites, 2, ExportFormat::Bmp, true, dir.file("sprites2.bmp")));
+
+  Outcome o = run("export grid.msscreen a.png");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "");
+  EXPECT_TRUE(test::readFileBytes(at("a.png")) == test::readFileBytes(dir.file("grid1.png")));
+  EXPECT_EQ(pathKind(at("a_alpha.png")), PathKind::Missing);
+
+  // Any case of the extension; the alpha image takes the target's.
+  o = run("export grid.msscreen b.BMP --factor 3");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(test::readFileBytes(at("b.BMP")) == test::readFileBytes(dir.file("grid3.bmp")));
+  EXPECT_TRUE(test::readFileBytes(at("b_alpha.BMP")) == test::readFileBytes(dir.file("grid3_alpha.bmp")));
+
+  // A screen without a grid exports its sprites.
+  o = run("export sprites.msscreen c.Bmp --factor 2");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(test::readFileBytes(at("c.Bmp")) == test::readFileBytes(dir.file("sprites2.bmp")));
+  EXPECT_TRUE(test::readFileBytes(at("c_alpha.Bmp")) == test::readFileBytes(dir.file("sprites2_alpha.bmp")));
+  EXPECT_EQ(test::countTmpFiles(work), 0u);
+}
+
+TEST_F(ExportCommandTest, UsageErrorsWriteNothing) {
+  for (const char* arguments : {"export grid.msscreen a.jpg", "export grid.msscreen a",
+                                "export grid.msscreen d.png/a", "export grid.msscreen a.png --factor 5",
+                                "export grid.msscreen a.png --factor 0", "export grid.msscreen"}) {
+    const Outcome o = run(arguments);
+    EXPECT_EQ(o.status, 2) << arguments;
+    EXPECT_NE(o.err, "") << arguments;
+  }
+  for (const char* name : {"a.jpg", "a", "a.png", "d.png"})
+    EXPECT_EQ(pathKind(at(name)), PathKind::Missing) << name;
+}
+
+TEST_F(ExportCommandTest, DisplayWritesTheViewersOpaquePicture) {
+  for (const char* name : {"grid.msscreen", "sprites.msscreen"}) {
+    SCOPED_TRACE(name);
+    const Outcome o = run(std::string("export ") + name + " shown.png --display --factor 3");
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(FreeImage_GetFileType(at("shown.png").c_str(), 0), FIF_PNG);
+    FiBitmap written = loadImage(at("shown.png"));
+    ASSERT_TRUE(written);
+    EXPECT_EQ(FreeImage_GetBPP(written.get()), 24u);
+    FiBitmap written32(FreeImage_ConvertTo32Bits(written.get()));
+    test::Picture picture = test::pictureOf(written32.get());
+    for (std::uint32_t& pixel : picture.pixels) pixel &= 0xFFFFFF;
+
+    auto screen = load(name);
+    FiBitmap shown = renderForDisplay(*screen);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(test::difference(picture, test::pictureOf(shown.get())), ""); // 1x, alpha 0 throughout
+    if (name[0] == 's') {
+      EXPECT_EQ(picture.at(200, 100), 0x808000u); // olive between the sprites
+    }
+  }
+  EXPECT_EQ(test::countTmpFiles(work), 0u);
+}
+
+TEST_F(ExportCommandTest, ScreensThatCannotBeLoadedFailWithAMessageAndNoFile) {
+  ASSERT_TRUE(test::writeFileBytes(at("broken.msscreen"), "MSSCREN", 7));
+  const std::string alone = dir.file("alone");
+  ASSERT_TRUE(createDirectory(alone));
+  ASSERT_TRUE(test::writeScreenFixture(joinPath(alone, "lost.msscreen"), test::backgroundScreen(tiles)));
+  ASSERT_TRUE(test::writeFileBytes(at("kept.png"), "old picture", 11));
+
+  for (const std::string& screen :
+       {std::string("broken.msscreen"), std::string("missing.msscreen"), joinPath(alone, "lost.msscreen")}) {
+    for (const char* output : {"out.png", "out.bmp", "kept.png"}) {
+      for (const char* display : {"", " --display"}) {
+        const std::string arguments = "export '" + screen + "' " + output + display;
+        const Outcome o = run(arguments);
+        EXPECT_EQ(o.status, 1) << arguments;
+        EXPECT_NE(o.err.find(screen), std::string::npos) << o.err;
+      }
+    }
+  }
+  EXPECT_EQ(pathKind(at("out.png")), PathKind::Missing);
+  EXPECT_EQ(pathKind(at("out.bmp")), PathKind::Missing);
+  EXPECT_EQ(pathKind(at("out_alpha.bmp")), PathKind::Missing);
+  EXPECT_EQ(test::readFileBytes(at("kept.png")), "old picture");
+
+  // A screen that loads but has nothing to draw.
+  ASSERT_TRUE(test::writeScreenFixture(at("empty.msscreen"), ScreenContent{}));
+  for (const char* arguments :
+       {"export empty.msscreen kept.png", "export empty.msscreen kept.png --display"}) {
+    const Outcome o = run(arguments);
+    EXPECT_EQ(o.status, 1) << arguments;
+    EXPECT_NE(o.err, "") << arguments;
+  }
+  EXPECT_EQ(test::readFileBytes(at("kept.png")), "old picture");
+  EXPECT_EQ(test::countTmpFiles(work), 0u);
+}
+
+// Exports of a screen with priority cells and of a sprite screen, put back unchanged, build the
+// same pack as no image at all.
+TEST_F(ExportCommandTest, UntouchedExportsWithPriorityCellsAndSpritesReplaceNothing) {
+  const std::string bare = dir.file("bare");
+  ASSERT_TRUE(createDirectory(bare));
+  ASSERT_TRUE(test::writeTilesFixture(joinPath(bare, "game.mstiles"), tiles));
+  std::vector<std::uint8_t> rom(32768, 0x11);
+  std::memcpy(rom.data() + 0x7FF0, "TMR SEGA", 8);
+  ASSERT_TRUE(test::writeFileBytes(dir.file("game.sms"), rom.data(), rom.size()));
+
+  struct Case {
+    int factor;
+    const char *gridImage, *spriteImage;
+  };
+  for (const Case c : {Case{1, "grid.png", "sprites.bmp"}, Case{3, "grid.bmp", "sprites.png"}}) {
+    const std::string f = std::to_string(c.factor);
+    for (const char* name :
+         {"grid.png", "grid.bmp", "grid_alpha.bmp", "sprites.png", "sprites.bmp", "sprites_alpha.bmp"})
+      deleteFile(at(name));
+    ASSERT_EQ(run(std::string("export grid.msscreen ") + c.gridImage + " --factor " + f).status, 0);
+    ASSERT_EQ(run(std::string("export sprites.msscreen ") + c.spriteImage + " --factor " + f).status, 0);
+    const Outcome with = zelvo(work, "build . --rom ../game.sms --output ../with.zrm --scale " + f, dir);
+    ASSERT_EQ(with.status, 0) << with.out;
+    const Outcome without =
+        zelvo(bare, "build . --rom ../game.sms --output ../without.zrm --scale " + f, dir);
+    ASSERT_EQ(without.status, 0) << without.out;
+    const std::string a = test::readFileBytes(dir.file("with.zrm")),
+                      b = test::readFileBytes(dir.file("without.zrm"));
+    EXPECT_FALSE(a.empty());
+    EXPECT_TRUE(a == b) << "factor " << f;
+  }
+}
+
+} // namespace
+} // namespace zelvo
