@@ -115,7 +115,7 @@ inline Picture enlarged(const Picture& tile, int factor) {
 }
 
 // A pattern whose colour numbers come from a seed, about one pixel in four being colour 0.
-inline PatternEntry speckledPattern(std::uint32_t seed) {
+inline PatternEntry dottedPattern(std::uint32_t seed) {
   std::mt19937 rng(seed);
   PatternEntry p{};
   for (int row = 0; row < 8; ++row)
@@ -133,7 +133,7 @@ inline constexpr std::uint16_t kFlipH = 0x200, kFlipV = 0x400, kPriority = 0x100
 inline TilesContent viewerTiles() {
   TilesContent t;
   for (std::uint32_t i = 0; i < 4; ++i) t.addPalette(makePalette(100 + i, 4 - i));
-  for (std::uint32_t i = 0; i < 6; ++i) t.addPattern(speckledPattern(7 + i));
+  for (std::uint32_t i = 0; i < 6; ++i) t.addPattern(dottedPattern(7 + i));
   const std::uint32_t entries[kGroupCount][2][2] = {{{0, 0}, {1, 1}}, {{0, 2}, {2, 0}}, {{1, 3}, {3, 1}},
                                                     {{2, 4}, {0, 5}}, {{0, 0}, {3, 5}}, {{2, 1}, {1, 4}},
                                                     {{1, 2}, {3, 0}}, {{3, 3}, {2, 2}}, {{0, 1}, {1, 4}}};
