@@ -1,9 +1,8 @@
 // bzip2 compressor and decompressor over libbz2.
+#include "compress/stream_pump.h"
 #include "compress/streams.h"
 
-#include <algorithm>
 #include <bzlib.h>
-#include <climits>
 #include <cstdlib>
 #include <new>
 
@@ -18,26 +17,13 @@ void* heapAlloc(void*, int items, int size) {
 }
 void heapFree(void*, void* address) { std::free(address); }
 
-// libbz2 counts input and output in 32-bit unsigned fields; larger spans go in pieces.
-constexpr std::size_t kMaxPiece = UINT_MAX;
-
-unsigned pieceOf(std::size_t remaining) { return unsigned(std::min(remaining, kMaxPiece)); }
-
 constexpr int kBlockSize100k = 6;
 constexpr int kWorkFactor = 30;
 
 } // namespace
 
-// The staging buffer and the bzip2 stream record in one zero-filled allocation.
-struct CBZip2Compressor::Block {
-  char staging[kStagingBufferSize];
-  bz_stream stream;
-};
-
-struct CBZip2Decompressor::Block {
-  char staging[kStagingBufferSize];
-  bz_stream stream;
-};
+struct CBZip2Compressor::Block : pump::StagedStream<bz_stream, char> {};
+struct CBZip2Decompressor::Block : pump::StagedStream<bz_stream, char> {};
 
 CBZip2Compressor::CBZip2Compressor() = default;
 
@@ -61,25 +47,10 @@ bool CBZip2Compressor::Write(File& file, const void* data, std::size_t size) {
   if (size == 0) return true;
 
   bz_stream& s = block_->stream;
-  auto* in = static_cast<const char*>(data);
-  std::size_t remaining = size;
-  while (remaining > 0) {
-    s.next_in = const_cast<char*>(in);
-    s.avail_in = pieceOf(remaining);
-    const std::size_t piece = s.avail_in;
-    while (s.avail_in > 0) {
-      if (s.avail_out == 0) {
-        if (!file.writeAll(block_->staging, kStagingBufferSize)) return false;
-        s.next_out = block_->staging;
-        s.avail_out = kStagingBufferSize;
-      }
-      lastResult_ = BZ2_bzCompress(&s, BZ_RUN);
-      if (lastResult_ != BZ_RUN_OK) return false;
-    }
-    in += piece;
-    remaining -= piece;
-  }
-  return true;
+  return pump::compressInput(file, s, block_->staging, data, size, [&] {
+    lastResult_ = BZ2_bzCompress(&s, BZ_RUN);
+    return lastResult_ == BZ_RUN_OK;
+  });
 }
 
 bool CBZip2Compressor::Finish(File& file) {
@@ -88,12 +59,7 @@ bool CBZip2Compressor::Finish(File& file) {
 
   bz_stream& s = block_->stream;
   for (;;) {
-    const std::size_t pending = kStagingBufferSize - s.avail_out;
-    if (pending > 0) {
-      if (!file.writeAll(block_->staging, pending)) return false;
-      s.next_out = block_->staging;
-      s.avail_out = kStagingBufferSize;
-    }
+    if (!pump::writeStaged(file, s, block_->staging)) return false;
     if (lastResult_ == BZ_STREAM_END) return true;
     lastResult_ = BZ2_bzCompress(&s, BZ_FINISH);
     if (lastResult_ != BZ_FINISH_OK && lastResult_ != BZ_STREAM_END) return false;
@@ -122,35 +88,11 @@ bool CBZip2Decompressor::Read(File& file, void* buffer, std::size_t size) {
   if (size == 0) return true;
 
   bz_stream& s = block_->stream;
-  auto* out = static_cast<char*>(buffer);
-  std::size_t remaining = size; // not yet handed to libbz2 as output room
-  s.avail_out = 0;
-  for (;;) {
-    if (s.avail_in == 0) {
-      std::size_t got = 0;
-      if (!file.read(block_->staging, kStagingBufferSize, got) || got == 0) return false;
-      s.next_in = block_->staging;
-      s.avail_in = unsigned(got);
-    }
-    if (s.avail_out == 0) {
-      s.next_out = out;
-      s.avail_out = pieceOf(remaining);
-      out += s.avail_out;
-      remaining -= s.avail_out;
-    }
+  return pump::decompressInto(file, s, block_->staging, buffer, size, [&] {
     lastResult_ = BZ2_bzDecompress(&s);
-    if (lastResult_ == BZ_STREAM_END) {
-      // Give back what was read beyond the stream, so the file stands on its first byte after.
-      // A request that reaches past the end can no longer be filled.
-      if (s.avail_in > 0) {
-        if (!file.seekBy(-std::int64_t(s.avail_in))) return false;
-        s.avail_in = 0;
-      }
-      return s.avail_out == 0 && remaining == 0;
-    }
-    if (lastResult_ != BZ_OK) return false;
-    if (s.avail_out == 0 && remaining == 0) return true;
-  }
+    if (lastResult_ == BZ_STREAM_END) return pump::Step::End;
+    return lastResult_ == BZ_OK ? pump::Step::More : pump::Step::Failed;
+  });
 }
 
 } // namespace zelvo

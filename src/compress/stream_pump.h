@@ -1,0 +1,96 @@
+// The loops shared by the zlib and libbz2 streams: both libraries keep next_in / avail_in /
+// next_out / avail_out in a stream record with 32-bit counters, and differ only in the call that
+// does one step of work and in the results it gives.
+#pragma once
+
+#include "compress/streams.h"
+#include "platform/file.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+
+namespace zelvo::pump {
+
+// The staging buffer and the library's stream record, in one zero-filled allocation.
+template <class Stream, class Byte> struct StagedStream {
+  Byte staging[kStagingBufferSize];
+  Stream stream;
+};
+
+// The libraries count input and output in 32-bit unsigned fields; larger spans go in pieces.
+template <class Count> Count pieceOf(std::size_t remaining) {
+  return Count(std::min<std::size_t>(remaining, UINT_MAX));
+}
+
+// Writes the output gathered in the staging buffer, if any, and makes the whole buffer the
+// library's output room again.
+template <class Stream, class Byte> bool writeStaged(File& file, Stream& s, Byte* staging) {
+  const std::size_t pending = kStagingBufferSize - s.avail_out;
+  if (pending > 0 && !file.writeAll(staging, pending)) return false;
+  s.next_out = staging;
+  s.avail_out = kStagingBufferSize;
+  return true;
+}
+
+// Hands `size` bytes to the compressor through `step` (one library call; false on failure),
+// writing the staging buffer to `file` whenever it is full, so only whole buffers are written.
+template <class Stream, class Byte, class Step>
+bool compressInput(File& file, Stream& s, Byte* staging, const void* data, std::size_t size, Step step) {
+  auto* in = static_cast<const Byte*>(data);
+  while (size > 0) {
+    s.next_in = const_cast<Byte*>(in);
+    s.avail_in = pieceOf<decltype(s.avail_in)>(size);
+    const std::size_t piece = s.avail_in;
+    while (s.avail_in > 0) {
+      if (s.avail_out == 0 && !writeStaged(file, s, staging)) return false;
+      if (!step()) return false;
+    }
+    in += piece;
+    size -= piece;
+  }
+  return true;
+}
+
+enum class Step { More, End, Failed };
+
+// Fills `size` bytes of `buffer` from the decompressor through `step` (one library call),
+// refilling the staging buffer from `file` as input runs out; reaching the end of the file first
+// is a failure. When the stream ends, what was read beyond it is given back, so the file stands
+// on its first byte after the stream, and a request that reaches past the end fails.
+template <class Stream, class Byte, class StepFn>
+bool decompressInto(File& file, Stream& s, Byte* staging, void* buffer, std::size_t size, StepFn step) {
+  auto* out = static_cast<Byte*>(buffer);
+  std::size_t remaining = size; // not yet handed to the library as output room
+  s.avail_out = 0;
+  for (;;) {
+    if (s.avail_in == 0) {
+      std::size_t got = 0;
+      if (!file.read(staging, kStagingBufferSize, got) || got == 0) return false;
+      s.next_in = staging;
+      s.avail_in = decltype(s.avail_in)(got);
+    }
+    if (s.avail_out == 0) {
+      s.next_out = out;
+      s.avail_out = pieceOf<decltype(s.avail_out)>(remaining);
+      out += s.avail_out;
+      remaining -= s.avail_out;
+    }
+    switch (step()) {
+    case Step::Failed:
+      return false;
+    case Step::End:
+      if (s.avail_in > 0) {
+        if (!file.seekBy(-std::int64_t(s.avail_in))) return false;
+        s.avail_in = 0;
+      }
+      return s.avail_out == 0 && remaining == 0;
+    case Step::More:
+      if (s.avail_out == 0 && remaining == 0) return true;
+      break;
+    }
+  }
+}
+
+} // namespace zelvo::pump
