@@ -1,33 +1,22 @@
 // `zelvo build` and `zelvo inspect` of a pack, run as a user runs them.
 #include "build/build_test_util.h"
 #include "platform/fs.h"
+#include "support/cli_run.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <sys/wait.h>
 
 namespace zelvo {
 namespace {
 
 using test::TempDir;
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
+using Outcome = test::CliOutcome;
 
 // Runs the program with `arguments` from the folder `cwd`.
 Outcome zelvo(const std::string& cwd, const std::string& arguments, const TempDir& dir) {
-  const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
-  const std::string command =
-      "cd '" + cwd + "' && '" ZELVO_CLI_PATH "' " + arguments + " >'" + out + "' 2>'" + err + "' </dev/null";
-  const int raw = std::system(command.c_str());
-  Outcome o;
-  o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  o.out = test::readFileBytes(out);
-  o.err = test::readFileBytes(err);
-  return o;
+  return test::runZelvo(cwd, arguments, dir);
 }
 
 class BuildCommandTest : public ::testing::Test {

@@ -1,6 +1,7 @@
 // `zelvo export`, run as a user runs it: the files Save Bitmap writes, the viewer's picture with
 // --display, usage errors and screens that cannot be loaded, and exports built back unchanged.
 #include "platform/fs.h"
+#include "support/cli_run.h"
 #include "support/screen_pictures.h"
 #include "support/temp_dir.h"
 #include "viewer/screen_export.h"
@@ -8,7 +9,6 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 namespace zelvo {
 namespace {
@@ -16,22 +16,10 @@ namespace {
 using test::ScreenContent;
 using test::TempDir;
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
+using Outcome = test::CliOutcome;
 
-// Runs the program with `arguments` from the folder `cwd`; its output goes to files in `dir`.
 Outcome zelvo(const std::string& cwd, const std::string& arguments, const TempDir& dir) {
-  const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
-  const std::string command =
-      "cd '" + cwd + "' && '" ZELVO_CLI_PATH "' " + arguments + " >'" + out + "' 2>'" + err + "' </dev/null";
-  const int raw = std::system(command.c_str());
-  Outcome o;
-  o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  o.out = test::readFileBytes(out);
-  o.err = test::readFileBytes(err);
-  return o;
+  return test::runZelvo(cwd, arguments, dir);
 }
 
 FiBitmap loadImage(const std::string& path) {

@@ -1,13 +1,11 @@
 // `zelvo inspect` of tiles and screen files, run as a user runs it.
 #include "compress/md5.h"
+#include "support/cli_run.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <sys/wait.h>
-
-#include <cstdlib>
 
 namespace zelvo {
 namespace {
@@ -17,21 +15,10 @@ using test::TempDir;
 using test::TilesContent;
 using test::TilesFileOptions;
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
+using Outcome = test::CliOutcome;
 
 Outcome inspect(const TempDir& dir, const std::string& arguments) {
-  const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
-  const std::string command =
-      "'" ZELVO_CLI_PATH "' inspect " + arguments + " >'" + out + "' 2>'" + err + "' </dev/null";
-  const int raw = std::system(command.c_str());
-  Outcome r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = test::readFileBytes(out);
-  r.err = test::readFileBytes(err);
-  return r;
+  return test::runZelvo(dir.path(), "inspect " + arguments, dir);
 }
 
 TilesContent sample() {

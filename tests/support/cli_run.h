@@ -1,0 +1,31 @@
+// Runs the `zelvo` program as a user runs it from a shell, capturing what it prints.
+#pragma once
+
+#include "support/temp_dir.h"
+
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+
+namespace zelvo::test {
+
+struct CliOutcome {
+  int status = -1; // the exit status, -1 when the program did not exit normally
+  std::string out, err;
+};
+
+// Runs `zelvo ARGUMENTS` (already quoted for the shell) in the folder `cwd`, with no input; its
+// output goes through files in `dir`.
+inline CliOutcome runZelvo(const std::string& cwd, const std::string& arguments, const TempDir& dir) {
+  const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
+  const std::string command =
+      "cd '" + cwd + "' && '" ZELVO_CLI_PATH "' " + arguments + " >'" + out + "' 2>'" + err + "' </dev/null";
+  const int raw = std::system(command.c_str());
+  CliOutcome o;
+  o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  o.out = readFileBytes(out);
+  o.err = readFileBytes(err);
+  return o;
+}
+
+} // namespace zelvo::test
