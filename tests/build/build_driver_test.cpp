@@ -201,10 +201,7 @@ protected:
     tmp = root.file("tmp");
     ASSERT_TRUE(createDirectory(input) && createDirectory(outFolder) && createDirectory(tmp));
     // The run's own temporary files go here, so the tests can see that none is left behind.
-    const char* old = std::getenv("TMPDIR");
-    savedTmpdir = old ? old : "";
-    hadTmpdir = old != nullptr;
-    setenv("TMPDIR", tmp.c_str(), 1);
+    tmpDir = std::make_unique<test::ScopedTmpDir>(tmp);
     ASSERT_TRUE(getCurrentDirectory(cwd));
 
     // Palettes and patterns in an order that the sort changes; pattern 3 is one solid colour.
@@ -224,14 +221,6 @@ protected:
     outputPath = joinPath(outFolder, "game.zrm");
     ASSERT_TRUE(test::writeFileBytes(romPath, rom.data(), rom.size()));
   }
-  void TearDown() override {
-    if (hadTmpdir) {
-      setenv("TMPDIR", savedTmpdir.c_str(), 1);
-    } else {
-      unsetenv("TMPDIR");
-    }
-  }
-
   void writeInput(const std::string& tilesName = "game.mstiles") {
     ASSERT_TRUE(test::writeTilesFixture(joinPath(input, tilesName), recipe));
   }
@@ -269,8 +258,8 @@ protected:
 
   FreeImageSession freeImage;
   TempDir root;
-  std::string input, outFolder, tmp, cwd, savedTmpdir, romPath, outputPath;
-  bool hadTmpdir = false;
+  std::string input, outFolder, tmp, cwd, romPath, outputPath;
+  std::unique_ptr<test::ScopedTmpDir> tmpDir;
   TilesContent recipe;
   std::vector<std::uint8_t> rom;
   RecordingLog log;

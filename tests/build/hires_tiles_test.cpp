@@ -124,19 +124,9 @@ std::vector<std::uint32_t> quadraticDuplicates(const TileEntry* entries, const s
 
 class HiResTilesTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    const char* old = std::getenv("TMPDIR");
-    hadTmpDir_ = old != nullptr;
-    if (old) oldTmpDir_ = old;
-    ::setenv("TMPDIR", dir.path().c_str(), 1);
-  }
   void TearDown() override {
     table.reset();
     EXPECT_EQ(test::countTmpFiles(dir.path()), 0u);
-    if (hadTmpDir_)
-      ::setenv("TMPDIR", oldTmpDir_.c_str(), 1);
-    else
-      ::unsetenv("TMPDIR");
   }
 
   void generate(const TilesContent& recipe, std::uint32_t scale) {
@@ -166,13 +156,10 @@ protected:
   }
 
   test::TempDir dir;
+  test::ScopedTmpDir tmpDir{dir.path()};
   TilesContent recipe;
   std::unique_ptr<TileSet> tiles;
   HiResTileTablePtr table;
-
-private:
-  bool hadTmpDir_ = false;
-  std::string oldTmpDir_;
 };
 
 // A random set with every group filled and many entries sharing patterns and palettes, some of

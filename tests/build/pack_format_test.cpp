@@ -37,19 +37,9 @@ Bytes libmdDigest(const Bytes& data) {
 
 class HiResSectionTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    const char* old = std::getenv("TMPDIR");
-    hadTmpDir_ = old != nullptr;
-    if (old) oldTmpDir_ = old;
-    ::setenv("TMPDIR", dir.path().c_str(), 1);
-  }
   void TearDown() override {
     table.reset();
     EXPECT_EQ(test::countTmpFiles(dir.path()), 0u);
-    if (hadTmpDir_)
-      ::setenv("TMPDIR", oldTmpDir_.c_str(), 1);
-    else
-      ::unsetenv("TMPDIR");
   }
 
   // A set whose groups hold repeated and distinct tiles, generated at `scale`.
@@ -78,12 +68,9 @@ protected:
   }
 
   test::TempDir dir;
+  test::ScopedTmpDir tmpDir{dir.path()};
   std::unique_ptr<TileSet> tiles;
   HiResTileTablePtr table;
-
-private:
-  bool hadTmpDir_ = false;
-  std::string oldTmpDir_;
 };
 
 TEST_F(HiResSectionTest, SectionReadsBackThroughTheLibrariesAtEveryScale) {

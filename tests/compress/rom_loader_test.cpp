@@ -12,7 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <optional>
+#include <memory>
 
 namespace zelvo::test {
 namespace {
@@ -36,16 +36,12 @@ protected:
   void SetUp() override {
     tmp = dir.file("tmp");
     ASSERT_TRUE(createDirectory(tmp));
-    if (const char* old = std::getenv("TMPDIR")) oldTmpDir = old;
-    ::setenv("TMPDIR", tmp.c_str(), 1);
+    tmpDir = std::make_unique<ScopedTmpDir>(tmp);
   }
   void TearDown() override {
     std::error_code ec;
     EXPECT_TRUE(std::filesystem::is_empty(tmp, ec)) << countTmpFiles(tmp) << " temporary files left behind";
-    if (oldTmpDir)
-      ::setenv("TMPDIR", oldTmpDir->c_str(), 1);
-    else
-      ::unsetenv("TMPDIR");
+    tmpDir.reset();
   }
 
   std::string put(const std::string& name, const Bytes& bytes) {
@@ -82,7 +78,7 @@ protected:
 
   TempDir dir;
   std::string tmp;
-  std::optional<std::string> oldTmpDir;
+  std::unique_ptr<ScopedTmpDir> tmpDir;
 };
 
 TEST_F(RomLoaderTest, FilesThatAreNoContainerAreHandedOnAsTheyAre) {

@@ -102,12 +102,11 @@ TEST(TempFiles, LongTempFolderFallsBackToCurrentDirectory) {
   std::string saved;
   ASSERT_TRUE(getCurrentDirectory(saved));
   ASSERT_TRUE(setCurrentDirectory(cwd.path()));
-  const char* old = std::getenv("TMPDIR");
-  std::string keep = old ? old : "";
-  setenv("TMPDIR", std::string(300, 'x').c_str(), 1);
   std::string name;
-  EXPECT_TRUE(TempFileInTempDir(name));
-  if (old) setenv("TMPDIR", keep.c_str(), 1); else unsetenv("TMPDIR");
+  {
+    test::ScopedTmpDir tooLong(std::string(300, 'x'));
+    EXPECT_TRUE(TempFileInTempDir(name));
+  }
   EXPECT_EQ(test::countTmpFiles(cwd.path()), 1u);
   deleteFile(name);
   ASSERT_TRUE(setCurrentDirectory(saved));

@@ -20,6 +20,21 @@ TempDir::~TempDir() {
   if (!path_.empty()) fs::remove_all(path_, ec);
 }
 
+ScopedTmpDir::ScopedTmpDir(const std::string& folder) {
+  if (const char* old = std::getenv("TMPDIR")) {
+    had_ = true;
+    old_ = old;
+  }
+  ::setenv("TMPDIR", folder.c_str(), 1);
+}
+
+ScopedTmpDir::~ScopedTmpDir() {
+  if (had_)
+    ::setenv("TMPDIR", old_.c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
+}
+
 std::size_t countTmpFiles(const std::string& folder) {
   std::size_t n = 0;
   std::error_code ec;

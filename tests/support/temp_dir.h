@@ -19,6 +19,20 @@ private:
   std::string path_;
 };
 
+// Points TMPDIR (where the system makes its temporary files) at `folder` for the object's
+// lifetime, then restores it as it was, unset included.
+class ScopedTmpDir {
+public:
+  explicit ScopedTmpDir(const std::string& folder);
+  ~ScopedTmpDir();
+  ScopedTmpDir(const ScopedTmpDir&) = delete;
+  ScopedTmpDir& operator=(const ScopedTmpDir&) = delete;
+
+private:
+  bool had_ = false;
+  std::string old_;
+};
+
 // Names of files starting with "TMP" in `folder` (left-over temporary files).
 std::size_t countTmpFiles(const std::string& folder);
 
