@@ -37,8 +37,7 @@ inline void storeLE64(std::uint8_t* p, std::uint64_t v) {
 class ByteReader {
 public:
   explicit ByteReader(std::span<const std::uint8_t> data) : data_(data) {}
-  ByteReader(const void* data, std::size_t size)
-      : data_(static_cast<const std::uint8_t*>(data), size) {}
+  ByteReader(const void* data, std::size_t size) : data_(static_cast<const std::uint8_t*>(data), size) {}
 
   std::size_t position() const { return pos_; }
   std::size_t remaining() const { return data_.size() - pos_; }
@@ -52,10 +51,18 @@ public:
     pos_ += n;
     return true;
   }
-  bool u8(std::uint8_t& v) { return take(1, [&](const std::uint8_t* p) { v = p[0]; }); }
-  bool u16(std::uint16_t& v) { return take(2, [&](const std::uint8_t* p) { v = loadLE16(p); }); }
-  bool u32(std::uint32_t& v) { return take(4, [&](const std::uint8_t* p) { v = loadLE32(p); }); }
-  bool u64(std::uint64_t& v) { return take(8, [&](const std::uint8_t* p) { v = loadLE64(p); }); }
+  bool u8(std::uint8_t& v) {
+    return take(1, [&](const std::uint8_t* p) { v = p[0]; });
+  }
+  bool u16(std::uint16_t& v) {
+    return take(2, [&](const std::uint8_t* p) { v = loadLE16(p); });
+  }
+  bool u32(std::uint32_t& v) {
+    return take(4, [&](const std::uint8_t* p) { v = loadLE32(p); });
+  }
+  bool u64(std::uint64_t& v) {
+    return take(8, [&](const std::uint8_t* p) { v = loadLE64(p); });
+  }
   bool bytes(void* out, std::size_t n) {
     return take(n, [&](const std::uint8_t* p) { std::memcpy(out, p, n); });
   }
@@ -75,10 +82,18 @@ private:
 class ByteWriter {
 public:
   ByteWriter(void* data, std::size_t size) : data_(static_cast<std::uint8_t*>(data)), size_(size) {}
-  bool u8(std::uint8_t v) { return put(1, [&](std::uint8_t* p) { p[0] = v; }); }
-  bool u16(std::uint16_t v) { return put(2, [&](std::uint8_t* p) { storeLE16(p, v); }); }
-  bool u32(std::uint32_t v) { return put(4, [&](std::uint8_t* p) { storeLE32(p, v); }); }
-  bool u64(std::uint64_t v) { return put(8, [&](std::uint8_t* p) { storeLE64(p, v); }); }
+  bool u8(std::uint8_t v) {
+    return put(1, [&](std::uint8_t* p) { p[0] = v; });
+  }
+  bool u16(std::uint16_t v) {
+    return put(2, [&](std::uint8_t* p) { storeLE16(p, v); });
+  }
+  bool u32(std::uint32_t v) {
+    return put(4, [&](std::uint8_t* p) { storeLE32(p, v); });
+  }
+  bool u64(std::uint64_t v) {
+    return put(8, [&](std::uint8_t* p) { storeLE64(p, v); });
+  }
   bool bytes(const void* in, std::size_t n) {
     return put(n, [&](std::uint8_t* p) { std::memcpy(p, in, n); });
   }

@@ -35,7 +35,7 @@ File& File::operator=(File&& other) noexcept {
 File File::openRead(const std::string& path) {
   int fd = openRetry(path.c_str(), O_RDONLY);
   if (fd >= 0) {
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
       ::close(fd);
       return File();
@@ -115,7 +115,7 @@ bool File::position(std::uint64_t& position) {
 
 bool File::size(std::uint64_t& size) {
   if (fd_ < 0) return false;
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd_, &st) != 0) return false;
   size = std::uint64_t(st.st_size);
   return true;

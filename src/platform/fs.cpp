@@ -13,7 +13,7 @@
 namespace zelvo {
 
 PathKind pathKind(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0) return PathKind::Missing;
   return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::File;
 }
@@ -27,7 +27,7 @@ bool replaceFile(const std::string& from, const std::string& to) {
 bool createDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
 
 bool giveNewFilePermissions(const std::string& path, const std::string& replacing) {
-  struct stat st{};
+  struct stat st {};
   mode_t mode;
   if (::stat(replacing.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     mode = st.st_mode & 07777;

@@ -6,10 +6,10 @@
 namespace zelvo {
 
 enum class ProgressStage {
-  GeneratingTiles,   // hi-res tiles generated, of all tile entries
-  ReplacingTiles,    // screen files processed, of all screen files
-  CompressingRom,    // ROM bytes compressed, of the ROM size
-  CompressingHiRes,  // hi-res payload bytes compressed, of the payload size
+  GeneratingTiles,  // hi-res tiles generated, of all tile entries
+  ReplacingTiles,   // screen files processed, of all screen files
+  CompressingRom,   // ROM bytes compressed, of the ROM size
+  CompressingHiRes, // hi-res payload bytes compressed, of the payload size
 };
 
 class ProgressSink {
@@ -20,8 +20,7 @@ public:
 };
 
 // Calls sink->progress when there is a sink.
-inline void reportProgress(ProgressSink* sink, ProgressStage stage, std::uint64_t done,
-                           std::uint64_t total) {
+inline void reportProgress(ProgressSink* sink, ProgressStage stage, std::uint64_t done, std::uint64_t total) {
   if (sink) sink->progress(stage, done, total);
 }
 
