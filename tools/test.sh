@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is missing, then configures, builds and runs every test: first with warnings as
-# errors, then again under AddressSanitizer + UndefinedBehaviorSanitizer.
+# Installs what is missing, checks that the sources follow .clang-format, then configures, builds
+# and runs every test: first with warnings as errors, then again under AddressSanitizer +
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 jobs=$(nproc)
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  echo "== format"
+  git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+fi
 for preset in ci asan; do
   echo "== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
