@@ -6,7 +6,7 @@
 // (a high-water mark: run one scale per process, with --benchmark_filter, for a figure of its own).
 #include "synthetic_game.h"
 
-#include "build/build_driver.h"
+#include "pipeline/build_driver.h"
 #include "platform/fs.h"
 #include "platform/process_info.h"
 

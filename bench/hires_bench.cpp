@@ -14,8 +14,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "build/hires_tiles.h"
-#include "build/pack_format.h"
+#include "pipeline/hires_tiles.h"
+#include "pipeline/pack_format.h"
 #include "platform/file.h"
 #include "platform/fs.h"
 #include "platform/temp_files.h"

@@ -10,17 +10,11 @@ if(ZELVO_SANITIZE)
   target_link_options(zelvo_options INTERFACE -fsanitize=address,undefined)
 endif()
 
-# zelvo_add_library(NAME DIR DEPS...): one static library made of every source of a folder.
+# zelvo_add_library(NAME SOURCES files... DEPS libs... PRIVATE_DEPS libs...): one static library
+# of the listed sources of the calling folder.
 function(zelvo_add_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS;PRIVATE_DEPS" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  if(NOT srcs)
-    add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(${name} INTERFACE zelvo_options ${ARG_DEPS})
-    return()
-  endif()
-  add_library(${name} STATIC ${srcs})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC zelvo_options ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
 endfunction()

@@ -8,7 +8,8 @@ packages=(
   zlib1g-dev libbz2-dev liblzma-dev libmd-dev libfreeimage-dev
   libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  imagemagick zip unzip gzip bzip2 p7zip-full xvfb xauth x11-apps
+  libspng-dev help2man
+  imagemagick zip unzip gzip bzip2 lbzip2 p7zip-full xvfb xauth x11-apps time
 )
 
 missing=()

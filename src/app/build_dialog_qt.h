@@ -2,7 +2,7 @@
 #pragma once
 
 #include "app/settings.h"
-#include "build/build_driver.h"
+#include "pipeline/build_driver.h"
 
 #include <QDialog>
 #include <QElapsedTimer>

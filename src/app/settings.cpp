@@ -45,11 +45,6 @@ bool ensureDirectory(const std::string& folder) {
   return createDirectory(folder) || isDirectory(folder);
 }
 
-std::string folderOf(const std::string& path) {
-  std::size_t sep = lastSeparator(path);
-  return sep == std::string::npos ? std::string() : path.substr(0, sep == 0 ? 1 : sep);
-}
-
 } // namespace
 
 std::string limitSettingText(std::string text) {

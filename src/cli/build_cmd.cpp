@@ -1,6 +1,6 @@
 // `zelvo build`: one build run with its log on stdout.
-#include "build/build_driver.h"
 #include "cli/commands.h"
+#include "pipeline/build_driver.h"
 #include "platform/fs.h"
 #include "platform/process_info.h"
 #include "render/freeimage_ptr.h"

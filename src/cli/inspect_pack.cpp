@@ -1,7 +1,7 @@
 // `zelvo inspect` of a hi-res ROM pack: its header, and each section's data digested again.
-#include "build/pack_format.h"
 #include "cli/inspect_kinds.h"
 #include "compress/streams.h"
+#include "pipeline/pack_format.h"
 #include "tiles/tiles_file.h"
 
 #include <algorithm>

@@ -25,6 +25,9 @@ public:
   // For reading and writing, created or truncated, and removed by the system when the handle
   // closes (on POSIX the name is unlinked right after creation).
   static File createTemporary(const std::string& path);
+  // For reading and writing, a file without a name in `folder` that the system removes when the
+  // handle closes or the process dies; invalid where the file system cannot make one.
+  static File createUnnamedIn(const std::string& folder);
 
   bool isOpen() const { return fd_ >= 0; }
   explicit operator bool() const { return isOpen(); }
@@ -39,17 +42,31 @@ public:
   // Writes all `size` bytes: false on an error or a short write.
   bool writeAll(const void* data, std::size_t size);
 
+  // Positioned reads and writes of exactly `size` bytes at `offset`; the current position stays.
+  bool readAt(void* buffer, std::size_t size, std::uint64_t offset);
+  bool writeAt(const void* data, std::size_t size, std::uint64_t offset);
+
   bool seek(std::uint64_t position);      // absolute
   bool seekBy(std::int64_t delta);        // relative to the current position
   bool position(std::uint64_t& position); // current position
   bool size(std::uint64_t& size);
+  // Makes the written data durable (fsync).
   bool flush();
   // Closes the handle; false when the system reports an error while closing.
   bool close();
 
+  // The system's error number of the last failed call on this handle (or of a failed open:
+  // File::lastOpenError()); 0 when none failed. A short write counts as ENOSPC.
+  int lastError() const { return error_; }
+  static int lastOpenError();
+  // The descriptor, for the platform layer's own use (linking a file without a name).
+  int descriptor() const { return fd_; }
+
 private:
-  explicit File(int fd) : fd_(fd) {}
+  explicit File(int fd);
+  bool failed(int err);
   int fd_ = -1;
+  int error_ = 0;
 };
 
 } // namespace zelvo

@@ -1,5 +1,8 @@
 #include "platform/fs.h"
 
+#include "platform/fault.h"
+#include "platform/path.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -21,6 +24,7 @@ PathKind pathKind(const std::string& path) {
 bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool replaceFile(const std::string& from, const std::string& to) {
+  if (faultPoint(FaultOp::Rename)) return false;
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
@@ -81,56 +85,11 @@ bool isWritableDirectory(const std::string& folder) {
   return isDirectory(folder) && ::access(folder.c_str(), W_OK) == 0;
 }
 
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
-
-std::size_t lastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
-
-std::string joinPath(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  if (isSeparator(folder.back())) return folder + name;
-  return folder + '/' + name;
-}
-
 std::string absolutePath(const std::string& path) {
   if (path.empty() || path[0] == '/') return path;
   std::string cwd;
   if (!getCurrentDirectory(cwd)) return path;
   return joinPath(cwd, path);
-}
-
-namespace {
-char lower(char c) { return char(std::tolower(static_cast<unsigned char>(c))); }
-
-bool lessNoCase(const std::string& a, const std::string& b) {
-  std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    char x = lower(a[i]), y = lower(b[i]);
-    if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
-  }
-  if (a.size() != b.size()) return a.size() < b.size();
-  return a < b; // same letters: a stable, machine-independent tie-break
-}
-} // namespace
-
-bool wildcardMatch(const std::string& pattern, const std::string& name) {
-  // Iterative glob with backtracking to the last '*'.
-  std::size_t p = 0, n = 0, star = std::string::npos, mark = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || lower(pattern[p]) == lower(name[n]))) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      mark = n;
-    } else if (star != std::string::npos) {
-      p = star + 1;
-      n = ++mark;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
 }
 
 std::vector<DirEntry> listMatching(const std::string& folder, const std::string& pattern) {

@@ -1,6 +1,8 @@
 // Paths, folders and the current directory. Paths are UTF-8; '\' and '/' both separate.
 #pragma once
 
+#include "platform/path.h"
+
 #include <string>
 #include <vector>
 
@@ -40,13 +42,7 @@ struct DirEntry {
 // Names in `folder` ("" or "." for the current directory) that match `pattern` ("*" and "?"),
 // matched and sorted case-insensitively so that every machine lists a folder the same way.
 std::vector<DirEntry> listMatching(const std::string& folder, const std::string& pattern);
-bool wildcardMatch(const std::string& pattern, const std::string& name);
 
-bool isSeparator(char c);
-// Index of the last '\' or '/' in `path`, or std::string::npos.
-std::size_t lastSeparator(const std::string& path);
-// Joins a folder and a name with '/' unless the folder is empty or already ends in a separator.
-std::string joinPath(const std::string& folder, const std::string& name);
 // Makes a relative path absolute against the current directory; returns it unchanged on failure.
 std::string absolutePath(const std::string& path);
 

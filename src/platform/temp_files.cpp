@@ -1,5 +1,6 @@
 #include "platform/temp_files.h"
 
+#include "platform/fault.h"
 #include "platform/fs.h"
 
 #include <atomic>
@@ -27,12 +28,17 @@ std::uint32_t nextCandidate() {
 }
 } // namespace
 
+std::string candidateTempName(const std::string& folder) {
+  char leaf[32];
+  std::snprintf(leaf, sizeof leaf, "TMP%08X.tmp", nextCandidate());
+  return joinPath(folder, leaf);
+}
+
 bool createTempFileIn(const std::string& folder, std::string& name) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    char leaf[32];
-    std::snprintf(leaf, sizeof leaf, "TMP%08X.tmp", nextCandidate());
-    std::string candidate = joinPath(folder, leaf);
+    std::string candidate = candidateTempName(folder);
     if (candidate.size() > kMaxTempNameLength) return false;
+    if (faultPoint(FaultOp::Open)) return false;
     int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       ::close(fd);

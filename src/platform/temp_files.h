@@ -14,6 +14,10 @@ bool TempFileInCurrentDir(std::string& name);
 // In the folder of `path`, in `path` itself when it is a folder, else in the current directory.
 bool TempFileBeside(const std::string& path, std::string& name);
 
+// A fresh name "TMPxxxxxxxx.tmp" in `folder`, not yet taken when it was drawn (nothing is
+// created: the caller takes it exclusively and draws again when it is taken meanwhile).
+std::string candidateTempName(const std::string& folder);
+
 // Creates a uniquely named empty file "TMPxxxxxx.tmp" in `folder` (exclusive create).
 bool createTempFileIn(const std::string& folder, std::string& name);
 

@@ -1,5 +1,5 @@
 // `zelvo build` and `zelvo inspect` of a pack, run as a user runs them.
-#include "build/build_test_util.h"
+#include "pipeline/build_test_util.h"
 #include "platform/fs.h"
 #include "support/cli_run.h"
 #include "support/temp_dir.h"

@@ -3,8 +3,8 @@
 // no hi-res tile.
 #include "viewer/screen_export.h"
 
-#include "build/hires_tiles.h"
-#include "build/tile_replace.h"
+#include "pipeline/hires_tiles.h"
+#include "pipeline/tile_replace.h"
 #include "platform/fs.h"
 #include "support/screen_pictures.h"
 #include "support/temp_dir.h"

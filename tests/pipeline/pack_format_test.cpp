@@ -1,6 +1,6 @@
-#include "build/pack_format.h"
+#include "pipeline/pack_format.h"
 
-#include "build/hires_tiles.h"
+#include "pipeline/hires_tiles.h"
 #include "platform/byte_io.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"

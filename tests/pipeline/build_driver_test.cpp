@@ -1,4 +1,4 @@
-#include "build/build_driver.h"
+#include "pipeline/build_driver.h"
 
 #include "build_test_util.h"
 #include "platform/byte_io.h"

@@ -3,7 +3,7 @@
 // unsigned 32-bit little-endian; the records are held in memory exactly as in the file.
 #pragma once
 
-#include "build/hires_tiles.h"
+#include "pipeline/hires_tiles.h"
 #include "platform/file.h"
 #include "platform/progress.h"
 #include "tiles/tile_store.h"

@@ -1,12 +1,12 @@
 // The build run: seven stages from the input folder to the finished pack, one log line each.
-#include "build/build_driver.h"
+#include "pipeline/build_driver.h"
 
-#include "build/hires_tiles.h"
-#include "build/pack_format.h"
-#include "build/tile_replace.h"
 #include "compress/md5.h"
 #include "compress/rom_loader.h"
 #include "compress/streams.h"
+#include "pipeline/hires_tiles.h"
+#include "pipeline/pack_format.h"
+#include "pipeline/tile_replace.h"
 #include "platform/file.h"
 #include "platform/fs.h"
 #include "platform/temp_files.h"
@@ -53,24 +53,6 @@ public:
   void AppendLogLine(const std::string&) override {}
   void PumpMessages() override {}
 };
-
-// The base of a screen file name: without the extension that starts at a '.' found, scanning
-// back from the end, before any '\' or '/'.
-std::string baseOf(const std::string& name) {
-  for (std::size_t i = name.size(); i-- > 0;) {
-    if (name[i] == '.') return name.substr(0, i);
-    if (isSeparator(name[i])) break;
-  }
-  return name;
-}
-
-// The folder a file of `path` is created in; empty when `path` is a bare name.
-std::string folderOf(const std::string& path) {
-  std::size_t sep = lastSeparator(path);
-  if (sep == std::string::npos) return {};
-  if (sep == 0) return path.substr(0, 1);
-  return path.substr(0, sep);
-}
 
 class Run {
 public:
@@ -158,7 +140,7 @@ bool Run::replaceTiles() {
   const std::vector<DirEntry> screens = listMatching("", "*.msscreen");
   std::uint64_t done = 0;
   for (const DirEntry& screen : screens) {
-    const std::string base = baseOf(screen.name);
+    const std::string base = stripExtension(screen.name);
     std::string extension = ".png";
     if (pathKind(base + extension) != PathKind::File) {
       extension = ".bmp";

@@ -1,6 +1,6 @@
-#include "build/tile_replace.h"
+#include "pipeline/tile_replace.h"
 
-#include "build/hires_tiles.h"
+#include "pipeline/hires_tiles.h"
 #include "platform/file.h"
 #include "tiles/screen_file.h"
 #include "tiles/tile_store.h"

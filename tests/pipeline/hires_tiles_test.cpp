@@ -1,4 +1,4 @@
-#include "build/hires_tiles.h"
+#include "pipeline/hires_tiles.h"
 
 #include "support/fixtures.h"
 #include "support/temp_dir.h"

@@ -1,4 +1,4 @@
-#include "build/hires_tiles.h"
+#include "pipeline/hires_tiles.h"
 
 #include "platform/temp_files.h"
 #include "render/scale.h"

@@ -1,4 +1,4 @@
-#include "build/pack_format.h"
+#include "pipeline/pack_format.h"
 
 #include "compress/md5.h"
 #include "compress/streams.h"

@@ -1,7 +1,7 @@
-#include "build/tile_replace.h"
+#include "pipeline/tile_replace.h"
 
-#include "build/hires_tiles.h"
 #include "build_test_util.h"
+#include "pipeline/hires_tiles.h"
 #include "support/temp_dir.h"
 #include "tiles/tiles_file.h"
 
