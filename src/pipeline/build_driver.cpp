@@ -69,6 +69,12 @@ private:
     log_.AppendLogLine(line);
     return false;
   }
+  // The error line, then its reason for the hosts that show one.
+  bool fail(const char* line, const Error& why) {
+    log_.AppendLogLine(line);
+    log_.FailureReason(why);
+    return false;
+  }
 
   bool findTiles();
   bool generateTiles();

@@ -1,6 +1,7 @@
 // One "Create Hi-Res ROM" build, from its parameters to the finished pack.
 #pragma once
 
+#include "platform/error.h"
 #include "platform/progress.h"
 
 #include <cstdint>
@@ -17,6 +18,9 @@ public:
   virtual void AppendLogLine(const std::string& text) = 0;
   // Handles whatever the user did meanwhile; never waits.
   virtual void PumpMessages() = 0;
+  // Why the step whose error line (or "Cancelled") was just logged failed, for hosts that can
+  // show it; the log line itself stays as it is. Hosts that cannot show it ignore it.
+  virtual void FailureReason(const Error&) {}
   void progress(ProgressStage, std::uint64_t, std::uint64_t) override {}
 };
 
