@@ -65,9 +65,8 @@ Result<AtomicSave> AtomicSave::begin(const std::string& target) {
 }
 
 AtomicSave::AtomicSave(AtomicSave&& other) noexcept
-    : file_(std::move(other.file_)), target_(std::move(other.target_)),
-      folder_(std::move(other.folder_)), tempName_(std::move(other.tempName_)),
-      active_(std::exchange(other.active_, false)) {}
+    : file_(std::move(other.file_)), target_(std::move(other.target_)), folder_(std::move(other.folder_)),
+      tempName_(std::move(other.tempName_)), active_(std::exchange(other.active_, false)) {}
 
 AtomicSave& AtomicSave::operator=(AtomicSave&& other) noexcept {
   if (this != &other) {

@@ -7,19 +7,32 @@ namespace zelvo {
 
 const char* causeName(ErrorCause cause) {
   switch (cause) {
-  case ErrorCause::NotFound: return "not found";
-  case ErrorCause::AccessDenied: return "access denied";
-  case ErrorCause::ReadFailed: return "read failed";
-  case ErrorCause::WriteFailed: return "write failed";
-  case ErrorCause::NoSpace: return "no space left";
-  case ErrorCause::Truncated: return "truncated";
-  case ErrorCause::BadFormat: return "bad format";
-  case ErrorCause::Unsupported: return "unsupported";
-  case ErrorCause::LimitExceeded: return "limit exceeded";
-  case ErrorCause::DigestMismatch: return "digest mismatch";
-  case ErrorCause::OutOfMemory: return "out of memory";
-  case ErrorCause::Cancelled: return "cancelled";
-  case ErrorCause::InvalidArgument: return "invalid argument";
+  case ErrorCause::NotFound:
+    return "not found";
+  case ErrorCause::AccessDenied:
+    return "access denied";
+  case ErrorCause::ReadFailed:
+    return "read failed";
+  case ErrorCause::WriteFailed:
+    return "write failed";
+  case ErrorCause::NoSpace:
+    return "no space left";
+  case ErrorCause::Truncated:
+    return "truncated";
+  case ErrorCause::BadFormat:
+    return "bad format";
+  case ErrorCause::Unsupported:
+    return "unsupported";
+  case ErrorCause::LimitExceeded:
+    return "limit exceeded";
+  case ErrorCause::DigestMismatch:
+    return "digest mismatch";
+  case ErrorCause::OutOfMemory:
+    return "out of memory";
+  case ErrorCause::Cancelled:
+    return "cancelled";
+  case ErrorCause::InvalidArgument:
+    return "invalid argument";
   }
   return "error";
 }
@@ -35,15 +48,24 @@ Error systemError(int err, std::string path, const std::string& action) {
   ErrorCause cause;
   switch (err) {
   case ENOENT:
-  case ENOTDIR: cause = ErrorCause::NotFound; break;
+  case ENOTDIR:
+    cause = ErrorCause::NotFound;
+    break;
   case EACCES:
   case EPERM:
-  case EROFS: cause = ErrorCause::AccessDenied; break;
+  case EROFS:
+    cause = ErrorCause::AccessDenied;
+    break;
   case ENOSPC:
   case EDQUOT:
-  case EFBIG: cause = ErrorCause::NoSpace; break;
-  case ENOMEM: cause = ErrorCause::OutOfMemory; break;
-  default: cause = action.rfind("read", 0) == 0 ? ErrorCause::ReadFailed : ErrorCause::WriteFailed;
+  case EFBIG:
+    cause = ErrorCause::NoSpace;
+    break;
+  case ENOMEM:
+    cause = ErrorCause::OutOfMemory;
+    break;
+  default:
+    cause = action.rfind("read", 0) == 0 ? ErrorCause::ReadFailed : ErrorCause::WriteFailed;
   }
   std::string detail = action;
   if (err != 0) {
