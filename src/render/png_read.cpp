@@ -27,7 +27,8 @@ Error pngError(int code, const std::string& name) {
   case SPNG_EMEM:
     cause = ErrorCause::OutOfMemory;
     break;
-  case SPNG_EOI:
+  case SPNG_IO_EOF:
+  case SPNG_EOF:
   case SPNG_EIDAT_TOO_SHORT:
     cause = ErrorCause::Truncated;
     break;
@@ -43,7 +44,7 @@ Error pngError(int code, const std::string& name) {
     break;
   }
   std::string detail = "PNG ";
-  detail += code == SPNG_EOI ? "ends before its image data is complete" : spng_strerror(code);
+  detail += code == SPNG_IO_EOF || code == SPNG_EOF ? "ends before its last chunk" : spng_strerror(code);
   return makeError(cause, name, std::move(detail));
 }
 
@@ -108,6 +109,9 @@ Result<RgbaImage> decodePng(std::span<const std::uint8_t> bytes, const std::stri
   if (size != image->byteCount()) return pngError(SPNG_EINTERNAL, name);
   // No SPNG_DECODE_GAMMA: the samples are taken as stored.
   code = spng_decode_image(ctx->get(), image->pixels.get(), size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
+  // The chunks after the image data, up to the end chunk: a file cut short is refused even when
+  // its pixels happen to be complete.
+  if (!code) code = spng_decode_chunks(ctx->get());
   if (code) return pngError(code, name);
   return image;
 }
