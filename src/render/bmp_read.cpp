@@ -249,7 +249,7 @@ Result<Layout> parse(std::span<const std::uint8_t> bytes, const std::string& nam
   return l;
 }
 
-// Decodes into `image`, whose every byte is 0 on entry.
+// Decodes into `image`, whose every byte is 0 on entry for RLE streams.
 class Decoder {
 public:
   Decoder(const Layout& layout, std::span<const std::uint8_t> bytes, const std::string& name,
@@ -300,9 +300,14 @@ private:
       const std::uint8_t* src = bytes_.data() + l_.pixelOffset + i * stride;
       std::uint8_t* out = imageRow(i);
       switch (l_.bits) {
+      case 8:
+        for (std::uint32_t x = 0; x < width; ++x, out += 4) {
+          if (src[x] >= l_.paletteCount) return badIndex(src[x], x, i);
+          std::memcpy(out, &palette_[src[x]], 4);
+        }
+        break;
       case 1:
-      case 4:
-      case 8: {
+      case 4: {
         const unsigned bits = l_.bits, mask = (1u << bits) - 1;
         for (std::uint32_t x = 0; x < width; ++x, out += 4) {
           const std::size_t bit = std::size_t(x) * bits;
@@ -434,7 +439,9 @@ Result<ImageInfo> readBmpHeader(std::span<const std::uint8_t> bytes, const std::
 Result<RgbaImage> decodeBmp(std::span<const std::uint8_t> bytes, const std::string& name) {
   Result<Layout> layout = parse(bytes, name);
   if (!layout) return layout.error();
-  Result<RgbaImage> image = makeRgbaImage(layout->info.width, layout->info.height, name);
+  // Only RLE streams may leave pixels unwritten: they stay transparent black.
+  const bool rle = layout->compression == kBiRle8 || layout->compression == kBiRle4;
+  Result<RgbaImage> image = allocateRgbaImage(layout->info.width, layout->info.height, name, rle);
   if (!image) return image;
   if (Status s = Decoder(*layout, bytes, name, *image).run(); !s) return s.error();
   return image;

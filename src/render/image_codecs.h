@@ -16,6 +16,11 @@ Result<RgbaImage> decodePng(std::span<const std::uint8_t> bytes, const std::stri
 Result<ImageInfo> readBmpHeader(std::span<const std::uint8_t> bytes, const std::string& name);
 Result<RgbaImage> decodeBmp(std::span<const std::uint8_t> bytes, const std::string& name);
 
+// makeRgbaImage, or with its bytes left as they are when `zeroed` is false (for decoders that
+// write every pixel).
+Result<RgbaImage> allocateRgbaImage(std::uint32_t width, std::uint32_t height, const std::string& name,
+                                    bool zeroed);
+
 // The refusal of an image whose declared size exceeds kMaxImageSide (`type` is "PNG", "BMP").
 Error tooLargeImage(const char* type, std::int64_t width, std::int64_t height, const std::string& name);
 

@@ -104,7 +104,7 @@ Result<RgbaImage> decodePng(std::span<const std::uint8_t> bytes, const std::stri
   std::size_t size = 0;
   int code = spng_decoded_image_size(ctx->get(), SPNG_FMT_RGBA8, &size);
   if (code) return pngError(code, name);
-  Result<RgbaImage> image = makeRgbaImage(info.width, info.height, name);
+  Result<RgbaImage> image = allocateRgbaImage(info.width, info.height, name, false); // every byte decoded
   if (!image) return image;
   if (size != image->byteCount()) return pngError(SPNG_EINTERNAL, name);
   // No SPNG_DECODE_GAMMA: the samples are taken as stored.
