@@ -2,6 +2,10 @@
 // colour profile or other correction. The type is told by the file's first bytes, never by its
 // name. The header is read and checked first, so an image whose header is inconsistent or whose
 // size exceeds the limits is refused, with a reason, before any pixel is decoded.
+//
+// Alpha: a PNG's own (alpha channel or tRNS chunk); a BMP's from its alpha mask, or the fourth
+// byte of a 32-bit BI_RGB BMP unless all of them are 0 (then opaque); every other pixel is opaque,
+// except pixels that a BMP's RLE stream skips, which are transparent black.
 #pragma once
 
 #include "platform/error.h"
