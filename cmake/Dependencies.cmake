@@ -4,6 +4,8 @@ find_package(ZLIB REQUIRED)
 find_package(BZip2 REQUIRED)
 find_package(LibLZMA REQUIRED)
 pkg_check_modules(LIBMD REQUIRED IMPORTED_TARGET libmd)
+# PNG decoding of artists' images (reads the header before any pixel, never applies gamma).
+pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET spng)
 
 # FreeImage ships no CMake or pkg-config file on Debian.
 find_path(FREEIMAGE_INCLUDE_DIR FreeImage.h REQUIRED)

@@ -2,6 +2,7 @@
 
 #include "pipeline/hires_tiles.h"
 #include "platform/file.h"
+#include "platform/fs.h"
 #include "tiles/screen_file.h"
 #include "tiles/tile_store.h"
 
@@ -16,76 +17,50 @@ namespace {
 
 constexpr int kTolerance = 2;
 
-FREE_IMAGE_FORMAT formatOf(const std::string& path) {
-  FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
-  if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path.c_str());
-  return fif;
+// Whether some pixel is not fully opaque.
+bool hasTransparency(const RgbaImage& image) {
+  const std::size_t size = image.byteCount();
+  for (std::size_t i = 3; i < size; i += 4)
+    if (image.pixels[i] != 255) return true;
+  return false;
 }
 
-FiBitmap loadAny(const std::string& path) {
-  FREE_IMAGE_FORMAT fif = formatOf(path);
-  if (fif == FIF_UNKNOWN) return nullptr;
-  return FiBitmap(FreeImage_Load(fif, path.c_str(), 0));
+// The grey of a colour (Rec. 709 luma, rounded): r = g = b = v gives v.
+std::uint8_t greyOf(const std::uint8_t* rgb) {
+  return std::uint8_t((2126u * rgb[0] + 7152u * rgb[1] + 722u * rgb[2] + 5000u) / 10000u);
 }
 
 } // namespace
 
-FiBitmap makeOpaqueMask(unsigned width, unsigned height) {
-  FiBitmap mask(FreeImage_Allocate(int(width), int(height), 8));
-  if (!mask) return nullptr;
-  RGBQUAD* palette = FreeImage_GetPalette(mask.get());
-  if (palette) {
-    for (int i = 0; i < 256; ++i) {
-      palette[i].rgbRed = palette[i].rgbGreen = palette[i].rgbBlue = BYTE(i);
-      palette[i].rgbReserved = 0;
-    }
-  }
-  for (unsigned y = 0; y < height; ++y) std::memset(FreeImage_GetScanLine(mask.get(), int(y)), 255, width);
-  return mask;
-}
-
-FiBitmap loadImageWithAlpha(const std::string& imagePath, const std::string& alphaPath) {
-  FiBitmap image = loadAny(imagePath);
-  if (!image) return nullptr;
-  bool transparent = FreeImage_IsTransparent(image.get());
-  if (FreeImage_GetBPP(image.get()) != 32) {
-    FiBitmap converted(FreeImage_ConvertTo32Bits(image.get()));
-    if (!converted) return nullptr;
-    image = std::move(converted);
-    if (transparent) transparent = FreeImage_IsTransparent(image.get());
-  }
-  // Pixels stay as FreeImage holds them (blue, green, red, alpha), the byte order of the
-  // generated tiles, whatever colour masks the image reports.
-  if (transparent) return image;
-
-  FiBitmap mask;
-  if (!alphaPath.empty()) {
-    mask = loadAny(alphaPath);
-    if (mask && FreeImage_GetBPP(mask.get()) != 8) {
-      FiBitmap grey(FreeImage_ConvertToGreyscale(mask.get()));
-      if (!grey) return nullptr;
-      mask = std::move(grey);
-    }
-  }
-  if (!mask) {
-    mask = makeOpaqueMask(FreeImage_GetWidth(image.get()), FreeImage_GetHeight(image.get()));
-    if (!mask) return nullptr;
-  }
-  FreeImage_SetTransparent(image.get(), TRUE);
-  if (!FreeImage_SetChannel(image.get(), mask.get(), FICC_ALPHA)) return nullptr;
+Result<RgbaImage> loadImageWithAlpha(const std::string& imagePath, const std::string& alphaPath) {
+  Result<RgbaImage> image = readImage(imagePath);
+  if (!image || hasTransparency(*image)) return image;
+  const std::size_t size = image->byteCount();
+  // No alpha image: opaque, as decoded. One that exists but cannot be used stops the screen, so
+  // priority and sprite tiles never silently lose their transparency.
+  if (alphaPath.empty() || pathKind(alphaPath) != PathKind::File) return image;
+  Result<RgbaImage> mask = readImage(alphaPath);
+  if (!mask) return mask.error();
+  if (mask->width != image->width || mask->height != image->height)
+    return makeError(ErrorCause::BadFormat, alphaPath,
+                     "the alpha image is " + std::to_string(mask->width) + " x " +
+                         std::to_string(mask->height) + " pixels but its image is " +
+                         std::to_string(image->width) + " x " + std::to_string(image->height));
+  for (std::size_t i = 0; i < size; i += 4) image->pixels[i + 3] = greyOf(&mask->pixels[i]);
   return image;
 }
 
-bool cutTile(FIBITMAP* image, int left, int top, unsigned edge, std::uint8_t* out) {
-  if (!image || FreeImage_GetBPP(image) != 32) return false;
-  const long long width = FreeImage_GetWidth(image);
-  const long long height = FreeImage_GetHeight(image);
-  if (left < 0 || top < 0 || left + (long long)edge > width || top + (long long)edge > height) return false;
-  const std::size_t rowBytes = std::size_t(edge) * 4;
+bool cutTile(const RgbaImage& image, int left, int top, unsigned edge, std::uint8_t* out) {
+  if (left < 0 || top < 0 || left + (long long)edge > image.width || top + (long long)edge > image.height)
+    return false;
   for (unsigned y = 0; y < edge; ++y) {
-    // scan line 0 is the bottom of the image
-    const BYTE* line = FreeImage_GetScanLine(image, int(height - 1 - (top + y)));
-    std::memcpy(out + y * rowBytes, line + std::size_t(left) * 4, rowBytes);
+    const std::uint8_t* in = image.row(std::uint32_t(top) + y) + std::size_t(left) * 4;
+    for (unsigned x = 0; x < edge; ++x, in += 4, out += 4) {
+      out[0] = in[2];
+      out[1] = in[1];
+      out[2] = in[0];
+      out[3] = in[3];
+    }
   }
   return true;
 }
@@ -164,15 +139,26 @@ void forceOpaque(std::uint8_t* tile, std::size_t bytes) {
 
 ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles,
                                      const std::string& screenPath, const std::string& imagePath,
-                                     const std::string& alphaPath) {
-  ScreenFile screen;
-  if (!loadScreenFile(screen, screenPath)) return ReplaceResult::Skipped;
-  if (!table.tempFile || table.tileCount == 0 || table.scale < 1 || table.scale > 4)
+                                     const std::string& alphaPath, Error* reason) {
+  auto skipped = [&](Error why) {
+    if (reason) *reason = std::move(why);
     return ReplaceResult::Skipped;
-  FiBitmap image = loadImageWithAlpha(imagePath, alphaPath);
-  if (!image) return ReplaceResult::Skipped;
+  };
+  auto writeFailed = [&] {
+    if (reason)
+      *reason = systemError(table.tempFile.lastError(), std::string(), "writing a high-resolution tile");
+    return ReplaceResult::WriteFailed;
+  };
+  ScreenFile screen;
+  if (!loadScreenFile(screen, screenPath))
+    return skipped(makeError(ErrorCause::BadFormat, screenPath, "the screen file cannot be read"));
+  if (!table.tempFile || table.tileCount == 0 || table.scale < 1 || table.scale > 4)
+    return skipped(makeError(ErrorCause::InvalidArgument, screenPath, "no high-resolution tiles to replace"));
+  Result<RgbaImage> loaded = loadImageWithAlpha(imagePath, alphaPath);
+  if (!loaded) return skipped(loaded.error());
+  const RgbaImage& image = *loaded;
   ScreenReplacement work(table);
-  if (!work.init()) return ReplaceResult::Skipped;
+  if (!work.init()) return skipped(makeError(ErrorCause::OutOfMemory, screenPath, "no memory for a tile"));
 
   const int scale = int(table.scale);
   const unsigned edge = 8u * unsigned(scale);
@@ -189,10 +175,10 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
         const int group = groupForNameWord(cell.nameWord);
         const std::uint32_t index = resolve(buildTiles, buildTiles.groups[group], cell.palette, cell.pattern);
         if (index == kNotFound) continue;
-        if (!cutTile(image.get(), (c - firstColumn) * int(edge), r * int(edge), edge, cut)) continue;
+        if (!cutTile(image, (c - firstColumn) * int(edge), r * int(edge), edge, cut)) continue;
         // Plain background tiles are always opaque; priority tiles keep the image's alpha.
         if (!(cell.nameWord & 0x1000)) forceOpaque(cut, tileBytes);
-        if (!work.apply(group, index)) return ReplaceResult::WriteFailed;
+        if (!work.apply(group, index)) return writeFailed();
       }
     }
     return ReplaceResult::Processed;
@@ -204,16 +190,15 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
     const int x = spriteClampX(sprite.x);
     // The positions at which the screen export draws sprites.
     std::uint32_t index = resolve(buildTiles, sprites, sprite.palette, sprite.pattern);
-    if (index != kNotFound &&
-        cutTile(image.get(), x * scale, spriteClampUpperY(sprite.y) * scale + 1, edge, cut) &&
+    if (index != kNotFound && cutTile(image, x * scale, spriteClampUpperY(sprite.y) * scale + 1, edge, cut) &&
         !work.apply(kSpriteGroup, index))
-      return ReplaceResult::WriteFailed;
+      return writeFailed();
     if (!(sprite.flags & 2)) continue;
     index = resolve(buildTiles, sprites, sprite.palette2, sprite.pattern2);
     if (index != kNotFound &&
-        cutTile(image.get(), x * scale, spriteClampLowerY(sprite.y) * scale + 1 + int(edge), edge, cut) &&
+        cutTile(image, x * scale, spriteClampLowerY(sprite.y) * scale + 1 + int(edge), edge, cut) &&
         !work.apply(kSpriteGroup, index))
-      return ReplaceResult::WriteFailed;
+      return writeFailed();
   }
   return ReplaceResult::Processed;
 }

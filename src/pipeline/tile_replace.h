@@ -1,7 +1,8 @@
 // Replacement of generated hi-res tiles by the pixels of artists' images painted over screens.
 #pragma once
 
-#include "render/freeimage_ptr.h"
+#include "platform/error.h"
+#include "render/image_read.h"
 
 #include <cstdint>
 #include <string>
@@ -11,19 +12,16 @@ namespace zelvo {
 struct HiResTileTable;
 struct TileSet;
 
-// A 32-bit image with an alpha channel, bytes blue, green, red, alpha as FreeImage holds them.
-// An image with transparency of its own keeps it and `alphaPath` is not looked at; otherwise the
-// grey values of the alpha image become the alpha, or every pixel is opaque when there is no
-// usable alpha image. Null when the image cannot be read.
-FiBitmap loadImageWithAlpha(const std::string& imagePath, const std::string& alphaPath);
+// The image painted over a screen, with its alpha. An image with transparency of its own (some
+// pixel not fully opaque) keeps it and `alphaPath` is not looked at; otherwise the grey of the
+// alpha image becomes the alpha when `alphaPath` names a file, else every pixel is opaque. An
+// image or alpha image that cannot be read, or an alpha image of another size, gives the reason.
+Result<RgbaImage> loadImageWithAlpha(const std::string& imagePath, const std::string& alphaPath);
 
-// An 8-bit image with a grey-ramp palette and every pixel 255; null when it cannot be made.
-FiBitmap makeOpaqueMask(unsigned width, unsigned height);
-
-// Cuts the square of `edge` pixels whose top-left corner is (left, top), counted from the top
-// of `image` (32-bit), into `out` (edge * edge * 4 bytes), top row first. False when the square
-// does not lie wholly inside the image.
-bool cutTile(FIBITMAP* image, int left, int top, unsigned edge, std::uint8_t* out);
+// Cuts the square of `edge` pixels whose top-left corner is (left, top) into `out` (edge * edge
+// * 4 bytes), top row first, in the byte order of the hi-res tiles: blue, green, red, alpha.
+// False when the square does not lie wholly inside the image.
+bool cutTile(const RgbaImage& image, int left, int top, unsigned edge, std::uint8_t* out);
 
 // Whether every byte of `cut` lies within 2 of the same byte of `stored`.
 bool tilesPracticallyEqual(const std::uint8_t* cut, const std::uint8_t* stored, std::size_t size);
@@ -38,9 +36,9 @@ enum class ReplaceResult {
 // store over the tile of the entry the screen shows there. Cells and sprites are resolved
 // against `buildTiles`, the sorted set the table was generated from; the screen file is read
 // with the tiles file beside it. Every tile is compared with the store as it was before this
-// screen.
+// screen. When the screen is skipped or a write fails, `reason` (if given) receives why.
 ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles,
                                      const std::string& screenPath, const std::string& imagePath,
-                                     const std::string& alphaPath);
+                                     const std::string& alphaPath, Error* reason = nullptr);
 
 } // namespace zelvo

@@ -14,8 +14,9 @@ struct FreeImageUnloader {
 // Every bitmap the system makes is held by one of these, so no path leaks one.
 using FiBitmap = std::unique_ptr<FIBITMAP, FreeImageUnloader>;
 
-// Initialises FreeImage and leaves only the PNG and BMP plugins enabled: images come from
-// artists' folders and are not trusted. Pair with shutdownFreeImage().
+// Initialises FreeImage and leaves only the PNG and BMP plugins enabled. FreeImage serves images
+// the program makes itself (export, scaling, the viewer); artists' files are read by
+// render/image_read.h. Pair with shutdownFreeImage().
 void initFreeImage();
 void shutdownFreeImage();
 

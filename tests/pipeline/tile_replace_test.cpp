@@ -89,9 +89,9 @@ protected:
 
   // Writes "name.msscreen" and runs the replacement with the image given by its path.
   ReplaceResult replace(const ScreenContent& screen, const std::string& name, const std::string& imagePath,
-                        const std::string& alphaPath = "") {
+                        const std::string& alphaPath = "", Error* reason = nullptr) {
     EXPECT_TRUE(test::writeScreenFixture(dir.file(name + ".msscreen"), screen));
-    return replaceTilesFromScreen(*table, *build, dir.file(name + ".msscreen"), imagePath, alphaPath);
+    return replaceTilesFromScreen(*table, *build, dir.file(name + ".msscreen"), imagePath, alphaPath, reason);
   }
   ReplaceResult replacePng(const ScreenContent& screen, FIBITMAP* image, const std::string& name = "a") {
     EXPECT_TRUE(test::savePng(image, dir.file(name + ".png")));
@@ -282,10 +282,15 @@ TEST_F(TileReplaceTest, ScreensThatCannotBeReadAreSkippedAndAFailedWriteIsReport
   test::putTile(image.get(), 0, 0, kEdge, shifted(a, 50));
   ASSERT_TRUE(test::savePng(image.get(), dir.file("a.png")));
 
-  EXPECT_EQ(replace(screen, "a", dir.file("missing.png")), ReplaceResult::Skipped);
+  // Each skip says why: the image's reason comes through as the reader gave it.
+  Error why;
+  EXPECT_EQ(replace(screen, "a", dir.file("missing.png"), "", &why), ReplaceResult::Skipped);
+  EXPECT_EQ(why.cause, ErrorCause::NotFound);
+  EXPECT_EQ(why.path, dir.file("missing.png"));
   ASSERT_TRUE(test::writeFileBytes(dir.file("bad.msscreen"), "MSSCREN", 8));
-  EXPECT_EQ(replaceTilesFromScreen(*table, *build, dir.file("bad.msscreen"), dir.file("a.png"), ""),
+  EXPECT_EQ(replaceTilesFromScreen(*table, *build, dir.file("bad.msscreen"), dir.file("a.png"), "", &why),
             ReplaceResult::Skipped);
+  EXPECT_EQ(why.path, dir.file("bad.msscreen"));
   EXPECT_EQ(stored(0, 0, 0), a);
 
   // The store can be read but no longer written (as on a full disk).
@@ -299,7 +304,8 @@ TEST_F(TileReplaceTest, ScreensThatCannotBeReadAreSkippedAndAFailedWriteIsReport
     ASSERT_TRUE(test::writeFileBytes(copy, bytes.data(), bytes.size()));
   }
   table->tempFile = File::openRead(copy);
-  EXPECT_EQ(replace(screen, "a", dir.file("a.png")), ReplaceResult::WriteFailed);
+  EXPECT_EQ(replace(screen, "a", dir.file("a.png"), "", &why), ReplaceResult::WriteFailed);
+  EXPECT_EQ(why.cause, ErrorCause::WriteFailed);
 }
 
 TEST(CutTile, MatchesFreeImageCopyAndVerticalFlipOnRandomImagesAndRectangles) {
@@ -308,50 +314,58 @@ TEST(CutTile, MatchesFreeImageCopyAndVerticalFlipOnRandomImagesAndRectangles) {
   for (int round = 0; round < 200; ++round) {
     const int width = 1 + int(random() % 70), height = 1 + int(random() % 70);
     const unsigned edge = 8u * (1u + random() % 4);
-    auto image = test::blankImage(width, height);
+    RgbaImage image = std::move(makeRgbaImage(std::uint32_t(width), std::uint32_t(height), "").value());
+    for (std::size_t i = 0; i < image.byteCount(); ++i) image.pixels[i] = std::uint8_t(random());
+    // The same pixels as FreeImage holds them: rows from the bottom, blue, green, red, alpha.
+    auto reference = test::blankImage(width, height);
     for (int y = 0; y < height; ++y) {
-      BYTE* line = FreeImage_GetScanLine(image.get(), y);
-      for (int x = 0; x < width * 4; ++x) line[x] = BYTE(random());
+      BYTE* line = FreeImage_GetScanLine(reference.get(), height - 1 - y);
+      const std::uint8_t* in = image.row(std::uint32_t(y));
+      for (int x = 0; x < width; ++x)
+        line[4 * x] = in[4 * x + 2], line[4 * x + 1] = in[4 * x + 1], line[4 * x + 2] = in[4 * x],
+                 line[4 * x + 3] = in[4 * x + 3];
     }
     const int left = int(random() % 80) - 5, top = int(random() % 80) - 5;
     std::vector<std::uint8_t> fast(edge * edge * 4);
-    const bool cut = cutTile(image.get(), left, top, edge, fast.data());
+    const bool cut = cutTile(image, left, top, edge, fast.data());
 
-    FiBitmap reference(FreeImage_Copy(image.get(), left, top, left + int(edge), top + int(edge)));
+    FiBitmap copy(FreeImage_Copy(reference.get(), left, top, left + int(edge), top + int(edge)));
     const bool inside = left >= 0 && top >= 0 && left + int(edge) <= width && top + int(edge) <= height;
     ASSERT_EQ(cut, inside) << width << "x" << height << " at " << left << "," << top << " edge " << edge;
     if (!inside) continue;
-    ASSERT_TRUE(reference);
-    ASSERT_TRUE(FreeImage_FlipVertical(reference.get()));
+    ASSERT_TRUE(copy);
+    ASSERT_TRUE(FreeImage_FlipVertical(copy.get()));
     // after the flip, the bits start with the top row
     std::vector<std::uint8_t> slow(edge * edge * 4);
     for (unsigned y = 0; y < edge; ++y)
-      std::memcpy(&slow[y * edge * 4], FreeImage_GetScanLine(reference.get(), int(y)), edge * 4);
+      std::memcpy(&slow[y * edge * 4], FreeImage_GetScanLine(copy.get(), int(y)), edge * 4);
     ASSERT_EQ(fast, slow);
   }
 }
 
-TEST(LoadImageWithAlpha, GivesA32BitImageOrNothing) {
+TEST(LoadImageWithAlpha, GivesTheImageWithItsAlphaOrTheReasonItCannot) {
   FreeImageSession freeImage;
   TempDir dir;
-  EXPECT_FALSE(loadImageWithAlpha(dir.file("none.png"), ""));
+  auto failure = [](const Result<RgbaImage>& r) { return r ? std::string("loaded") : r.error().message(); };
+  EXPECT_EQ(loadImageWithAlpha(dir.file("none.png"), "").error().cause, ErrorCause::NotFound);
   ASSERT_TRUE(test::writeFileBytes(dir.file("junk.png"), "not an image", 12));
-  EXPECT_FALSE(loadImageWithAlpha(dir.file("junk.png"), ""));
-  // An alpha image of another size cannot be put into the image: nothing.
+  EXPECT_EQ(failure(loadImageWithAlpha(dir.file("junk.png"), "")),
+            dir.file("junk.png") + ": not a PNG or BMP image (it starts with 6E 6F 74 20)");
+
   auto image = test::blankImage(16, 16);
   ASSERT_TRUE(test::saveBmp(image.get(), dir.file("a.bmp")));
-  ASSERT_TRUE(test::saveGrey(8, 8, 50, dir.file("a_alpha.bmp"), FIF_BMP));
-  EXPECT_FALSE(loadImageWithAlpha(dir.file("a.bmp"), dir.file("a_alpha.bmp")));
-  FiBitmap opaque = loadImageWithAlpha(dir.file("a.bmp"), dir.file("b_alpha.bmp"));
+  // No alpha image: opaque.
+  Result<RgbaImage> opaque = loadImageWithAlpha(dir.file("a.bmp"), dir.file("b_alpha.bmp"));
   ASSERT_TRUE(opaque);
-  EXPECT_EQ(FreeImage_GetBPP(opaque.get()), 32u);
-  EXPECT_EQ(FreeImage_GetScanLine(opaque.get(), 3)[4 * 5 + 3], 255);
-
-  FiBitmap mask = makeOpaqueMask(3, 2);
-  ASSERT_TRUE(mask);
-  EXPECT_EQ(FreeImage_GetBPP(mask.get()), 8u);
-  EXPECT_EQ(FreeImage_GetPalette(mask.get())[200].rgbGreen, 200);
-  EXPECT_EQ(FreeImage_GetScanLine(mask.get(), 1)[2], 255);
+  EXPECT_EQ(opaque->row(3)[4 * 5 + 3], 255);
+  // An alpha image of another size, or one that cannot be read, stops the image: its pixels
+  // would otherwise silently become opaque.
+  ASSERT_TRUE(test::saveGrey(8, 8, 50, dir.file("a_alpha.bmp"), FIF_BMP));
+  EXPECT_EQ(failure(loadImageWithAlpha(dir.file("a.bmp"), dir.file("a_alpha.bmp"))),
+            dir.file("a_alpha.bmp") + ": the alpha image is 8 x 8 pixels but its image is 16 x 16");
+  ASSERT_TRUE(test::writeFileBytes(dir.file("c_alpha.bmp"), "BM", 2));
+  EXPECT_EQ(loadImageWithAlpha(dir.file("a.bmp"), dir.file("c_alpha.bmp")).error().cause,
+            ErrorCause::Truncated);
 }
 
 } // namespace
