@@ -218,8 +218,8 @@ Bytes bmpHeader(std::int32_t width, std::int32_t height, std::uint16_t bpp, std:
 // beside it, and the hostile files:
 //   tiles_bomb/game.mstiles       849 bytes whose bzip2 payload claims (and unpacks to) 1 GiB
 //   screen_bomb/shot.msscreen     817 bytes of 10,737,418 sprite records, 1 GiB unpacked
-//   hires_bomb.zrm                a pack whose hi-res section claims 4.5 GB (1 GiB unpacks)
-//   lzma_dictionary.zip           the ROM in an LZMA entry whose dictionary size is 4 GiB
+//   hires_bomb.zrm                18 KB: a pack whose hi-res section claims 4.5 GB (1 GiB unpacks)
+//   lzma_dictionary.zip           the ROM in an LZMA entry whose dictionary size is 3 GiB
 //   flipped_bit.zip               the ROM stored with one bit flipped after its CRC was taken
 //   bmp_huge/shot.bmp             120 bytes claiming 65536 x 65537 pixels
 //   bmp_rle8/shot.bmp             1 KiB of RLE8 claiming 60000 x 60000 pixels
@@ -257,12 +257,17 @@ bool writeHostile(const fs::path& root) {
   put(bomb, zeros);
   ok &= save(root / "screen_bomb" / "shot.msscreen", bomb);
 
+  Bytes padded = zeros; // bytes after the stream make the claim look plausible for the file's size
+  padded.resize(16384, 0x55);
   ok &= save(root / "hires_bomb.zrm",
-             packBytes(rom, tiles, hiResHeader(4, 1100000, tiles), Md5Digest{}, zeros));
+             packBytes(rom, tiles, hiResHeader(4, 1100000, tiles), Md5Digest{}, padded));
 
   test::ZipEntryInput lzma("game.sms", 14, rom);
   lzma.data = test::lzmaZipEncode(rom.data(), rom.size());
-  std::fill(lzma.data->begin() + 5, lzma.data->begin() + 9, std::uint8_t(0xFF)); // dictionary size
+  // Dictionary size 3 GiB: the decoder's window is taken on this claim. (4 GiB would already fail
+  // under the measurement's 4 GiB address-space cap.)
+  const std::uint8_t dictionary[4] = {0, 0, 0, 0xC0};
+  std::copy(dictionary, dictionary + 4, lzma.data->begin() + 5);
   ok &= save(root / "lzma_dictionary.zip", test::zipArchive({lzma}));
 
   test::ZipEntryInput flipped("game.sms", 0, rom);
