@@ -24,7 +24,8 @@ seeds=("tests/fuzz/corpus/$target")
 if [ -d "tests/fuzz/regressions/$target" ]; then seeds+=("tests/fuzz/regressions/$target"); fi
 log=$out/$target.log
 status=0
-TMPDIR=$PWD/$out/tmp UBSAN_OPTIONS=print_stacktrace=1 \
+# A small quarantine keeps the sanitizer's own holdings well below the memory limit.
+TMPDIR=$PWD/$out/tmp ASAN_OPTIONS=quarantine_size_mb=32 UBSAN_OPTIONS=print_stacktrace=1 \
   "$out/tests/fuzz/fuzz_$target" "$out/corpus/$target" "${seeds[@]}" -max_total_time="$seconds" \
   -rss_limit_mb=256 -timeout=5 -artifact_prefix="$out/findings/$target/" -print_final_stats=1 "$@" \
   >"$log" 2>&1 || status=$?

@@ -1,8 +1,9 @@
 // Replays saved inputs through a fuzz target without the fuzzing engine, as an ordinary test:
-// every file of the folders named on the command line (a missing folder is skipped) goes to
-// LLVMFuzzerTestOneInput once. Fails when no input is found, when the process's peak memory goes
-// above --limit-mb, or (outside AddressSanitizer, which owns `new`) when one allocation asks for
-// more than that: readers take memory as the data arrive, never on a size the file claims.
+// every file named on the command line and every file of the folders named there (a missing
+// folder is skipped) goes to LLVMFuzzerTestOneInput once. Fails when no input is found, when the
+// process's peak memory goes above --limit-mb, or (outside AddressSanitizer, which owns malloc)
+// when one allocation asks for more than that: readers and the libraries they drive take memory
+// as the data arrive, never on a size the file claims.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -10,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <new>
 #include <string>
 #include <sys/resource.h>
 #include <vector>
@@ -23,14 +23,27 @@ std::string currentInput;
 } // namespace
 
 #ifndef __SANITIZE_ADDRESS__
-// Every other form of `new` without alignment comes through this one.
-void* operator new(std::size_t size) {
+// glibc's allocator under its own names; `new` and the compression libraries come through here.
+extern "C" void* __libc_malloc(std::size_t size);
+extern "C" void* __libc_calloc(std::size_t count, std::size_t size);
+
+namespace {
+void checkAllocation(std::size_t size) {
   if (limitBytes > 0 && size > limitBytes) {
     std::fprintf(stderr, "%s: one allocation of %zu bytes, above the limit\n", currentInput.c_str(), size);
     std::abort();
   }
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
+}
+} // namespace
+
+extern "C" void* malloc(std::size_t size) noexcept {
+  checkAllocation(size);
+  return __libc_malloc(size);
+}
+extern "C" void* calloc(std::size_t count, std::size_t size) noexcept {
+  std::size_t total = 0;
+  checkAllocation(__builtin_mul_overflow(count, size, &total) ? SIZE_MAX : total);
+  return __libc_calloc(count, size);
 }
 #endif
 
@@ -46,6 +59,7 @@ int main(int argc, char** argv) {
       continue;
     }
     std::error_code ec;
+    if (fs::is_regular_file(argument, ec)) inputs.push_back(argument);
     for (const auto& entry : fs::directory_iterator(argument, ec))
       if (entry.is_regular_file() && entry.path().filename().string()[0] != '.')
         inputs.push_back(entry.path());
