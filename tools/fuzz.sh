@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# tools/fuzz.sh TARGET SECONDS [LIBFUZZER_OPTION...]: builds the `fuzz` preset (clang-14, libFuzzer, ASan + UBSan) and
-# fuzzes one target (tiles_file, screen_file, pack, rom_loader, png, bmp) for SECONDS, starting
-# from its seed corpus and regression inputs. Inputs that reach new code go to
-# build/fuzz/corpus/TARGET, never into the committed corpus. A crash, leak, time-out (5 s) or
-# memory blow-up (256 MB) is written to build/fuzz/findings/TARGET/: once understood, it belongs in
-# tests/fuzz/regressions/TARGET/, where every build replays it. Further options go to libFuzzer.
-# To look past a known allocation on a claimed size, let such allocations fail instead:
+# tools/fuzz.sh TARGET SECONDS [LIBFUZZER_OPTION...]: builds the `fuzz` preset (clang-14,
+# libFuzzer, ASan + UBSan) and fuzzes one target (tiles_file, screen_file, pack, rom_loader, png,
+# bmp) for SECONDS, starting from its seed corpus and regression inputs. Inputs that reach new code
+# go to build/fuzz/corpus/TARGET, never into the committed corpus. A crash, leak, time-out (5 s)
+# or memory blow-up (256 MB) is written to build/fuzz/findings/TARGET/: once understood, it
+# belongs in tests/fuzz/regressions/TARGET/, where every build replays it. Further options go to
+# libFuzzer. To look past a known allocation on a claimed size, let such allocations fail instead:
 #   ASAN_OPTIONS=max_allocation_size_mb=256:allocator_may_return_null=1 \
 #     tools/fuzz.sh TARGET SECONDS -malloc_limit_mb=4096
 set -euo pipefail
