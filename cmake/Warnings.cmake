@@ -9,6 +9,12 @@ if(ZELVO_SANITIZE)
                                                  -fno-sanitize-recover=undefined)
   target_link_options(zelvo_options INTERFACE -fsanitize=address,undefined)
 endif()
+# Fuzzing: every library instrumented for libFuzzer's coverage; the fuzz programs add its main.
+if(ZELVO_FUZZ)
+  target_compile_options(zelvo_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+                                                 -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(zelvo_options INTERFACE -fsanitize=address,undefined)
+endif()
 
 # zelvo_add_library(NAME SOURCES files... DEPS libs... PRIVATE_DEPS libs...): one static library
 # of the listed sources of the calling folder.

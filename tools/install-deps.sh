@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs to build, test and benchmark.
+# Installs every Debian package the project needs to build, test and benchmark; with the argument
+# "fuzz", also the compiler and libFuzzer that tools/fuzz.sh needs (CI replays without them).
 # Safe to run again: apt-get only installs what is missing.
 set -euo pipefail
 
@@ -11,6 +12,9 @@ packages=(
   libspng-dev help2man
   imagemagick zip unzip gzip bzip2 lbzip2 p7zip-full xvfb xauth x11-apps time
 )
+if [ "${1:-}" = fuzz ]; then
+  packages+=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
