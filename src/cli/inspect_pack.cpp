@@ -55,8 +55,9 @@ bool describePackFile(File& file, const std::string& path, InspectJson& info, st
   // The original tiles: a whole tiles file, read as the readers read one.
   std::unique_ptr<TileSet> tiles = createTileSet();
   Status tilesRead = makeError(ErrorCause::OutOfMemory, path, "no memory for the tiles");
-  if (tiles) tilesRead = file.seek(layout->tilesStart) ? readTilesFile(*tiles, file, path)
-                                                       : systemError(file.lastError(), path, "reading");
+  if (tiles)
+    tilesRead = file.seek(layout->tilesStart) ? readTilesFile(*tiles, file, path)
+                                              : systemError(file.lastError(), path, "reading");
   info["tilesOk"] = tilesRead.ok();
   if (!tilesRead) info["tilesProblem"] = tilesRead.error().detail;
 
@@ -65,7 +66,8 @@ bool describePackFile(File& file, const std::string& path, InspectJson& info, st
   Result<HiResSectionHead> hires = readHiResSectionHead(file, *layout, path);
   if (!hires) return refuse(hires.error(), error);
   if (tilesRead) {
-    if (Status same = checkHiResCounts(hires->header, *tiles, path); !same) return refuse(same.error(), error);
+    if (Status same = checkHiResCounts(hires->header, *tiles, path); !same)
+      return refuse(same.error(), error);
   }
   tiles.reset();
   const HiResSectionHeader& h = hires->header;

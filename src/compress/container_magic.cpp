@@ -12,7 +12,8 @@ constexpr std::uint8_t kBzip2Magic[3] = {'B', 'Z', 'h'};
 constexpr std::uint8_t kBzip2BlockMagic[6] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};
 constexpr std::size_t kBzip2HeadLength = sizeof kBzip2Magic + 1 + sizeof kBzip2BlockMagic;
 
-template <std::size_t N> bool startsWith(const std::uint8_t* head, std::size_t length, const std::uint8_t (&m)[N]) {
+template <std::size_t N>
+bool startsWith(const std::uint8_t* head, std::size_t length, const std::uint8_t (&m)[N]) {
   return length >= N && std::memcmp(head, m, N) == 0;
 }
 

@@ -44,8 +44,8 @@ struct LoadedRom {
   // Open at its start: the unpacked ROM (a scratch file without a name) or the named file itself
   // when it is no container.
   File file;
-  RomProbe probe;         // of `file`
-  bool unpacked = false;  // whether the ROM came out of a container
+  RomProbe probe;        // of `file`
+  bool unpacked = false; // whether the ROM came out of a container
 };
 
 // Loads the ROM the user named. The error says why nothing can be had: the file cannot be opened or
@@ -75,8 +75,8 @@ RomLoadResult LoadOriginalRom(const std::string& path);
 // from `file` until `size` bytes in all are written, in pieces of at most 16384 bytes. Returns the
 // file, open at its start, or a closed file on any failure. `written` receives the number of bytes
 // written either way.
-File ExtractToTempFile(File& file, IDecompressor& decompressor, std::uint32_t size, const std::uint8_t* prefix,
-                       std::size_t prefixLength, std::uint32_t& written);
+File ExtractToTempFile(File& file, IDecompressor& decompressor, std::uint32_t size,
+                       const std::uint8_t* prefix, std::size_t prefixLength, std::uint32_t& written);
 
 inline bool romProbeIsPack(const RomProbe& probe) { return hasPackMagic(probe.head, sizeof probe.head); }
 

@@ -20,9 +20,9 @@ enum class Outcome {
 
 struct Level {
   Outcome outcome = Outcome::Nothing;
-  File file;     // the unpacked ROM, at its start, when the outcome is Rom
+  File file; // the unpacked ROM, at its start, when the outcome is Rom
   RomProbe probe;
-  Error reason;  // why, when the outcome is Nothing or Abort
+  Error reason; // why, when the outcome is Nothing or Abort
 };
 
 // Where a level stands: the file the user named (for errors), how deep in containers, and how the

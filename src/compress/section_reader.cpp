@@ -1,6 +1,8 @@
 #include "compress/section_reader.h"
 
+#include "compress/lzma_decoder.h"
 #include "compress/streams.h"
+#include "platform/byte_io.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -57,8 +59,31 @@ Error unknownMethod(std::uint32_t method, const std::string& path) {
   return makeError(ErrorCause::Unsupported, path, "unknown compression method " + std::to_string(method));
 }
 
-Result<std::unique_ptr<IDecompressor>> decompressorFor(std::uint32_t method, const std::string& path) {
+// An LZMA stream's properties, looked at before a decoder is made for them: the decoder takes the
+// whole dictionary at once. The file stays where it was.
+Status checkLzmaHead(File& file, const std::string& path) {
+  constexpr std::size_t kFraming = 4, kProperties = 5;
+  std::uint8_t head[kFraming + kProperties];
+  std::size_t got = 0;
+  if (!file.read(head, sizeof head, got) || !file.seekBy(-std::int64_t(got)))
+    return systemError(file.lastError(), path, "reading");
+  if (got < sizeof head || loadLE16(head + 2) != kProperties) return {}; // the decoder refuses these
+  const std::uint32_t dictionary = loadLE32(head + kFraming + 1);
+  if (dictionary > kMaxLzmaDictionary)
+    return makeError(ErrorCause::LimitExceeded, path,
+                     "the LZMA data ask for a dictionary of " + sizeText(dictionary) + "; at most " +
+                         std::to_string(kMaxLzmaDictionary >> 20) + " MiB is allowed");
+  if (!LzmaDecoder::propertiesUsable(head + kFraming, kProperties))
+    return makeError(ErrorCause::BadFormat, path, "the LZMA properties are invalid");
+  return {};
+}
+
+Result<std::unique_ptr<IDecompressor>> decompressorFor(File& file, std::uint32_t method,
+                                                       const std::string& path) {
   if (method > kMethodLZMA) return unknownMethod(method, path);
+  if (method == kMethodLZMA) {
+    if (Status usable = checkLzmaHead(file, path); !usable) return usable.error();
+  }
   std::unique_ptr<IDecompressor> decompressor = CreateDecompressor(method);
   if (!decompressor) return makeError(ErrorCause::OutOfMemory, path, "no memory for a decompressor");
   return decompressor;
@@ -119,8 +144,9 @@ Status checkPayloadFitsFile(File& file, std::uint32_t method, std::uint64_t payl
 Result<SectionBlock> readSectionBlock(File& file, std::uint32_t method, std::uint64_t payloadSize,
                                       std::size_t headroom, const std::string& path) {
   if (payloadSize > SIZE_MAX - headroom)
-    return makeError(ErrorCause::LimitExceeded, path, "a payload of " + sizeText(payloadSize) + " is too large");
-  Result<std::unique_ptr<IDecompressor>> decompressor = decompressorFor(method, path);
+    return makeError(ErrorCause::LimitExceeded, path,
+                     "a payload of " + sizeText(payloadSize) + " is too large");
+  Result<std::unique_ptr<IDecompressor>> decompressor = decompressorFor(file, method, path);
   if (!decompressor) return decompressor.error();
 
   const std::size_t full = headroom + std::size_t(payloadSize);
@@ -157,7 +183,7 @@ Result<Md5Digest> digestSection(File& file, std::uint32_t method, std::uint64_t 
                                 const std::string& path) {
   Md5 md5;
   if (payloadSize == 0) return md5.final();
-  Result<std::unique_ptr<IDecompressor>> decompressor = decompressorFor(method, path);
+  Result<std::unique_ptr<IDecompressor>> decompressor = decompressorFor(file, method, path);
   if (!decompressor) return decompressor.error();
   const std::size_t pieceSize = std::size_t(std::min<std::uint64_t>(kDigestPiece, payloadSize));
   std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow) std::uint8_t[pieceSize]);

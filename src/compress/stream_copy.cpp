@@ -177,10 +177,11 @@ Level copyStream(StreamSource& source, const char* kind, const Context& context)
     total += n;
     if (total > kMaxUnpackedPerContainer)
       return abort(context, ErrorCause::LimitExceeded,
-                   "more than " + std::to_string(kMaxUnpackedPerContainer >> 20) + " MiB would be unpacked from " +
-                       context.where);
+                   "more than " + std::to_string(kMaxUnpackedPerContainer >> 20) +
+                       " MiB would be unpacked from " + context.where);
     if (limited && total > kRomMaxSize) {
-      if (!hasContainerMagic(capture.head, sizeof capture.head) && !hasPackMagic(capture.head, sizeof capture.head))
+      if (!hasContainerMagic(capture.head, sizeof capture.head) &&
+          !hasPackMagic(capture.head, sizeof capture.head))
         return nothing(context, ErrorCause::LimitExceeded,
                        context.where + " unpacks to more than " + std::to_string(kRomMaxSize) +
                            " bytes that are neither a ROM nor a container");
@@ -190,7 +191,8 @@ Level copyStream(StreamSource& source, const char* kind, const Context& context)
   if (!out.seek(0)) return aborted(scratchError(out.lastError(), context));
   capture.size = std::uint32_t(total);
 
-  if (hasContainerMagic(capture.head, sizeof capture.head)) return loadNested(std::move(out), capture, context);
+  if (hasContainerMagic(capture.head, sizeof capture.head))
+    return loadNested(std::move(out), capture, context);
   Level level;
   level.outcome = Outcome::Rom;
   level.file = std::move(out);
@@ -202,7 +204,8 @@ Level copyStream(StreamSource& source, const char* kind, const Context& context)
 
 Error scratchError(const Error& system, const Context& context) {
   if (system.cause == ErrorCause::NoSpace)
-    return makeError(ErrorCause::NoSpace, context.romPath, "no space left in the temporary folder " + tempDirectory());
+    return makeError(ErrorCause::NoSpace, context.romPath,
+                     "no space left in the temporary folder " + tempDirectory());
   return makeError(system.cause, context.romPath, system.detail);
 }
 
@@ -231,7 +234,8 @@ Result<Extracted> extractEntry(File& file, IDecompressor& decompressor, std::uin
   uLong crc = crc32(0, Z_NULL, 0);
   if (prefix && prefixLength) {
     if (prefixLength > size)
-      return makeError(ErrorCause::InvalidArgument, context.romPath, "more bytes at hand than the entry holds");
+      return makeError(ErrorCause::InvalidArgument, context.romPath,
+                       "more bytes at hand than the entry holds");
     if (!out.file.writeAll(prefix, prefixLength)) return scratchError(out.file.lastError(), context);
     crc = crc32(crc, prefix, uInt(prefixLength));
     written = std::uint32_t(prefixLength);
@@ -239,7 +243,8 @@ Result<Extracted> extractEntry(File& file, IDecompressor& decompressor, std::uin
   if (written < size) {
     const std::size_t pieceSize = std::min<std::size_t>(size - written, kPieceSize);
     std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow) std::uint8_t[pieceSize]);
-    if (!piece) return makeError(ErrorCause::OutOfMemory, context.romPath, "no memory to unpack " + context.where);
+    if (!piece)
+      return makeError(ErrorCause::OutOfMemory, context.romPath, "no memory to unpack " + context.where);
     while (written < size) {
       const std::size_t n = std::min<std::size_t>(size - written, kPieceSize);
       if (!decompressor.Read(file, piece.get(), n))
@@ -256,10 +261,11 @@ Result<Extracted> extractEntry(File& file, IDecompressor& decompressor, std::uin
 
 } // namespace rom
 
-File ExtractToTempFile(File& file, IDecompressor& decompressor, std::uint32_t size, const std::uint8_t* prefix,
-                       std::size_t prefixLength, std::uint32_t& written) {
+File ExtractToTempFile(File& file, IDecompressor& decompressor, std::uint32_t size,
+                       const std::uint8_t* prefix, std::size_t prefixLength, std::uint32_t& written) {
   const rom::Context context{{}, "the entry", 0};
-  Result<rom::Extracted> copy = rom::extractEntry(file, decompressor, size, prefix, prefixLength, written, context);
+  Result<rom::Extracted> copy =
+      rom::extractEntry(file, decompressor, size, prefix, prefixLength, written, context);
   return copy ? std::move(copy->file) : File();
 }
 

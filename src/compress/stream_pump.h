@@ -61,8 +61,8 @@ enum class Step { More, End, Failed };
 // back, so the file stands on its first byte after the stream. More: the buffer is full. Failed: a
 // damaged stream, a failed read, or the file ending inside the stream.
 template <class Stream, class Byte, class StepFn>
-Step decompressSome(File& file, Stream& s, Byte* staging, void* buffer, std::size_t size, std::size_t& produced,
-                    StepFn step) {
+Step decompressSome(File& file, Stream& s, Byte* staging, void* buffer, std::size_t size,
+                    std::size_t& produced, StepFn step) {
   auto* out = static_cast<Byte*>(buffer);
   std::size_t remaining = size; // not yet handed to the library as output room
   produced = 0;

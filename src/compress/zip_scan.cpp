@@ -156,10 +156,12 @@ private:
     if (size < kRomMinSize || size > kRomMaxSize) return true;
     if (smsName) return take(entry, *decompressor, kProbeBytes); // no signature check for a named ROM
 
-    const std::uint32_t copier = size >= kNameBufferSize && (size & kCopierHeaderSize) ? kCopierHeaderSize : 0;
+    const std::uint32_t copier =
+        size >= kNameBufferSize && (size & kCopierHeaderSize) ? kCopierHeaderSize : 0;
     const std::size_t atHand = kRomMinSize + copier;
     if (!decompressor->Read(file_, head + kProbeBytes, atHand - kProbeBytes)) return false;
-    if (std::memcmp(head + copier + kRomSignatureOffset, kRomSignature, sizeof kRomSignature) != 0) return true;
+    if (std::memcmp(head + copier + kRomSignatureOffset, kRomSignature, sizeof kRomSignature) != 0)
+      return true;
     return take(entry, *decompressor, atHand);
   }
 
@@ -181,15 +183,17 @@ private:
     unpacked_ += size;
     if (unpacked_ > kMaxUnpackedPerContainer) {
       level_ = abort(context_, ErrorCause::LimitExceeded,
-                     "more than " + std::to_string(kMaxUnpackedPerContainer >> 20) + " MiB would be unpacked from " +
-                         context_.where);
+                     "more than " + std::to_string(kMaxUnpackedPerContainer >> 20) +
+                         " MiB would be unpacked from " + context_.where);
       return level_.reason;
     }
     std::uint32_t written = 0;
-    Result<Extracted> copy = extractEntry(file_, decompressor, size, buffer_.get(), prefix, written, context_);
+    Result<Extracted> copy =
+        extractEntry(file_, decompressor, size, buffer_.get(), prefix, written, context_);
     if (!copy) {
       if (copy.error().cause == ErrorCause::BadFormat) {
-        level_ = nothing(context_, ErrorCause::BadFormat, "the data of " + entry.label + " end early or are damaged");
+        level_ = nothing(context_, ErrorCause::BadFormat,
+                         "the data of " + entry.label + " end early or are damaged");
       } else {
         level_ = Level{};
         level_.outcome = Outcome::Abort;
@@ -216,9 +220,11 @@ private:
       std::uint8_t descriptor[8];
       if (!file_.readAt(descriptor, sizeof descriptor, end))
         return makeError(ErrorCause::Truncated, context_.romPath, "no data descriptor after " + entry.label);
-      expected = loadLE32(descriptor) == kZipDescriptorSignature ? loadLE32(descriptor + 4) : loadLE32(descriptor);
+      expected =
+          loadLE32(descriptor) == kZipDescriptorSignature ? loadLE32(descriptor + 4) : loadLE32(descriptor);
     }
-    if (crc != expected) return makeError(ErrorCause::DigestMismatch, context_.romPath, "CRC mismatch in " + entry.label);
+    if (crc != expected)
+      return makeError(ErrorCause::DigestMismatch, context_.romPath, "CRC mismatch in " + entry.label);
 
     bool endsRight = true;
     if (entry.method == kMethodStored) {

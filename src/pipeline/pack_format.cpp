@@ -80,12 +80,14 @@ Result<RomSectionHead> readRomSectionHead(File& file, const PackLayout& layout, 
   RomSectionHead head{};
   if (layout.header.romSectionSize < sizeof head)
     return makeError(ErrorCause::Truncated, path, "the ROM section is shorter than its head");
-  if (Status s = readAt(file, &head, sizeof head, layout.romStart, path, "the ROM section"); !s) return s.error();
+  if (Status s = readAt(file, &head, sizeof head, layout.romStart, path, "the ROM section"); !s)
+    return s.error();
   if (head.romSize > kRomMaxSize)
     return makeError(ErrorCause::LimitExceeded, path,
                      "the ROM section claims a ROM of " + sizeText(head.romSize) + "; a ROM holds at most " +
                          std::to_string(kRomMaxSize) + " bytes");
-  if (Status fits = checkExpansion(head.compression, layout.header.romSectionSize - sizeof head, head.romSize, path);
+  if (Status fits =
+          checkExpansion(head.compression, layout.header.romSectionSize - sizeof head, head.romSize, path);
       !fits)
     return fits.error();
   return head;
@@ -98,8 +100,8 @@ Result<HiResSectionHead> readHiResSectionHead(File& file, const PackLayout& layo
     return makeError(ErrorCause::Truncated, path, "the hi-res section is shorter than its header and digest");
   if (Status s = readAt(file, &header, sizeof header, layout.hiResStart, path, "the hi-res section"); !s)
     return s.error();
-  if (Status s = readAt(file, head.digest.data(), head.digest.size(), layout.hiResStart + kHiResDigestOffset, path,
-                        "the hi-res section");
+  if (Status s = readAt(file, head.digest.data(), head.digest.size(), layout.hiResStart + kHiResDigestOffset,
+                        path, "the hi-res section");
       !s)
     return s.error();
   auto bad = [&](ErrorCause cause, const std::string& detail) { return makeError(cause, path, detail); };
@@ -110,7 +112,8 @@ Result<HiResSectionHead> readHiResSectionHead(File& file, const PackLayout& layo
     std::snprintf(text, sizeof text, "undefined flag bits 0x%X in the hi-res section", unsigned(undefined));
     return bad(ErrorCause::BadFormat, text);
   }
-  if (!(header.flags & kHiResFlagDigest)) return bad(ErrorCause::Unsupported, "the hi-res section has no digest");
+  if (!(header.flags & kHiResFlagDigest))
+    return bad(ErrorCause::Unsupported, "the hi-res section has no digest");
   if (header.scale < kMinTileScale || header.scale > kMaxTileScale)
     return bad(ErrorCause::BadFormat, "the hi-res scale " + std::to_string(header.scale) + " is not 1 to 4");
   std::uint64_t entries = 0;
@@ -119,7 +122,8 @@ Result<HiResSectionHead> readHiResSectionHead(File& file, const PackLayout& layo
     return bad(ErrorCause::BadFormat, "the hi-res entry count " + std::to_string(header.entryCount) +
                                           " is not the sum of its group counts, " + std::to_string(entries));
   if (header.entryCount > kMaxTileEntries)
-    return bad(ErrorCause::LimitExceeded, std::to_string(header.entryCount) + " hi-res tile entries; at most " +
+    return bad(ErrorCause::LimitExceeded, std::to_string(header.entryCount) +
+                                              " hi-res tile entries; at most " +
                                               std::to_string(kMaxTileEntries) + " are read");
   if (header.tileCount > header.entryCount)
     return bad(ErrorCause::BadFormat, std::to_string(header.tileCount) + " hi-res tiles for " +
@@ -135,8 +139,9 @@ Status checkHiResCounts(const HiResSectionHeader& header, const TileSet& tiles, 
   for (int g = 0; g < kGroupCount; ++g)
     if (header.groupCounts[g] != tiles.groups[g].count)
       return makeError(ErrorCause::BadFormat, path,
-                       "the hi-res section counts " + std::to_string(header.groupCounts[g]) + " entries in group " +
-                           std::to_string(g) + ", the tiles section " + std::to_string(tiles.groups[g].count));
+                       "the hi-res section counts " + std::to_string(header.groupCounts[g]) +
+                           " entries in group " + std::to_string(g) + ", the tiles section " +
+                           std::to_string(tiles.groups[g].count));
   return {};
 }
 

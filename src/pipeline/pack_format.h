@@ -30,7 +30,8 @@ inline constexpr std::uint32_t kMinTileScale = 1;
 inline constexpr std::uint32_t kMaxTileScale = 4;
 constexpr std::uint32_t hiResTileBytes(std::uint32_t scale) { return 256u * scale * scale; }
 // The hi-res payload: the tiles, then one 32-bit offset per tile entry.
-constexpr std::uint64_t hiResPayloadSize(std::uint32_t tileCount, std::uint32_t scale, std::uint32_t entryCount) {
+constexpr std::uint64_t hiResPayloadSize(std::uint32_t tileCount, std::uint32_t scale,
+                                         std::uint32_t entryCount) {
   return std::uint64_t(tileCount) * hiResTileBytes(scale) + std::uint64_t(entryCount) * 4u;
 }
 

@@ -199,7 +199,8 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
       return ReplaceResult::WriteFailed;
     if (!spriteIsTall(sprite)) continue;
     ref = lookupSprite(buildTiles, sprite, true);
-    if (ref.found() && cutTile(image.get(), x * scale, spriteClampLowerY(sprite.y) * scale + 1 + int(edge), edge, cut) &&
+    if (ref.found() &&
+        cutTile(image.get(), x * scale, spriteClampLowerY(sprite.y) * scale + 1 + int(edge), edge, cut) &&
         !work.apply(ref.group, ref.index))
       return ReplaceResult::WriteFailed;
   }

@@ -65,9 +65,11 @@ Result<ScreenFilePreamble> readScreenPreamble(File& file, const std::string& pat
   return read;
 }
 
-Result<Md5Digest> digestScreenPayload(File& file, const ScreenFilePreamble& preamble, const std::string& path) {
+Result<Md5Digest> digestScreenPayload(File& file, const ScreenFilePreamble& preamble,
+                                      const std::string& path) {
   const std::uint32_t method = preamble.header.compression;
-  if (Status fits = checkPayloadFitsFile(file, method, preamble.payloadSize, path); !fits) return fits.error();
+  if (Status fits = checkPayloadFitsFile(file, method, preamble.payloadSize, path); !fits)
+    return fits.error();
   return digestSection(file, method, preamble.payloadSize, path);
 }
 

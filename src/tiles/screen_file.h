@@ -126,7 +126,8 @@ Result<ScreenFilePreamble> readScreenPreamble(File& file, const std::string& pat
 
 // Decompresses the payload that follows `preamble` and digests it, keeping nothing: every check of
 // readScreenFile but the comparison with the stored digest and the tiles file beside it.
-Result<Md5Digest> digestScreenPayload(File& file, const ScreenFilePreamble& preamble, const std::string& path);
+Result<Md5Digest> digestScreenPayload(File& file, const ScreenFilePreamble& preamble,
+                                      const std::string& path);
 
 // An empty ScreenFile, or null when memory is exhausted.
 std::unique_ptr<ScreenFile> createScreenFile();

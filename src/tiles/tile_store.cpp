@@ -131,7 +131,7 @@ TileSet::TileSet() {
   for (int g = 0; g < kGroupCount; ++g) {
     groups[g].set = this;
     groups[g].flip = std::uint32_t(g % kPriorityGroupOffset) * kNameWordFlipUnit;
-    groups[g].kind = g == kSpriteGroup              ? GroupKind::Sprite
+    groups[g].kind = g == kSpriteGroup           ? GroupKind::Sprite
                      : g >= kPriorityGroupOffset ? GroupKind::PriorityBackground
                                                  : GroupKind::OpaqueBackground;
   }

@@ -17,8 +17,8 @@ constexpr std::size_t kExtraBlockSize = 16;
 
 Error cutShort(const std::string& path, const char* what, std::size_t got, std::size_t wanted) {
   return makeError(ErrorCause::Truncated, path,
-                   std::string(what) + " ends after " + std::to_string(got) + " of " + std::to_string(wanted) +
-                       " bytes");
+                   std::string(what) + " ends after " + std::to_string(got) + " of " +
+                       std::to_string(wanted) + " bytes");
 }
 
 // Reads exactly `size` bytes or says why not.
@@ -84,7 +84,8 @@ Result<TilesFilePreamble> readTilesPreamble(File& file, const std::string& path)
 Result<Md5Digest> digestTilesPayload(File& file, const TilesFilePreamble& preamble, const std::string& path) {
   const std::uint32_t method = preamble.header.compression;
   if (preamble.payloadSize == 0) return md5Of(nullptr, 0);
-  if (Status fits = checkPayloadFitsFile(file, method, preamble.payloadSize, path); !fits) return fits.error();
+  if (Status fits = checkPayloadFitsFile(file, method, preamble.payloadSize, path); !fits)
+    return fits.error();
   return digestSection(file, method, preamble.payloadSize, path);
 }
 

@@ -3,8 +3,10 @@
 // with TMPDIR pointed at a folder of its own, in which no named file may ever appear.
 #include "compress/rom_loader.h"
 
+#include "platform/fault.h"
 #include "platform/fs.h"
 #include "platform/temp_files.h"
+#include "support/fixtures.h"
 #include "support/rom_fixtures.h"
 #include "support/temp_dir.h"
 
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <random>
 
 namespace zelvo::test {
 namespace {
@@ -305,6 +308,73 @@ TEST_F(RomLoaderTest, UnpackingIsBoundedPerContainer) {
   std::memcpy(content.data(), "\x1F\x8B\x08\x00\x00\x00\x00\x00", 8); // looks like a gzip within
   expectRefused(put("bomb.gz", gzipBytes(content, 1)));
   expectRefused(put("bomb.bz2", bzip2Bytes(content)));
+}
+
+// Every entry unpacked from a zip is checked against its header: a flipped bit in its data or its
+// CRC field, or data that do not end where its sizes say, refuse the whole container with the
+// reason, even when a sound ROM follows.
+TEST_F(RomLoaderTest, ZipEntriesThatDoNotMatchTheirHeadersAreRefused) {
+  Bytes rom(65536); // noise no method can shrink: a flipped bit in the data is one in the ROM
+  std::mt19937 rng(31);
+  for (auto& b : rom) b = std::uint8_t(rng());
+  const std::size_t dataStart = 30 + std::string("game.sms").size();
+  const std::size_t crcField = 14;
+  struct Case {
+    const char* what;
+    ZipEntryInput entry;
+    std::size_t flip; // offset of a byte to flip in the archive, 0 for none
+    ErrorCause cause;
+    const char* detail;
+  } cases[] = {
+      {"stored data",
+       {"game.sms", 0, rom},
+       dataStart + 40000,
+       ErrorCause::DigestMismatch,
+       "CRC mismatch in game.sms inside rom.zip"},
+      {"deflated data",
+       {"game.sms", 8, rom},
+       dataStart + 40000,
+       ErrorCause::DigestMismatch,
+       "CRC mismatch in game.sms inside rom.zip"},
+      {"bzip2 CRC field", {"game.sms", 12, rom}, crcField, ErrorCause::DigestMismatch, "CRC mismatch"},
+      {"LZMA CRC field", {"game.sms", 14, rom}, crcField, ErrorCause::DigestMismatch, "CRC mismatch"},
+      {"stored data longer than the entry",
+       ZipEntryInput::raw("game.sms", 0, 65536, concat(rom, Bytes(9, 1))), 0, ErrorCause::BadFormat,
+       "the data of game.sms inside rom.zip do not end where its sizes say"},
+      {"deflate stream shorter than its data",
+       ZipEntryInput::raw("game.sms", 8, 65536,
+                          concat(test::compressBytes(kMethodDeflate, rom.data(), rom.size()), Bytes(9, 1))),
+       0, ErrorCause::BadFormat, "do not end where its sizes say"},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.entry.content = rom; // the header's CRC-32 is the ROM's
+    Bytes zip = zipArchive({c.entry, {"spare.sms", 0, makeRomImage(40000, 32)}});
+    if (c.flip) zip[c.flip] ^= 0x10;
+    const std::string path = put("rom.zip", zip);
+    const Result<LoadedRom> loaded = loadOriginalRom(path);
+    ASSERT_FALSE(loaded);
+    EXPECT_EQ(loaded.error().cause, c.cause) << loaded.error().message();
+    EXPECT_NE(loaded.error().detail.find(c.detail), std::string::npos) << loaded.error().detail;
+    expectRefused(path);
+  }
+  // Unharmed, the same archive yields the ROM.
+  expectUnpacked(put("rom.zip", zipArchive({{"game.sms", 8, rom}})), rom);
+}
+
+// A temporary folder that fills up while a ROM is unpacked says so.
+TEST_F(RomLoaderTest, AFullTemporaryFolderSaysSo) {
+  const Bytes rom = makeRomImage(65536, 33);
+  for (const std::string& path :
+       {put("rom.gz", gzipBytes(rom)), put("rom.zip", zipArchive({{"game.sms", 8, rom}}))}) {
+    SCOPED_TRACE(path);
+    armFault(unsigned(FaultOp::Write), 2, ENOSPC);
+    const Result<LoadedRom> loaded = loadOriginalRom(path);
+    disarmFault();
+    ASSERT_FALSE(loaded);
+    EXPECT_EQ(loaded.error().cause, ErrorCause::NoSpace);
+    EXPECT_EQ(loaded.error().detail, "no space left in the temporary folder " + tempDirectory());
+  }
 }
 
 TEST_F(RomLoaderTest, ExtractToTempFileCopiesPrefixAndEntryOrLeavesNothing) {
