@@ -141,11 +141,39 @@ Status checkPayloadFitsFile(File& file, std::uint32_t method, std::uint64_t payl
   return checkExpansion(method, size > position ? size - position : 0, payloadSize, path);
 }
 
+Status readExactly(File& file, void* buffer, std::size_t size, const std::string& path, const char* what) {
+  std::size_t got = 0;
+  if (!file.read(buffer, size, got)) return systemError(file.lastError(), path, "reading");
+  if (got != size)
+    return makeError(ErrorCause::Truncated, path,
+                     std::string(what) + " ends after " + std::to_string(got) + " of " +
+                         std::to_string(size) + " bytes");
+  return {};
+}
+
+Error undefinedFlags(std::uint32_t bits, const std::string& path, const char* where) {
+  char text[48];
+  std::snprintf(text, sizeof text, "undefined flag bits 0x%X", unsigned(bits));
+  return makeError(ErrorCause::BadFormat, path, text + std::string(where));
+}
+
+Status readHeaderBlocks(File& file, Md5Digest* digest, bool extraBlock, const std::string& path) {
+  if (digest) {
+    if (Status s = readExactly(file, digest->data(), digest->size(), path, "the digest"); !s) return s;
+  }
+  if (extraBlock) {
+    std::uint8_t unused[16];
+    if (Status s = readExactly(file, unused, sizeof unused, path, "the block after the header"); !s) return s;
+  }
+  return {};
+}
+
 Result<SectionBlock> readSectionBlock(File& file, std::uint32_t method, std::uint64_t payloadSize,
                                       std::size_t headroom, const std::string& path) {
   if (payloadSize > SIZE_MAX - headroom)
     return makeError(ErrorCause::LimitExceeded, path,
                      "a payload of " + sizeText(payloadSize) + " is too large");
+  if (Status fits = checkPayloadFitsFile(file, method, payloadSize, path); !fits) return fits.error();
   Result<std::unique_ptr<IDecompressor>> decompressor = decompressorFor(file, method, path);
   if (!decompressor) return decompressor.error();
 
@@ -182,6 +210,7 @@ Result<SectionBlock> readSectionBlock(File& file, std::uint32_t method, std::uin
 Result<Md5Digest> digestSection(File& file, std::uint32_t method, std::uint64_t payloadSize,
                                 const std::string& path) {
   Md5 md5;
+  if (Status fits = checkPayloadFitsFile(file, method, payloadSize, path); !fits) return fits.error();
   if (payloadSize == 0) return md5.final();
   Result<std::unique_ptr<IDecompressor>> decompressor = decompressorFor(file, method, path);
   if (!decompressor) return decompressor.error();

@@ -28,19 +28,30 @@ Status checkExpansion(std::uint32_t method, std::uint64_t available, std::uint64
 Status checkPayloadFitsFile(File& file, std::uint32_t method, std::uint64_t payloadSize,
                             const std::string& path);
 
+// Reads exactly `size` bytes; when fewer arrive, Truncated names `what` ("the header ends after 40
+// of 64 bytes").
+Status readExactly(File& file, void* buffer, std::size_t size, const std::string& path, const char* what);
+// BadFormat: "undefined flag bits 0x10" (`where` follows, e.g. " in the hi-res section").
+Error undefinedFlags(std::uint32_t bits, const std::string& path, const char* where = "");
+// The blocks that may follow a tiles or screen file's header: the payload's MD5 when `digest` is
+// wanted, then 16 bytes that are read and discarded when `extraBlock` is set.
+Status readHeaderBlocks(File& file, Md5Digest* digest, bool extraBlock, const std::string& path);
+
 struct SectionBlock {
   std::unique_ptr<std::uint8_t[]> data; // `headroom` bytes for the caller, then the payload
   Md5Digest digest{};                   // of the payload
 };
 
-// Decompresses `payloadSize` bytes of `method` from the file's current position into a new block
+// Decompresses `payloadSize` bytes of `method` from the file's current position (once the claim
+// passed checkPayloadFitsFile) into a new block
 // that begins with `headroom` bytes left for the caller. The block starts small and grows (by
 // doubling, up to its full size) only as the data arrive. An empty payload still makes one read of
 // nothing. The file then stands where the decompressor leaves it.
 Result<SectionBlock> readSectionBlock(File& file, std::uint32_t method, std::uint64_t payloadSize,
                                       std::size_t headroom, const std::string& path);
 
-// Decompresses `payloadSize` bytes of `method` piece by piece and digests them, keeping nothing.
+// Decompresses `payloadSize` bytes of `method` piece by piece (once the claim passed
+// checkPayloadFitsFile) and digests them, keeping nothing.
 Result<Md5Digest> digestSection(File& file, std::uint32_t method, std::uint64_t payloadSize,
                                 const std::string& path);
 

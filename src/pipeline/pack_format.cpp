@@ -6,7 +6,6 @@
 #include "compress/streams.h"
 #include "tiles/tiles_file.h"
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -107,11 +106,8 @@ Result<HiResSectionHead> readHiResSectionHead(File& file, const PackLayout& layo
   auto bad = [&](ErrorCause cause, const std::string& detail) { return makeError(cause, path, detail); };
   if (std::memcmp(header.magic, kHiResMagic, sizeof kHiResMagic) != 0)
     return bad(ErrorCause::BadFormat, "the hi-res section has no MSHITIL magic");
-  if (const std::uint32_t undefined = header.flags & ~kHiResFlagDigest) {
-    char text[80];
-    std::snprintf(text, sizeof text, "undefined flag bits 0x%X in the hi-res section", unsigned(undefined));
-    return bad(ErrorCause::BadFormat, text);
-  }
+  if (const std::uint32_t undefined = header.flags & ~kHiResFlagDigest)
+    return undefinedFlags(undefined, path, " in the hi-res section");
   if (!(header.flags & kHiResFlagDigest))
     return bad(ErrorCause::Unsupported, "the hi-res section has no digest");
   if (header.scale < kMinTileScale || header.scale > kMaxTileScale)

@@ -3,7 +3,6 @@
 #include "compress/section_reader.h"
 #include "tiles/tiles_file.h"
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -13,32 +12,15 @@ std::unique_ptr<ScreenFile> createScreenFile() {
   return std::unique_ptr<ScreenFile>(new (std::nothrow) ScreenFile);
 }
 
-namespace {
-
-Status readPart(File& file, void* buffer, std::size_t size, const std::string& path, const char* what) {
-  std::size_t got = 0;
-  if (!file.read(buffer, size, got)) return systemError(file.lastError(), path, "reading");
-  if (got != size)
-    return makeError(ErrorCause::Truncated, path,
-                     std::string(what) + " ends after " + std::to_string(got) + " of " +
-                         std::to_string(size) + " bytes");
-  return {};
-}
-
-} // namespace
-
 Result<ScreenFilePreamble> readScreenPreamble(File& file, const std::string& path) {
   ScreenFilePreamble read;
   ScreenFileHeader& header = read.header;
-  if (Status s = readPart(file, &header, sizeof header, path, "the header"); !s) return s.error();
+  if (Status s = readExactly(file, &header, sizeof header, path, "the header"); !s) return s.error();
   auto bad = [&](const std::string& detail) { return makeError(ErrorCause::BadFormat, path, detail); };
   if (std::memcmp(header.magic, kScreenMagic, sizeof kScreenMagic) != 0)
     return bad("not a screen file (no MSSCREN magic)");
-  if (const std::uint32_t undefined = header.flags & ~kScreenKnownFlags) {
-    char text[64];
-    std::snprintf(text, sizeof text, "undefined flag bits 0x%X", unsigned(undefined));
-    return bad(text);
-  }
+  if (const std::uint32_t undefined = header.flags & ~kScreenKnownFlags)
+    return undefinedFlags(undefined, path);
   if (header.width > kScreenMaxWidth || header.height > kScreenMaxHeight)
     return bad("the visible size " + std::to_string(header.width) + " x " + std::to_string(header.height) +
                " exceeds 256 x 224");
@@ -52,25 +34,16 @@ Result<ScreenFilePreamble> readScreenPreamble(File& file, const std::string& pat
                          std::to_string(kMaxScreenSprites) + " are read");
   read.payloadSize = (grid ? kScreenGridBytes : 0) + header.spriteCount * std::uint32_t(sizeof(SpriteRecord));
 
-  if (header.flags & kScreenFlagDigest) {
-    if (Status s = readPart(file, read.digest.data(), read.digest.size(), path, "the digest"); !s)
-      return s.error();
-    read.hasDigest = true;
-  }
-  if (header.flags & kScreenFlagExtraBlock) {
-    std::uint8_t unused[16];
-    if (Status s = readPart(file, unused, sizeof unused, path, "the block after the header"); !s)
-      return s.error();
-  }
+  read.hasDigest = header.flags & kScreenFlagDigest;
+  Status blocks = readHeaderBlocks(file, read.hasDigest ? &read.digest : nullptr,
+                                   header.flags & kScreenFlagExtraBlock, path);
+  if (!blocks) return blocks.error();
   return read;
 }
 
 Result<Md5Digest> digestScreenPayload(File& file, const ScreenFilePreamble& preamble,
                                       const std::string& path) {
-  const std::uint32_t method = preamble.header.compression;
-  if (Status fits = checkPayloadFitsFile(file, method, preamble.payloadSize, path); !fits)
-    return fits.error();
-  return digestSection(file, method, preamble.payloadSize, path);
+  return digestSection(file, preamble.header.compression, preamble.payloadSize, path);
 }
 
 Status readScreenFile(ScreenFile& screen, File& file, const std::string& path) {
@@ -78,8 +51,6 @@ Status readScreenFile(ScreenFile& screen, File& file, const std::string& path) {
   if (!preamble) return preamble.error();
   const ScreenFileHeader& header = preamble->header;
   const std::uint32_t payloadSize = preamble->payloadSize;
-  Status fits = checkPayloadFitsFile(file, header.compression, payloadSize, path);
-  if (!fits) return fits;
 
   // The block holds a copy of the header, then the payload; the read takes place even for an
   // empty payload.

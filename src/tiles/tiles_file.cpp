@@ -4,32 +4,11 @@
 #include "compress/streams.h"
 #include "platform/fs.h"
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
 
 namespace zelvo {
-
-namespace {
-
-constexpr std::size_t kExtraBlockSize = 16;
-
-Error cutShort(const std::string& path, const char* what, std::size_t got, std::size_t wanted) {
-  return makeError(ErrorCause::Truncated, path,
-                   std::string(what) + " ends after " + std::to_string(got) + " of " +
-                       std::to_string(wanted) + " bytes");
-}
-
-// Reads exactly `size` bytes or says why not.
-Status readPart(File& file, void* buffer, std::size_t size, const std::string& path, const char* what) {
-  std::size_t got = 0;
-  if (!file.read(buffer, size, got)) return systemError(file.lastError(), path, "reading");
-  if (got != size) return cutShort(path, what, got, size);
-  return {};
-}
-
-} // namespace
 
 TileCounts countsOf(const TilesFileHeader& header) {
   TileCounts counts;
@@ -55,24 +34,16 @@ Status checkTileCounts(const TileCounts& counts, const std::string& path) {
 
 Result<TilesFilePreamble> readTilesPreamble(File& file, const std::string& path) {
   TilesFilePreamble read;
-  if (Status s = readPart(file, &read.header, sizeof read.header, path, "the header"); !s) return s.error();
+  if (Status s = readExactly(file, &read.header, sizeof read.header, path, "the header"); !s)
+    return s.error();
   if (std::memcmp(read.header.magic, kTilesMagic, sizeof kTilesMagic) != 0)
     return makeError(ErrorCause::BadFormat, path, "not a tiles file (no MSTILES magic)");
-  if (const std::uint32_t undefined = read.header.flags & ~kTilesKnownFlags) {
-    char text[64];
-    std::snprintf(text, sizeof text, "undefined flag bits 0x%X", unsigned(undefined));
-    return makeError(ErrorCause::BadFormat, path, text);
-  }
-  if (read.header.flags & kTilesFlagDigest) {
-    Status s = readPart(file, read.digest.data(), read.digest.size(), path, "the digest");
-    if (!s) return s.error();
-    read.hasDigest = true;
-  }
-  if (read.header.flags & kTilesFlagExtraBlock) {
-    std::uint8_t unused[kExtraBlockSize];
-    if (Status s = readPart(file, unused, sizeof unused, path, "the block after the header"); !s)
-      return s.error();
-  }
+  if (const std::uint32_t undefined = read.header.flags & ~kTilesKnownFlags)
+    return undefinedFlags(undefined, path);
+  read.hasDigest = read.header.flags & kTilesFlagDigest;
+  Status blocks = readHeaderBlocks(file, read.hasDigest ? &read.digest : nullptr,
+                                   read.header.flags & kTilesFlagExtraBlock, path);
+  if (!blocks) return blocks.error();
   const TileCounts counts = countsOf(read.header);
   if (Status s = checkTileCounts(counts, path); !s) return s.error();
   // Within the ceilings the payload always fits in 32 bits.
@@ -82,11 +53,9 @@ Result<TilesFilePreamble> readTilesPreamble(File& file, const std::string& path)
 }
 
 Result<Md5Digest> digestTilesPayload(File& file, const TilesFilePreamble& preamble, const std::string& path) {
-  const std::uint32_t method = preamble.header.compression;
+  // An empty payload is not looked at, its compression field included.
   if (preamble.payloadSize == 0) return md5Of(nullptr, 0);
-  if (Status fits = checkPayloadFitsFile(file, method, preamble.payloadSize, path); !fits)
-    return fits.error();
-  return digestSection(file, method, preamble.payloadSize, path);
+  return digestSection(file, preamble.header.compression, preamble.payloadSize, path);
 }
 
 Status readTilesFile(TileSet& set, File& file, const std::string& path) {
@@ -98,9 +67,7 @@ Status readTilesFile(TileSet& set, File& file, const std::string& path) {
     installTileBlock(set, nullptr, TileCounts{});
     return {};
   }
-  const std::uint32_t method = preamble->header.compression;
-  if (Status fits = checkPayloadFitsFile(file, method, size, path); !fits) return fits;
-  Result<SectionBlock> payload = readSectionBlock(file, method, size, 0, path);
+  Result<SectionBlock> payload = readSectionBlock(file, preamble->header.compression, size, 0, path);
   if (!payload) return payload.error();
   if (preamble->hasDigest && payload->digest != preamble->digest)
     return makeError(ErrorCause::DigestMismatch, path, "the payload does not match its MD5 digest");
