@@ -167,7 +167,7 @@ bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progre
   Md5 digest;
 
   const std::uint64_t tableBytes = std::uint64_t(table.entryCount) * 4;
-  const std::uint64_t payloadBytes = std::uint64_t(table.tileCount) * table.tileBytes + tableBytes;
+  const std::uint64_t payloadBytes = hiResPayloadSize(table.tileCount, table.scale, table.entryCount);
   std::uint64_t done = 0;
   std::uint64_t reported = 0;
   for (std::uint32_t t = 0; t < table.tileCount; ++t) {
