@@ -3,32 +3,29 @@
 #include "cli/commands.h"
 #include "cli/inspect_kinds.h"
 #include "compress/md5.h"
-#include "compress/streams.h"
+#include "compress/section_reader.h"
+#include "pipeline/pack_format.h"
 #include "tiles/screen_file.h"
 #include "tiles/tiles_file.h"
 
 #include <cstring>
 #include <memory>
-#include <new>
-#include <vector>
 
 namespace zelvo::cli {
 
 namespace {
 
 struct Kind {
-  char magic[8];
+  const char (&magic)[8];
   InspectDescriber describe;
 };
 
 // One row per kind of file.
 const Kind kKinds[] = {
-    {{'M', 'S', 'T', 'I', 'L', 'E', 'S', '\0'}, describeTilesFile},
-    {{'M', 'S', 'S', 'C', 'R', 'E', 'N', '\0'}, describeScreenFile},
-    {{'M', 'S', 'H', 'I', 'R', 'O', 'M', '\0'}, describePackFile},
+    {kTilesMagic, describeTilesFile},
+    {kScreenMagic, describeScreenFile},
+    {kPackMagic, describePackFile},
 };
-
-constexpr std::size_t kDigestPiece = 1 << 20;
 
 std::string textOf(const InspectJson& value) {
   if (value.is_null()) return "none";
@@ -54,86 +51,22 @@ void putDigest(InspectJson& info, const Md5Digest* stored, const Md5Digest& actu
   info["digestOk"] = *stored == actual;
 }
 
-const char* compressionName(std::uint32_t method) {
-  switch (method) {
-  case kMethodStored:
-    return "stored";
-  case kMethodDeflate:
-    return "deflate";
-  case kMethodBZip2:
-    return "bzip2";
-  case kMethodLZMA:
-    return "lzma";
-  default:
-    return "unknown";
-  }
+bool refuse(const Error& why, std::string& error) {
+  error = why.detail.empty() ? causeName(why.cause) : why.detail;
+  return false;
 }
 
-bool digestSection(File& file, std::uint32_t method, std::uint64_t size, Md5Digest& digest,
-                   std::string& error) {
-  Md5 md5;
-  if (size > 0) {
-    if (method > kMethodLZMA) {
-      error = "unknown compression method " + std::to_string(method);
-      return false;
-    }
-    if (!payloadFitsFile(file, method, size)) {
-      error = "the header claims " + std::to_string(size) +
-              " payload bytes, more than the rest of the file can hold";
-      return false;
-    }
-    std::unique_ptr<IDecompressor> decompressor = CreateDecompressor(method);
-    std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow) std::uint8_t[kDigestPiece]);
-    if (!decompressor || !piece) {
-      error = "out of memory";
-      return false;
-    }
-    for (std::uint64_t done = 0; done < size;) {
-      const std::size_t n = std::size_t(std::min<std::uint64_t>(kDigestPiece, size - done));
-      if (!decompressor->Read(file, piece.get(), n)) {
-        error = std::string("the ") + compressionName(method) + " payload ends or breaks after " +
-                std::to_string(done) + " of " + std::to_string(size) + " bytes";
-        return false;
-      }
-      md5.update(piece.get(), n);
-      done += n;
-    }
-  }
-  digest = md5.final();
-  return true;
-}
+bool describeTilesFile(File& file, const std::string& path, InspectJson& info, std::string& error) {
+  Result<TilesFilePreamble> preamble = readTilesPreamble(file, path);
+  if (!preamble) return refuse(preamble.error(), error);
+  Result<Md5Digest> actual = digestTilesPayload(file, *preamble, path);
+  if (!actual) return refuse(actual.error(), error);
 
-bool describeTilesFile(File& file, const std::string&, InspectJson& info, std::string& error) {
-  TilesFileHeader header;
-  if (!file.readExact(&header, sizeof header)) {
-    error = "the tiles file header is cut short";
-    return false;
-  }
-  if (header.flags & ~kTilesKnownFlags) {
-    error = "undefined flag bits are set (flags " + std::to_string(header.flags) + ")";
-    return false;
-  }
-  Md5Digest stored{};
-  const bool hasDigest = header.flags & kTilesFlagDigest;
-  std::uint8_t unused[16];
-  if ((hasDigest && !file.readExact(stored.data(), stored.size())) ||
-      ((header.flags & kTilesFlagExtraBlock) && !file.readExact(unused, sizeof unused))) {
-    error = "the file ends inside the blocks that follow the header";
-    return false;
-  }
-  const TileCounts counts = countsOf(header);
-  std::uint32_t size = 0;
-  if (!payloadSizeOf(counts, size)) {
-    error = "the counts make a payload larger than 4 GiB";
-    return false;
-  }
-  Md5Digest actual{};
-  if (!digestSection(file, header.compression, size, actual, error)) return false;
-
+  const TilesFileHeader& header = preamble->header;
   info["kind"] = "tiles";
   info["flags"] = header.flags;
   info["compression"] = header.compression;
-  info["compressionName"] = compressionName(header.compression);
+  info["compressionName"] = methodName(header.compression);
   info["palettes"] = header.paletteCount;
   info["patterns"] = header.patternCount;
   InspectJson groups = InspectJson::array();
@@ -144,65 +77,32 @@ bool describeTilesFile(File& file, const std::string&, InspectJson& info, std::s
   }
   info["groups"] = groups;
   info["entries"] = entries;
-  info["payloadSize"] = size;
-  putDigest(info, hasDigest ? &stored : nullptr, actual);
+  info["payloadSize"] = preamble->payloadSize;
+  putDigest(info, preamble->hasDigest ? &preamble->digest : nullptr, *actual);
   return true;
 }
 
 bool describeScreenFile(File& file, const std::string& path, InspectJson& info, std::string& error) {
-  ScreenFileHeader header;
-  if (!file.readExact(&header, sizeof header)) {
-    error = "the screen file header is cut short";
-    return false;
-  }
-  if (header.flags & ~kScreenKnownFlags) {
-    error = "undefined flag bits are set (flags " + std::to_string(header.flags) + ")";
-    return false;
-  }
-  if (header.width > kScreenMaxWidth || header.height > kScreenMaxHeight) {
-    error = "the visible size " + std::to_string(header.width) + " x " + std::to_string(header.height) +
-            " exceeds 256 x 224";
-    return false;
-  }
-  if (header.reserved[0] || header.reserved[1]) {
-    error = "the reserved header words are not 0";
-    return false;
-  }
-  const bool grid = header.flags & kScreenFlagGrid;
-  const std::uint32_t sprites = (header.flags & kScreenFlagSprites) ? header.spriteCount : 0;
-  const std::uint64_t size = (grid ? kScreenGridBytes : 0) + std::uint64_t(sprites) * sizeof(SpriteRecord);
-  if (size > 0xFFFFFFFFull) {
-    error = "the sprite count makes a payload larger than 4 GiB";
-    return false;
-  }
-  Md5Digest stored{};
-  const bool hasDigest = header.flags & kScreenFlagDigest;
-  std::uint8_t unused[16];
-  if ((hasDigest && !file.readExact(stored.data(), stored.size())) ||
-      ((header.flags & kScreenFlagExtraBlock) && !file.readExact(unused, sizeof unused))) {
-    error = "the file ends inside the blocks that follow the header";
-    return false;
-  }
-  if (header.compression > kMethodLZMA) {
-    error = "unknown compression method " + std::to_string(header.compression);
-    return false;
-  }
-  Md5Digest actual{};
-  if (!digestSection(file, header.compression, size, actual, error)) return false;
+  Result<ScreenFilePreamble> preamble = readScreenPreamble(file, path);
+  if (!preamble) return refuse(preamble.error(), error);
+  Result<Md5Digest> actual = digestScreenPayload(file, *preamble, path);
+  if (!actual) return refuse(actual.error(), error);
   std::unique_ptr<TileSet> tiles;
-  const bool tilesBeside = findTilesFileBeside(path, tiles);
+  const Status tilesBeside = findTilesBeside(path, tiles);
 
+  const ScreenFileHeader& header = preamble->header;
   info["kind"] = "screen";
   info["flags"] = header.flags;
   info["width"] = header.width;
   info["height"] = header.height;
   info["compression"] = header.compression;
-  info["compressionName"] = compressionName(header.compression);
-  info["grid"] = grid;
-  info["sprites"] = sprites;
-  info["payloadSize"] = size;
-  putDigest(info, hasDigest ? &stored : nullptr, actual);
-  info["tilesBeside"] = tilesBeside;
+  info["compressionName"] = methodName(header.compression);
+  info["grid"] = bool(header.flags & kScreenFlagGrid);
+  info["sprites"] = header.spriteCount;
+  info["payloadSize"] = preamble->payloadSize;
+  putDigest(info, preamble->hasDigest ? &preamble->digest : nullptr, *actual);
+  info["tilesBeside"] = tilesBeside.ok();
+  if (!tilesBeside) info["tilesProblem"] = tilesBeside.error().message();
   return true;
 }
 

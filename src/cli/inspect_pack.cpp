@@ -1,6 +1,7 @@
-// `zelvo inspect` of a hi-res ROM pack: its header, and each section's data digested again.
+// `zelvo inspect` of a hi-res ROM pack: its header, and each section's data digested again. The
+// pack's readers check every size and count against the file before anything is decompressed.
 #include "cli/inspect_kinds.h"
-#include "compress/streams.h"
+#include "compress/section_reader.h"
 #include "pipeline/pack_format.h"
 #include "tiles/tiles_file.h"
 
@@ -10,16 +11,16 @@ namespace zelvo::cli {
 
 namespace {
 
-// Digests a section's payload; a stream that breaks counts as a mismatch.
-bool sectionMatches(File& file, std::uint64_t start, std::uint32_t method, std::uint64_t size,
-                    const std::uint8_t* stored, std::string& problem) {
-  Md5Digest actual{};
-  std::string error;
-  if (!file.seek(start) || !digestSection(file, method, size, actual, error)) {
-    problem = error.empty() ? "cannot be read" : error;
+// Digests a section's payload from the file's current position; a stream that breaks counts as a
+// mismatch and its reason goes into `problem`.
+bool sectionMatches(File& file, std::uint32_t method, std::uint64_t size, const std::uint8_t* stored,
+                    const std::string& path, std::string& problem) {
+  Result<Md5Digest> actual = digestSection(file, method, size, path);
+  if (!actual) {
+    problem = actual.error().detail;
     return false;
   }
-  return std::equal(actual.begin(), actual.end(), stored);
+  return std::equal(actual->begin(), actual->end(), stored);
 }
 
 std::string hexOf(const std::uint8_t* bytes) {
@@ -30,63 +31,57 @@ std::string hexOf(const std::uint8_t* bytes) {
 
 } // namespace
 
-bool describePackFile(File& file, const std::string&, InspectJson& info, std::string& error) {
-  PackHeader header;
-  std::uint64_t fileSize = 0;
-  if (!file.readExact(&header, sizeof header) || !file.size(fileSize)) {
-    error = "the pack header is cut short";
-    return false;
-  }
-  const std::uint64_t romStart = sizeof header, tilesStart = romStart + header.romSectionSize,
-                      hiResStart = tilesStart + header.tilesSectionSize,
-                      end = hiResStart + header.hiResSectionSize;
+bool describePackFile(File& file, const std::string& path, InspectJson& info, std::string& error) {
+  Result<PackLayout> layout = readPackLayout(file, path);
+  if (!layout) return refuse(layout.error(), error);
+  const PackHeader& header = layout->header;
   info["kind"] = "pack";
   info["scale"] = header.scale;
   info["romSectionSize"] = header.romSectionSize;
   info["tilesSectionSize"] = header.tilesSectionSize;
   info["hiResSectionSize"] = header.hiResSectionSize;
-  info["sizeOk"] = end == fileSize;
+  info["sizeOk"] = layout->end == layout->fileSize;
 
   // The ROM image: its head, then a raw deflate stream.
-  RomSectionHead rom{};
-  if (header.romSectionSize < sizeof rom || !file.seek(romStart) || !file.readExact(&rom, sizeof rom)) {
-    error = "the ROM section is cut short";
-    return false;
-  }
+  Result<RomSectionHead> rom = readRomSectionHead(file, *layout, path);
+  if (!rom) return refuse(rom.error(), error);
   std::string problem;
-  info["romSize"] = rom.romSize;
-  info["romCompressionName"] = compressionName(rom.compression);
+  info["romSize"] = rom->romSize;
+  info["romCompressionName"] = methodName(rom->compression);
   info["romDigest"] = hexOf(header.romDigest);
-  info["romDigestOk"] =
-      sectionMatches(file, romStart + sizeof rom, rom.compression, rom.romSize, header.romDigest, problem);
+  info["romDigestOk"] = sectionMatches(file, rom->compression, rom->romSize, header.romDigest, path, problem);
   if (!problem.empty()) info["romProblem"] = problem;
 
-  // The original tiles: a whole tiles file, loaded as the readers load one.
-  auto tiles = createTileSet();
-  info["tilesOk"] = tiles && file.seek(tilesStart) && loadTilesFile(*tiles, file);
+  // The original tiles: a whole tiles file, read as the readers read one.
+  std::unique_ptr<TileSet> tiles = createTileSet();
+  Status tilesRead = makeError(ErrorCause::OutOfMemory, path, "no memory for the tiles");
+  if (tiles)
+    tilesRead = file.seek(layout->tilesStart) ? readTilesFile(*tiles, file, path)
+                                              : systemError(file.lastError(), path, "reading");
+  info["tilesOk"] = tilesRead.ok();
+  if (!tilesRead) info["tilesProblem"] = tilesRead.error().detail;
 
-  // The hi-res tiles: header, digest, bzip2 payload of the tiles and the entry table.
-  HiResSectionHeader hires{};
-  std::uint8_t digest[16];
-  if (!file.seek(hiResStart) || !file.readExact(&hires, sizeof hires) ||
-      !file.readExact(digest, sizeof digest) || !std::equal(hires.magic, hires.magic + 8, kHiResMagic)) {
-    error = "the hi-res section is missing or cut short";
-    return false;
+  // The hi-res tiles: header, digest, bzip2 payload of the tiles and the entry table. Its counts
+  // must be those of the tiles section when that could be read.
+  Result<HiResSectionHead> hires = readHiResSectionHead(file, *layout, path);
+  if (!hires) return refuse(hires.error(), error);
+  if (tilesRead) {
+    if (Status same = checkHiResCounts(hires->header, *tiles, path); !same)
+      return refuse(same.error(), error);
   }
-  const std::uint32_t scale = hires.scale & 0xFF;
-  const std::uint64_t payload =
-      std::uint64_t(hires.tileCount) * 256u * scale * scale + std::uint64_t(hires.entryCount) * 4u;
-  info["tileCount"] = hires.tileCount;
-  info["entryCount"] = hires.entryCount;
+  tiles.reset();
+  const HiResSectionHeader& h = hires->header;
+  info["tileCount"] = h.tileCount;
+  info["entryCount"] = h.entryCount;
   InspectJson groups = InspectJson::array();
-  for (std::uint32_t c : hires.groupCounts) groups.push_back(c);
+  for (std::uint32_t c : h.groupCounts) groups.push_back(c);
   info["groups"] = groups;
-  info["hiResScale"] = scale;
-  info["hiResCompressionName"] = compressionName(hires.compression);
-  info["hiResDigest"] = hexOf(digest);
+  info["hiResScale"] = h.scale;
+  info["hiResCompressionName"] = methodName(h.compression);
+  info["hiResDigest"] = toHex(hires->digest);
   problem.clear();
   info["hiResDigestOk"] =
-      sectionMatches(file, hiResStart + kHiResStreamOffset, hires.compression, payload, digest, problem);
+      sectionMatches(file, h.compression, hires->payloadSize, hires->digest.data(), path, problem);
   if (!problem.empty()) info["hiResProblem"] = problem;
   return true;
 }

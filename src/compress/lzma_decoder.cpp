@@ -15,8 +15,22 @@ LzmaDecoder::LzmaDecoder(std::unique_ptr<Stream> stream) : stream_(std::move(str
 
 LzmaDecoder::~LzmaDecoder() = default;
 
+namespace {
+constexpr std::size_t kPropertiesSize = 5;
+constexpr unsigned kLiteralContextStates = 9, kLiteralPositionStates = 5, kPositionStates = 5;
+} // namespace
+
+bool LzmaDecoder::propertiesUsable(const std::uint8_t* properties, std::size_t size) {
+  if (!properties || size != kPropertiesSize) return false;
+  // (pb * 5 + lp) * 9 + lc, with lc, lp and pb each below its bound.
+  if (properties[0] >= kLiteralContextStates * kLiteralPositionStates * kPositionStates) return false;
+  std::uint32_t dictionary = 0;
+  for (int i = 4; i >= 1; --i) dictionary = (dictionary << 8) | properties[i];
+  return dictionary <= kMaxLzmaDictionary;
+}
+
 std::unique_ptr<LzmaDecoder> LzmaDecoder::open(const std::uint8_t* properties, std::size_t size) {
-  if (!properties || size != 5) return nullptr;
+  if (!propertiesUsable(properties, size)) return nullptr;
 
   // lzma_properties_decode allocates the options with the allocator it is given (none: malloc).
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};

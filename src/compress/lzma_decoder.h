@@ -9,10 +9,17 @@
 
 namespace zelvo {
 
+// The largest dictionary a decoder is opened with. The decoder takes memory for the whole
+// dictionary when it opens, so a header's claim is checked first; this program's payloads are far
+// smaller, and a 64 MiB dictionary is the largest the usual packing tools use.
+inline constexpr std::uint32_t kMaxLzmaDictionary = 64u << 20;
+
 class LzmaDecoder {
 public:
-  // A decoder for the properties (lc/lp/pb byte and 32-bit dictionary size, 5 bytes); null when
-  // they are invalid or memory runs out.
+  // Whether the properties (lc/lp/pb byte and 32-bit dictionary size, 5 bytes) are valid and the
+  // dictionary at most kMaxLzmaDictionary.
+  static bool propertiesUsable(const std::uint8_t* properties, std::size_t size);
+  // A decoder for the properties; null when they are not usable or memory runs out.
   static std::unique_ptr<LzmaDecoder> open(const std::uint8_t* properties, std::size_t size);
 
   ~LzmaDecoder(); // releases the library stream

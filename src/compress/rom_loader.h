@@ -1,15 +1,19 @@
 // Finding the original ROM in the file the user named: a plain ROM image, or one packed into a zip,
 // gzip or bzip2 file, also one container inside another. Containers are told by their first bytes,
-// never by the file name; a ROM inside a zip by its entry name (".sms") or the ROM signature.
+// never by the file name; a ROM inside a zip by its entry name (".sms") or the ROM signature. Every
+// zip entry unpacked is checked against its CRC-32 and sizes; gzip and bzip2 data carry their own
+// checks. Unpacked data go to scratch files that the system removes when they close or the process
+// dies, so nothing is ever left to delete.
 //
-//   RomLoadResult rom = LoadOriginalRom(romPath);
-//   TempFileGuard unpacked(rom.tempName); // the caller deletes the unpacked copy
-//   if (rom.containerYieldedNothing || rom.probe.size < kRomMinSize || rom.probe.size > kRomMaxSize ||
-//       romProbeIsPack(rom.probe)) -> "Error: invalid original ROM"
-//   File data = File::openRead(rom.tempName.empty() ? romPath : rom.tempName);
+//   Result<LoadedRom> rom = loadOriginalRom(romPath);
+//   if (!rom || rom->probe.size < kRomMinSize || rom->probe.size > kRomMaxSize ||
+//       romProbeIsPack(rom->probe)) -> "Error: invalid original ROM" (rom.error() says why)
+//   read the ROM from rom->file
 #pragma once
 
+#include "compress/container_magic.h"
 #include "compress/streams.h"
+#include "platform/error.h"
 #include "platform/file.h"
 
 #include <cstddef>
@@ -36,35 +40,44 @@ struct RomProbe {
   std::uint32_t size = 0;
 };
 
+struct LoadedRom {
+  // Open at its start: the unpacked ROM (a scratch file without a name) or the named file itself
+  // when it is no container.
+  File file;
+  RomProbe probe;        // of `file`
+  bool unpacked = false; // whether the ROM came out of a container
+};
+
+// Loads the ROM the user named. The error says why nothing can be had: the file cannot be opened or
+// holds fewer than 16 bytes; a container without a ROM, a damaged one, a CRC or size mismatch ("CRC
+// mismatch in game.sms inside rom.zip"), the unpacking bounds exceeded (LimitExceeded), or the
+// temporary folder failing (NoSpace when it is full). The ROM's size is the caller's to check.
+Result<LoadedRom> loadOriginalRom(const std::string& path);
+
+// The same result in the older shape.
 struct RomLoadResult {
-  // The unpacked ROM in a temporary file the caller deletes; empty when the file itself is to be
-  // read (it is no container, it could not be opened, or it is a container that yielded nothing).
-  std::string tempName;
-  // Of the temporary file when there is one, else of the named file itself (zero when the file
+  // The unpacked ROM, open at its start and without a name; not open when the named file itself
+  // is to be read (it is no container, it could not be opened, or it is a container that yielded
+  // nothing).
+  File unpacked;
+  // Of the unpacked file when there is one, else of the named file itself (zero when the file
   // could not be opened or its first 16 bytes could not be read).
   RomProbe probe;
-  // The file is a container but no ROM came out of it (none found, a damaged stream, or the
-  // unpacking bounds were exceeded). The file is then no ROM and must be refused.
+  // The file is a container but no ROM came out of it (none found, a damaged stream, a CRC
+  // mismatch, or the unpacking bounds were exceeded). The file is then no ROM and must be refused.
   bool containerYieldedNothing = false;
 };
 
 RomLoadResult LoadOriginalRom(const std::string& path);
 
-// Copies an entry into a new temporary file: first the `prefix` bytes already taken from the
+// Copies an entry into a new scratch file: first the `prefix` bytes already taken from the
 // decompressor (when both pointer and length are nonzero), then bytes read through `decompressor`
 // from `file` until `size` bytes in all are written, in pieces of at most 16384 bytes. Returns the
-// file's name, or an empty name after deleting the file on any failure. `written` receives the
-// number of bytes written either way.
-std::string ExtractToTempFile(File& file, IDecompressor& decompressor, std::uint32_t size,
-                              const std::uint8_t* prefix, std::size_t prefixLength, std::uint32_t& written);
+// file, open at its start, or a closed file on any failure. `written` receives the number of bytes
+// written either way.
+File ExtractToTempFile(File& file, IDecompressor& decompressor, std::uint32_t size,
+                       const std::uint8_t* prefix, std::size_t prefixLength, std::uint32_t& written);
 
-// Tests on the first bytes of a file or an unpacked entry.
-bool hasZipMagic(const std::uint8_t* head, std::size_t length);
-bool hasGzipMagic(const std::uint8_t* head, std::size_t length);
-// "BZh" and a block size digit 1 to 9, followed by the block magic 31 41 59 26 53 59.
-bool hasBzip2Magic(const std::uint8_t* head, std::size_t length);
-// "MSHIROM" followed by a zero byte.
-bool hasPackMagic(const std::uint8_t* head, std::size_t length);
 inline bool romProbeIsPack(const RomProbe& probe) { return hasPackMagic(probe.head, sizeof probe.head); }
 
 } // namespace zelvo

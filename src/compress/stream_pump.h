@@ -55,19 +55,23 @@ bool compressInput(File& file, Stream& s, Byte* staging, const void* data, std::
 
 enum class Step { More, End, Failed };
 
-// Fills `size` bytes of `buffer` from the decompressor through `step` (one library call),
-// refilling the staging buffer from `file` as input runs out; reaching the end of the file first
-// is a failure. When the stream ends, what was read beyond it is given back, so the file stands
-// on its first byte after the stream, and a request that reaches past the end fails.
+// Hands out what the decompressor produces through `step` (one library call) until `size` bytes of
+// `buffer` are filled or the stream ends, refilling the staging buffer from `file` as input runs
+// out; `produced` receives the count. End: the stream ended, and what was read beyond it was given
+// back, so the file stands on its first byte after the stream. More: the buffer is full. Failed: a
+// damaged stream, a failed read, or the file ending inside the stream.
 template <class Stream, class Byte, class StepFn>
-bool decompressInto(File& file, Stream& s, Byte* staging, void* buffer, std::size_t size, StepFn step) {
+Step decompressSome(File& file, Stream& s, Byte* staging, void* buffer, std::size_t size,
+                    std::size_t& produced, StepFn step) {
   auto* out = static_cast<Byte*>(buffer);
   std::size_t remaining = size; // not yet handed to the library as output room
+  produced = 0;
+  if (size == 0) return Step::More;
   s.avail_out = 0;
   for (;;) {
     if (s.avail_in == 0) {
       std::size_t got = 0;
-      if (!file.read(staging, kStagingBufferSize, got) || got == 0) return false;
+      if (!file.read(staging, kStagingBufferSize, got) || got == 0) return Step::Failed;
       s.next_in = staging;
       s.avail_in = decltype(s.avail_in)(got);
     }
@@ -77,20 +81,30 @@ bool decompressInto(File& file, Stream& s, Byte* staging, void* buffer, std::siz
       out += s.avail_out;
       remaining -= s.avail_out;
     }
-    switch (step()) {
+    const Step result = step();
+    produced = size - remaining - s.avail_out;
+    switch (result) {
     case Step::Failed:
-      return false;
+      return Step::Failed;
     case Step::End:
       if (s.avail_in > 0) {
-        if (!file.seekBy(-std::int64_t(s.avail_in))) return false;
+        if (!file.seekBy(-std::int64_t(s.avail_in))) return Step::Failed;
         s.avail_in = 0;
       }
-      return s.avail_out == 0 && remaining == 0;
+      return Step::End;
     case Step::More:
-      if (s.avail_out == 0 && remaining == 0) return true;
+      if (s.avail_out == 0 && remaining == 0) return Step::More;
       break;
     }
   }
+}
+
+// Fills exactly `size` bytes of `buffer` (see decompressSome); a request that reaches past the end
+// of the stream fails.
+template <class Stream, class Byte, class StepFn>
+bool decompressInto(File& file, Stream& s, Byte* staging, void* buffer, std::size_t size, StepFn step) {
+  std::size_t produced = 0;
+  return decompressSome(file, s, staging, buffer, size, produced, step) != Step::Failed && produced == size;
 }
 
 } // namespace zelvo::pump

@@ -192,15 +192,21 @@ bool Run::createOutput() {
 
 bool Run::writeRom() {
   stage("Compressing and saving original ROM...");
-  RomLoadResult loaded = LoadOriginalRom(job_.romPath);
-  TempFileGuard romTemp(loaded.tempName);
-  const RomProbe& probe = loaded.probe;
-  // A container from which nothing could be unpacked is not taken as the ROM itself.
-  if (loaded.containerYieldedNothing || probe.size < kRomMinSize || probe.size > kRomMaxSize ||
-      romProbeIsPack(probe))
-    return fail("Error: invalid original ROM");
+  Result<LoadedRom> loaded = loadOriginalRom(job_.romPath);
+  if (!loaded) return fail("Error: invalid original ROM", loaded.error());
+  const RomProbe& probe = loaded->probe;
+  if (probe.size < kRomMinSize || probe.size > kRomMaxSize)
+    return fail("Error: invalid original ROM",
+                makeError(ErrorCause::BadFormat, job_.romPath,
+                          "the ROM holds " + std::to_string(probe.size) + " bytes; a ROM holds " +
+                              std::to_string(kRomMinSize) + " to " + std::to_string(kRomMaxSize)));
+  if (romProbeIsPack(probe))
+    return fail("Error: invalid original ROM",
+                makeError(ErrorCause::BadFormat, job_.romPath, "a hi-res ROM pack, not an original ROM"));
 
-  File rom = File::openRead(romTemp.empty() ? job_.romPath : romTemp.name());
+  // The loader hands over the open file: the named ROM itself, or its unpacked copy, which has no
+  // name and goes when it is closed.
+  File rom = std::move(loaded->file);
   if (!rom) return fail("Error: can't open original ROM file for reading");
   std::uint64_t fileSize = 0;
   if (!rom.size(fileSize) || fileSize > kRomMaxSize) return fail("Error: invalid original ROM file size");
@@ -213,8 +219,6 @@ bool Run::writeRom() {
 
   RomSectionHead head{romSize, kMethodDeflate};
   if (!output_.writeAll(&head, sizeof head)) return fail("Error: can't write output file");
-  // The unpacked copy is read through the open handle from here on; its name goes now.
-  romTemp.reset();
 
   std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow) std::uint8_t[kRomPiece]);
   std::unique_ptr<ICompressor> compressor(new (std::nothrow) CDeflateCompressor());

@@ -1,20 +1,39 @@
 // The hi-res ROM pack (*.zrm): a 48-byte header, then the ROM section (deflate), the tiles
 // section (a complete tiles file) and the hi-res section (bzip2), back to back. All integers are
 // unsigned 32-bit little-endian; the records are held in memory exactly as in the file.
+//
+// Bounds a reader holds a pack to before it decompresses anything: every section lies within the
+// file; the ROM image is at most kRomMaxSize bytes; the hi-res scale is 1 to 4, the entry count is
+// the sum of the group counts and at most kMaxTileEntries (as in a tiles file), the tile count is
+// at most the entry count, and the payload these give is one the section's stream could hold.
 #pragma once
 
+#include "compress/container_magic.h"
+#include "compress/md5.h"
 #include "pipeline/hires_tiles.h"
+#include "platform/error.h"
 #include "platform/file.h"
 #include "platform/progress.h"
 #include "tiles/tile_store.h"
 
 #include <cstdint>
+#include <string>
 
 namespace zelvo {
 
-inline constexpr char kPackMagic[8] = {'M', 'S', 'H', 'I', 'R', 'O', 'M', '\0'};
+// kPackMagic ("MSHIROM") is defined with the other magics a ROM loader must recognise.
 inline constexpr char kHiResMagic[8] = {'M', 'S', 'H', 'I', 'T', 'I', 'L', '\0'};
 inline constexpr std::uint32_t kHiResFlagDigest = 1; // the payload's MD5 follows the header
+
+// TileScale: a hi-res tile is 8 x scale pixels square, 4 bytes a pixel.
+inline constexpr std::uint32_t kMinTileScale = 1;
+inline constexpr std::uint32_t kMaxTileScale = 4;
+constexpr std::uint32_t hiResTileBytes(std::uint32_t scale) { return 256u * scale * scale; }
+// The hi-res payload: the tiles, then one 32-bit offset per tile entry.
+constexpr std::uint64_t hiResPayloadSize(std::uint32_t tileCount, std::uint32_t scale,
+                                         std::uint32_t entryCount) {
+  return std::uint64_t(tileCount) * hiResTileBytes(scale) + std::uint64_t(entryCount) * 4u;
+}
 
 struct PackHeader {
   char magic[8];                  // kPackMagic
@@ -49,6 +68,33 @@ static_assert(sizeof(HiResSectionHeader) == 64);
 // Offsets within the hi-res section.
 inline constexpr std::uint32_t kHiResDigestOffset = sizeof(HiResSectionHeader);
 inline constexpr std::uint32_t kHiResStreamOffset = kHiResDigestOffset + 16;
+
+// The reading side. Each reader says why a pack cannot be read: Truncated (a section runs past
+// the end of the file, or claims more than its bytes can hold), BadFormat, Unsupported or
+// LimitExceeded (a size or count beyond the bounds above).
+
+// Where the sections lie, from the header at the start of the file. The sections are checked
+// against the file one after the other and the first that runs past its end is named; bytes after
+// the last section are allowed here (`end` below `fileSize`).
+struct PackLayout {
+  PackHeader header{};
+  std::uint64_t fileSize = 0;
+  std::uint64_t romStart = 0, tilesStart = 0, hiResStart = 0, end = 0;
+};
+Result<PackLayout> readPackLayout(File& file, const std::string& path);
+
+// The head of the ROM section; the file then stands at its stream.
+Result<RomSectionHead> readRomSectionHead(File& file, const PackLayout& layout, const std::string& path);
+
+struct HiResSectionHead {
+  HiResSectionHeader header{};
+  Md5Digest digest{};
+  std::uint64_t payloadSize = 0; // hiResPayloadSize of the counts and scale
+};
+// The header and digest of the hi-res section, checked; the file then stands at its stream.
+Result<HiResSectionHead> readHiResSectionHead(File& file, const PackLayout& layout, const std::string& path);
+// Whether the hi-res section's group counts are those of the pack's tiles section.
+Status checkHiResCounts(const HiResSectionHeader& header, const TileSet& tiles, const std::string& path);
 
 // Writes the hi-res section of `table` at the current position of `output`: the header, the MD5
 // of the payload, then the bzip2 stream of the payload (the tile file's first tileCount x

@@ -3,6 +3,7 @@
 #include "pipeline/hires_tiles.h"
 #include "platform/file.h"
 #include "platform/fs.h"
+#include "tiles/content_lookup.h"
 #include "tiles/screen_file.h"
 #include "tiles/tile_store.h"
 
@@ -122,15 +123,6 @@ private:
   std::unordered_map<std::uint32_t, std::unique_ptr<std::uint8_t[]>> earlier_;
 };
 
-std::uint32_t resolve(const TileSet& tiles, const TileGroup& group, const std::uint8_t* colours,
-                      const std::uint8_t* planes) {
-  const std::uint32_t palette = findPalette(tiles, colours);
-  if (palette == kNotFound) return kNotFound;
-  const std::uint32_t pattern = findPattern(tiles, planes);
-  if (pattern == kNotFound) return kNotFound;
-  return findTileEntry(group, palette, pattern);
-}
-
 void forceOpaque(std::uint8_t* tile, std::size_t bytes) {
   for (std::size_t i = 3; i < bytes; i += 4) tile[i] = 255;
 }
@@ -172,32 +164,30 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
     for (int r = 0; r < rows; ++r) {
       for (int c = firstColumn; c < 32; ++c) {
         const ScreenCell& cell = grid[r * 32 + c];
-        const int group = groupForNameWord(cell.nameWord);
-        const std::uint32_t index = resolve(buildTiles, buildTiles.groups[group], cell.palette, cell.pattern);
-        if (index == kNotFound) continue;
+        const TileRef ref = lookupCell(buildTiles, cell);
+        if (!ref.found()) continue;
         if (!cutTile(image, (c - firstColumn) * int(edge), r * int(edge), edge, cut)) continue;
         // Plain background tiles are always opaque; priority tiles keep the image's alpha.
-        if (!(cell.nameWord & 0x1000)) forceOpaque(cut, tileBytes);
-        if (!work.apply(group, index)) return writeFailed();
+        if (!(cell.nameWord & kNameWordPriorityBit)) forceOpaque(cut, tileBytes);
+        if (!work.apply(ref.group, ref.index)) return writeFailed();
       }
     }
     return ReplaceResult::Processed;
   }
 
-  const TileGroup& sprites = buildTiles.groups[kSpriteGroup];
   for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
     const SpriteRecord& sprite = screen.sprites()[i];
     const int x = spriteClampX(sprite.x);
     // The positions at which the screen export draws sprites.
-    std::uint32_t index = resolve(buildTiles, sprites, sprite.palette, sprite.pattern);
-    if (index != kNotFound && cutTile(image, x * scale, spriteClampUpperY(sprite.y) * scale + 1, edge, cut) &&
-        !work.apply(kSpriteGroup, index))
+    TileRef ref = lookupSprite(buildTiles, sprite, false);
+    if (ref.found() && cutTile(image, x * scale, spriteClampUpperY(sprite.y) * scale + 1, edge, cut) &&
+        !work.apply(ref.group, ref.index))
       return writeFailed();
-    if (!(sprite.flags & 2)) continue;
-    index = resolve(buildTiles, sprites, sprite.palette2, sprite.pattern2);
-    if (index != kNotFound &&
+    if (!spriteIsTall(sprite)) continue;
+    ref = lookupSprite(buildTiles, sprite, true);
+    if (ref.found() &&
         cutTile(image, x * scale, spriteClampLowerY(sprite.y) * scale + 1 + int(edge), edge, cut) &&
-        !work.apply(kSpriteGroup, index))
+        !work.apply(ref.group, ref.index))
       return writeFailed();
   }
   return ReplaceResult::Processed;

@@ -81,6 +81,23 @@ bool TempFileBeside(const std::string& path, std::string& name) {
   return createTempFileIn(copy, name);
 }
 
+Result<File> createScratchFile() {
+  std::string folder = tempDirectory();
+  if (folder.empty() || folder.size() >= kTempDirBuffer) folder = ".";
+  File file = File::createUnnamedIn(folder);
+  if (file) return file;
+  std::string name;
+  if (!createTempFileIn(folder, name))
+    return systemError(errno, folder, "creating a temporary file in " + folder);
+  file = File::createTemporary(name); // unlinks the name at once
+  if (!file) {
+    const int err = File::lastOpenError();
+    deleteFile(name);
+    return systemError(err, folder, "creating a temporary file in " + folder);
+  }
+  return file;
+}
+
 TempFileGuard::~TempFileGuard() { reset(); }
 
 TempFileGuard& TempFileGuard::operator=(TempFileGuard&& other) noexcept {

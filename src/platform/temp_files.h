@@ -2,6 +2,9 @@
 // with "TMP" and stores that name; the caller opens, uses and deletes the file.
 #pragma once
 
+#include "platform/error.h"
+#include "platform/file.h"
+
 #include <string>
 
 namespace zelvo {
@@ -20,6 +23,12 @@ std::string candidateTempName(const std::string& folder);
 
 // Creates a uniquely named empty file "TMPxxxxxx.tmp" in `folder` (exclusive create).
 bool createTempFileIn(const std::string& folder, std::string& name);
+
+// A scratch file for this process alone, open for reading and writing, in the system's temporary
+// folder: a file without a name where the file system can make one, else one created under a fresh
+// name that is unlinked at once. Either way the system removes it when the handle closes or the
+// process dies, and nothing is left to delete. A full folder gives ErrorCause::NoSpace.
+Result<File> createScratchFile();
 
 // Deletes a named temporary file when it goes out of scope, unless released.
 class TempFileGuard {

@@ -1,7 +1,6 @@
 #include "tiles/screen_file.h"
 
-#include "compress/md5.h"
-#include "compress/streams.h"
+#include "compress/section_reader.h"
 #include "tiles/tiles_file.h"
 
 #include <cstring>
@@ -13,55 +12,78 @@ std::unique_ptr<ScreenFile> createScreenFile() {
   return std::unique_ptr<ScreenFile>(new (std::nothrow) ScreenFile);
 }
 
-bool loadScreenFile(ScreenFile& screen, File& file, const std::string& path) {
-  ScreenFileHeader header;
-  if (!file.readExact(&header, sizeof header)) return false;
-  if (std::memcmp(header.magic, kScreenMagic, sizeof kScreenMagic) != 0) return false;
-  if (header.flags & ~kScreenKnownFlags) return false;
-  if (header.width > kScreenMaxWidth || header.height > kScreenMaxHeight) return false;
-  if (header.reserved[0] != 0 || header.reserved[1] != 0) return false;
+Result<ScreenFilePreamble> readScreenPreamble(File& file, const std::string& path) {
+  ScreenFilePreamble read;
+  ScreenFileHeader& header = read.header;
+  if (Status s = readExactly(file, &header, sizeof header, path, "the header"); !s) return s.error();
+  auto bad = [&](const std::string& detail) { return makeError(ErrorCause::BadFormat, path, detail); };
+  if (std::memcmp(header.magic, kScreenMagic, sizeof kScreenMagic) != 0)
+    return bad("not a screen file (no MSSCREN magic)");
+  if (const std::uint32_t undefined = header.flags & ~kScreenKnownFlags)
+    return undefinedFlags(undefined, path);
+  if (header.width > kScreenMaxWidth || header.height > kScreenMaxHeight)
+    return bad("the visible size " + std::to_string(header.width) + " x " + std::to_string(header.height) +
+               " exceeds 256 x 224");
+  if (header.reserved[0] != 0 || header.reserved[1] != 0) return bad("the reserved header words are not 0");
 
   const bool grid = header.flags & kScreenFlagGrid;
-  const bool sprites = header.flags & kScreenFlagSprites;
-  if (!sprites) header.spriteCount = 0; // the copy counts the records present
-  const std::uint64_t payloadSize =
-      (grid ? kScreenGridBytes : 0) + std::uint64_t(header.spriteCount) * sizeof(SpriteRecord);
-  if (payloadSize > 0xFFFFFFFFull) return false;
+  if (!(header.flags & kScreenFlagSprites)) header.spriteCount = 0; // the copy counts the records present
+  if (header.spriteCount > kMaxScreenSprites)
+    return makeError(ErrorCause::LimitExceeded, path,
+                     std::to_string(header.spriteCount) + " sprites; at most " +
+                         std::to_string(kMaxScreenSprites) + " are read");
+  read.payloadSize = (grid ? kScreenGridBytes : 0) + header.spriteCount * std::uint32_t(sizeof(SpriteRecord));
 
-  Md5Digest stored{};
-  if ((header.flags & kScreenFlagDigest) && !file.readExact(stored.data(), stored.size())) return false;
-  if (header.flags & kScreenFlagExtraBlock) {
-    std::uint8_t unused[16];
-    if (!file.readExact(unused, sizeof unused)) return false;
-  }
-  if (header.compression > kMethodLZMA) return false;
-  if (payloadSize && !payloadFitsFile(file, header.compression, payloadSize)) return false;
+  read.hasDigest = header.flags & kScreenFlagDigest;
+  Status blocks = readHeaderBlocks(file, read.hasDigest ? &read.digest : nullptr,
+                                   header.flags & kScreenFlagExtraBlock, path);
+  if (!blocks) return blocks.error();
+  return read;
+}
 
-  const std::size_t blockSize = sizeof header + std::size_t(payloadSize);
-  std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[blockSize]);
-  if (!block) return false;
-  std::uint8_t* payload = block.get() + sizeof header;
-  {
-    std::unique_ptr<IDecompressor> decompressor = CreateDecompressor(header.compression);
-    // The read takes place even for an empty payload.
-    if (!decompressor || !decompressor->Read(file, payload, std::size_t(payloadSize))) return false;
-  }
-  if ((header.flags & kScreenFlagDigest) && md5Of(payload, std::size_t(payloadSize)) != stored) return false;
-  if (!findTilesFileBeside(path, screen.tiles)) return false;
+Result<Md5Digest> digestScreenPayload(File& file, const ScreenFilePreamble& preamble,
+                                      const std::string& path) {
+  return digestSection(file, preamble.header.compression, preamble.payloadSize, path);
+}
 
+Status readScreenFile(ScreenFile& screen, File& file, const std::string& path) {
+  Result<ScreenFilePreamble> preamble = readScreenPreamble(file, path);
+  if (!preamble) return preamble.error();
+  const ScreenFileHeader& header = preamble->header;
+  const std::uint32_t payloadSize = preamble->payloadSize;
+
+  // The block holds a copy of the header, then the payload; the read takes place even for an
+  // empty payload.
+  Result<SectionBlock> payload = readSectionBlock(file, header.compression, payloadSize, sizeof header, path);
+  if (!payload) return payload.error();
+  if (preamble->hasDigest && payload->digest != preamble->digest)
+    return makeError(ErrorCause::DigestMismatch, path, "the payload does not match its MD5 digest");
+  if (Status tiles = findTilesBeside(path, screen.tiles); !tiles) return tiles;
+
+  std::unique_ptr<std::uint8_t[]> block = std::move(payload->data);
   std::memcpy(block.get(), &header, sizeof header);
+  const std::uint8_t* start = block.get() + sizeof header;
+  const bool grid = header.flags & kScreenFlagGrid;
   screen.block_ = std::move(block);
-  screen.blockSize_ = blockSize;
-  screen.background_ = grid ? reinterpret_cast<const ScreenCell*>(payload) : nullptr;
-  screen.sprites_ =
-      sprites ? reinterpret_cast<const SpriteRecord*>(payload + (grid ? kScreenGridBytes : 0)) : nullptr;
-  return true;
+  screen.blockSize_ = sizeof header + payloadSize;
+  screen.background_ = grid ? reinterpret_cast<const ScreenCell*>(start) : nullptr;
+  screen.sprites_ = (header.flags & kScreenFlagSprites)
+                        ? reinterpret_cast<const SpriteRecord*>(start + (grid ? kScreenGridBytes : 0))
+                        : nullptr;
+  return {};
 }
 
-bool loadScreenFile(ScreenFile& screen, const std::string& path) {
+Status readScreenFile(ScreenFile& screen, const std::string& path) {
   File file = File::openRead(path);
-  return file && loadScreenFile(screen, file, path);
+  if (!file) return systemError(File::lastOpenError(), path, "opening");
+  return readScreenFile(screen, file, path);
 }
+
+bool loadScreenFile(ScreenFile& screen, File& file, const std::string& path) {
+  return readScreenFile(screen, file, path).ok();
+}
+
+bool loadScreenFile(ScreenFile& screen, const std::string& path) { return readScreenFile(screen, path).ok(); }
 
 void freeScreenFile(ScreenFile& screen) {
   screen.background_ = nullptr;

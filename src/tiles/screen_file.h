@@ -1,7 +1,13 @@
 // The screen file (*.msscreen): one captured frame, a 32 x 28 grid of background cells and/or a
 // list of sprites, described by content and resolved against the tiles file beside it.
+//
+// Ceiling: a file may hold at most kMaxScreenSprites sprite records (the console shows 64 sprites
+// in a frame); a header that counts more is refused before anything is decompressed, so a screen
+// file's payload never exceeds 57,344 + 409,600 bytes.
 #pragma once
 
+#include "compress/md5.h"
+#include "platform/error.h"
 #include "platform/file.h"
 #include "tiles/tile_store.h"
 
@@ -24,6 +30,7 @@ inline constexpr int kScreenRows = 28;
 inline constexpr int kScreenCellCount = kScreenColumns * kScreenRows;
 inline constexpr std::uint32_t kScreenMaxWidth = 256;
 inline constexpr std::uint32_t kScreenMaxHeight = 224;
+inline constexpr std::uint32_t kMaxScreenSprites = 4096;
 
 struct ScreenFileHeader {
   char magic[8];
@@ -94,7 +101,7 @@ public:
   }
 
 private:
-  friend bool loadScreenFile(ScreenFile&, File&, const std::string&);
+  friend Status readScreenFile(ScreenFile&, File&, const std::string&);
   friend void freeScreenFile(ScreenFile&);
 
   std::unique_ptr<std::uint8_t[]> block_; // header copy, then the payload
@@ -103,12 +110,35 @@ private:
   const SpriteRecord* sprites_ = nullptr;
 };
 
+// What precedes a screen file's stream, checked: the header (its sprite count 0 when no sprites
+// are present), the digest when flags bit 0 is set, and the payload size that follows from them.
+struct ScreenFilePreamble {
+  ScreenFileHeader header{};
+  bool hasDigest = false;
+  Md5Digest digest{};
+  std::uint32_t payloadSize = 0;
+};
+
+// Reads and checks the header and the optional blocks from the current position (the magic, the
+// flags, the visible size, the reserved words, the sprite count against its ceiling); the file
+// then stands at the stream. `path` only names the file in the error.
+Result<ScreenFilePreamble> readScreenPreamble(File& file, const std::string& path);
+
+// Decompresses the payload that follows `preamble` and digests it, keeping nothing: every check of
+// readScreenFile but the comparison with the stored digest and the tiles file beside it.
+Result<Md5Digest> digestScreenPayload(File& file, const ScreenFilePreamble& preamble,
+                                      const std::string& path);
+
 // An empty ScreenFile, or null when memory is exhausted.
 std::unique_ptr<ScreenFile> createScreenFile();
-// Reads a screen file from the current position of `file`; `path` is its path, used only to find
-// the tiles file beside it. On failure `screen` keeps what it held.
+// Reads a screen file from the current position of `file`; `path` is its path, used to find the
+// tiles file beside it and to name it in the error. On failure `screen` keeps what it held and the
+// error says why (as for tiles files; NotFound when no valid tiles file lies beside it).
+Status readScreenFile(ScreenFile& screen, File& file, const std::string& path);
+// Opens `path` for reading and reads it.
+Status readScreenFile(ScreenFile& screen, const std::string& path);
+// The same answers as yes or no.
 bool loadScreenFile(ScreenFile& screen, File& file, const std::string& path);
-// Opens `path` for reading, loads it and closes it.
 bool loadScreenFile(ScreenFile& screen, const std::string& path);
 // Releases the block and the TileSet; the ScreenFile is empty again.
 void freeScreenFile(ScreenFile& screen);

@@ -130,10 +130,10 @@ std::uint32_t scanEntries(const TileGroup& group, std::uint32_t paletteIndex, st
 TileSet::TileSet() {
   for (int g = 0; g < kGroupCount; ++g) {
     groups[g].set = this;
-    groups[g].flip = std::uint32_t(g % 4) * 0x200;
-    groups[g].kind = g == kSpriteGroup ? GroupKind::Sprite
-                     : g >= 4          ? GroupKind::PriorityBackground
-                                       : GroupKind::OpaqueBackground;
+    groups[g].flip = std::uint32_t(g % kPriorityGroupOffset) * kNameWordFlipUnit;
+    groups[g].kind = g == kSpriteGroup           ? GroupKind::Sprite
+                     : g >= kPriorityGroupOffset ? GroupKind::PriorityBackground
+                                                 : GroupKind::OpaqueBackground;
   }
 }
 
@@ -252,7 +252,8 @@ std::uint32_t findTileEntry(const TileGroup& group, std::uint32_t paletteIndex, 
 }
 
 int groupForNameWord(std::uint32_t nameWord) {
-  return int((nameWord & 0x600) / 0x200) + ((nameWord & 0x1000) ? 4 : 0);
+  return int((nameWord & kNameWordFlipBits) / kNameWordFlipUnit) +
+         ((nameWord & kNameWordPriorityBit) ? kPriorityGroupOffset : 0);
 }
 
 namespace {

@@ -101,6 +101,13 @@ void invalidateLookups(const TileSet& set);
 std::uint32_t findPalette(const TileSet& set, const std::uint8_t colours[16]);
 std::uint32_t findPattern(const TileSet& set, const std::uint8_t planes[32]);
 std::uint32_t findTileEntry(const TileGroup& group, std::uint32_t paletteIndex, std::uint32_t patternIndex);
+
+// The name word of a background cell: bits 9 and 10 are its flip (TileFlip), bit 12 its priority.
+inline constexpr std::uint32_t kNameWordFlipBits = 0x600;
+inline constexpr std::uint32_t kNameWordFlipUnit = 0x200; // horizontal flip; vertical is twice that
+inline constexpr std::uint32_t kNameWordPriorityBit = 0x1000;
+inline constexpr int kPriorityGroupOffset = 4; // groups 4 to 7 are groups 0 to 3 with priority
+// The background group 0 to 7 of a name word.
 int groupForNameWord(std::uint32_t nameWord);
 
 // Stable sort, descending by orderKeyMajor then orderKeyMinor, of palettes, patterns and every

@@ -1,34 +1,14 @@
 #include "tiles/tiles_file.h"
 
+#include "compress/section_reader.h"
 #include "compress/streams.h"
 #include "platform/fs.h"
 
 #include <cstring>
 #include <new>
+#include <optional>
 
 namespace zelvo {
-
-namespace {
-
-// Upper bounds on how much a compressed stream can expand, used to refuse a header whose payload
-// could not possibly come out of the rest of the file before any memory is taken for it:
-// - stored: the payload is the bytes themselves.
-// - deflate: the best a stream can do is a 258-byte match in 2 bits (1-bit length and distance
-//   codes), 1032 bytes per input byte.
-// - bzip2: a block holds at most 900,000 bytes after the first run-length stage, each 5 of which
-//   (4 equal bytes and a count up to 251) stand for at most 255 bytes, so under 46,000,000 bytes per
-//   block; a block costs at least 17 bytes (48-bit magic, 32-bit CRC, randomised bit, 24-bit origin
-//   pointer, 32 bits of symbol map), and the stream a further 4.
-// - LZMA: the range coder's probabilities stay within 31/2048 of certainty, so each binary decision
-//   costs at least log2(2048/2017) bits and a byte of input pays for at most ~363 decisions; the
-//   cheapest output is a 273-byte repeat in 14 decisions, under 7,100 bytes per input byte. 16384
-//   leaves more than twice that.
-constexpr std::uint64_t kDeflateMaxRatio = 1032;
-constexpr std::uint64_t kBZip2MaxPerBlock = 46000000;
-constexpr std::uint64_t kBZip2MinBlockBytes = 17;
-constexpr std::uint64_t kLzmaMaxRatio = 16384;
-
-} // namespace
 
 TileCounts countsOf(const TilesFileHeader& header) {
   TileCounts counts;
@@ -38,69 +18,99 @@ TileCounts countsOf(const TilesFileHeader& header) {
   return counts;
 }
 
-bool readTilesPreamble(File& file, TilesFilePreamble& preamble) {
+Status checkTileCounts(const TileCounts& counts, const std::string& path) {
+  auto beyond = [&](std::uint64_t count, std::uint32_t ceiling, const char* what) {
+    return makeError(ErrorCause::LimitExceeded, path,
+                     std::to_string(count) + " " + what + "; at most " + std::to_string(ceiling) +
+                         " are read");
+  };
+  if (counts.palettes > kMaxTilesPalettes) return beyond(counts.palettes, kMaxTilesPalettes, "palettes");
+  if (counts.patterns > kMaxTilesPatterns) return beyond(counts.patterns, kMaxTilesPatterns, "patterns");
+  std::uint64_t entries = 0;
+  for (std::uint32_t c : counts.groups) entries += c;
+  if (entries > kMaxTileEntries) return beyond(entries, kMaxTileEntries, "tile entries");
+  return {};
+}
+
+Result<TilesFilePreamble> readTilesPreamble(File& file, const std::string& path) {
   TilesFilePreamble read;
-  if (!file.readExact(&read.header, sizeof read.header)) return false;
-  if (std::memcmp(read.header.magic, kTilesMagic, sizeof kTilesMagic) != 0) return false;
-  if (read.header.flags & ~kTilesKnownFlags) return false;
-  if (read.header.flags & kTilesFlagDigest) {
-    if (!file.readExact(read.digest.data(), read.digest.size())) return false;
-    read.hasDigest = true;
-  }
-  if (read.header.flags & kTilesFlagExtraBlock) {
-    std::uint8_t unused[16];
-    if (!file.readExact(unused, sizeof unused)) return false;
-  }
-  preamble = read;
-  return true;
+  if (Status s = readExactly(file, &read.header, sizeof read.header, path, "the header"); !s)
+    return s.error();
+  if (std::memcmp(read.header.magic, kTilesMagic, sizeof kTilesMagic) != 0)
+    return makeError(ErrorCause::BadFormat, path, "not a tiles file (no MSTILES magic)");
+  if (const std::uint32_t undefined = read.header.flags & ~kTilesKnownFlags)
+    return undefinedFlags(undefined, path);
+  read.hasDigest = read.header.flags & kTilesFlagDigest;
+  Status blocks = readHeaderBlocks(file, read.hasDigest ? &read.digest : nullptr,
+                                   read.header.flags & kTilesFlagExtraBlock, path);
+  if (!blocks) return blocks.error();
+  const TileCounts counts = countsOf(read.header);
+  if (Status s = checkTileCounts(counts, path); !s) return s.error();
+  // Within the ceilings the payload always fits in 32 bits.
+  if (!payloadSizeOf(counts, read.payloadSize))
+    return makeError(ErrorCause::LimitExceeded, path, "the counts make a payload beyond 4 GiB");
+  return read;
 }
 
-bool payloadFitsFile(File& file, std::uint32_t method, std::uint64_t payloadSize) {
-  std::uint64_t position = 0, size = 0;
-  if (!file.position(position) || !file.size(size)) return false;
-  const std::uint64_t remaining = size > position ? size - position : 0;
-  switch (method) {
-  case kMethodStored:
-    return payloadSize <= remaining;
-  case kMethodDeflate:
-    return payloadSize <= (remaining + 1) * kDeflateMaxRatio;
-  case kMethodBZip2:
-    return remaining >= 4 + kBZip2MinBlockBytes &&
-           payloadSize <= (remaining - 4) / kBZip2MinBlockBytes * kBZip2MaxPerBlock;
-  case kMethodLZMA:
-    return payloadSize <= (remaining + 1) * kLzmaMaxRatio;
-  default:
-    return false;
-  }
+Result<Md5Digest> digestTilesPayload(File& file, const TilesFilePreamble& preamble, const std::string& path) {
+  // An empty payload is not looked at, its compression field included.
+  if (preamble.payloadSize == 0) return md5Of(nullptr, 0);
+  return digestSection(file, preamble.header.compression, preamble.payloadSize, path);
 }
 
-bool loadTilesFile(TileSet& set, File& file) {
-  TilesFilePreamble preamble;
-  if (!readTilesPreamble(file, preamble)) return false;
-  const TileCounts counts = countsOf(preamble.header);
-  std::uint32_t size = 0;
-  if (!payloadSizeOf(counts, size)) return false;
+Status readTilesFile(TileSet& set, File& file, const std::string& path) {
+  Result<TilesFilePreamble> preamble = readTilesPreamble(file, path);
+  if (!preamble) return preamble.error();
+  const std::uint32_t size = preamble->payloadSize;
   if (size == 0) {
     // Nothing to read: neither the compression nor the digest is looked at.
     installTileBlock(set, nullptr, TileCounts{});
-    return true;
+    return {};
   }
-  const std::uint32_t method = preamble.header.compression;
-  if (method > kMethodLZMA || !payloadFitsFile(file, method, size)) return false;
-  std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[size]);
-  if (!block) return false;
-  {
-    std::unique_ptr<IDecompressor> decompressor = CreateDecompressor(method);
-    if (!decompressor || !decompressor->Read(file, block.get(), size)) return false;
-  }
-  if (preamble.hasDigest && md5Of(block.get(), size) != preamble.digest) return false;
-  installTileBlock(set, std::move(block), counts);
-  return true;
+  Result<SectionBlock> payload = readSectionBlock(file, preamble->header.compression, size, 0, path);
+  if (!payload) return payload.error();
+  if (preamble->hasDigest && payload->digest != preamble->digest)
+    return makeError(ErrorCause::DigestMismatch, path, "the payload does not match its MD5 digest");
+  installTileBlock(set, std::move(payload->data), countsOf(preamble->header));
+  return {};
 }
 
-bool openTilesFile(TileSet& set, const std::string& path) {
+Status readTilesFile(TileSet& set, const std::string& path) {
   File file = File::openRead(path);
-  return file && loadTilesFile(set, file);
+  if (!file) return systemError(File::lastOpenError(), path, "opening");
+  return readTilesFile(set, file, path);
+}
+
+Status findTilesBeside(const std::string& path, std::unique_ptr<TileSet>& slot) {
+  const std::size_t separator = lastSeparator(path);
+  const std::string folder = separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+  std::optional<Error> first;
+  for (const DirEntry& entry : listMatching(folder, "*.mstiles")) {
+    if (entry.directory) continue;
+    std::unique_ptr<TileSet> set = createTileSet();
+    if (!set) continue;
+    const Status read = readTilesFile(*set, folder + entry.name);
+    if (read) {
+      slot = std::move(set);
+      return {};
+    }
+    if (!first) first = read.error();
+  }
+  const std::string where = folder.empty() ? std::string("the current folder") : folder;
+  if (!first) return makeError(ErrorCause::NotFound, where, "no .mstiles file in the folder");
+  return makeError(first->cause, where, "no valid .mstiles file in the folder (" + first->message() + ")");
+}
+
+bool loadTilesFile(TileSet& set, File& file) { return readTilesFile(set, file).ok(); }
+
+bool openTilesFile(TileSet& set, const std::string& path) { return readTilesFile(set, path).ok(); }
+
+bool findTilesFileBeside(const std::string& path, std::unique_ptr<TileSet>& slot) {
+  return findTilesBeside(path, slot).ok();
+}
+
+bool payloadFitsFile(File& file, std::uint32_t method, std::uint64_t payloadSize) {
+  return checkPayloadFitsFile(file, method, payloadSize, {}).ok();
 }
 
 bool writeTilesFile(const TileSet& set, File& file) {
@@ -143,21 +153,6 @@ bool writeTilesFile(const TileSet& set, File& file) {
   for (const Table& t : tables)
     if (t.bytes && !compressor->Write(file, t.data, t.bytes)) return false;
   return compressor->Finish(file);
-}
-
-bool findTilesFileBeside(const std::string& path, std::unique_ptr<TileSet>& slot) {
-  const std::size_t separator = lastSeparator(path);
-  const std::string folder = separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
-  for (const DirEntry& entry : listMatching(folder, "*.mstiles")) {
-    if (entry.directory) continue;
-    std::unique_ptr<TileSet> set = createTileSet();
-    if (!set) continue;
-    if (openTilesFile(*set, folder + entry.name)) {
-      slot = std::move(set);
-      return true;
-    }
-  }
-  return false;
 }
 
 } // namespace zelvo

@@ -2,7 +2,7 @@
 
 #include "render/scale.h"
 #include "render/tile_draw.h"
-#include "tiles/tile_store.h"
+#include "tiles/content_lookup.h"
 
 namespace zelvo {
 
@@ -11,8 +11,6 @@ namespace {
 constexpr unsigned kRedMask = 255;
 constexpr unsigned kGreenMask = 65280;
 constexpr unsigned kBlueMask = 16711680;
-constexpr std::uint32_t kPriorityBit = 0x1000;
-constexpr std::uint32_t kFlipBits = 0x600;
 
 FiBitmap allocateImage(int width, int height) {
   return FiBitmap(FreeImage_Allocate(width, height, 32, kRedMask, kGreenMask, kBlueMask));
@@ -40,16 +38,6 @@ FiBitmap enlarge(FIBITMAP* tile, int factor) {
 
 bool canRender(const ScreenFile& screen, int factor) {
   return screen.loaded() && screen.tiles && factor >= 1 && factor <= 4;
-}
-
-// The entry of a palette and pattern in `group`, or kNotFound.
-std::uint32_t resolve(const TileSet& tiles, const TileGroup& group, const std::uint8_t palette[16],
-                      const std::uint8_t pattern[32]) {
-  const std::uint32_t p = findPalette(tiles, palette);
-  if (p == kNotFound) return kNotFound;
-  const std::uint32_t q = findPattern(tiles, pattern);
-  if (q == kNotFound) return kNotFound;
-  return findTileEntry(group, p, q);
 }
 
 // A pixel value that the opaque sprite decode never writes (its top byte is always 0) and that
@@ -93,19 +81,18 @@ FiBitmap renderBackground(const ScreenFile& screen, bool transparent, int factor
   for (int r = 0; r < kScreenRows; ++r) {
     for (int c = 0; c < kScreenColumns; ++c) {
       const ScreenCell& cell = *screen.cell(r, c);
-      const int g = groupForNameWord(cell.nameWord);
-      if (g < 0 || g >= kGroupCount) continue;
-      const TileGroup& group = tiles.groups[g];
-      const std::uint32_t index = resolve(tiles, group, cell.palette, cell.pattern);
-      if (index == kNotFound) continue; // stays black with alpha 0
-      const std::uint32_t flip = cell.nameWord & kFlipBits;
+      const TileRef ref = lookupCell(tiles, cell);
+      if (!ref.found()) continue; // stays black with alpha 0
+      const TileGroup& group = tiles.groups[ref.group];
+      const std::uint32_t index = ref.index;
+      const std::uint32_t flip = cell.nameWord & kNameWordFlipBits;
 
       FIBITMAP* target = factor == 1 ? image.get() : tile.get();
       std::uint8_t* origin = factor == 1 ? squareOrigin(target, 8 * c, 8 * r) : FreeImage_GetBits(target);
       const std::uint32_t pitch = FreeImage_GetPitch(target);
       if (!transparent)
         DrawTile(group, index, origin, pitch, flip, PixelXrgb32);
-      else if (cell.nameWord & kPriorityBit)
+      else if (cell.nameWord & kNameWordPriorityBit)
         DrawTileAlpha(group, index, origin, pitch, flip);
       else
         DrawTile(group, index, origin, pitch, flip, PixelArgb32);
@@ -147,9 +134,9 @@ FiBitmap renderSprites(const ScreenFile& screen, bool transparent, std::uint32_t
   const TileSet& tiles = *screen.tiles;
   const TileGroup& group = tiles.groups[kSpriteGroup];
   const int edge = 8 * factor;
-  auto drawAt = [&](const std::uint8_t* palette, const std::uint8_t* pattern, int left, int top) {
-    const std::uint32_t index = resolve(tiles, group, palette, pattern);
-    if (index == kNotFound) return;
+  auto drawAt = [&](const TileRef& ref, int left, int top) {
+    if (!ref.found()) return;
+    const std::uint32_t index = ref.index;
     if (left < 0 || top < 0 || left + edge > imageWidth || top + edge > imageHeight) return;
     FIBITMAP* target = factor == 1 ? image.get() : tile.get();
     std::uint8_t* origin = factor == 1 ? squareOrigin(target, left, top) : FreeImage_GetBits(target);
@@ -173,9 +160,9 @@ FiBitmap renderSprites(const ScreenFile& screen, bool transparent, std::uint32_t
   for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
     const SpriteRecord& sprite = screen.sprites()[i];
     const int left = spriteClampX(sprite.x) * factor;
-    drawAt(sprite.palette, sprite.pattern, left, spriteClampUpperY(sprite.y) * factor + 1);
-    if (sprite.flags & kSpriteTall)
-      drawAt(sprite.palette2, sprite.pattern2, left, spriteClampLowerY(sprite.y) * factor + 1 + edge);
+    drawAt(lookupSprite(tiles, sprite, false), left, spriteClampUpperY(sprite.y) * factor + 1);
+    if (spriteIsTall(sprite))
+      drawAt(lookupSprite(tiles, sprite, true), left, spriteClampLowerY(sprite.y) * factor + 1 + edge);
   }
   return image;
 }

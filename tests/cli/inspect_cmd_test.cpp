@@ -121,11 +121,17 @@ TEST(InspectCommand, UnreadableFilesFailWithAMessage) {
   TilesFileOptions flags;
   flags.extraFlags = 4;
   ASSERT_TRUE(test::writeTilesFixture(dir.file("flags.mstiles"), sample(), flags));
-  for (const char* name : {"cut.mstiles", "other.bin", "flags.mstiles", "missing.mstiles"}) {
+  // The reason comes from the file's reader.
+  const std::pair<const char*, const char*> cases[] = {{"cut.mstiles", "payload ends or breaks after"},
+                                                       {"other.bin", "unknown magic"},
+                                                       {"flags.mstiles", "undefined flag bits 0x4"},
+                                                       {"missing.mstiles", "cannot open"}};
+  for (const auto& [name, reason] : cases) {
     const Outcome r = inspect(dir, "'" + dir.file(name) + "' --json");
     EXPECT_EQ(r.status, 1) << name;
     EXPECT_EQ(r.out, "") << name;
     EXPECT_NE(r.err.find(name), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
   }
 }
 

@@ -1,5 +1,6 @@
 // LZMA sections in the ZIP framing, stored sections, and the choice of decompressor.
 #include "compress/lzma_decoder.h"
+#include "platform/byte_io.h"
 #include "stream_test_util.h"
 #include "support/lzma_zip.h"
 #include "support/temp_dir.h"
@@ -143,6 +144,12 @@ TEST_F(LzmaTest, BadSectionsFail) {
   EXPECT_FALSE(refused.Read(file, out, sizeof out));
   EXPECT_FALSE(refused.Read(file, out, sizeof out));
 
+  Bytes hugeDictionary = good; // 4 GiB: refused before the decoder would take it
+  std::fill(hugeDictionary.begin() + 5, hugeDictionary.begin() + 9, 0xFF);
+  place(hugeDictionary);
+  CLZMADecompressor huge;
+  EXPECT_FALSE(huge.Read(file, out, sizeof out));
+
   Bytes fourProperties = good;
   fourProperties[2] = 4;
   place(fourProperties);
@@ -179,6 +186,16 @@ TEST(LzmaDecoderTest, DecodesIncrementallyAndStopsAtEndMarker) {
   const Bytes data = tileLikeBytes(70000, 25);
   const Bytes section = lzmaZipEncode(data.data(), data.size());
   EXPECT_EQ(LzmaDecoder::open(section.data() + 4, 4), nullptr);
+  // The dictionary is bounded, and the bound itself is accepted.
+  Bytes properties(section.begin() + 4, section.begin() + 9);
+  storeLE32(properties.data() + 1, kMaxLzmaDictionary);
+  EXPECT_TRUE(LzmaDecoder::propertiesUsable(properties.data(), 5));
+  EXPECT_NE(LzmaDecoder::open(properties.data(), 5), nullptr);
+  for (std::uint32_t dictionary : {kMaxLzmaDictionary + 1, 0xFFFFFFFFu}) {
+    storeLE32(properties.data() + 1, dictionary);
+    EXPECT_FALSE(LzmaDecoder::propertiesUsable(properties.data(), 5));
+    EXPECT_EQ(LzmaDecoder::open(properties.data(), 5), nullptr);
+  }
   auto decoder = LzmaDecoder::open(section.data() + 4, 5);
   ASSERT_NE(decoder, nullptr);
   Bytes out(data.size() + 10);

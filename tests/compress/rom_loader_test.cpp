@@ -1,10 +1,12 @@
 // The original ROM loader: plain files, zip entries of every method, the name and signature rules,
 // nesting, containers that yield nothing, damaged streams and the unpacking bounds. Every test runs
-// with TMPDIR pointed at a folder of its own, which must be empty afterwards.
+// with TMPDIR pointed at a folder of its own, in which no named file may ever appear.
 #include "compress/rom_loader.h"
 
+#include "platform/fault.h"
 #include "platform/fs.h"
 #include "platform/temp_files.h"
+#include "support/fixtures.h"
 #include "support/rom_fixtures.h"
 #include "support/temp_dir.h"
 
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <random>
 
 namespace zelvo::test {
 namespace {
@@ -24,6 +27,19 @@ Bytes head16(const Bytes& b) {
   return h;
 }
 Bytes head16(const RomProbe& p) { return Bytes(p.head, p.head + 16); }
+// Everything from the file's current position.
+std::string rest(File& file) {
+  std::string all;
+  char piece[65536];
+  std::size_t got = 0;
+  while (file.read(piece, sizeof piece, got) && got > 0) all.append(piece, got);
+  return all;
+}
+// Where the system keeps an open file (a file without a name shows as its folder and a number).
+std::string whereIs(const File& file) {
+  std::error_code ec;
+  return std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(file.descriptor()), ec).string();
+}
 Bytes concat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -50,25 +66,23 @@ protected:
     return path;
   }
 
-  // The loader unpacked `rom` into a temporary file of the temporary folder, the only one left.
+  // The loader unpacked `rom` into a file of the temporary folder that has no name.
   void expectUnpacked(const std::string& path, const Bytes& rom) {
-    const RomLoadResult r = LoadOriginalRom(path);
-    TempFileGuard unpacked(r.tempName);
-    ASSERT_FALSE(r.tempName.empty()) << path;
+    RomLoadResult r = LoadOriginalRom(path);
+    ASSERT_TRUE(r.unpacked.isOpen()) << path;
     EXPECT_FALSE(r.containerYieldedNothing);
-    EXPECT_EQ(r.tempName.rfind(tmp, 0), 0u);
-    EXPECT_EQ(countTmpFiles(tmp), 1u);
+    EXPECT_EQ(whereIs(r.unpacked).rfind(tmp, 0), 0u) << whereIs(r.unpacked);
+    EXPECT_EQ(countTmpFiles(tmp), 0u);
     EXPECT_EQ(r.probe.size, rom.size());
     EXPECT_EQ(head16(r.probe), head16(rom));
-    EXPECT_TRUE(readFileBytes(r.tempName) == text(rom)); // no megabyte dumps on failure
+    EXPECT_TRUE(rest(r.unpacked) == text(rom)); // no megabyte dumps on failure
   }
 
   // The file is to be read as it is (`containerYieldedNothing` false) or refused (true); either way
   // the probe describes the file itself.
   void expectOwn(const std::string& path, bool refused) {
     const RomLoadResult r = LoadOriginalRom(path);
-    TempFileGuard unpacked(r.tempName);
-    EXPECT_TRUE(r.tempName.empty()) << path;
+    EXPECT_FALSE(r.unpacked.isOpen()) << path;
     EXPECT_EQ(r.containerYieldedNothing, refused) << path;
     const std::string own = readFileBytes(path);
     EXPECT_EQ(r.probe.size, own.size());
@@ -91,7 +105,7 @@ TEST_F(RomLoaderTest, FilesThatAreNoContainerAreHandedOnAsTheyAre) {
   // Unreadable: nothing at all is reported.
   for (const std::string& path : {dir.file("missing.sms"), put("short.sms", Bytes(15, 1))}) {
     const RomLoadResult r = LoadOriginalRom(path);
-    EXPECT_TRUE(r.tempName.empty());
+    EXPECT_FALSE(r.unpacked.isOpen());
     EXPECT_FALSE(r.containerYieldedNothing);
     EXPECT_EQ(r.probe.size, 0u);
     EXPECT_EQ(head16(r.probe), Bytes(16, 0));
@@ -193,7 +207,6 @@ TEST_F(RomLoaderTest, PacksAreHandedOnForTheCallerToRefuse) {
   pack.resize(1000, 3);
   {
     const RomLoadResult r = LoadOriginalRom(put("p.zip", zipArchive({{"x.dat", 8, pack}})));
-    TempFileGuard unpacked(r.tempName);
     EXPECT_TRUE(romProbeIsPack(r.probe));
     EXPECT_EQ(r.probe.size, 1000u);
   }
@@ -286,8 +299,7 @@ TEST_F(RomLoaderTest, UnpackingIsBoundedPerContainer) {
   std::memcpy(content.data(), kPack, 8);
   {
     const RomLoadResult r = LoadOriginalRom(put("max.gz", gzipBytes(content, 1)));
-    TempFileGuard unpacked(r.tempName);
-    EXPECT_FALSE(r.tempName.empty());
+    EXPECT_TRUE(r.unpacked.isOpen());
     EXPECT_EQ(r.probe.size, kMaxUnpackedPerContainer);
   }
   content.push_back(0);
@@ -298,6 +310,73 @@ TEST_F(RomLoaderTest, UnpackingIsBoundedPerContainer) {
   expectRefused(put("bomb.bz2", bzip2Bytes(content)));
 }
 
+// Every entry unpacked from a zip is checked against its header: a flipped bit in its data or its
+// CRC field, or data that do not end where its sizes say, refuse the whole container with the
+// reason, even when a sound ROM follows.
+TEST_F(RomLoaderTest, ZipEntriesThatDoNotMatchTheirHeadersAreRefused) {
+  Bytes rom(65536); // noise no method can shrink: a flipped bit in the data is one in the ROM
+  std::mt19937 rng(31);
+  for (auto& b : rom) b = std::uint8_t(rng());
+  const std::size_t dataStart = 30 + std::string("game.sms").size();
+  const std::size_t crcField = 14;
+  struct Case {
+    const char* what;
+    ZipEntryInput entry;
+    std::size_t flip; // offset of a byte to flip in the archive, 0 for none
+    ErrorCause cause;
+    const char* detail;
+  } cases[] = {
+      {"stored data",
+       {"game.sms", 0, rom},
+       dataStart + 40000,
+       ErrorCause::DigestMismatch,
+       "CRC mismatch in game.sms inside rom.zip"},
+      {"deflated data",
+       {"game.sms", 8, rom},
+       dataStart + 40000,
+       ErrorCause::DigestMismatch,
+       "CRC mismatch in game.sms inside rom.zip"},
+      {"bzip2 CRC field", {"game.sms", 12, rom}, crcField, ErrorCause::DigestMismatch, "CRC mismatch"},
+      {"LZMA CRC field", {"game.sms", 14, rom}, crcField, ErrorCause::DigestMismatch, "CRC mismatch"},
+      {"stored data longer than the entry",
+       ZipEntryInput::raw("game.sms", 0, 65536, concat(rom, Bytes(9, 1))), 0, ErrorCause::BadFormat,
+       "the data of game.sms inside rom.zip do not end where its sizes say"},
+      {"deflate stream shorter than its data",
+       ZipEntryInput::raw("game.sms", 8, 65536,
+                          concat(test::compressBytes(kMethodDeflate, rom.data(), rom.size()), Bytes(9, 1))),
+       0, ErrorCause::BadFormat, "do not end where its sizes say"},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.entry.content = rom; // the header's CRC-32 is the ROM's
+    Bytes zip = zipArchive({c.entry, {"spare.sms", 0, makeRomImage(40000, 32)}});
+    if (c.flip) zip[c.flip] ^= 0x10;
+    const std::string path = put("rom.zip", zip);
+    const Result<LoadedRom> loaded = loadOriginalRom(path);
+    ASSERT_FALSE(loaded);
+    EXPECT_EQ(loaded.error().cause, c.cause) << loaded.error().message();
+    EXPECT_NE(loaded.error().detail.find(c.detail), std::string::npos) << loaded.error().detail;
+    expectRefused(path);
+  }
+  // Unharmed, the same archive yields the ROM.
+  expectUnpacked(put("rom.zip", zipArchive({{"game.sms", 8, rom}})), rom);
+}
+
+// A temporary folder that fills up while a ROM is unpacked says so.
+TEST_F(RomLoaderTest, AFullTemporaryFolderSaysSo) {
+  const Bytes rom = makeRomImage(65536, 33);
+  for (const std::string& path :
+       {put("rom.gz", gzipBytes(rom)), put("rom.zip", zipArchive({{"game.sms", 8, rom}}))}) {
+    SCOPED_TRACE(path);
+    armFault(unsigned(FaultOp::Write), 2, ENOSPC);
+    const Result<LoadedRom> loaded = loadOriginalRom(path);
+    disarmFault();
+    ASSERT_FALSE(loaded);
+    EXPECT_EQ(loaded.error().cause, ErrorCause::NoSpace);
+    EXPECT_EQ(loaded.error().detail, "no space left in the temporary folder " + tempDirectory());
+  }
+}
+
 TEST_F(RomLoaderTest, ExtractToTempFileCopiesPrefixAndEntryOrLeavesNothing) {
   const Bytes data = makeRomImage(40000, 16);
   const std::string path = put("data.bin", data);
@@ -306,19 +385,18 @@ TEST_F(RomLoaderTest, ExtractToTempFileCopiesPrefixAndEntryOrLeavesNothing) {
     File file = File::openRead(path);
     auto stored = CreateDecompressor(kMethodStored);
     std::uint32_t written = 0;
-    const std::string name = ExtractToTempFile(file, *stored, size, prefix.data(), prefix.size(), written);
-    TempFileGuard guard(name);
-    ASSERT_FALSE(name.empty());
+    File copy = ExtractToTempFile(file, *stored, size, prefix.data(), prefix.size(), written);
+    ASSERT_TRUE(copy.isOpen());
     EXPECT_EQ(written, size);
-    EXPECT_TRUE(readFileBytes(name) == text(concat(prefix, data)).substr(0, size));
+    EXPECT_TRUE(rest(copy) == text(concat(prefix, data)).substr(0, size));
   }
   // The data run out in the third piece: the file goes, the count tells how far it came.
   File file = File::openRead(path);
   auto stored = CreateDecompressor(kMethodStored);
   std::uint32_t written = 0;
-  EXPECT_TRUE(ExtractToTempFile(file, *stored, 50000, prefix.data(), prefix.size(), written).empty());
+  EXPECT_FALSE(ExtractToTempFile(file, *stored, 50000, prefix.data(), prefix.size(), written).isOpen());
   EXPECT_EQ(written, 3u + 2 * 16384);
-  EXPECT_TRUE(ExtractToTempFile(file, *stored, 2, prefix.data(), prefix.size(), written).empty());
+  EXPECT_FALSE(ExtractToTempFile(file, *stored, 2, prefix.data(), prefix.size(), written).isOpen());
 }
 
 // Archives made by the usual packing tools, when they are installed.

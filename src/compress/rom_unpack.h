@@ -1,0 +1,64 @@
+// The pieces of the original ROM loader, shared by its source files (not for other users): one
+// level of unpacking, the zip scan, the gzip and bzip2 copies, and the copy of one entry.
+#pragma once
+
+#include "compress/rom_loader.h"
+#include "platform/error.h"
+
+#include <cstdint>
+#include <string>
+
+namespace zelvo::rom {
+
+// What one level of the load came to.
+enum class Outcome {
+  NotContainer, // the file is to be read as it is
+  Rom,          // a ROM (or pack) was unpacked into a scratch file
+  Nothing,      // a container that yielded no ROM
+  Abort,        // the whole load fails: bounds exceeded, a corrupt entry, the scratch folder failing
+};
+
+struct Level {
+  Outcome outcome = Outcome::Nothing;
+  File file; // the unpacked ROM, at its start, when the outcome is Rom
+  RomProbe probe;
+  Error reason; // why, when the outcome is Nothing or Abort
+};
+
+// Where a level stands: the file the user named (for errors), how deep in containers, and how the
+// data at hand are called in messages ("game.sms inside rom.zip").
+struct Context {
+  std::string romPath;
+  std::string where;
+  int nesting = 0;
+};
+
+Level nothing(const Context& context, ErrorCause cause, const std::string& detail);
+Level abort(const Context& context, ErrorCause cause, const std::string& detail);
+// The error of a scratch file that could not be created (`system`) or written (`err`, an errno
+// value), told as the load's: a full temporary folder says so.
+Error scratchError(const Error& system, const Context& context);
+Error scratchError(int err, const Context& context);
+
+// One level: `file` starts with a container magic; `own` is its probe.
+Level loadContainer(File& file, const RomProbe& own, const Context& context);
+// Unpacked data that begin with a container magic: their own load replaces them when it finds a
+// ROM; otherwise they are a container, not a ROM, and yield nothing.
+Level loadNested(File unpacked, const RomProbe& probe, const Context& context);
+
+Level scanZip(File& file, const Context& context);
+Level copyGzip(File& file, const Context& context);
+Level copyBzip2(File& file, const Context& context);
+
+// Copies an entry into a new scratch file: first `prefixLength` bytes of `prefix` (already taken
+// from the decompressor), then bytes read through `decompressor` until `size` bytes in all are
+// written. `written` says how many were written either way; `crc` is the CRC-32 of them.
+struct Extracted {
+  File file; // at its start
+  std::uint32_t crc = 0;
+};
+Result<Extracted> extractEntry(File& file, IDecompressor& decompressor, std::uint32_t size,
+                               const std::uint8_t* prefix, std::size_t prefixLength, std::uint32_t& written,
+                               const Context& context);
+
+} // namespace zelvo::rom
