@@ -81,6 +81,23 @@ bool TempFileBeside(const std::string& path, std::string& name) {
   return createTempFileIn(copy, name);
 }
 
+Result<File> createScratchFile() {
+  const std::string folder = tempDirectory();
+  File file = File::createUnnamedIn(folder);
+  if (file) return file;
+  const int err = File::lastOpenError();
+  // Only a file system without unnamed files falls back to a named file that is unlinked at once.
+  if (err != EOPNOTSUPP && err != EISDIR && err != EINVAL)
+    return systemError(err, folder, "creating a temporary file");
+  std::string name;
+  if (!TempFileInTempDir(name)) return systemError(errno ? errno : EIO, folder, "creating a temporary file");
+  TempFileGuard guard(name); // removes the name if the file cannot be opened
+  file = File::createTemporary(name);
+  if (!file) return systemError(File::lastOpenError(), name, "opening a temporary file");
+  guard.release(); // already unlinked
+  return file;
+}
+
 TempFileGuard::~TempFileGuard() { reset(); }
 
 TempFileGuard& TempFileGuard::operator=(TempFileGuard&& other) noexcept {

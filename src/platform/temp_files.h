@@ -2,6 +2,9 @@
 // with "TMP" and stores that name; the caller opens, uses and deletes the file.
 #pragma once
 
+#include "platform/error.h"
+#include "platform/file.h"
+
 #include <string>
 
 namespace zelvo {
@@ -20,6 +23,11 @@ std::string candidateTempName(const std::string& folder);
 
 // Creates a uniquely named empty file "TMPxxxxxx.tmp" in `folder` (exclusive create).
 bool createTempFileIn(const std::string& folder, std::string& name);
+
+// A scratch file in the system's temporary folder, open for reading and writing, that only this
+// process uses: it has no name (or loses it right after it is made), so the system removes it
+// when the handle closes or the process dies, however it dies.
+Result<File> createScratchFile();
 
 // Deletes a named temporary file when it goes out of scope, unless released.
 class TempFileGuard {
