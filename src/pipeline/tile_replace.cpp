@@ -164,7 +164,7 @@ void forceOpaque(std::uint8_t* tile, std::size_t bytes) {
 
 ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles,
                                      const std::string& screenPath, const std::string& imagePath,
-                                     const std::string& alphaPath) {
+                                     const std::string& alphaPath, ProgressSink* progress) {
   ScreenFile screen;
   if (!loadScreenFile(screen, screenPath)) return ReplaceResult::Skipped;
   if (!table.tempFile || table.tileCount == 0 || table.scale < 1 || table.scale > 4)
@@ -184,6 +184,7 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
     const int firstColumn = 32 - (int(screen.width()) + 7) / 8;
     const int rows = int(screen.height()) / 8;
     for (int r = 0; r < rows; ++r) {
+      if (r % 8 == 0 && cancelRequested(progress)) return ReplaceResult::Cancelled; // 256 cells
       for (int c = firstColumn; c < 32; ++c) {
         const ScreenCell& cell = grid[r * 32 + c];
         const int group = groupForNameWord(cell.nameWord);
@@ -200,6 +201,7 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
 
   const TileGroup& sprites = buildTiles.groups[kSpriteGroup];
   for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
+    if (i % 256 == 0 && cancelRequested(progress)) return ReplaceResult::Cancelled;
     const SpriteRecord& sprite = screen.sprites()[i];
     const int x = spriteClampX(sprite.x);
     // The positions at which the screen export draws sprites.
