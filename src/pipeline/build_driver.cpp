@@ -25,6 +25,7 @@ namespace zelvo {
 namespace {
 
 constexpr std::size_t kRomPiece = 16384;
+constexpr const char* kCannotOpen = "Error: can't open output file for write";
 constexpr const char* kCannotWrite = "Error: can't write output file";
 
 // Makes the saved directory current again when the run ends, whatever way it ends.
@@ -184,14 +185,13 @@ bool Run::replaceTiles() {
 
 bool Run::createOutput() {
   if (!stage("Creating high-resolution ROM...")) return false;
-  const char* cannotOpen = "Error: can't open output file for write";
   // An existing output that may not be written stays as it is, as it would if it were opened.
   if (pathKind(outputPath_) == PathKind::File && !File::openReadWrite(outputPath_))
-    return fail(cannotOpen, systemError(File::lastOpenError(), outputPath_, "opening for writing"));
+    return fail(kCannotOpen, systemError(File::lastOpenError(), outputPath_, "opening for writing"));
   // The pack is written to a new file in the output's folder that takes the output's place only
   // when complete, so a failed build leaves an existing pack untouched and creates no file.
   auto save = AtomicSave::begin(outputPath_);
-  if (!save) return fail(cannotOpen, save.error());
+  if (!save) return fail(kCannotOpen, save.error());
   output_.emplace(std::move(*save));
 
   std::memcpy(header_.magic, kPackMagic, sizeof header_.magic);
@@ -235,7 +235,9 @@ bool Run::writeRom() {
   while (remaining > 0) {
     if (cancelRequested(&log_)) return cancelled();
     const std::size_t n = remaining < kRomPiece ? remaining : kRomPiece;
-    if (!rom.readExact(piece.get(), n)) return fail("Error: can't read from original ROM file");
+    if (!rom.readExact(piece.get(), n))
+      return fail("Error: can't read from original ROM file",
+                  systemError(rom.lastError(), job_.romPath, "reading"));
     if (!compressor->Write(output(), piece.get(), n)) return failWrite();
     digest.update(piece.get(), n);
     remaining -= std::uint32_t(n);
