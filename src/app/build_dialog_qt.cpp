@@ -221,10 +221,7 @@ void BuildDialog::pressOk() {
   state_.lastOutputFile = limitSettingText(job.outputPath);
   state_.lastTilesRes = index + 1;
 
-  if (cancelPending_) {
-    cancelPending_ = false;
-    QDialog::reject();
-  }
+  if (cancelPending_.exchange(false)) QDialog::reject();
 }
 
 void BuildDialog::reject() {
@@ -267,6 +264,16 @@ void BuildDialog::PumpMessages() {
   QCoreApplication::processEvents();
   sincePump_.restart();
 }
+
+void BuildDialog::FailureReason(const Error& why) {
+  // Set apart from the build's own lines: indented and greyed.
+  auto* item = new QListWidgetItem("    " + QString::fromStdString(why.message()));
+  item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
+  log_->addItem(item);
+  log_->scrollToBottom();
+}
+
+bool BuildDialog::shouldContinue() { return !cancelPending_.load(std::memory_order_relaxed); }
 
 void BuildDialog::progress(ProgressStage, std::uint64_t done, std::uint64_t total) {
   const int permille = total == 0 ? 0 : int(std::min<std::uint64_t>(done, total) * 1000 / total);

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 
+#include <atomic>
 #include <functional>
 
 class QComboBox;
@@ -64,13 +65,16 @@ public slots:
   void browseFolder();
   void browseRom();
   void browseOutput();
-  // Cancel, Escape and the close box; while a build runs the dialog ends once it has returned.
+  // Cancel, Escape and the close box; while a build runs it asks the build to stop, and the
+  // dialog ends once the build has returned.
   void reject() override;
 
 private:
   void ClearLog() override;
   void AppendLogLine(const std::string& text) override;
   void PumpMessages() override;
+  void FailureReason(const Error& why) override;
+  bool shouldContinue() override;
   void progress(ProgressStage stage, std::uint64_t done, std::uint64_t total) override;
 
   void buildControls();
@@ -80,7 +84,7 @@ private:
   FileChooser& chooser_;
   Runner runner_;
   bool building_ = false;
-  bool cancelPending_ = false;
+  std::atomic<bool> cancelPending_{false}; // read by the build, perhaps from its workers
   int progressPermille_ = -1;
   QElapsedTimer sincePump_;
 

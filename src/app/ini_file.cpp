@@ -1,8 +1,8 @@
 #include "app/ini_file.h"
 
+#include "platform/atomic_save.h"
 #include "platform/file.h"
 #include "platform/fs.h"
-#include "platform/temp_files.h"
 
 #include <cctype>
 
@@ -201,17 +201,9 @@ std::string IniFile::text() const {
   return out;
 }
 
-bool IniFile::save(const std::string& path) const {
-  std::string tempName;
-  if (!TempFileBeside(path, tempName)) return false;
-  TempFileGuard guard(tempName);
-  File file = File::create(tempName);
-  if (!file) return false;
+Status IniFile::save(const std::string& path) const {
   const std::string data = text();
-  if (!file.writeAll(data.data(), data.size()) || !file.flush() || !file.close()) return false;
-  if (!replaceFile(tempName, path)) return false;
-  guard.release();
-  return true;
+  return saveFileAtomically(path, data.data(), data.size());
 }
 
 } // namespace zelvo

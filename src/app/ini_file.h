@@ -3,6 +3,8 @@
 // set change; every other section, key, comment and blank line is written back as it was read.
 #pragma once
 
+#include "platform/error.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -38,9 +40,8 @@ public:
 
   // The whole text, every line ending in CRLF.
   std::string text() const;
-  // Writes the text to a new file beside `path` and moves it over `path`, so that a failed write
-  // leaves the old file untouched. False when anything failed.
-  bool save(const std::string& path) const;
+  // Replaces `path` with the text, whole and on disk, or leaves the old file untouched.
+  Status save(const std::string& path) const;
 
 private:
   struct SectionRange {

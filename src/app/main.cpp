@@ -17,6 +17,8 @@
 #include <QCommandLineParser>
 #include <QTimer>
 
+#include <csignal>
+
 namespace {
 
 struct Automation {
@@ -65,6 +67,9 @@ void scheduleAutomation(zelvo::MainWindow& frame, const Automation& a) {
 } // namespace
 
 int main(int argc, char** argv) {
+  // A file-size limit makes writes fail (the save reports it and keeps the old file) instead of
+  // ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
   QApplication::setApplicationName("Zelvo Tool");
   const Automation automation = parseAutomation(QApplication::arguments());

@@ -149,7 +149,7 @@ bool saveSettingsTo(const AppState& state, const std::string& path) {
   ini.set(kGeneral, "LastTilesRes", formatInt(state.lastTilesRes));
   SaveWindowPlacement(state.placement, ini);
   if (!ensureDirectory(folderOf(path))) return false;
-  return ini.save(path);
+  return ini.save(path).ok();
 }
 
 bool SaveSettings(const AppState& state) {

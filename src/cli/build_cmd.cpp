@@ -5,12 +5,52 @@
 #include "platform/process_info.h"
 #include "render/freeimage_ptr.h"
 
+#include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 
 namespace zelvo::cli {
 
 namespace {
+
+// Exit status of a build stopped by Ctrl+C, as a shell reports a program that SIGINT ended.
+constexpr int kInterruptedStatus = 130;
+
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "read and written by a signal handler");
+
+extern "C" void onInterrupt(int) { gInterrupted.store(true); }
+
+// While it lives, the first Ctrl+C asks the build to stop (it ends at its next check, leaving
+// nothing behind); a second one ends the program at once, as it always would. A program started
+// with SIGINT ignored keeps ignoring it.
+class InterruptGuard {
+public:
+  InterruptGuard() {
+    gInterrupted.store(false);
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    if (sigaction(SIGINT, nullptr, &saved_) != 0 || saved_.sa_handler == SIG_IGN) return;
+    installed_ = sigaction(SIGINT, &action, nullptr) == 0;
+    // Started with SIGINT blocked, the program could not be stopped: a pending Ctrl+C arrives now.
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    if (installed_) sigprocmask(SIG_UNBLOCK, &interrupt, nullptr);
+  }
+  ~InterruptGuard() {
+    if (installed_) sigaction(SIGINT, &saved_, nullptr);
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+  struct sigaction saved_ {};
+  bool installed_ = false;
+};
 
 const char* stageName(ProgressStage stage) {
   switch (stage) {
@@ -42,6 +82,13 @@ public:
     std::fflush(out_);
   }
   void PumpMessages() override {}
+  // The reason of a failure or a stop goes to stderr, beside the log line on stdout.
+  void FailureReason(const Error& why) override {
+    eraseProgress();
+    std::fprintf(err_, "zelvo build: %s\n", why.message().c_str());
+    std::fflush(err_);
+  }
+  bool shouldContinue() override { return !gInterrupted.load(std::memory_order_relaxed); }
   void progress(ProgressStage stage, std::uint64_t done, std::uint64_t total) override {
     if (!showProgress_ || total == 0) return;
     const int percent = int(done >= total ? 100 : done * 100 / total);
@@ -87,7 +134,9 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   // current directory before that happens.
   job.romPath = absolutePath(options.romPath);
   job.outputPath = absolutePath(options.outputPath);
-  return RunBuild(job) ? 0 : 1;
+  InterruptGuard interrupt;
+  if (RunBuild(job)) return 0;
+  return gInterrupted.load() ? kInterruptedStatus : 1;
 }
 
 } // namespace zelvo::cli

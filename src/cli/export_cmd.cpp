@@ -1,9 +1,8 @@
 // zelvo export: what Save Bitmap writes for a screen, or with --display the image the viewer shows.
 #include "cli/commands.h"
 
-#include "platform/fs.h"
-#include "platform/temp_files.h"
 #include "render/freeimage_ptr.h"
+#include "render/image_save.h"
 #include "tiles/screen_file.h"
 #include "viewer/screen_export.h"
 #include "viewer/screen_render.h"
@@ -27,19 +26,6 @@ bool formatOfOutput(const std::string& path, ExportFormat& format) {
     format = ExportFormat::Bmp;
   else
     return false;
-  return true;
-}
-
-// Saves `image` as a PNG beside `path` and moves it over `path` only once it is complete.
-bool writeWhole(FIBITMAP* image, const std::string& path) {
-  if (isDirectory(path)) return false;
-  std::string name;
-  if (!TempFileBeside(path, name)) return false;
-  TempFileGuard temp(name);
-  if (!FreeImage_Save(FIF_PNG, image, name.c_str(), 0)) return false;
-  giveNewFilePermissions(name, path);
-  if (!replaceFile(name, path)) return false;
-  temp.release();
   return true;
 }
 
@@ -73,17 +59,18 @@ int runExport(const ExportOptions& options, std::FILE*, std::FILE* err) {
     }
     // The viewer ignores the alpha byte of its image (0 throughout): the file is written opaque.
     FiBitmap shown(FreeImage_ConvertTo24Bits(image.get()));
-    if (!shown || !writeWhole(shown.get(), options.outputPath)) {
-      std::fprintf(err, "zelvo export: %s: cannot write the image\n", options.outputPath.c_str());
+    const Status saved = saveImageAtomically(shown.get(), FIF_PNG, options.outputPath);
+    if (!saved) {
+      std::fprintf(err, "zelvo export: %s\n", saved.error().message().c_str());
       return 1;
     }
     return 0;
   }
 
   const bool spritesOnly = screen.background() == nullptr;
-  if (!saveScreenFiles(screen, options.factor, format, spritesOnly, options.outputPath)) {
-    std::fprintf(err, "zelvo export: %s: cannot render the screen or write the image\n",
-                 options.outputPath.c_str());
+  const Status saved = exportScreenImage(screen, options.factor, format, spritesOnly, options.outputPath);
+  if (!saved) {
+    std::fprintf(err, "zelvo export: %s\n", saved.error().message().c_str());
     return 1;
   }
   return 0;

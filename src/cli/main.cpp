@@ -2,10 +2,14 @@
 #include "cli/commands.h"
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
   using namespace zelvo::cli;
+  // A file-size limit makes writes fail (the save reports it and keeps the old file) instead of
+  // ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   CLI::App app{"zelvo: builds high-resolution graphics packs for Master System games"};
   app.require_subcommand(1);
 

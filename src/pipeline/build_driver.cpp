@@ -7,6 +7,7 @@
 #include "pipeline/hires_tiles.h"
 #include "pipeline/pack_format.h"
 #include "pipeline/tile_replace.h"
+#include "platform/atomic_save.h"
 #include "platform/file.h"
 #include "platform/fs.h"
 #include "platform/temp_files.h"
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace zelvo {
@@ -23,6 +25,8 @@ namespace zelvo {
 namespace {
 
 constexpr std::size_t kRomPiece = 16384;
+constexpr const char* kCannotOpen = "Error: can't open output file for write";
+constexpr const char* kCannotWrite = "Error: can't write output file";
 
 // Makes the saved directory current again when the run ends, whatever way it ends.
 class CurrentDirectoryGuard {
@@ -61,20 +65,27 @@ public:
   bool execute();
 
 private:
-  void stage(const char* line) {
+  // A stage line; false (after "Cancelled") when the user asked to stop meanwhile.
+  bool stage(const char* line) {
     log_.AppendLogLine(line);
     log_.PumpMessages();
+    return !cancelRequested(&log_) || cancelled();
   }
   bool fail(const char* line) {
     log_.AppendLogLine(line);
     return false;
   }
-  // The error line, then its reason for the hosts that show one.
+  // The error line (or "Cancelled" for a step that stopped at the user's request), then its
+  // reason for the hosts that show one.
   bool fail(const char* line, const Error& why) {
-    log_.AppendLogLine(line);
+    log_.AppendLogLine(why.cause == ErrorCause::Cancelled ? "Cancelled" : line);
     log_.FailureReason(why);
     return false;
   }
+  bool cancelled() { return fail("Cancelled", cancelledError()); }
+  // The pack being written, and the reason of its last failed write.
+  File& output() { return output_->file(); }
+  bool failWrite() { return fail(kCannotWrite, output_->writeError()); }
 
   bool findTiles();
   bool generateTiles();
@@ -90,9 +101,9 @@ private:
 
   std::unique_ptr<TileSet> tiles_;
   TableOwner table_;
-  std::string outputPath_;   // absolute
-  TempFileGuard outputTemp_; // the pack as it is written; moved over the output once complete
-  File output_;
+  std::string outputPath_; // absolute
+  // The pack as it is written: a new file that takes the output's place only once complete.
+  std::optional<AtomicSave> output_;
   PackHeader header_{};
 };
 
@@ -118,12 +129,13 @@ bool Run::execute() {
   if (!writeHiRes()) return false;
 
   directory.restore();
-  stage("Success!");
+  log_.AppendLogLine("Success!");
+  log_.PumpMessages();
   return true;
 }
 
 bool Run::findTiles() {
-  stage("Looking for original tiles...");
+  if (!stage("Looking for original tiles...")) return false;
   // Directory entries are not filtered out: opening one fails and the next name is tried.
   for (const DirEntry& entry : listMatching("", "*.mstiles")) {
     if (openTilesFile(*tiles_, entry.name)) return true;
@@ -132,20 +144,21 @@ bool Run::findTiles() {
 }
 
 bool Run::generateTiles() {
-  stage("Creating high-resolution tiles using scale algorithm...");
+  if (!stage("Creating high-resolution tiles using scale algorithm...")) return false;
   table_.reset(CreateHiResTileTable());
   if (!table_) return fail("Error: can't allocate memory");
   sortByOrderKeys(*tiles_);
-  if (!GenerateHiResTiles(*table_, *tiles_, job_.scale, &log_))
-    return fail("Error: can't create high-resolution tiles list");
+  const Status generated = generateHiResTiles(*table_, *tiles_, job_.scale, &log_);
+  if (!generated) return fail("Error: can't create high-resolution tiles list", generated.error());
   return true;
 }
 
 bool Run::replaceTiles() {
-  stage("Replacing tiles...");
+  if (!stage("Replacing tiles...")) return false;
   const std::vector<DirEntry> screens = listMatching("", "*.msscreen");
   std::uint64_t done = 0;
   for (const DirEntry& screen : screens) {
+    if (cancelRequested(&log_)) return cancelled();
     const std::string base = stripExtension(screen.name);
     std::string extension = ".png";
     if (pathKind(base + extension) != PathKind::File) {
@@ -159,39 +172,36 @@ bool Run::replaceTiles() {
     const std::string alphaPath = base + "_alpha" + extension;
     // A screen that cannot be processed is passed over silently; a tile that could not be
     // written back would leave a damaged tile in the pack, so that ends the build.
-    if (replaceTilesFromScreen(*table_, *tiles_, screen.name, imagePath, alphaPath) ==
-        ReplaceResult::WriteFailed)
-      return fail("Error: can't write high-resolution tiles");
+    const ReplaceResult replaced =
+        replaceTilesFromScreen(*table_, *tiles_, screen.name, imagePath, alphaPath, &log_);
+    if (replaced == ReplaceResult::Cancelled) return cancelled();
+    if (replaced == ReplaceResult::WriteFailed)
+      return fail("Error: can't write high-resolution tiles",
+                  systemError(table_->tempFile.lastError(), {}, "writing the hi-res tile store"));
     reportProgress(&log_, ProgressStage::ReplacingTiles, ++done, screens.size());
   }
   return true;
 }
 
 bool Run::createOutput() {
-  stage("Creating high-resolution ROM...");
-  // The pack is written to a new file beside the output and moved over it only when complete,
-  // so a failed build leaves an existing pack untouched and creates no file.
-  const std::string folder = folderOf(outputPath_);
-  std::string tempName;
-  if (outputPath_.empty() || isDirectory(outputPath_) || (!folder.empty() && !isDirectory(folder)))
-    return fail("Error: can't open output file for write");
+  if (!stage("Creating high-resolution ROM...")) return false;
   // An existing output that may not be written stays as it is, as it would if it were opened.
   if (pathKind(outputPath_) == PathKind::File && !File::openReadWrite(outputPath_))
-    return fail("Error: can't open output file for write");
-  if (!createTempFileIn(folder.empty() ? std::string(".") : folder, tempName))
-    return fail("Error: can't open output file for write");
-  outputTemp_ = TempFileGuard(tempName);
-  output_ = File::create(tempName);
-  if (!output_) return fail("Error: can't open output file for write");
+    return fail(kCannotOpen, systemError(File::lastOpenError(), outputPath_, "opening for writing"));
+  // The pack is written to a new file in the output's folder that takes the output's place only
+  // when complete, so a failed build leaves an existing pack untouched and creates no file.
+  auto save = AtomicSave::begin(outputPath_);
+  if (!save) return fail(kCannotOpen, save.error());
+  output_.emplace(std::move(*save));
 
   std::memcpy(header_.magic, kPackMagic, sizeof header_.magic);
   header_.scale = table_->scale;
-  if (!output_.writeAll(&header_, sizeof header_)) return fail("Error: can't write output file");
+  if (!output().writeAll(&header_, sizeof header_)) return failWrite();
   return true;
 }
 
 bool Run::writeRom() {
-  stage("Compressing and saving original ROM...");
+  if (!stage("Compressing and saving original ROM...")) return false;
   Result<LoadedRom> loaded = loadOriginalRom(job_.romPath);
   if (!loaded) return fail("Error: invalid original ROM", loaded.error());
   const RomProbe& probe = loaded->probe;
@@ -218,7 +228,7 @@ bool Run::writeRom() {
   }
 
   RomSectionHead head{romSize, kMethodDeflate};
-  if (!output_.writeAll(&head, sizeof head)) return fail("Error: can't write output file");
+  if (!output().writeAll(&head, sizeof head)) return failWrite();
 
   std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow) std::uint8_t[kRomPiece]);
   std::unique_ptr<ICompressor> compressor(new (std::nothrow) CDeflateCompressor());
@@ -227,9 +237,12 @@ bool Run::writeRom() {
   Md5 digest;
   std::uint32_t remaining = romSize;
   while (remaining > 0) {
+    if (cancelRequested(&log_)) return cancelled();
     const std::size_t n = remaining < kRomPiece ? remaining : kRomPiece;
-    if (!rom.readExact(piece.get(), n)) return fail("Error: can't read from original ROM file");
-    if (!compressor->Write(output_, piece.get(), n)) return fail("Error: can't write output file");
+    if (!rom.readExact(piece.get(), n))
+      return fail("Error: can't read from original ROM file",
+                  systemError(rom.lastError(), job_.romPath, "reading"));
+    if (!compressor->Write(output(), piece.get(), n)) return failWrite();
     digest.update(piece.get(), n);
     remaining -= std::uint32_t(n);
     reportProgress(&log_, ProgressStage::CompressingRom, romSize - remaining, romSize);
@@ -237,46 +250,44 @@ bool Run::writeRom() {
   const Md5Digest romDigest = digest.final();
   std::memcpy(header_.romDigest, romDigest.data(), romDigest.size());
 
-  const bool finished = compressor->Finish(output_);
+  const bool finished = compressor->Finish(output());
   compressor.reset();
   piece.reset();
   rom.close();
-  if (!finished) return fail("Error: can't write output file");
+  if (!finished) return failWrite();
 
   std::uint64_t position = 0;
-  if (!output_.position(position)) return fail("Error: can't write output file");
+  if (!output().position(position)) return failWrite();
   header_.romSectionSize = std::uint32_t(position - sizeof header_);
   return true;
 }
 
 bool Run::writeTiles() {
-  stage("Compressing and saving original tiles...");
+  if (!stage("Compressing and saving original tiles...")) return false;
   // The pack's copy keeps the sorted order with every order key cleared.
   clearOrderKeys(*tiles_);
-  const bool written = writeTilesFile(*tiles_, output_);
+  const bool written = writeTilesFile(*tiles_, output());
   tiles_.reset();
-  if (!written) return fail("Error: can't write output file");
+  if (!written) return failWrite();
   std::uint64_t position = 0;
-  if (!output_.position(position)) return fail("Error: can't write output file");
+  if (!output().position(position)) return failWrite();
   header_.tilesSectionSize = std::uint32_t(position - sizeof header_ - header_.romSectionSize);
   return true;
 }
 
 bool Run::writeHiRes() {
-  stage("Compressing and saving high-resolution tiles...");
-  bool ok = WriteHiResSection(*table_, output_, &log_);
+  if (!stage("Compressing and saving high-resolution tiles...")) return false;
+  const Status written = writeHiResSection(*table_, output(), &log_);
+  table_.reset();
+  if (!written) return fail(kCannotWrite, written.error());
   std::uint64_t position = 0;
-  if (!output_.position(position)) ok = false;
+  if (!output().position(position)) return failWrite();
   header_.hiResSectionSize =
       std::uint32_t(position - sizeof header_ - header_.romSectionSize - header_.tilesSectionSize);
-  if (!output_.seek(0) || !output_.writeAll(&header_, sizeof header_)) ok = false;
-  table_.reset();
-  if (!output_.close()) ok = false;
-  if (!ok) return fail("Error: can't write output file");
+  if (!output().seek(0) || !output().writeAll(&header_, sizeof header_)) return failWrite();
   // Only now does the complete pack take the output's place.
-  giveNewFilePermissions(outputTemp_.name(), outputPath_);
-  if (!replaceFile(outputTemp_.name(), outputPath_)) return fail("Error: can't write output file");
-  outputTemp_.release();
+  const Status committed = output_->commit();
+  if (!committed) return fail(kCannotWrite, committed.error());
   return true;
 }
 

@@ -69,13 +69,18 @@ void drawGroup(const TileGroup& group, int groupIndex, std::uint8_t* scratch) {
   }
 }
 
-bool generateGroup(Generation& gen, const TileGroup& group, int groupIndex, std::uint32_t* out) {
+Error storeError(const File& file) {
+  return systemError(file.lastError(), {}, "writing the hi-res tile store");
+}
+
+Status generateGroup(Generation& gen, const TileGroup& group, int groupIndex, std::uint32_t* out) {
   const std::uint32_t n = group.count;
-  if (n == 0) return true;
-  if (!group.entries) return false;
+  if (n == 0) return {};
+  if (!group.entries) return makeError(ErrorCause::InvalidArgument, {}, "a tile group without its entries");
   std::uint8_t* scratch = reinterpret_cast<std::uint8_t*>(gen.scratch.get());
   drawGroup(group, groupIndex, scratch);
-  if (!markDuplicateTiles(group.entries, scratch, n, out)) return false;
+  if (!markDuplicateTiles(group.entries, scratch, n, out))
+    return makeError(ErrorCause::OutOfMemory, {}, "no memory to look for repeated tiles");
 
   std::uint8_t* tile = reinterpret_cast<std::uint8_t*>(gen.tile.get());
   for (std::uint32_t i = 0; i < n; ++i) {
@@ -85,17 +90,21 @@ bool generateGroup(Generation& gen, const TileGroup& group, int groupIndex, std:
     } else {
       // Tiles are only appended to the new file, so its position is known without asking.
       const std::uint64_t position = std::uint64_t(gen.tilesWritten) * gen.tileBytes;
-      if (position + gen.tileBytes > kOffsetLimit) return false;
-      if (!enlargeTileBlock(scratch + std::size_t(kBlockBytes) * i, gen.scale, tile)) return false;
-      if (!gen.file.writeAll(tile, gen.tileBytes)) return false;
+      if (position + gen.tileBytes > kOffsetLimit)
+        return makeError(ErrorCause::LimitExceeded, {}, "the hi-res tiles would take more than 4 GiB");
+      if (!enlargeTileBlock(scratch + std::size_t(kBlockBytes) * i, gen.scale, tile))
+        return makeError(ErrorCause::InvalidArgument, {}, "a scale outside 1 to 4");
+      if (!gen.file.writeAll(tile, gen.tileBytes)) return storeError(gen.file);
       out[i] = std::uint32_t(position);
       ++gen.tilesWritten;
     }
     ++gen.entriesDone;
-    if (gen.entriesDone % kProgressStep == 0)
+    if (gen.entriesDone % kProgressStep == 0) {
       reportProgress(gen.progress, ProgressStage::GeneratingTiles, gen.entriesDone, gen.entryCount);
+      if (cancelRequested(gen.progress)) return cancelledError();
+    }
   }
-  return true;
+  return {};
 }
 
 } // namespace
@@ -206,43 +215,47 @@ bool enlargeTileBlock(const std::uint8_t* block, std::uint32_t scale, std::uint8
 
 bool GenerateHiResTiles(HiResTileTable& table, const TileSet* tiles, std::uint32_t scale,
                         ProgressSink* progress) {
+  return tiles && generateHiResTiles(table, *tiles, scale, progress).ok();
+}
+
+Status generateHiResTiles(HiResTileTable& table, const TileSet& tiles, std::uint32_t scale,
+                          ProgressSink* progress) {
   scale &= 0xFFu;
-  if (!tiles || scale == 0 || scale > 4) return false;
+  if (scale == 0 || scale > 4)
+    return makeError(ErrorCause::InvalidArgument, {}, "scale " + std::to_string(scale) + " is not 1 to 4");
 
   Generation gen;
   gen.scale = scale;
   gen.tileBytes = kBlockBytes * scale * scale;
   gen.progress = progress;
 
-  {
-    std::string name;
-    if (!TempFileInTempDir(name)) return false;
-    TempFileGuard guard(name); // removes the name if the file cannot be opened
-    gen.file = File::createTemporary(name);
-    if (!gen.file) return false;
-    guard.release(); // the open file is removed by the system when it closes
-  }
+  Result<File> store = createScratchFile();
+  if (!store) return store.error();
+  gen.file = std::move(*store);
 
   std::uint64_t total = 0;
   std::uint32_t largest = 0;
-  for (const TileGroup& group : tiles->groups) {
+  for (const TileGroup& group : tiles.groups) {
     total += group.count;
     largest = std::max(largest, group.count);
   }
-  if (total == 0 || total > 0xFFFFFFFFull) return false;
+  if (total == 0) return makeError(ErrorCause::InvalidArgument, {}, "the tiles file holds no tile entry");
+  if (total > 0xFFFFFFFFull)
+    return makeError(ErrorCause::LimitExceeded, {}, "more than 4,294,967,295 tile entries");
   gen.entryCount = std::uint32_t(total);
   gen.offsets.reset(new (std::nothrow) std::uint32_t[gen.entryCount]);
   gen.scratch.reset(new (std::nothrow) std::uint32_t[std::size_t(largest) * kBlockPixels]);
   gen.tile.reset(new (std::nothrow) std::uint32_t[gen.tileBytes / 4]);
-  if (!gen.offsets || !gen.scratch || !gen.tile) return false;
+  if (!gen.offsets || !gen.scratch || !gen.tile)
+    return makeError(ErrorCause::OutOfMemory, {}, "no memory for the hi-res tiles");
 
   std::uint32_t counts[kGroupCount];
   std::uint32_t start = 0;
   std::uint32_t starts[kGroupCount];
   for (int g = 0; g < kGroupCount; ++g) {
-    counts[g] = tiles->groups[g].count;
+    counts[g] = tiles.groups[g].count;
     starts[g] = start;
-    if (!generateGroup(gen, tiles->groups[g], g, gen.offsets.get() + start)) return false;
+    if (Status made = generateGroup(gen, tiles.groups[g], g, gen.offsets.get() + start); !made) return made;
     start += counts[g];
     reportProgress(progress, ProgressStage::GeneratingTiles, gen.entriesDone, gen.entryCount);
   }
@@ -257,7 +270,7 @@ bool GenerateHiResTiles(HiResTileTable& table, const TileSet* tiles, std::uint32
   std::copy(starts + 2, starts + kGroupCount, table.groupStarts);
   table.scale = scale;
   table.tileBytes = gen.tileBytes;
-  return true;
+  return {};
 }
 
 } // namespace zelvo

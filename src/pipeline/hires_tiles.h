@@ -2,6 +2,7 @@
 // drawn, merged with identical tiles of its group, enlarged and appended to a temporary file.
 #pragma once
 
+#include "platform/error.h"
 #include "platform/file.h"
 #include "platform/progress.h"
 #include "tiles/tile_store.h"
@@ -16,7 +17,8 @@ inline constexpr std::uint32_t kOwnTile = 0xFFFFFFFFu;
 
 struct HiResTileTable {
   // The distinct tiles, `tileBytes` each, back to back in the order of generation. Closed until
-  // a generation succeeds; the file has no name and disappears when the handle closes.
+  // a generation succeeds; the file has no name and disappears when the handle closes or the
+  // process dies.
   File tempFile;
   // For every tile entry (groups 0 to 7, then the sprite group; entry order within a group), the
   // byte offset of its tile in `tempFile`.
@@ -43,10 +45,14 @@ using HiResTileTablePtr = std::unique_ptr<HiResTileTable, HiResTileTableDeleter>
 
 // Fills `table` from `tiles` at `scale` (only its low 8 bits count; 1 to 4). On success the old
 // tile file and offsets are released and every field describes the new tiles; on failure the
-// table is left as it was and the new tile file is gone. Fails without a tile set, for a scale
-// outside 1 to 4, without any tile entry, when memory or the temporary file cannot be had, when a
-// tile cannot be written, or when the tiles would not fit below 4 GiB (offsets are 32-bit).
+// table is left as it was and the new tile file is gone. Fails for a scale outside 1 to 4,
+// without any tile entry, when memory or the temporary file cannot be had, when a tile cannot be
+// written, when the tiles would not fit below 4 GiB (offsets are 32-bit), or with
+// ErrorCause::Cancelled when `progress` asks to stop.
 // Progress: ProgressStage::GeneratingTiles, tile entries done of `entryCount`.
+Status generateHiResTiles(HiResTileTable& table, const TileSet& tiles, std::uint32_t scale,
+                          ProgressSink* progress = nullptr);
+// The same as true when it succeeded; false also without a tile set.
 bool GenerateHiResTiles(HiResTileTable& table, const TileSet* tiles, std::uint32_t scale,
                         ProgressSink* progress = nullptr);
 inline bool GenerateHiResTiles(HiResTileTable& table, const TileSet& tiles, std::uint32_t scale,

@@ -141,8 +141,15 @@ Status checkHiResCounts(const HiResSectionHeader& header, const TileSet& tiles, 
   return {};
 }
 
-bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress) {
-  if (!tableIsComplete(table)) return false;
+Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress) {
+  if (!tableIsComplete(table))
+    return makeError(ErrorCause::InvalidArgument, {}, "the hi-res tiles are not complete");
+  const auto writeFailed = [&output] {
+    return systemError(output.lastError(), {}, "writing the hi-res section of the pack");
+  };
+  const auto readFailed = [&table] {
+    return systemError(table.tempFile.lastError(), {}, "reading the hi-res tile store");
+  };
 
   HiResSectionHeader header{};
   std::memcpy(header.magic, kHiResMagic, sizeof header.magic);
@@ -152,18 +159,18 @@ bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progre
   std::memcpy(header.groupCounts, table.groupCounts, sizeof header.groupCounts);
   header.scale = table.scale & 0xFFu;
   header.compression = kMethodBZip2;
-  if (!output.writeAll(&header, sizeof header)) return false;
+  if (!output.writeAll(&header, sizeof header)) return writeFailed();
 
   std::uint64_t digestPosition = 0;
-  if (!output.position(digestPosition)) return false;
-  if (!table.tempFile.seek(0)) return false;
+  if (!output.position(digestPosition)) return writeFailed();
+  if (!table.tempFile.seek(0)) return readFailed();
   const std::uint8_t placeholder[16] = {};
-  if (!output.writeAll(placeholder, sizeof placeholder)) return false;
+  if (!output.writeAll(placeholder, sizeof placeholder)) return writeFailed();
 
   std::unique_ptr<ICompressor> compressor(new (std::nothrow) CBZip2Compressor());
-  if (!compressor) return false;
   std::unique_ptr<std::uint8_t[]> tile(new (std::nothrow) std::uint8_t[table.tileBytes]);
-  if (!tile) return false;
+  if (!compressor || !tile)
+    return makeError(ErrorCause::OutOfMemory, {}, "no memory to compress the hi-res tiles");
   Md5 digest;
 
   const std::uint64_t tableBytes = std::uint64_t(table.entryCount) * 4;
@@ -171,9 +178,10 @@ bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progre
   std::uint64_t done = 0;
   std::uint64_t reported = 0;
   for (std::uint32_t t = 0; t < table.tileCount; ++t) {
-    if (!table.tempFile.readExact(tile.get(), table.tileBytes)) return false;
+    if (cancelRequested(progress)) return cancelledError();
+    if (!table.tempFile.readExact(tile.get(), table.tileBytes)) return readFailed();
     digest.update(tile.get(), table.tileBytes);
-    if (!compressor->Write(output, tile.get(), table.tileBytes)) return false;
+    if (!compressor->Write(output, tile.get(), table.tileBytes)) return writeFailed();
     done += table.tileBytes;
     if (done - reported >= kProgressBytes) {
       reportProgress(progress, ProgressStage::CompressingHiRes, done, payloadBytes);
@@ -185,17 +193,22 @@ bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progre
   // The entry table as held in memory: little-endian 32-bit offsets.
   const void* offsets = table.entryOffsets.get();
   digest.update(offsets, std::size_t(tableBytes));
-  if (!compressor->Write(output, offsets, std::size_t(tableBytes))) return false;
+  if (!compressor->Write(output, offsets, std::size_t(tableBytes))) return writeFailed();
   const bool finished = compressor->Finish(output);
   compressor.reset();
-  if (!finished) return false;
+  if (!finished) return writeFailed();
   reportProgress(progress, ProgressStage::CompressingHiRes, payloadBytes, payloadBytes);
 
   const Md5Digest sum = digest.final();
   std::uint64_t end = 0;
-  if (!output.position(end)) return false;
-  if (!output.seek(digestPosition) || !output.writeAll(sum.data(), sum.size())) return false;
-  return output.seek(end);
+  if (!output.position(end) || !output.seek(digestPosition) || !output.writeAll(sum.data(), sum.size()) ||
+      !output.seek(end))
+    return writeFailed();
+  return {};
+}
+
+bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress) {
+  return writeHiResSection(table, output, progress).ok();
 }
 
 } // namespace zelvo

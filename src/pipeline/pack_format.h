@@ -103,7 +103,10 @@ Status checkHiResCounts(const HiResSectionHeader& header, const TileSet& tiles, 
 // the whole section was written, `output` then standing right after it. The table's counts and
 // offsets stay as they are; its tile file is read from the start. Fails without writing when the
 // table holds no generated tiles or an offset lies outside its tiles.
-// Progress: ProgressStage::CompressingHiRes, payload bytes compressed of the payload size.
+// Progress: ProgressStage::CompressingHiRes, payload bytes compressed of the payload size; a
+// sink that asks to stop ends it with ErrorCause::Cancelled.
+Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr);
+// The same, as true when it succeeded.
 bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr);
 
 } // namespace zelvo

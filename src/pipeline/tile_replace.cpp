@@ -131,7 +131,7 @@ void forceOpaque(std::uint8_t* tile, std::size_t bytes) {
 
 ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles,
                                      const std::string& screenPath, const std::string& imagePath,
-                                     const std::string& alphaPath, Error* reason) {
+                                     const std::string& alphaPath, ProgressSink* progress, Error* reason) {
   auto skipped = [&](Error why) {
     if (reason) *reason = std::move(why);
     return ReplaceResult::Skipped;
@@ -140,6 +140,10 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
     if (reason)
       *reason = systemError(table.tempFile.lastError(), std::string(), "writing a high-resolution tile");
     return ReplaceResult::WriteFailed;
+  };
+  auto cancelled = [&] {
+    if (reason) *reason = cancelledError();
+    return ReplaceResult::Cancelled;
   };
   ScreenFile screen;
   if (!loadScreenFile(screen, screenPath))
@@ -162,6 +166,7 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
     const int firstColumn = 32 - (int(screen.width()) + 7) / 8;
     const int rows = int(screen.height()) / 8;
     for (int r = 0; r < rows; ++r) {
+      if (r % 8 == 0 && cancelRequested(progress)) return cancelled(); // 256 cells
       for (int c = firstColumn; c < 32; ++c) {
         const ScreenCell& cell = grid[r * 32 + c];
         const TileRef ref = lookupCell(buildTiles, cell);
@@ -176,6 +181,7 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
   }
 
   for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
+    if (i % 256 == 0 && cancelRequested(progress)) return cancelled();
     const SpriteRecord& sprite = screen.sprites()[i];
     const int x = spriteClampX(sprite.x);
     // The positions at which the screen export draws sprites.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/error.h"
+#include "platform/progress.h"
 #include "render/image_read.h"
 
 #include <cstdint>
@@ -30,15 +31,18 @@ enum class ReplaceResult {
   Skipped,     // the screen could not be processed (nothing was written)
   Processed,   // every tile was compared and, where it differed, written
   WriteFailed, // a tile could not be written back: the store may hold a damaged tile
+  Cancelled,   // the sink asked to stop: the store may hold some of the screen's tiles
 };
 
 // Cuts the image painted over one screen into tiles and writes each one that differs from the
 // store over the tile of the entry the screen shows there. Cells and sprites are resolved
 // against `buildTiles`, the sorted set the table was generated from; the screen file is read
 // with the tiles file beside it. Every tile is compared with the store as it was before this
-// screen. When the screen is skipped or a write fails, `reason` (if given) receives why.
+// screen. `progress` is asked every few hundred tiles whether to go on; when the screen is skipped,
+// a write fails or the run is cancelled, `reason` (if given) receives why.
 ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles,
                                      const std::string& screenPath, const std::string& imagePath,
-                                     const std::string& alphaPath, Error* reason = nullptr);
+                                     const std::string& alphaPath, ProgressSink* progress = nullptr,
+                                     Error* reason = nullptr);
 
 } // namespace zelvo

@@ -95,48 +95,89 @@ Error AtomicSave::writeError() const {
   return systemError(err == 0 ? EIO : err, target_, "writing");
 }
 
-Status AtomicSave::commit() {
+Error AtomicSave::failWith(Error error) {
+  abandon();
+  return error;
+}
+
+Status AtomicSave::prepare() {
   if (!active_) return makeError(ErrorCause::InvalidArgument, target_, "nothing to save");
-  if (!file_.flush()) {
-    Error e = systemError(file_.lastError(), target_, "syncing to disk");
-    abandon();
-    return e;
-  }
-  if (::fchmod(file_.descriptor(), permissionsFor(target_)) != 0) {
-    Error e = systemError(errno, target_, "setting permissions");
-    abandon();
-    return e;
-  }
+  if (!file_.flush()) return failWith(systemError(file_.lastError(), target_, "syncing to disk"));
+  if (::fchmod(file_.descriptor(), permissionsFor(target_)) != 0)
+    return failWith(systemError(errno, target_, "setting permissions"));
   if (tempName_.empty()) {
     // Give the unnamed file a name of its own in the folder first (a link cannot replace).
     const std::string self = "/proc/self/fd/" + std::to_string(file_.descriptor());
     for (int attempt = 0;; ++attempt) {
       std::string candidate = candidateTempName(folder_);
-      if (faultPoint(FaultOp::Rename)) {
-        Error e = systemError(errno, target_, "naming the new file");
-        abandon();
-        return e;
-      }
+      if (faultPoint(FaultOp::Rename)) return failWith(systemError(errno, target_, "naming the new file"));
       if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         tempName_ = candidate;
         break;
       }
+      if (errno != EEXIST || attempt == 100)
+        return failWith(systemError(errno, target_, "naming the new file"));
+    }
+  }
+  // Closed before the target is touched, so that nothing can fail once it has been replaced.
+  if (!file_.close()) return failWith(systemError(file_.lastError(), target_, "closing"));
+  return {};
+}
+
+Status AtomicSave::publish() {
+  if (faultPoint(FaultOp::Rename) || std::rename(tempName_.c_str(), target_.c_str()) != 0)
+    return failWith(systemError(errno, target_, "replacing the file"));
+  tempName_.clear();
+  active_ = false;
+  syncFolder(folder_);
+  return {};
+}
+
+Status AtomicSave::commit() {
+  if (Status prepared = prepare(); !prepared) return prepared;
+  return publish();
+}
+
+Status commitTogether(AtomicSave& first, AtomicSave& second) {
+  if (Status prepared = first.prepare(); !prepared) {
+    second.abandon();
+    return prepared;
+  }
+  if (Status prepared = second.prepare(); !prepared) {
+    first.abandon();
+    return prepared;
+  }
+  // The first target's old content keeps a second name until the second target is replaced.
+  std::string kept;
+  if (isRegularFile(first.target_)) {
+    for (int attempt = 0;; ++attempt) {
+      std::string candidate = candidateTempName(first.folder_);
+      if (!faultPoint(FaultOp::Rename) && ::link(first.target_.c_str(), candidate.c_str()) == 0) {
+        kept = candidate;
+        break;
+      }
       if (errno != EEXIST || attempt == 100) {
-        Error e = systemError(errno, target_, "naming the new file");
-        abandon();
-        return e;
+        Error e = systemError(errno, first.target_, "keeping the old file");
+        second.abandon();
+        return first.failWith(std::move(e));
       }
     }
   }
-  if (faultPoint(FaultOp::Rename) || std::rename(tempName_.c_str(), target_.c_str()) != 0) {
-    Error e = systemError(errno, target_, "replacing the file");
-    abandon();
-    return e;
+  if (Status published = first.publish(); !published) {
+    if (!kept.empty()) ::unlink(kept.c_str());
+    second.abandon();
+    return published;
   }
-  tempName_.clear();
-  active_ = false;
-  if (!file_.close()) return systemError(file_.lastError(), target_, "closing");
-  syncFolder(folder_);
+  if (Status published = second.publish(); !published) {
+    // Put the first target back as it was (or remove it when it is new). Should even that fail,
+    // the old content stays under its temporary name rather than being lost.
+    if (kept.empty())
+      ::unlink(first.target_.c_str());
+    else
+      std::rename(kept.c_str(), first.target_.c_str());
+    return published;
+  }
+  if (!kept.empty()) ::unlink(kept.c_str());
   return {};
 }
 

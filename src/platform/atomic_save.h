@@ -42,8 +42,20 @@ public:
   // Drops the new file; the target stays as it was.
   void abandon();
 
+  // Two saves that belong together (an image and its alpha image): both files are complete, on
+  // disk and named beside their targets before either target is replaced, and when the second
+  // cannot take its target's place the first target gets its old content back. After a failure
+  // both targets are as they were and both new files are gone.
+  friend Status commitTogether(AtomicSave& first, AtomicSave& second);
+
 private:
   AtomicSave() = default;
+  // Syncs, sets the permissions, gives the file a temporary name beside the target and closes it.
+  Status prepare();
+  // Moves the prepared file over the target and syncs the folder.
+  Status publish();
+  // Abandons the save and hands back `error`.
+  Error failWith(Error error);
   File file_;
   std::string target_;
   std::string folder_;

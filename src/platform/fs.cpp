@@ -1,11 +1,9 @@
 #include "platform/fs.h"
 
-#include "platform/fault.h"
 #include "platform/path.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <limits.h>
@@ -23,25 +21,7 @@ PathKind pathKind(const std::string& path) {
 
 bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-bool replaceFile(const std::string& from, const std::string& to) {
-  if (faultPoint(FaultOp::Rename)) return false;
-  return std::rename(from.c_str(), to.c_str()) == 0;
-}
-
 bool createDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
-
-bool giveNewFilePermissions(const std::string& path, const std::string& replacing) {
-  struct stat st {};
-  mode_t mode;
-  if (::stat(replacing.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    mode = st.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0); // read by setting; put back at once
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  return ::chmod(path.c_str(), mode) == 0;
-}
 
 bool getCurrentDirectory(std::string& path) {
   char buffer[PATH_MAX];

@@ -15,12 +15,7 @@ inline bool isDirectory(const std::string& path) { return pathKind(path) == Path
 inline bool isRegularFile(const std::string& path) { return pathKind(path) == PathKind::File; }
 
 bool deleteFile(const std::string& path);
-// Moves `from` over `to` in one step: `to` is either the old file or the complete new one.
-bool replaceFile(const std::string& from, const std::string& to);
 bool createDirectory(const std::string& path);
-// Gives `path` (a file made under a temporary name, readable by its owner only) the permissions
-// of the file it is about to replace, or those of a newly created file when there is none.
-bool giveNewFilePermissions(const std::string& path, const std::string& replacing);
 
 bool getCurrentDirectory(std::string& path);
 bool setCurrentDirectory(const std::string& path);

@@ -3,6 +3,8 @@
 // ErrorCause::Cancelled when it says no.
 #pragma once
 
+#include "platform/error.h"
+
 #include <cstdint>
 
 namespace zelvo {
@@ -31,5 +33,10 @@ inline void reportProgress(ProgressSink* sink, ProgressStage stage, std::uint64_
 
 // Whether the sink (if any) asked to stop.
 inline bool cancelRequested(ProgressSink* sink) { return sink && !sink->shouldContinue(); }
+
+// The Error of an operation that stopped because its sink asked it to.
+inline Error cancelledError() {
+  return makeError(ErrorCause::Cancelled, {}, "stopped at the user's request");
+}
 
 } // namespace zelvo

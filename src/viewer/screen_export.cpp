@@ -1,12 +1,10 @@
 #include "viewer/screen_export.h"
 
-#include "platform/file.h"
+#include "platform/atomic_save.h"
 #include "platform/fs.h"
-#include "platform/temp_files.h"
 #include "render/freeimage_ptr.h"
+#include "render/image_save.h"
 #include "viewer/screen_render.h"
-
-#include <cctype>
 
 namespace zelvo {
 
@@ -19,21 +17,6 @@ std::size_t extensionDot(const std::string& path) {
     if (path[i] == '.') return i;
   }
   return std::string::npos;
-}
-
-bool equalsIgnoringCase(const std::string& a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i]; ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return i == a.size() && !b[i];
-}
-
-// Whether the file could be opened and holds at least one byte.
-bool hasContent(const std::string& path) {
-  File file = File::openRead(path);
-  std::uint64_t size = 0;
-  return file && file.size(size) && size > 0;
 }
 
 } // namespace
@@ -69,60 +52,48 @@ std::string applySaveExtension(const std::string& name, ExportFormat format) {
   const char* extension = exportExtension(format);
   for (std::size_t i = name.size(); i-- > 0;) {
     if (isSeparator(name[i])) break;
-    if (name[i] == '.' && equalsIgnoringCase(name.substr(i), extension)) return name;
+    if (name[i] == '.' && equalsNoCase(name.substr(i), extension)) return name;
   }
   return name + extension;
 }
 
-bool renderAndWrite(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
-                    const std::string& imagePath, const std::string& alphaPath) {
+Status renderAndSave(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
+                     const std::string& imagePath, const std::string& alphaPath) {
   FiBitmap image =
       spritesOnly ? renderSprites(screen, true, 0, factor) : renderBackground(screen, true, factor);
-  if (!image) return false;
-  if (format == ExportFormat::Png) return FreeImage_Save(FIF_PNG, image.get(), imagePath.c_str(), 0) != FALSE;
+  if (!image) return makeError(ErrorCause::InvalidArgument, imagePath, "the screen could not be rendered");
+  if (format == ExportFormat::Png) return saveImageAtomically(image.get(), FIF_PNG, imagePath);
 
   FiBitmap image24(FreeImage_ConvertTo24Bits(image.get()));
-  if (!image24) return false;
-  if (!FreeImage_Save(FIF_BMP, image24.get(), imagePath.c_str(), 0)) return false;
+  if (!image24) return makeError(ErrorCause::OutOfMemory, imagePath, "no memory to convert the image");
+  auto colour = writeImageSave(image24.get(), FIF_BMP, imagePath);
+  if (!colour) return colour.error();
   image24.reset();
   FiBitmap alpha(FreeImage_GetChannel(image.get(), FICC_ALPHA));
-  if (!alpha) return true; // the image stands without its alpha image
-  return FreeImage_Save(FIF_BMP, alpha.get(), alphaPath.c_str(), 0) != FALSE;
+  if (!alpha) return colour->commit(); // the image stands without its alpha image
+  auto mask = writeImageSave(alpha.get(), FIF_BMP, alphaPath);
+  if (!mask) return mask.error();
+  return commitTogether(*colour, *mask);
+}
+
+bool renderAndWrite(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
+                    const std::string& imagePath, const std::string& alphaPath) {
+  return renderAndSave(screen, factor, format, spritesOnly, imagePath, alphaPath).ok();
+}
+
+Status exportScreenImage(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
+                         const std::string& targetPath) {
+  const std::string alphaPath = alphaPathFor(targetPath);
+  // Only files are replaced: a folder in the way fails the save before anything is written.
+  if (isDirectory(targetPath)) return makeError(ErrorCause::InvalidArgument, targetPath, "is a folder");
+  if (format == ExportFormat::Bmp && isDirectory(alphaPath))
+    return makeError(ErrorCause::InvalidArgument, alphaPath, "is a folder");
+  return renderAndSave(screen, factor, format, spritesOnly, targetPath, alphaPath);
 }
 
 bool saveScreenFiles(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
                      const std::string& targetPath) {
-  const std::string alphaPath = alphaPathFor(targetPath);
-  const bool bmp = format == ExportFormat::Bmp;
-  // Only files are replaced: a folder in the way fails the save before anything is written.
-  if (isDirectory(targetPath) || (bmp && isDirectory(alphaPath))) return false;
-
-  // The new files are written completely beside the target first, whether or not it exists;
-  // each then replaces its old counterpart (or appears) in one rename, so every failure before
-  // that leaves the old files as they were and removes the temporary ones.
-  std::string imageName, alphaName;
-  if (!TempFileBeside(targetPath, imageName)) return false;
-  TempFileGuard imageTemp(imageName);
-  TempFileGuard alphaTemp;
-  if (bmp) {
-    if (!TempFileBeside(targetPath, alphaName)) return false;
-    alphaTemp = TempFileGuard(alphaName);
-  }
-  if (!renderAndWrite(screen, factor, format, spritesOnly, imageName, alphaName)) return false;
-
-  // A PNG, or a BMP without its alpha channel: any alpha image of the target stays as it is.
-  const bool withAlpha = bmp && hasContent(alphaName);
-  // The temporary files are private to their owner; the images get the permissions of the
-  // files they replace, or those of any new file.
-  giveNewFilePermissions(imageName, targetPath);
-  if (withAlpha) giveNewFilePermissions(alphaName, alphaPath);
-
-  if (!replaceFile(imageName, targetPath)) return false;
-  imageTemp.release();
-  if (!withAlpha) return true;
-  if (!replaceFile(alphaName, alphaPath)) return false;
-  alphaTemp.release();
-  return true;
+  return exportScreenImage(screen, factor, format, spritesOnly, targetPath).ok();
 }
 
 } // namespace zelvo

@@ -3,6 +3,7 @@
 // BMP holding the alpha channel. These are the images the build's tile replacement reads back.
 #pragma once
 
+#include "platform/error.h"
 #include "tiles/screen_file.h"
 
 #include <string>
@@ -30,16 +31,22 @@ std::string proposedSaveName(const std::string& screenPath);
 std::string applySaveExtension(const std::string& name, ExportFormat format);
 
 // Renders the screen with transparency (its sprites when `spritesOnly`, else its background) and
-// writes `imagePath` (and, for BMP, `alphaPath`). False when nothing could be rendered or a write
-// failed.
+// saves `imagePath` (and, for BMP, `alphaPath`). Each file appears or replaces its old
+// counterpart only complete and on disk; a BMP and its alpha image replace theirs together. A
+// failure leaves the old files as they were (or absent, when they were) and no temporary file.
+// When the image has no alpha channel to be had, a BMP is saved alone.
+Status renderAndSave(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
+                     const std::string& imagePath, const std::string& alphaPath);
+// The same, as true when it succeeded.
 bool renderAndWrite(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
                     const std::string& imagePath, const std::string& alphaPath);
 
-// Writes the export to `targetPath` and its alpha path. Each file appears or replaces its old
-// counterpart only complete, in one atomic rename, so a failure leaves the old target and its
-// alpha image as they were (or absent, when they were) and no temporary file outlives the call.
-// A PNG leaves an existing "_alpha" image alone. A folder at either path fails the save. The
-// files get the permissions of those they replace, or those of any new file.
+// Saves the export as `targetPath` and, for BMP, its alpha path (renderAndSave). A PNG leaves an
+// existing "_alpha" image alone. A folder at either path fails the save. The files get the
+// permissions of those they replace, or those of any new file.
+Status exportScreenImage(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
+                         const std::string& targetPath);
+// The same, as true when it succeeded.
 bool saveScreenFiles(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
                      const std::string& targetPath);
 

@@ -193,6 +193,32 @@ TEST(BuildDialog, OkIsIgnoredAndCancelWaitsWhileABuildRuns) {
   EXPECT_EQ(state.lastInputFolder, "/games/alpha") << "the entries of the build that ran are kept";
 }
 
+// Cancel pressed while the real build runs stops it: the log ends with "Cancelled" and its reason,
+// set apart, no pack is written, and the dialog closes once the build has returned.
+TEST(BuildDialog, CancelStopsTheRunningBuild) {
+  const std::string examples = std::string(ZELVO_SOURCE_DIR) + "/examples";
+  TempDir dir;
+  AppState state;
+  state.lastInputFolder = examples + "/game";
+  state.lastOriginalRom = examples + "/game.sms";
+  state.lastOutputFile = dir.file("game.zrm");
+  FakeChooser chooser;
+  BuildDialog dialog(state, chooser);
+  dialog.show();
+  dialog.setRunner([&](const BuildJob& job) {
+    dialog.reject(); // as if Cancel were clicked while the build pumps the dialog's events
+    return RunBuild(job);
+  });
+  dialog.pressOk();
+  const QStringList lines = logLines(dialog);
+  ASSERT_EQ(lines.size(), 3) << lines.join(" | ").toStdString();
+  EXPECT_EQ(lines[0], "Looking for original tiles...");
+  EXPECT_EQ(lines[1], "Cancelled");
+  EXPECT_TRUE(lines[2].startsWith(" ") && lines[2].contains("stopped")) << lines[2].toStdString();
+  EXPECT_FALSE(isRegularFile(dir.file("game.zrm")));
+  EXPECT_FALSE(dialog.isVisible());
+}
+
 TEST(BuildDialog, TheRealBuildReportsAnErrorForAMissingInputFolder) {
   TempDir dir;
   AppState state;

@@ -4,8 +4,12 @@
 #include "support/cli_run.h"
 #include "support/temp_dir.h"
 
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace zelvo {
 namespace {
@@ -17,6 +21,35 @@ using Outcome = test::CliOutcome;
 // Runs the program with `arguments` from the folder `cwd`.
 Outcome zelvo(const std::string& cwd, const std::string& arguments, const TempDir& dir) {
   return test::runZelvo(cwd, arguments, dir);
+}
+
+// Runs `zelvo ARGUMENTS` in `cwd` as if Ctrl+C had been pressed as it started: a SIGINT is
+// already waiting (blocked) when the program begins.
+Outcome runWithCtrlC(const std::string& cwd, std::vector<std::string> arguments, const TempDir& dir) {
+  const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
+  std::vector<char*> argv{const_cast<char*>(ZELVO_CLI_PATH)};
+  for (std::string& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(cwd.c_str()) != 0) _exit(127);
+    signal(SIGINT, SIG_DFL); // as a program started from a terminal has it, whatever runs the tests
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    sigprocmask(SIG_BLOCK, &interrupt, nullptr);
+    kill(getpid(), SIGINT);
+    execv(ZELVO_CLI_PATH, argv.data());
+    _exit(127);
+  }
+  Outcome o;
+  int raw = 0;
+  if (pid > 0 && waitpid(pid, &raw, 0) == pid && WIFEXITED(raw)) o.status = WEXITSTATUS(raw);
+  o.out = test::readFileBytes(out);
+  o.err = test::readFileBytes(err);
+  return o;
 }
 
 class BuildCommandTest : public ::testing::Test {
@@ -101,6 +134,29 @@ TEST_F(BuildCommandTest, ExitStatusSaysWhetherTheBuildSucceeded) {
   o = zelvo(dir.path(), "build in --rom game.sms --output out.zrm --scale 1", dir);
   EXPECT_EQ(o.status, 0);
   EXPECT_NE(test::readFileBytes(dir.file("out.zrm")), old);
+}
+
+// A full disk (here a file-size limit of 512 bytes) and Ctrl+C end a build as any failure does:
+// the old pack stays, nothing is left behind, the log's last line says what ended it and stderr
+// says why. Ctrl+C exits with 130, as shells report a program that SIGINT ended.
+TEST_F(BuildCommandTest, AFullDiskOrCtrlCEndsTheBuildAndKeepsTheOldPack) {
+  const std::string old = "an older pack";
+  ASSERT_TRUE(test::writeFileBytes(dir.file("out.zrm"), old.data(), old.size()));
+  const test::ScopedTmpDir tmp(dir.path()); // the program's scratch files would be left here
+
+  Outcome o = test::runZelvo(dir.path(), "build in --rom game.sms --output out.zrm", dir, "ulimit -f 1");
+  EXPECT_EQ(o.status, 1) << "a failed write, not a signal, ends it";
+  EXPECT_NE(o.out.find("\nError: "), std::string::npos) << o.out;
+  EXPECT_NE(o.err.find("File too large"), std::string::npos) << o.err;
+  EXPECT_EQ(test::readFileBytes(dir.file("out.zrm")), old);
+  EXPECT_EQ(test::countTmpFiles(dir.path()) + test::countTmpFiles(input), 0u);
+
+  o = runWithCtrlC(dir.path(), {"build", "in", "--rom", "game.sms", "--output", "out.zrm"}, dir);
+  EXPECT_EQ(o.status, 130);
+  EXPECT_EQ(o.out, "Looking for original tiles...\nCancelled\n");
+  EXPECT_NE(o.err.find("stopped at the user's request"), std::string::npos) << o.err;
+  EXPECT_EQ(test::readFileBytes(dir.file("out.zrm")), old);
+  EXPECT_EQ(test::countTmpFiles(dir.path()) + test::countTmpFiles(input), 0u);
 }
 
 // Images exported from the screens and left as they are match the generated tiles wherever the

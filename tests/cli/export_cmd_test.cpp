@@ -122,6 +122,32 @@ TEST_F(ExportCommandTest, DisplayWritesTheViewersOpaquePicture) {
   EXPECT_EQ(test::countTmpFiles(work), 0u);
 }
 
+// A disk that fills up (here a file-size limit of 512 bytes, which the program meets as writes
+// that fail) fails the export with a message and leaves the old images exactly as they were.
+TEST_F(ExportCommandTest, AFullDiskFailsTheExportAndKeepsTheOldImages) {
+  struct Case {
+    const char* arguments;
+    std::vector<std::string> kept;
+  };
+  const Case cases[] = {
+      {"export grid.msscreen kept.png --factor 4", {"kept.png", "kept_alpha.bmp"}},
+      {"export grid.msscreen kept.bmp --factor 2", {"kept.bmp", "kept_alpha.bmp"}},
+      {"export grid.msscreen kept.png --display", {"kept.png"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    for (const std::string& name : c.kept) {
+      const std::string old = "the artist's " + name;
+      ASSERT_TRUE(test::writeFileBytes(at(name), old.data(), old.size()));
+    }
+    const Outcome o = test::runZelvo(work, c.arguments, dir, "ulimit -f 1");
+    EXPECT_EQ(o.status, 1) << "a failed write, not a signal, ends it";
+    EXPECT_NE(o.err.find("kept."), std::string::npos) << o.err;
+    for (const std::string& name : c.kept) EXPECT_EQ(test::readFileBytes(at(name)), "the artist's " + name);
+    EXPECT_EQ(test::countTmpFiles(work), 0u);
+  }
+}
+
 TEST_F(ExportCommandTest, ScreensThatCannotBeLoadedFailWithAMessageAndNoFile) {
   ASSERT_TRUE(test::writeFileBytes(at("broken.msscreen"), "MSSCREN", 7));
   const std::string alone = dir.file("alone");

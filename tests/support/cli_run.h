@@ -15,11 +15,14 @@ struct CliOutcome {
 };
 
 // Runs `zelvo ARGUMENTS` (already quoted for the shell) in the folder `cwd`, with no input; its
-// output goes through files in `dir`.
-inline CliOutcome runZelvo(const std::string& cwd, const std::string& arguments, const TempDir& dir) {
+// output goes through files in `dir`. `setup` is a shell command run first in the same shell
+// (a limit such as "ulimit -f 1"), or empty.
+inline CliOutcome runZelvo(const std::string& cwd, const std::string& arguments, const TempDir& dir,
+                           const std::string& setup = {}) {
   const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
-  const std::string command =
-      "cd '" + cwd + "' && '" ZELVO_CLI_PATH "' " + arguments + " >'" + out + "' 2>'" + err + "' </dev/null";
+  const std::string command = "cd '" + cwd + "' && " + (setup.empty() ? "" : setup + " && ") +
+                              "'" ZELVO_CLI_PATH "' " + arguments + " >'" + out + "' 2>'" + err +
+                              "' </dev/null";
   const int raw = std::system(command.c_str());
   CliOutcome o;
   o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
