@@ -147,15 +147,6 @@ private:
   std::unordered_map<std::uint32_t, std::unique_ptr<std::uint8_t[]>> earlier_;
 };
 
-std::uint32_t resolve(const TileSet& tiles, const TileGroup& group, const std::uint8_t* colours,
-                      const std::uint8_t* planes) {
-  const std::uint32_t palette = findPalette(tiles, colours);
-  if (palette == kNotFound) return kNotFound;
-  const std::uint32_t pattern = findPattern(tiles, planes);
-  if (pattern == kNotFound) return kNotFound;
-  return findTileEntry(group, palette, pattern);
-}
-
 void forceOpaque(std::uint8_t* tile, std::size_t bytes) {
   for (std::size_t i = 3; i < bytes; i += 4) tile[i] = 255;
 }
@@ -187,7 +178,7 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
       for (int c = firstColumn; c < 32; ++c) {
         const ScreenCell& cell = grid[r * 32 + c];
         const int group = groupForNameWord(cell.nameWord);
-        const std::uint32_t index = resolve(buildTiles, buildTiles.groups[group], cell.palette, cell.pattern);
+        const std::uint32_t index = findEntryByContent(buildTiles.groups[group], cell.palette, cell.pattern);
         if (index == kNotFound) continue;
         if (!cutTile(image.get(), (c - firstColumn) * int(edge), r * int(edge), edge, cut)) continue;
         // Plain background tiles are always opaque; priority tiles keep the image's alpha.
@@ -203,13 +194,13 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
     const SpriteRecord& sprite = screen.sprites()[i];
     const int x = spriteClampX(sprite.x);
     // The positions at which the screen export draws sprites.
-    std::uint32_t index = resolve(buildTiles, sprites, sprite.palette, sprite.pattern);
+    std::uint32_t index = findEntryByContent(sprites, sprite.palette, sprite.pattern);
     if (index != kNotFound &&
         cutTile(image.get(), x * scale, spriteClampUpperY(sprite.y) * scale + 1, edge, cut) &&
         !work.apply(kSpriteGroup, index))
       return ReplaceResult::WriteFailed;
     if (!(sprite.flags & 2)) continue;
-    index = resolve(buildTiles, sprites, sprite.palette2, sprite.pattern2);
+    index = findEntryByContent(sprites, sprite.palette2, sprite.pattern2);
     if (index != kNotFound &&
         cutTile(image.get(), x * scale, spriteClampLowerY(sprite.y) * scale + 1 + int(edge), edge, cut) &&
         !work.apply(kSpriteGroup, index))

@@ -102,6 +102,10 @@ std::uint32_t findPalette(const TileSet& set, const std::uint8_t colours[16]);
 std::uint32_t findPattern(const TileSet& set, const std::uint8_t planes[32]);
 std::uint32_t findTileEntry(const TileGroup& group, std::uint32_t paletteIndex, std::uint32_t patternIndex);
 int groupForNameWord(std::uint32_t nameWord);
+// The entry of `group` that shows these colours and this pattern: the palette and the pattern
+// looked up in the group's set, then the entry of that pair; kNotFound when any of them is missing.
+std::uint32_t findEntryByContent(const TileGroup& group, const std::uint8_t colours[16],
+                                 const std::uint8_t planes[32]);
 
 // Stable sort, descending by orderKeyMajor then orderKeyMinor, of palettes, patterns and every
 // group, with the entries' indexes remapped. Never fails.

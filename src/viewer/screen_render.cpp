@@ -14,10 +14,6 @@ constexpr unsigned kBlueMask = 16711680;
 constexpr std::uint32_t kPriorityBit = 0x1000;
 constexpr std::uint32_t kFlipBits = 0x600;
 
-FiBitmap allocateImage(int width, int height) {
-  return FiBitmap(FreeImage_Allocate(width, height, 32, kRedMask, kGreenMask, kBlueMask));
-}
-
 // Where the 8 x 8 square whose top-left pixel is (x, top) starts for the tile decoders, which
 // write their block bottom row first: the square's bottom line, counted from the last line.
 std::uint8_t* squareOrigin(FIBITMAP* image, int x, int top) {
@@ -40,16 +36,6 @@ FiBitmap enlarge(FIBITMAP* tile, int factor) {
 
 bool canRender(const ScreenFile& screen, int factor) {
   return screen.loaded() && screen.tiles && factor >= 1 && factor <= 4;
-}
-
-// The entry of a palette and pattern in `group`, or kNotFound.
-std::uint32_t resolve(const TileSet& tiles, const TileGroup& group, const std::uint8_t palette[16],
-                      const std::uint8_t pattern[32]) {
-  const std::uint32_t p = findPalette(tiles, palette);
-  if (p == kNotFound) return kNotFound;
-  const std::uint32_t q = findPattern(tiles, pattern);
-  if (q == kNotFound) return kNotFound;
-  return findTileEntry(group, p, q);
 }
 
 // A pixel value that the opaque sprite decode never writes (its top byte is always 0) and that
@@ -79,13 +65,26 @@ void pastePainted(FIBITMAP* image, FIBITMAP* square, int left, int top) {
 
 } // namespace
 
+FiBitmap allocateScreenImage(int width, int height) {
+  return FiBitmap(FreeImage_Allocate(width, height, 32, kRedMask, kGreenMask, kBlueMask));
+}
+
+FiBitmap cutToVisible(FiBitmap image, const ScreenFile& screen, int factor) {
+  const int width = int(screen.width()), height = int(screen.height());
+  if (width < 256 || height < 224) {
+    FiBitmap visible(FreeImage_Copy(image.get(), (256 - width) * factor, 0, 256 * factor, height * factor));
+    if (visible) image = std::move(visible);
+  }
+  return image;
+}
+
 FiBitmap renderBackground(const ScreenFile& screen, bool transparent, int factor) {
   if (!canRender(screen, factor) || !screen.background()) return nullptr;
-  FiBitmap image = allocateImage(256 * factor, 224 * factor);
+  FiBitmap image = allocateScreenImage(256 * factor, 224 * factor);
   if (!image) return nullptr;
   FiBitmap tile;
   if (factor > 1) {
-    tile = allocateImage(8, 8);
+    tile = allocateScreenImage(8, 8);
     if (!tile) return nullptr;
   }
   const TileSet& tiles = *screen.tiles;
@@ -96,7 +95,7 @@ FiBitmap renderBackground(const ScreenFile& screen, bool transparent, int factor
       const int g = groupForNameWord(cell.nameWord);
       if (g < 0 || g >= kGroupCount) continue;
       const TileGroup& group = tiles.groups[g];
-      const std::uint32_t index = resolve(tiles, group, cell.palette, cell.pattern);
+      const std::uint32_t index = findEntryByContent(group, cell.palette, cell.pattern);
       if (index == kNotFound) continue; // stays black with alpha 0
       const std::uint32_t flip = cell.nameWord & kFlipBits;
 
@@ -117,24 +116,18 @@ FiBitmap renderBackground(const ScreenFile& screen, bool transparent, int factor
     }
   }
   tile.reset();
-
-  const int width = int(screen.width()), height = int(screen.height());
-  if (width < 256 || height < 224) {
-    FiBitmap visible(FreeImage_Copy(image.get(), (256 - width) * factor, 0, 256 * factor, height * factor));
-    if (visible) image = std::move(visible);
-  }
-  return image;
+  return cutToVisible(std::move(image), screen, factor);
 }
 
 FiBitmap renderSprites(const ScreenFile& screen, bool transparent, std::uint32_t fillColour, int factor) {
   if (!canRender(screen, factor) || !screen.sprites()) return nullptr;
   const int imageWidth = 256 * factor, imageHeight = 224 * factor;
-  FiBitmap image = allocateImage(imageWidth, imageHeight);
+  FiBitmap image = allocateScreenImage(imageWidth, imageHeight);
   if (!image) return nullptr;
   FreeImage_SetTransparent(image.get(), transparent ? TRUE : FALSE);
   FiBitmap tile;
   if (factor > 1) {
-    tile = allocateImage(8, 8);
+    tile = allocateScreenImage(8, 8);
     if (!tile) return nullptr;
   }
   if (!transparent) {
@@ -148,7 +141,7 @@ FiBitmap renderSprites(const ScreenFile& screen, bool transparent, std::uint32_t
   const TileGroup& group = tiles.groups[kSpriteGroup];
   const int edge = 8 * factor;
   auto drawAt = [&](const std::uint8_t* palette, const std::uint8_t* pattern, int left, int top) {
-    const std::uint32_t index = resolve(tiles, group, palette, pattern);
+    const std::uint32_t index = findEntryByContent(group, palette, pattern);
     if (index == kNotFound) return;
     if (left < 0 || top < 0 || left + edge > imageWidth || top + edge > imageHeight) return;
     FIBITMAP* target = factor == 1 ? image.get() : tile.get();
