@@ -189,24 +189,15 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
     return ReplaceResult::Processed;
   }
 
+  // Sprites are cut where the screen export draws them.
   const TileGroup& sprites = buildTiles.groups[kSpriteGroup];
-  for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
-    const SpriteRecord& sprite = screen.sprites()[i];
-    const int x = spriteClampX(sprite.x);
-    // The positions at which the screen export draws sprites.
-    std::uint32_t index = findEntryByContent(sprites, sprite.palette, sprite.pattern);
-    if (index != kNotFound &&
-        cutTile(image.get(), x * scale, spriteClampUpperY(sprite.y) * scale + 1, edge, cut) &&
-        !work.apply(kSpriteGroup, index))
-      return ReplaceResult::WriteFailed;
-    if (!(sprite.flags & 2)) continue;
-    index = findEntryByContent(sprites, sprite.palette2, sprite.pattern2);
-    if (index != kNotFound &&
-        cutTile(image.get(), x * scale, spriteClampLowerY(sprite.y) * scale + 1 + int(edge), edge, cut) &&
-        !work.apply(kSpriteGroup, index))
-      return ReplaceResult::WriteFailed;
-  }
-  return ReplaceResult::Processed;
+  const bool written = forEachSpriteTile(
+      screen, scale, [&](const std::uint8_t* colours, const std::uint8_t* planes, int left, int top) {
+        const std::uint32_t index = findEntryByContent(sprites, colours, planes);
+        return index == kNotFound || !cutTile(image.get(), left, top, edge, cut) ||
+               work.apply(kSpriteGroup, index);
+      });
+  return written ? ReplaceResult::Processed : ReplaceResult::WriteFailed;
 }
 
 } // namespace zelvo

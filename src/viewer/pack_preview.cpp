@@ -84,18 +84,14 @@ FiBitmap drawSprites(const ScreenFile& screen, int scale, TileSource& source) {
   FiBitmap image = allocateScreenImage(width, height);
   if (!image) return nullptr;
   FreeImage_SetTransparent(image.get(), TRUE);
-  auto draw = [&](const std::uint8_t* colours, const std::uint8_t* planes, int left, int top) {
-    if (left + edge > width || top + edge > height) return; // a square that does not fit is not drawn
-    if (const std::uint8_t* tile = source.find(kSpriteGroup, colours, planes, true))
-      putTile(image.get(), tile, edge, left, top);
-  };
-  for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
-    const SpriteRecord& sprite = screen.sprites()[i];
-    const int left = spriteClampX(sprite.x) * scale;
-    draw(sprite.palette, sprite.pattern, left, spriteClampUpperY(sprite.y) * scale + 1);
-    if (sprite.flags & kSpriteTall)
-      draw(sprite.palette2, sprite.pattern2, left, spriteClampLowerY(sprite.y) * scale + 1 + edge);
-  }
+  forEachSpriteTile(screen, scale,
+                    [&](const std::uint8_t* colours, const std::uint8_t* planes, int left, int top) {
+                      if (left + edge > width || top + edge > height)
+                        return true; // a square that does not fit is not drawn
+                      if (const std::uint8_t* tile = source.find(kSpriteGroup, colours, planes, true))
+                        putTile(image.get(), tile, edge, left, top);
+                      return true;
+                    });
   return image;
 }
 

@@ -142,8 +142,8 @@ FiBitmap renderSprites(const ScreenFile& screen, bool transparent, std::uint32_t
   const int edge = 8 * factor;
   auto drawAt = [&](const std::uint8_t* palette, const std::uint8_t* pattern, int left, int top) {
     const std::uint32_t index = findEntryByContent(group, palette, pattern);
-    if (index == kNotFound) return;
-    if (left < 0 || top < 0 || left + edge > imageWidth || top + edge > imageHeight) return;
+    if (index == kNotFound) return true;
+    if (left < 0 || top < 0 || left + edge > imageWidth || top + edge > imageHeight) return true;
     FIBITMAP* target = factor == 1 ? image.get() : tile.get();
     std::uint8_t* origin = factor == 1 ? squareOrigin(target, left, top) : FreeImage_GetBits(target);
     const std::uint32_t pitch = FreeImage_GetPitch(target);
@@ -153,23 +153,17 @@ FiBitmap renderSprites(const ScreenFile& screen, bool transparent, std::uint32_t
       if (factor > 1) fillTile(target, kUnpainted);
       DrawTileTransparent(group, index, origin, pitch);
     }
-    if (factor == 1) return;
+    if (factor == 1) return true;
     FiBitmap big = enlarge(tile.get(), factor);
-    if (!big) return;
+    if (!big) return true;
     // Opaque: colour index 0 shows what lies beneath at every factor, not only at 1x.
     if (transparent)
       FreeImage_Paste(image.get(), big.get(), left, top, 256);
     else
       pastePainted(image.get(), big.get(), left, top);
+    return true;
   };
-
-  for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
-    const SpriteRecord& sprite = screen.sprites()[i];
-    const int left = spriteClampX(sprite.x) * factor;
-    drawAt(sprite.palette, sprite.pattern, left, spriteClampUpperY(sprite.y) * factor + 1);
-    if (sprite.flags & kSpriteTall)
-      drawAt(sprite.palette2, sprite.pattern2, left, spriteClampLowerY(sprite.y) * factor + 1 + edge);
-  }
+  forEachSpriteTile(screen, factor, drawAt);
   return image;
 }
 
