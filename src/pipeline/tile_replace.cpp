@@ -147,6 +147,15 @@ private:
   std::unordered_map<std::uint32_t, std::unique_ptr<std::uint8_t[]>> earlier_;
 };
 
+std::uint32_t resolve(const TileSet& tiles, const TileGroup& group, const std::uint8_t* colours,
+                      const std::uint8_t* planes) {
+  const std::uint32_t palette = findPalette(tiles, colours);
+  if (palette == kNotFound) return kNotFound;
+  const std::uint32_t pattern = findPattern(tiles, planes);
+  if (pattern == kNotFound) return kNotFound;
+  return findTileEntry(group, palette, pattern);
+}
+
 void forceOpaque(std::uint8_t* tile, std::size_t bytes) {
   for (std::size_t i = 3; i < bytes; i += 4) tile[i] = 255;
 }
@@ -178,7 +187,7 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
       for (int c = firstColumn; c < 32; ++c) {
         const ScreenCell& cell = grid[r * 32 + c];
         const int group = groupForNameWord(cell.nameWord);
-        const std::uint32_t index = findEntryByContent(buildTiles.groups[group], cell.palette, cell.pattern);
+        const std::uint32_t index = resolve(buildTiles, buildTiles.groups[group], cell.palette, cell.pattern);
         if (index == kNotFound) continue;
         if (!cutTile(image.get(), (c - firstColumn) * int(edge), r * int(edge), edge, cut)) continue;
         // Plain background tiles are always opaque; priority tiles keep the image's alpha.
@@ -189,15 +198,24 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
     return ReplaceResult::Processed;
   }
 
-  // Sprites are cut where the screen export draws them.
   const TileGroup& sprites = buildTiles.groups[kSpriteGroup];
-  const bool written = forEachSpriteTile(
-      screen, scale, [&](const std::uint8_t* colours, const std::uint8_t* planes, int left, int top) {
-        const std::uint32_t index = findEntryByContent(sprites, colours, planes);
-        return index == kNotFound || !cutTile(image.get(), left, top, edge, cut) ||
-               work.apply(kSpriteGroup, index);
-      });
-  return written ? ReplaceResult::Processed : ReplaceResult::WriteFailed;
+  for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
+    const SpriteRecord& sprite = screen.sprites()[i];
+    const int x = spriteClampX(sprite.x);
+    // The positions at which the screen export draws sprites.
+    std::uint32_t index = resolve(buildTiles, sprites, sprite.palette, sprite.pattern);
+    if (index != kNotFound &&
+        cutTile(image.get(), x * scale, spriteClampUpperY(sprite.y) * scale + 1, edge, cut) &&
+        !work.apply(kSpriteGroup, index))
+      return ReplaceResult::WriteFailed;
+    if (!(sprite.flags & 2)) continue;
+    index = resolve(buildTiles, sprites, sprite.palette2, sprite.pattern2);
+    if (index != kNotFound &&
+        cutTile(image.get(), x * scale, spriteClampLowerY(sprite.y) * scale + 1 + int(edge), edge, cut) &&
+        !work.apply(kSpriteGroup, index))
+      return ReplaceResult::WriteFailed;
+  }
+  return ReplaceResult::Processed;
 }
 
 } // namespace zelvo

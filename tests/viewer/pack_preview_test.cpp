@@ -4,7 +4,6 @@
 #include "viewer/pack_preview.h"
 
 #include "pipeline/hires_tiles.h"
-#include "pipeline/tile_replace.h"
 #include "support/example_pack.h"
 #include "support/screen_pictures.h"
 
@@ -20,7 +19,7 @@ namespace {
 
 using test::Picture;
 using Key = std::pair<int, std::uint32_t>; // group, entry
-using Tile = std::vector<std::uint8_t>;
+using Tile = std::vector<std::uint32_t>;   // pixels, top row first
 
 // One tile a screen shows: its content and where the export puts its square (uncut image).
 struct Shown {
@@ -121,6 +120,23 @@ FreeImageSession* ExamplePackTest::session = nullptr;
 test::TempDir* ExamplePackTest::dir = nullptr;
 std::unique_ptr<PackTiles> ExamplePackTest::withArt[4], ExamplePackTest::bare[4];
 
+// An image painted over a screen: a PNG with its own alpha, or a 24-bit BMP whose alpha is the
+// grey of the 8-bit "_alpha" BMP beside it.
+Picture paintedImage(const std::string& path, const std::string& alphaPath) {
+  FiBitmap image(FreeImage_Load(FreeImage_GetFileType(path.c_str(), 0), path.c_str(), 0));
+  FiBitmap image32(image ? FreeImage_ConvertTo32Bits(image.get()) : nullptr);
+  if (!image32) return Picture();
+  Picture p = test::pictureOf(image32.get());
+  if (alphaPath.empty()) return p;
+  FiBitmap alpha(FreeImage_Load(FIF_BMP, alphaPath.c_str(), 0));
+  if (!alpha || FreeImage_GetBPP(alpha.get()) != 8) return Picture();
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x)
+      p.at(x, y) = (p.at(x, y) & 0xFFFFFF) |
+                   std::uint32_t(FreeImage_GetScanLine(alpha.get(), p.height - 1 - y)[x]) << 24;
+  return p;
+}
+
 // The image painted over each screen, cut into tiles where the build cuts them at `scale`, by the
 // entry of the pack that each tile shows: plain cells made opaque, the rest keeping their alpha.
 std::map<Key, std::vector<Tile>> paintedTiles(const PackTiles& pack) {
@@ -129,20 +145,21 @@ std::map<Key, std::vector<Tile>> paintedTiles(const PackTiles& pack) {
     const char *screen, *image, *alpha;
   } painted[] = {
       {"title", "title.png", ""}, {"level", "level.bmp", "level_alpha.bmp"}, {"sprites", "sprites.png", ""}};
+  const int edge = 8 * int(pack.scale);
   for (const auto& p : painted) {
     auto screen = loadScreen(joinPath(test::kExampleFolder, std::string(p.screen) + ".msscreen"));
-    FiBitmap image = loadImageWithAlpha(joinPath(test::kExampleFolder, p.image),
-                                        *p.alpha ? joinPath(test::kExampleFolder, p.alpha) : std::string());
-    EXPECT_TRUE(image) << p.image;
+    const Picture image = paintedImage(joinPath(test::kExampleFolder, p.image),
+                                       *p.alpha ? joinPath(test::kExampleFolder, p.alpha) : std::string());
+    EXPECT_GT(image.width, 0) << p.image;
     for (const Shown& s : shownTiles(*screen, int(pack.scale))) {
       const std::uint32_t index = findEntryByContent(pack.tiles->groups[s.group], s.colours, s.planes);
-      Tile tile(pack.tileBytes);
-      if (index == kNotFound || s.cutLeft < 0 ||
-          !cutTile(image.get(), s.cutLeft, s.cutTop, 8 * pack.scale, tile.data()))
+      if (index == kNotFound || s.cutLeft < 0 || s.cutLeft + edge > image.width ||
+          s.cutTop + edge > image.height)
         continue;
+      Picture tile = test::cut(image, s.cutLeft, s.cutTop, edge, edge);
       if (s.plainCell)
-        for (std::size_t i = 3; i < tile.size(); i += 4) tile[i] = 255;
-      cuts[{s.group, index}].push_back(tile);
+        for (std::uint32_t& pixel : tile.pixels) pixel |= 0xFF000000u;
+      cuts[{s.group, index}].push_back(tile.pixels);
     }
   }
   return cuts;
@@ -181,7 +198,7 @@ TEST_F(ExamplePackTest, PreviewIsTheExportWhereNoArtReplacedATileAndTheArtWhereI
         ++counts.replacedByArt;
         const auto found = cuts.find({s.group, index});
         ASSERT_NE(found, cuts.end()) << "a replaced tile comes from an image";
-        EXPECT_NE(std::find(found->second.begin(), found->second.end(), Tile(tile, tile + pack.tileBytes)),
+        EXPECT_NE(std::find(found->second.begin(), found->second.end(), tilePicture(tile, edge).pixels),
                   found->second.end())
             << "the tile of group " << s.group << " entry " << index << " is a tile cut from an image";
         pasteClipped(expected, tilePicture(tile, edge), s.left - hidden, s.top);
