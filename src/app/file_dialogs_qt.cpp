@@ -32,6 +32,13 @@ const FileDialogSetup& outputFileDialogSetup() {
   return setup;
 }
 
+const FileDialogSetup& openPackDialogSetup() {
+  static const FileDialogSetup setup{FileDialogSetup::Mode::Open,
+                                     {{"High-resolution ROMs (*.zrm)", "*.zrm"}, {"All files (*.*)", "*.*"}},
+                                     "zrm"};
+  return setup;
+}
+
 QString qtNameFilter(const FileFilter& filter) {
   QStringList patterns;
   for (const QString& p : filter.patterns.split(';', Qt::SkipEmptyParts)) {

@@ -30,6 +30,8 @@ const FileDialogSetup& openScreenDialogSetup();
 // The build dialog's original ROM and output file buttons.
 const FileDialogSetup& originalRomDialogSetup();
 const FileDialogSetup& outputFileDialogSetup();
+// View > Preview With Pack...
+const FileDialogSetup& openPackDialogSetup();
 
 // The name filter handed to the dialog: the description as shown, then the patterns it matches
 // ("*.*" stands for every file, with or without an extension).

@@ -5,6 +5,7 @@
 #include "app/screen_viewer_qt.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -56,6 +57,7 @@ MainWindow::MainWindow(Options options) : options_(std::move(options)) {
   mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setCentralWidget(mdi_);
+  connect(mdi_, &QMdiArea::subWindowActivated, this, [this] { updateViewMenu(); });
 }
 
 MainWindow::~MainWindow() {
@@ -92,6 +94,17 @@ void MainWindow::buildMenu() {
   file->addSeparator();
   addCommand(file, "&Exit\tAlt+F4", kCmdExit);
 
+  QMenu* view = menuBar()->addMenu("&View");
+  addCommand(view, "&Preview With Pack...", kCmdPreviewWithPack)->setCheckable(true);
+  QMenu* zoom = view->addMenu("&Zoom");
+  auto* zooms = new QActionGroup(this);
+  zooms->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+  for (int factor = 1; factor <= 4; ++factor) {
+    QAction* action = addCommand(zoom, QStringLiteral("&%1x").arg(factor), kCmdZoom1x + factor - 1);
+    action->setCheckable(true);
+    zooms->addAction(action);
+  }
+
   QMenu* help = menuBar()->addMenu("&Help");
   addCommand(help, "&About...", kCmdAbout);
 }
@@ -114,6 +127,15 @@ bool MainWindow::runCommand(int command) {
     return true;
   case kCmdCreateHiResRom:
     createHiResRomCommand();
+    return true;
+  case kCmdPreviewWithPack:
+    previewWithPack();
+    return true;
+  case kCmdZoom1x:
+  case kCmdZoom2x:
+  case kCmdZoom3x:
+  case kCmdZoom4x:
+    zoom(command - kCmdZoom1x + 1);
     return true;
   case kCmdExit:
     QCoreApplication::exit(0);
@@ -219,6 +241,40 @@ ScreenViewerWindow* MainWindow::openScreen(const QString& path) {
 
 void MainWindow::saveBitmap(int factor) {
   if (auto* viewer = qobject_cast<ScreenViewerWindow*>(mdi_->currentSubWindow())) viewer->saveBitmap(factor);
+}
+
+void MainWindow::previewWithPack() {
+  auto* viewer = qobject_cast<ScreenViewerWindow*>(mdi_->currentSubWindow());
+  if (viewer && !viewer->previewPack().isEmpty()) {
+    viewer->showOriginal();
+  } else if (viewer) {
+    const QString path =
+        chooser_->chooseFile(this, openPackDialogSetup(), QString::fromStdString(state_.lastPack));
+    if (!path.isEmpty()) {
+      state_.lastPack = limitSettingText(path.toStdString());
+      QString reason;
+      if (!viewer->showPreview(path, reason)) {
+        auto* box = new QMessageBox(QMessageBox::Warning, "Preview With Pack",
+                                    "The pack cannot be shown.\n\n" + reason, QMessageBox::Ok, this);
+        box->setObjectName("previewError");
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+      }
+    }
+  }
+  updateViewMenu();
+}
+
+void MainWindow::zoom(int factor) {
+  if (auto* viewer = qobject_cast<ScreenViewerWindow*>(mdi_->currentSubWindow())) viewer->setZoom(factor);
+  updateViewMenu();
+}
+
+void MainWindow::updateViewMenu() {
+  const auto* viewer = qobject_cast<ScreenViewerWindow*>(mdi_ ? mdi_->currentSubWindow() : nullptr);
+  commandAction(kCmdPreviewWithPack)->setChecked(viewer && !viewer->previewPack().isEmpty());
+  for (int factor = 1; factor <= 4; ++factor)
+    commandAction(kCmdZoom1x + factor - 1)->setChecked(viewer && viewer->zoom() == factor);
 }
 
 void MainWindow::createHiResRomCommand() {

@@ -31,6 +31,11 @@ enum Command : int {
   kCmdCreateHiResRom = 4101,
   kCmdExit = 4102,
   kCmdAbout = 4352,
+  kCmdPreviewWithPack = 4864,
+  kCmdZoom1x = 4865,
+  kCmdZoom2x = 4866,
+  kCmdZoom3x = 4867,
+  kCmdZoom4x = 4868,
 };
 
 inline constexpr int kClientWidth = 560;
@@ -73,6 +78,12 @@ public:
   ScreenViewerWindow* openScreen(const QString& path);
   // Save Bitmap at `factor` (1 to 4) in the active viewer; nothing without one.
   void saveBitmap(int factor);
+  // View > Preview With Pack... in the active viewer: its original again when a preview is shown,
+  // else the preview with a pack the user chooses (starting from the one chosen last). A pack
+  // that cannot be shown gives a message box with the reason.
+  void previewWithPack();
+  // View > Zoom in the active viewer.
+  void zoom(int factor);
   // The About box, not yet shown.
   std::unique_ptr<QMessageBox> makeAboutBox();
 
@@ -90,6 +101,8 @@ protected:
 
 private:
   void buildMenu();
+  // The check marks of the View menu follow the active viewer.
+  void updateViewMenu();
   QAction* addCommand(QMenu* menu, const QString& text, int command);
   void openScreenCommand();
   void createHiResRomCommand();

@@ -4,49 +4,66 @@
 #include "app/main_window_qt.h"
 #include "render/freeimage_ptr.h"
 #include "tiles/screen_file.h"
+#include "viewer/pack_preview.h"
 #include "viewer/screen_export.h"
 #include "viewer/screen_render.h"
 
+#include <QApplication>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QWidget>
+
+#include <optional>
 
 namespace zelvo {
 
 namespace {
 
-// The area the screen is painted on: the picture stretched over all of it, both directions
+// The area the screen is painted on: the shown picture stretched over all of it, both directions
 // independently, or the window colour when there is no picture.
 class ViewerClientArea final : public QWidget {
 public:
-  explicit ViewerClientArea(const QImage& picture) : picture_(picture) {}
+  explicit ViewerClientArea(const ScreenViewerWindow& viewer) : viewer_(viewer) {}
   QSize sizeHint() const override {
-    if (!picture_.isNull()) return picture_.size();
+    if (!viewer_.picture().isNull()) return viewer_.picture().size() * viewer_.zoom();
     return {ScreenViewerWindow::kInitialWidth, ScreenViewerWindow::kInitialHeight};
   }
 
 protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
-    if (picture_.isNull())
+    if (viewer_.shownPicture().isNull())
       painter.fillRect(rect(), palette().window());
     else
-      painter.drawImage(rect(), picture_);
+      painter.drawImage(rect(), viewer_.shownPicture());
   }
 
 private:
-  const QImage& picture_;
+  const ScreenViewerWindow& viewer_;
 };
 
-// A copy of a 32-bit image, top row first, opaque (the renderer leaves the alpha byte 0).
-QImage toQImage(FIBITMAP* image) {
+// A copy of a 32-bit image, top row first, opaque: the colours as they are (the renderer leaves
+// the alpha byte 0), or, with a ground colour, blended over it by their alpha.
+QImage toQImage(FIBITMAP* image, std::optional<QRgb> ground = std::nullopt) {
   const int width = int(FreeImage_GetWidth(image)), height = int(FreeImage_GetHeight(image));
   QImage out(width, height, QImage::Format_RGB32);
   if (out.isNull()) return out;
   for (int y = 0; y < height; ++y) {
     const auto* source = reinterpret_cast<const std::uint32_t*>(FreeImage_GetScanLine(image, height - 1 - y));
     auto* target = reinterpret_cast<QRgb*>(out.scanLine(y));
-    for (int x = 0; x < width; ++x) target[x] = 0xFF000000u | (source[x] & 0xFFFFFFu);
+    for (int x = 0; x < width; ++x) {
+      std::uint32_t pixel = source[x];
+      if (ground) {
+        const std::uint32_t alpha = pixel >> 24;
+        std::uint32_t blended = 0;
+        for (int shift = 0; shift < 24; shift += 8)
+          blended |=
+              ((((pixel >> shift) & 0xFF) * alpha + ((*ground >> shift) & 0xFF) * (255 - alpha) + 127) / 255)
+              << shift;
+        pixel = blended;
+      }
+      target[x] = 0xFF000000u | (pixel & 0xFFFFFFu);
+    }
   }
   return out;
 }
@@ -61,7 +78,7 @@ const FileDialogSetup& saveBitmapDialogSetup() {
 }
 
 ScreenViewerWindow::ScreenViewerWindow(QWidget* parent) : QMdiSubWindow(parent) {
-  setWidget(new ViewerClientArea(picture_));
+  setWidget(new ViewerClientArea(*this));
 }
 
 ScreenViewerWindow::~ScreenViewerWindow() = default;
@@ -71,17 +88,57 @@ bool ScreenViewerWindow::loadScreen(const QString& path) {
   if (!screen || !loadScreenFile(*screen, path.toStdString())) return false;
 
   if (FiBitmap image = renderForDisplay(*screen)) picture_ = toQImage(image.get());
-  if (!picture_.isNull() && !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))) {
-    // The frame around the client area stays as it is; the client area takes the picture's size.
-    const QSize frame = size() - widget()->size();
-    resize(picture_.size() + frame);
-    const QSize miss = picture_.size() - widget()->size();
-    if (miss != QSize(0, 0)) resize(size() + miss);
-  }
+  fitClientArea();
   path_ = path;
   screen_ = std::move(screen);
   widget()->update();
   return true;
+}
+
+void ScreenViewerWindow::fitClientArea() {
+  if (picture_.isNull() || (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))) return;
+  // The frame around the client area stays as it is; the client area takes the picture's size.
+  const QSize wanted = picture_.size() * zoom_;
+  const QSize frame = size() - widget()->size();
+  resize(wanted + frame);
+  const QSize miss = wanted - widget()->size();
+  if (miss != QSize(0, 0)) resize(size() + miss);
+}
+
+void ScreenViewerWindow::setZoom(int zoom) {
+  if (zoom < 1 || zoom > 4) return;
+  zoom_ = zoom;
+  fitClientArea();
+}
+
+bool ScreenViewerWindow::showPreview(const QString& packPath, QString& error) {
+  if (!screen_) {
+    error = "No screen is loaded.";
+    return false;
+  }
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  Result<PackTiles> pack = readPackTiles(packPath.toStdString());
+  Result<Preview> preview = pack ? renderPreview(*screen_, *pack) : Result<Preview>(pack.error());
+  QApplication::restoreOverrideCursor();
+  if (!preview) {
+    error = QString::fromStdString(preview.error().message());
+    return false;
+  }
+  // Sprites lie over the olive the original shows beneath them.
+  preview_ = screen_->background() ? toQImage(preview->image.get())
+                                   : toQImage(preview->image.get(), QRgb(kSpriteFillColour));
+  pack_ = packPath;
+  setWindowTitle(screenTitle(path_) + " with " + screenTitle(packPath));
+  widget()->update();
+  return true;
+}
+
+void ScreenViewerWindow::showOriginal() {
+  if (pack_.isEmpty()) return;
+  pack_.clear();
+  preview_ = QImage();
+  setWindowTitle(screenTitle(path_));
+  widget()->update();
 }
 
 FileChooser& ScreenViewerWindow::fileChooser() const {

@@ -36,19 +36,39 @@ public:
   // type. True when an image was saved; the frame does not use the result.
   virtual bool saveBitmap(int factor);
 
+  // Shows the screen as the pack at `packPath` draws it, at the pack's scale, in the same client
+  // area; the title names the pack. False, with the reason in `error`, when the pack cannot be
+  // read or the screen cannot be drawn with it; what was shown stays.
+  bool showPreview(const QString& packPath, QString& error);
+  // Shows the original picture again, under the screen's own title.
+  void showOriginal();
+  // The pack whose preview is shown; empty while the original is.
+  const QString& previewPack() const { return pack_; }
+
+  // Makes the client area `zoom` (1 to 4) times the screen's size, so its pixels stay square;
+  // a minimised or maximised window keeps its size.
+  void setZoom(int zoom);
+  int zoom() const { return zoom_; }
+
   // The path given to loadScreen, empty before.
   const QString& screenPath() const { return path_; }
-  // The picture painted (1x), null when there is none.
+  // The screen's picture at 1x, null when there is none.
   const QImage& picture() const { return picture_; }
+  // What is painted: the picture, or the preview while one is shown.
+  const QImage& shownPicture() const { return pack_.isEmpty() ? picture_ : preview_; }
   // The dialogs used by saveBitmap; null: the frame's, else the platform's.
   void setFileChooser(FileChooser* chooser) { chooser_ = chooser; }
 
 private:
   FileChooser& fileChooser() const;
+  void fitClientArea();
 
   QString path_;
   std::unique_ptr<ScreenFile> screen_;
   QImage picture_;
+  QImage preview_;
+  QString pack_;
+  int zoom_ = 1;
   FileChooser* chooser_ = nullptr;
 };
 

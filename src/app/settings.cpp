@@ -121,6 +121,7 @@ void loadSettingsFrom(AppState& state, const FrameMetrics& metrics, const std::s
   state.lastInputFolder = limitSettingText(ini.getString(kGeneral, "LastInputFolder"));
   state.lastOriginalRom = limitSettingText(ini.getString(kGeneral, "LastOriginalROM"));
   state.lastOutputFile = limitSettingText(ini.getString(kGeneral, "LastOutputFile"));
+  state.lastPack = limitSettingText(ini.getString(kGeneral, "LastPack"));
   std::int32_t res = ini.getInt(kGeneral, "LastTilesRes", 4);
   state.lastTilesRes = (res < 1 || res > 4) ? 4 : res;
   LoadWindowPlacement(state.placement, metrics, ini);
@@ -147,6 +148,7 @@ bool saveSettingsTo(const AppState& state, const std::string& path) {
   ini.set(kGeneral, "LastOriginalROM", state.lastOriginalRom);
   ini.set(kGeneral, "LastOutputFile", state.lastOutputFile);
   ini.set(kGeneral, "LastTilesRes", formatInt(state.lastTilesRes));
+  ini.set(kGeneral, "LastPack", state.lastPack);
   SaveWindowPlacement(state.placement, ini);
   if (!ensureDirectory(folderOf(path))) return false;
   return ini.save(path).ok();

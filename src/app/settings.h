@@ -1,5 +1,5 @@
 // What the program remembers from one run to the next: the last screen file, the four entries of
-// the build dialog and the frame's placement, kept in "ZelvoTool.ini".
+// the build dialog, the last pack previewed and the frame's placement, kept in "ZelvoTool.ini".
 #pragma once
 
 #include <cstddef>
@@ -67,6 +67,7 @@ struct AppState {
   std::string lastOriginalRom;   // "LastOriginalROM"
   std::string lastOutputFile;    // "LastOutputFile"
   std::int32_t lastTilesRes = 4; // "LastTilesRes", 1 to 4
+  std::string lastPack;          // "LastPack": the pack of the last View > Preview With Pack
 };
 
 // What the defaults of the placement depend on.

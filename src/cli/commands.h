@@ -29,4 +29,22 @@ struct ExportOptions {
 };
 int runExport(const ExportOptions& options, std::FILE* out, std::FILE* err);
 
+struct PreviewOptions {
+  std::string screenPath;
+  std::string packPath;
+  std::string outputPath;
+  bool compare = false;
+  bool json = false;
+};
+int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err);
+
+struct SheetOptions {
+  std::string packPath;
+  std::string outputPath;
+  int group = -1; // -1: every group
+  int columns = 16;
+  bool json = false;
+};
+int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err);
+
 } // namespace zelvo::cli

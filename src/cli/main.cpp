@@ -33,6 +33,23 @@ int main(int argc, char** argv) {
   exportCmd->add_option("--factor", exportOpts.factor, "Scale factor, 1 to 4")->check(CLI::Range(1, 4));
   exportCmd->add_flag("--display", exportOpts.display, "Write the 1x image the viewer shows, as PNG");
 
+  PreviewOptions preview;
+  auto* previewCmd = app.add_subcommand("preview", "Draw a screen as a game shows it with a pack");
+  previewCmd->add_option("SCREEN", preview.screenPath, "Screen file (.msscreen)")->required();
+  previewCmd->add_option("PACK", preview.packPath, "Hi-res ROM pack (.zrm)")->required();
+  previewCmd->add_option("OUTPUT", preview.outputPath, "PNG image to write")->required();
+  previewCmd->add_flag("--compare", preview.compare,
+                       "The screen enlarged without the pack beside the preview");
+  previewCmd->add_flag("--json", preview.json, "Print what was drawn as one JSON object");
+
+  SheetOptions sheet;
+  auto* sheetCmd = app.add_subcommand("sheet", "Lay out every hi-res tile of a pack in a grid");
+  sheetCmd->add_option("PACK", sheet.packPath, "Hi-res ROM pack (.zrm)")->required();
+  sheetCmd->add_option("OUTPUT", sheet.outputPath, "PNG image to write")->required();
+  sheetCmd->add_option("--group", sheet.group, "Only this tile group, 0 to 8")->check(CLI::Range(0, 8));
+  sheetCmd->add_option("--columns", sheet.columns, "Tiles per row, 1 to 1024")->check(CLI::Range(1, 1024));
+  sheetCmd->add_flag("--json", sheet.json, "Print where every tile entry lies as one JSON object");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -47,5 +64,7 @@ int main(int argc, char** argv) {
   if (*inspectCmd) return runInspect(inspect, stdout, stderr);
   if (*buildCmd) return runBuild(build, stdout, stderr);
   if (*exportCmd) return runExport(exportOpts, stdout, stderr);
+  if (*previewCmd) return runPreview(preview, stdout, stderr);
+  if (*sheetCmd) return runSheet(sheet, stdout, stderr);
   return 2;
 }

@@ -57,16 +57,8 @@ struct Generation {
 // palette or pattern cannot be found gets a transparent black tile and never pixels left over
 // from another entry.
 void drawGroup(const TileGroup& group, int groupIndex, std::uint8_t* scratch) {
-  const bool opaque = hiResGroupIsOpaque(groupIndex);
-  const std::uint32_t flip = hiResGroupFlip(groupIndex);
-  for (std::uint32_t i = 0; i < group.count; ++i) {
-    std::uint8_t* block = scratch + std::size_t(kBlockBytes) * i;
-    std::memset(block, 0, kBlockBytes);
-    if (opaque)
-      DrawTile(group, i, block, kBlockPitch, flip, PixelArgb32);
-    else
-      DrawTileAlpha(group, i, block, kBlockPitch, flip);
-  }
+  for (std::uint32_t i = 0; i < group.count; ++i)
+    drawHiResBlock(group, groupIndex, i, scratch + std::size_t(kBlockBytes) * i);
 }
 
 Error storeError(const File& file) {
@@ -133,6 +125,21 @@ bool hiResTileOffset(const HiResTileTable& table, int group, std::uint32_t index
   if (index >= table.groupCounts[group]) return false;
   offset = table.entryOffsets[hiResGroupStart(table, group) + index];
   return true;
+}
+
+void drawHiResBlock(const TileGroup& group, int groupIndex, std::uint32_t index, std::uint8_t* block) {
+  std::memset(block, 0, kBlockBytes);
+  if (hiResGroupIsOpaque(groupIndex))
+    DrawTile(group, index, block, kBlockPitch, hiResGroupFlip(groupIndex), PixelArgb32);
+  else
+    DrawTileAlpha(group, index, block, kBlockPitch, hiResGroupFlip(groupIndex));
+}
+
+bool generateHiResTile(const TileGroup& group, int groupIndex, std::uint32_t index, std::uint32_t scale,
+                       std::uint8_t* tile) {
+  std::uint8_t block[kBlockBytes];
+  drawHiResBlock(group, groupIndex, index, block);
+  return enlargeTileBlock(block, scale, tile);
 }
 
 bool markDuplicateTiles(const TileEntry* entries, const std::uint8_t* blocks, std::uint32_t count,

@@ -74,6 +74,16 @@ bool hiResTileOffset(const HiResTileTable& table, int group, std::uint32_t index
 bool hiResGroupIsOpaque(int group);
 std::uint32_t hiResGroupFlip(int group);
 
+// Draws entry `index` of `group` (group number `groupIndex`, 0 to 8) into an 8x8 block (pitch 32,
+// bottom row first) as the scale stage draws it: cleared first, then opaque for groups 0 to 3,
+// colour number 0 with alpha 0 for the others, with the group's flip. An entry whose palette or
+// pattern cannot be found leaves the block transparent black.
+void drawHiResBlock(const TileGroup& group, int groupIndex, std::uint32_t index, std::uint8_t* block);
+// The hi-res tile that the scale stage makes of that entry at `scale` (1 to 4): drawn, then
+// enlarged into `tile` (256 x scale x scale bytes, top row first). False for any other scale.
+bool generateHiResTile(const TileGroup& group, int groupIndex, std::uint32_t index, std::uint32_t scale,
+                       std::uint8_t* tile);
+
 // Marks duplicates among `count` drawn 8x8 blocks (256 bytes each, back to back in `blocks`):
 // out[j] = kOwnTile when entry j keeps a tile of its own, else the lowest i < j with the same
 // pattern index and the same 256 bytes (which itself always has a tile of its own). Entries

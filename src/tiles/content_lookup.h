@@ -17,9 +17,6 @@ struct TileRef {
   bool found() const { return index != kNotFound; }
 };
 
-// The entry of `group` (a group of `tiles`) with this palette and pattern, or kNotFound.
-std::uint32_t findEntryByContent(const TileSet& tiles, const TileGroup& group, const std::uint8_t colours[16],
-                                 const std::uint8_t planes[32]);
 
 // The entry a background cell shows, in the group its name word's flip and priority bits choose.
 TileRef lookupCell(const TileSet& tiles, const ScreenCell& cell);

@@ -73,6 +73,15 @@ inline int spriteClampX(std::uint8_t x) { return x > 248 ? 248 : x; }
 inline int spriteClampUpperY(std::uint8_t y) { return y >= 215 ? 216 : y; }
 inline int spriteClampLowerY(std::uint8_t y) { return y >= 207 ? 216 : y; }
 
+class ScreenFile;
+// Visits every sprite tile in drawing order (each record's upper tile, then its lower tile when it
+// has one) with its colours, its pattern and the top-left corner of its square in an image of the
+// screen at `factor`: x and the tile's line clamped as above, the square starting one line below the
+// line value, the lower tile right beneath the upper one. These are the places where the export
+// draws sprites and the build cuts them out of images. `visit` returns false to stop; the result
+// is then false.
+template <class Visit> bool forEachSpriteTile(const ScreenFile& screen, int factor, Visit&& visit);
+
 class ScreenFile {
 public:
   ScreenFile() = default;
@@ -128,6 +137,19 @@ Result<ScreenFilePreamble> readScreenPreamble(File& file, const std::string& pat
 // readScreenFile but the comparison with the stored digest and the tiles file beside it.
 Result<Md5Digest> digestScreenPayload(File& file, const ScreenFilePreamble& preamble,
                                       const std::string& path);
+
+template <class Visit> bool forEachSpriteTile(const ScreenFile& screen, int factor, Visit&& visit) {
+  const int edge = 8 * factor;
+  for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
+    const SpriteRecord& s = screen.sprites()[i];
+    const int left = spriteClampX(s.x) * factor;
+    if (!visit(s.palette, s.pattern, left, spriteClampUpperY(s.y) * factor + 1)) return false;
+    if ((s.flags & kSpriteTall) &&
+        !visit(s.palette2, s.pattern2, left, spriteClampLowerY(s.y) * factor + 1 + edge))
+      return false;
+  }
+  return true;
+}
 
 // An empty ScreenFile, or null when memory is exhausted.
 std::unique_ptr<ScreenFile> createScreenFile();

@@ -256,6 +256,16 @@ int groupForNameWord(std::uint32_t nameWord) {
          ((nameWord & kNameWordPriorityBit) ? kPriorityGroupOffset : 0);
 }
 
+std::uint32_t findEntryByContent(const TileGroup& group, const std::uint8_t colours[16],
+                                 const std::uint8_t planes[32]) {
+  if (!group.set) return kNotFound;
+  const std::uint32_t palette = findPalette(*group.set, colours);
+  if (palette == kNotFound) return kNotFound;
+  const std::uint32_t pattern = findPattern(*group.set, planes);
+  if (pattern == kNotFound) return kNotFound;
+  return findTileEntry(group, palette, pattern);
+}
+
 namespace {
 
 bool allowAll(int, void*) { return true; }

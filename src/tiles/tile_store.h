@@ -109,6 +109,10 @@ inline constexpr std::uint32_t kNameWordPriorityBit = 0x1000;
 inline constexpr int kPriorityGroupOffset = 4; // groups 4 to 7 are groups 0 to 3 with priority
 // The background group 0 to 7 of a name word.
 int groupForNameWord(std::uint32_t nameWord);
+// The entry of `group` that shows these colours and this pattern: the palette and the pattern
+// looked up in the group's set, then the entry of that pair; kNotFound when any of them is missing.
+std::uint32_t findEntryByContent(const TileGroup& group, const std::uint8_t colours[16],
+                                 const std::uint8_t planes[32]);
 
 // Stable sort, descending by orderKeyMajor then orderKeyMinor, of palettes, patterns and every
 // group, with the entries' indexes remapped. Never fails.

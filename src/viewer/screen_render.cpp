@@ -12,10 +12,6 @@ constexpr unsigned kRedMask = 255;
 constexpr unsigned kGreenMask = 65280;
 constexpr unsigned kBlueMask = 16711680;
 
-FiBitmap allocateImage(int width, int height) {
-  return FiBitmap(FreeImage_Allocate(width, height, 32, kRedMask, kGreenMask, kBlueMask));
-}
-
 // Where the 8 x 8 square whose top-left pixel is (x, top) starts for the tile decoders, which
 // write their block bottom row first: the square's bottom line, counted from the last line.
 std::uint8_t* squareOrigin(FIBITMAP* image, int x, int top) {
@@ -67,13 +63,26 @@ void pastePainted(FIBITMAP* image, FIBITMAP* square, int left, int top) {
 
 } // namespace
 
+FiBitmap allocateScreenImage(int width, int height) {
+  return FiBitmap(FreeImage_Allocate(width, height, 32, kRedMask, kGreenMask, kBlueMask));
+}
+
+FiBitmap cutToVisible(FiBitmap image, const ScreenFile& screen, int factor) {
+  const int width = int(screen.width()), height = int(screen.height());
+  if (width < 256 || height < 224) {
+    FiBitmap visible(FreeImage_Copy(image.get(), (256 - width) * factor, 0, 256 * factor, height * factor));
+    if (visible) image = std::move(visible);
+  }
+  return image;
+}
+
 FiBitmap renderBackground(const ScreenFile& screen, bool transparent, int factor) {
   if (!canRender(screen, factor) || !screen.background()) return nullptr;
-  FiBitmap image = allocateImage(256 * factor, 224 * factor);
+  FiBitmap image = allocateScreenImage(256 * factor, 224 * factor);
   if (!image) return nullptr;
   FiBitmap tile;
   if (factor > 1) {
-    tile = allocateImage(8, 8);
+    tile = allocateScreenImage(8, 8);
     if (!tile) return nullptr;
   }
   const TileSet& tiles = *screen.tiles;
@@ -104,24 +113,18 @@ FiBitmap renderBackground(const ScreenFile& screen, bool transparent, int factor
     }
   }
   tile.reset();
-
-  const int width = int(screen.width()), height = int(screen.height());
-  if (width < 256 || height < 224) {
-    FiBitmap visible(FreeImage_Copy(image.get(), (256 - width) * factor, 0, 256 * factor, height * factor));
-    if (visible) image = std::move(visible);
-  }
-  return image;
+  return cutToVisible(std::move(image), screen, factor);
 }
 
 FiBitmap renderSprites(const ScreenFile& screen, bool transparent, std::uint32_t fillColour, int factor) {
   if (!canRender(screen, factor) || !screen.sprites()) return nullptr;
   const int imageWidth = 256 * factor, imageHeight = 224 * factor;
-  FiBitmap image = allocateImage(imageWidth, imageHeight);
+  FiBitmap image = allocateScreenImage(imageWidth, imageHeight);
   if (!image) return nullptr;
   FreeImage_SetTransparent(image.get(), transparent ? TRUE : FALSE);
   FiBitmap tile;
   if (factor > 1) {
-    tile = allocateImage(8, 8);
+    tile = allocateScreenImage(8, 8);
     if (!tile) return nullptr;
   }
   if (!transparent) {
@@ -134,10 +137,10 @@ FiBitmap renderSprites(const ScreenFile& screen, bool transparent, std::uint32_t
   const TileSet& tiles = *screen.tiles;
   const TileGroup& group = tiles.groups[kSpriteGroup];
   const int edge = 8 * factor;
-  auto drawAt = [&](const TileRef& ref, int left, int top) {
-    if (!ref.found()) return;
-    const std::uint32_t index = ref.index;
-    if (left < 0 || top < 0 || left + edge > imageWidth || top + edge > imageHeight) return;
+  auto drawAt = [&](const std::uint8_t* palette, const std::uint8_t* pattern, int left, int top) {
+    const std::uint32_t index = findEntryByContent(group, palette, pattern);
+    if (index == kNotFound) return true;
+    if (left < 0 || top < 0 || left + edge > imageWidth || top + edge > imageHeight) return true;
     FIBITMAP* target = factor == 1 ? image.get() : tile.get();
     std::uint8_t* origin = factor == 1 ? squareOrigin(target, left, top) : FreeImage_GetBits(target);
     const std::uint32_t pitch = FreeImage_GetPitch(target);
@@ -147,23 +150,17 @@ FiBitmap renderSprites(const ScreenFile& screen, bool transparent, std::uint32_t
       if (factor > 1) fillTile(target, kUnpainted);
       DrawTileTransparent(group, index, origin, pitch);
     }
-    if (factor == 1) return;
+    if (factor == 1) return true;
     FiBitmap big = enlarge(tile.get(), factor);
-    if (!big) return;
+    if (!big) return true;
     // Opaque: colour index 0 shows what lies beneath at every factor, not only at 1x.
     if (transparent)
       FreeImage_Paste(image.get(), big.get(), left, top, 256);
     else
       pastePainted(image.get(), big.get(), left, top);
+    return true;
   };
-
-  for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
-    const SpriteRecord& sprite = screen.sprites()[i];
-    const int left = spriteClampX(sprite.x) * factor;
-    drawAt(lookupSprite(tiles, sprite, false), left, spriteClampUpperY(sprite.y) * factor + 1);
-    if (spriteIsTall(sprite))
-      drawAt(lookupSprite(tiles, sprite, true), left, spriteClampLowerY(sprite.y) * factor + 1 + edge);
-  }
+  forEachSpriteTile(screen, factor, drawAt);
   return image;
 }
 

@@ -12,6 +12,15 @@ namespace zelvo {
 // Olive (red 128, green 128, blue 0): what the viewer shows beneath a screen's sprites.
 inline constexpr std::uint32_t kSpriteFillColour = 8421376;
 
+// A 32-bit image as the renderer makes them: every pixel black with alpha 0. Null when memory
+// runs out.
+FiBitmap allocateScreenImage(int width, int height);
+
+// The visible part of an image of the whole grid at `factor`: the right-hand width x height pixels
+// of the grid's top rows (times `factor`). The image itself when the screen fills the grid or the
+// cut cannot be made.
+FiBitmap cutToVisible(FiBitmap image, const ScreenFile& screen, int factor);
+
 // The image of the background grid, 256 x factor by 224 x factor cut to the screen's visible
 // width and height (the right-hand columns and top rows of the grid). Null without a header,
 // tiles or grid, for a factor outside 1 to 4, or when memory runs out.

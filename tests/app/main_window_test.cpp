@@ -96,9 +96,10 @@ TEST(MainWindow, MenuTextsOrderAndCommandNumbers) {
   EXPECT_EQ(qobject_cast<QMdiArea*>(frame.centralWidget()), frame.mdiArea());
 
   const QList<QAction*> top = frame.menuBar()->actions();
-  ASSERT_EQ(top.size(), 2);
+  ASSERT_EQ(top.size(), 3);
   EXPECT_EQ(top[0]->text(), "&File");
-  EXPECT_EQ(top[1]->text(), "&Help");
+  EXPECT_EQ(top[1]->text(), "&View");
+  EXPECT_EQ(top[2]->text(), "&Help");
   expectLines(menuLines(top[0]->menu()), {{"&Open Screen...\tCtrl+O", 4096},
                                           {"&Save Bitmap", 0},
                                           {"-", 0},
@@ -108,9 +109,13 @@ TEST(MainWindow, MenuTextsOrderAndCommandNumbers) {
   QMenu* save = top[0]->menu()->actions()[1]->menu();
   ASSERT_NE(save, nullptr);
   expectLines(menuLines(save), {{"&1x", 4097}, {"&2x", 4098}, {"&3x", 4099}, {"&4x", 4100}});
-  expectLines(menuLines(top[1]->menu()), {{"&About...", 4352}});
+  expectLines(menuLines(top[1]->menu()), {{"&Preview With Pack...", 4864}, {"&Zoom", 0}});
+  QMenu* zoom = top[1]->menu()->actions()[1]->menu();
+  ASSERT_NE(zoom, nullptr);
+  expectLines(menuLines(zoom), {{"&1x", 4865}, {"&2x", 4866}, {"&3x", 4867}, {"&4x", 4868}});
+  expectLines(menuLines(top[2]->menu()), {{"&About...", 4352}});
 
-  for (int command : {4096, 4097, 4098, 4099, 4100, 4101, 4102, 4352}) {
+  for (int command : {4096, 4097, 4098, 4099, 4100, 4101, 4102, 4352, 4864, 4865, 4866, 4867, 4868}) {
     ASSERT_NE(frame.commandAction(command), nullptr) << command;
   }
   EXPECT_FALSE(frame.runCommand(4103));

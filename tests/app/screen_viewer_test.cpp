@@ -5,13 +5,17 @@
 #include "fake_chooser.h"
 #include "platform/fs.h"
 #include "render/freeimage_ptr.h"
+#include "support/example_pack.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
 #include "tiles/tile_store.h"
+#include "viewer/pack_preview.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QImage>
 #include <QMdiArea>
+#include <QMessageBox>
 #include <QPixmap>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -209,6 +213,91 @@ TEST(ScreenViewer, SaveBitmapProposesTheScreenNameAndWritesTheChosenType) {
   EXPECT_EQ(FreeImage_GetWidth(png.get()), 992u);
   EXPECT_EQ(FreeImage_GetHeight(png.get()), 768u);
   EXPECT_FALSE(isRegularFile(folder.dir.file("shot_alpha.bmp")));
+}
+
+// The example's title screen with a pack built from it: the preview in the same window at the
+// pack's scale, zoomed by whole factors, a pack that cannot be read refused with its reason, and
+// the check mark taking it back to the original.
+TEST(ScreenViewer, PreviewWithPackShowsTheScreenAsThePackDrawsItAndTogglesBack) {
+  TempDir dir;
+  const std::string pack = test::buildExamplePack(dir, 2, true);
+  ASSERT_FALSE(pack.empty());
+  std::string bytes = test::readFileBytes(pack);
+  bytes[bytes.size() - 30] = char(bytes[bytes.size() - 30] ^ 0x40);
+  const std::string damaged = dir.file("damaged.zrm");
+  ASSERT_TRUE(test::writeFileBytes(damaged, bytes.data(), bytes.size()));
+  const std::string title = joinPath(test::kExampleFolder, "title.msscreen");
+
+  Frame f;
+  MainWindow& frame = f.open();
+  frame.state().lastPack = "/packs/last.zrm";
+  ScreenViewerWindow* viewer = frame.openScreen(QString::fromStdString(title));
+  ASSERT_NE(viewer, nullptr);
+  QApplication::processEvents();
+  QAction* preview = frame.commandAction(kCmdPreviewWithPack);
+  ASSERT_NE(preview, nullptr);
+  EXPECT_TRUE(preview->isCheckable());
+  EXPECT_FALSE(preview->isChecked());
+
+  // Cancelled: nothing changes.
+  frame.runCommand(kCmdPreviewWithPack);
+  EXPECT_EQ(f.chooser.lastStart, "/packs/last.zrm");
+  EXPECT_EQ(viewer->previewPack(), "");
+
+  f.chooser.fileAnswer = QString::fromStdString(pack);
+  frame.runCommand(kCmdPreviewWithPack);
+  EXPECT_EQ(viewer->previewPack().toStdString(), pack);
+  EXPECT_EQ(frame.state().lastPack, pack);
+  EXPECT_TRUE(preview->isChecked());
+  EXPECT_EQ(viewer->windowTitle(), "title.msscreen with example2.zrm");
+  ScreenFile screen;
+  ASSERT_TRUE(loadScreenFile(screen, title));
+  Result<PackTiles> tiles = readPackTiles(pack);
+  ASSERT_TRUE(tiles);
+  Result<Preview> expected = renderPreview(screen, *tiles);
+  ASSERT_TRUE(expected);
+  const QImage& shown = viewer->shownPicture();
+  ASSERT_EQ(shown.size(), QSize(512, 384));
+  int differing = 0;
+  for (int y = 0; y < 384; ++y) {
+    const auto* row =
+        reinterpret_cast<const std::uint32_t*>(FreeImage_GetScanLine(expected->image.get(), 383 - y));
+    for (int x = 0; x < 512; ++x) differing += shown.pixel(x, y) != (0xFF000000u | row[x]);
+  }
+  EXPECT_EQ(differing, 0) << "the preview's colours, shown opaque";
+  EXPECT_EQ(viewer->widget()->size(), QSize(256, 192)) << "the window keeps its size";
+
+  // Zoom: the client area takes whole multiples of the screen's size.
+  for (const int factor : {2, 3, 1}) {
+    frame.runCommand(kCmdZoom1x + factor - 1);
+    QApplication::processEvents();
+    EXPECT_EQ(viewer->widget()->size(), QSize(256, 192) * factor);
+    for (int z = 1; z <= 4; ++z) EXPECT_EQ(frame.commandAction(kCmdZoom1x + z - 1)->isChecked(), z == factor);
+  }
+  frame.runCommand(kCmdZoom2x);
+  QApplication::processEvents();
+  const QImage painted = viewer->widget()->grab().toImage();
+  EXPECT_EQ(painted.pixel(100, 30), shown.pixel(100, 30))
+      << "at 2x the preview's pixels are painted one to one";
+
+  // The check mark takes the window back to its original.
+  frame.runCommand(kCmdPreviewWithPack);
+  EXPECT_EQ(viewer->previewPack(), "");
+  EXPECT_FALSE(preview->isChecked());
+  EXPECT_EQ(viewer->windowTitle(), "title.msscreen");
+  EXPECT_EQ(viewer->shownPicture(), viewer->picture());
+
+  // A damaged pack: a message with the reason, the original still shown, the pack remembered.
+  f.chooser.fileAnswer = QString::fromStdString(damaged);
+  frame.runCommand(kCmdPreviewWithPack);
+  EXPECT_EQ(f.chooser.lastStart.toStdString(), pack);
+  EXPECT_EQ(viewer->previewPack(), "");
+  EXPECT_FALSE(preview->isChecked());
+  EXPECT_EQ(frame.state().lastPack, damaged);
+  auto* box = frame.findChild<QMessageBox*>("previewError");
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(box->text().contains("damaged.zrm")) << box->text().toStdString();
+  box->close();
 }
 
 } // namespace

@@ -60,6 +60,7 @@ TEST(Settings, RoundTripKeepsEveryFieldAndWritesAllSevenPlacementKeys) {
   state.lastOriginalRom = "  game (E).zip";
   state.lastOutputFile = "out.zrm";
   state.lastTilesRes = 3;
+  state.lastPack = "/packs/game.zrm";
   state.placement.showCmd = kShowMaximized;
   state.placement.normalPosition = {-1200, -8, 300, 700};
   state.placement.maxPosition = {-1, -1};
@@ -79,6 +80,7 @@ TEST(Settings, RoundTripKeepsEveryFieldAndWritesAllSevenPlacementKeys) {
   EXPECT_EQ(loaded.lastOriginalRom, state.lastOriginalRom);
   EXPECT_EQ(loaded.lastOutputFile, state.lastOutputFile);
   EXPECT_EQ(loaded.lastTilesRes, 3);
+  EXPECT_EQ(loaded.lastPack, state.lastPack);
   EXPECT_EQ(loaded.placement.showCmd, kShowMaximized);
   EXPECT_EQ(loaded.placement.normalPosition, state.placement.normalPosition);
   EXPECT_EQ(loaded.placement.maxPosition.x, -1);

@@ -1,0 +1,75 @@
+// A screen as a game shows it with a pack: every background cell and sprite tile found by its
+// content among the pack's own tiles and drawn with the pack's hi-res tile, at the pack's scale,
+// where the export places the enlarged original; and a sheet of all of a pack's hi-res tiles.
+#pragma once
+
+#include "pipeline/pack_read.h"
+#include "platform/error.h"
+#include "render/freeimage_ptr.h"
+#include "tiles/screen_file.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zelvo {
+
+// What a preview drew, counted over the visible cells of a background, or over the sprite tiles
+// that fit the image.
+struct PreviewCounts {
+  std::uint32_t fromPack = 0;      // drawn with the pack's hi-res tile
+  std::uint32_t replacedByArt = 0; // of those, tiles that differ from the plain enlargement
+  std::uint32_t missing = 0;       // not in the pack: the screen's own tile enlarged as a build would
+  std::uint32_t unknown = 0;       // known neither to the pack nor to the screen's tiles: left empty
+};
+
+struct Preview {
+  FiBitmap image; // as the export's image at the pack's scale: same size, placement and alpha rules
+  PreviewCounts counts;
+};
+
+// The screen (its background grid, or its sprites when it has none) drawn with `pack`. A cell is
+// resolved by content against the pack's tiles; when the pack does not hold it, against the
+// screen's own tiles, and its tile is generated as the build's scale stage would; when neither
+// holds it, it stays black with alpha 0. Sprites are placed, clamped and cut as the export places
+// them, each tile's whole square replacing what lies beneath. Fails for a screen with nothing to
+// draw, or when memory runs out.
+Result<Preview> renderPreview(const ScreenFile& screen, const PackTiles& pack);
+
+// The screen as the export draws it at `factor`, without any pack: its background, or its sprites.
+FiBitmap renderPlain(const ScreenFile& screen, int factor);
+
+// `left` and `right` side by side, `gap` transparent pixels apart, tops aligned; the rest of the
+// image black with alpha 0.
+FiBitmap sideBySide(FIBITMAP* left, FIBITMAP* right, int gap);
+
+// One tile entry on a sheet: its group and index in the pack, where its tile lies on the sheet
+// (top-left corner, counted from the top), and the number of the tile it shows.
+struct SheetEntry {
+  int group = 0;
+  std::uint32_t index = 0;
+  int x = 0, y = 0;
+  std::uint32_t tile = 0;
+};
+
+struct Sheet {
+  FiBitmap image;
+  std::vector<SheetEntry> entries;
+  std::uint32_t distinctTiles = 0; // different tiles among the entries shown
+};
+
+inline constexpr int kSheetGap = 2;     // pixels between tiles and around the sheet
+inline constexpr int kSheetChecker = 4; // edge of a checkerboard square beneath transparent pixels
+
+// Every tile entry of the pack (of group `group` only, when it is 0 to 8), group by group in the
+// pack's order, each group starting a new row of `columns` tiles, kSheetGap pixels apart on grey.
+// Tiles are drawn over a light and dark checkerboard that shows through wherever alpha is below
+// 255; the sheet itself is opaque. Fails for a group outside -1 to 8, columns outside 1 to 1024,
+// no entry to show, or an image too large to make.
+Result<Sheet> renderSheet(const PackTiles& pack, int group, int columns);
+
+// Writes `image` as a PNG (alpha inside) to `path`; an existing file is replaced only by a
+// complete new one.
+Status writePngFile(FIBITMAP* image, const std::string& path);
+
+} // namespace zelvo

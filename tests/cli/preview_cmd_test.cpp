@@ -1,0 +1,225 @@
+// `zelvo preview` and `zelvo sheet`, run as a user runs them: the images and the JSON they write,
+// and the packs, screens and arguments they refuse.
+#include "support/example_pack.h"
+#include "support/screen_pictures.h"
+#include "viewer/pack_preview.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <tuple>
+
+namespace zelvo {
+namespace {
+
+using test::Picture;
+using Outcome = test::CliOutcome;
+
+Picture loadPicture(const std::string& path) {
+  // Opaque images are written (and read back) without an alpha channel.
+  FiBitmap image(FreeImage_Load(FreeImage_GetFileType(path.c_str(), 0), path.c_str(), 0));
+  FiBitmap image32(image ? FreeImage_ConvertTo32Bits(image.get()) : nullptr);
+  return image32 ? test::pictureOf(image32.get()) : Picture();
+}
+
+class PreviewCommandTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    pack = test::buildExamplePack(dir, 2, true);
+    ASSERT_FALSE(pack.empty());
+  }
+  Outcome run(const std::string& arguments) const { return test::runZelvo(dir.path(), arguments, dir); }
+  static std::string screen(const char* name) {
+    return "'" + joinPath(test::kExampleFolder, name) + ".msscreen'";
+  }
+
+  FreeImageSession freeImage;
+  test::TempDir dir;
+  std::string pack;
+};
+
+// The image is the preview, alpha included; --compare puts the export on its left, 4 transparent
+// pixels away; --json gives the counts of the preview.
+TEST_F(PreviewCommandTest, WritesThePreviewAloneOrBesideTheExportAndCountsWhatItDrew) {
+  Result<PackTiles> tiles = readPackTiles(pack);
+  ASSERT_TRUE(tiles);
+  for (const char* name : test::kExampleScreens) {
+    for (const bool compare : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (compare ? " compared" : ""));
+      const Outcome o =
+          run("preview " + screen(name) + " '" + pack + "' out.png --json" + (compare ? " --compare" : ""));
+      ASSERT_EQ(o.status, 0) << o.err;
+      EXPECT_EQ(FreeImage_GetFileType(dir.file("out.png").c_str(), 0), FIF_PNG);
+      const Picture written = loadPicture(dir.file("out.png"));
+
+      ScreenFile screenFile;
+      ASSERT_TRUE(
+          loadScreenFile(screenFile, joinPath(test::kExampleFolder, std::string(name) + ".msscreen")));
+      Result<Preview> preview = renderPreview(screenFile, *tiles);
+      ASSERT_TRUE(preview);
+      const Picture expected = test::pictureOf(preview->image.get());
+      FiBitmap plainImage = renderPlain(screenFile, 2);
+      const Picture plain = test::pictureOf(plainImage.get());
+      if (compare) {
+        ASSERT_EQ(written.width, 2 * expected.width + 4);
+        ASSERT_EQ(written.height, expected.height);
+        EXPECT_EQ(test::difference(test::cut(written, 0, 0, plain.width, plain.height), plain), "");
+        EXPECT_EQ(
+            test::difference(test::cut(written, plain.width, 0, 4, plain.height), Picture(4, plain.height)),
+            "");
+        EXPECT_EQ(test::difference(test::cut(written, plain.width + 4, 0, expected.width, expected.height),
+                                   expected),
+                  "");
+      } else {
+        EXPECT_EQ(test::difference(written, expected), "");
+      }
+
+      const auto j = nlohmann::json::parse(o.out);
+      EXPECT_EQ(j["kind"], screenFile.background() ? "background" : "sprites");
+      EXPECT_EQ(j["scale"], 2);
+      EXPECT_EQ(j["width"], written.width);
+      EXPECT_EQ(j["height"], written.height);
+      EXPECT_EQ(j["fromPack"], preview->counts.fromPack);
+      EXPECT_EQ(j["replacedByArt"], preview->counts.replacedByArt);
+      EXPECT_EQ(j["missing"], 0);
+      EXPECT_EQ(j["unknown"], 0);
+    }
+  }
+  // Without --json nothing is printed.
+  const Outcome quiet = run("preview " + screen("level") + " '" + pack + "' quiet.png");
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.out, "");
+}
+
+TEST_F(PreviewCommandTest, RefusesDamagedPacksUnloadableScreensAndBadArgumentsWithoutWriting) {
+  std::string bytes = test::readFileBytes(pack);
+  bytes[bytes.size() - 30] = char(bytes[bytes.size() - 30] ^ 0x40);
+  ASSERT_TRUE(test::writeFileBytes(dir.file("damaged.zrm"), bytes.data(), bytes.size()));
+  ASSERT_TRUE(test::writeFileBytes(dir.file("kept.png"), "old", 3));
+  ASSERT_TRUE(test::writeFileBytes(dir.file("broken.msscreen"), "MSSCREN", 7));
+  const struct {
+    std::string arguments;
+    int status;
+    const char* said; // part of the message
+  } cases[] = {
+      {"preview " + screen("title") + " damaged.zrm kept.png", 1, "damaged.zrm"},
+      {"preview " + screen("title") + " damaged.zrm out.png --compare", 1, "damaged.zrm"},
+      {"preview " + screen("title") + " none.zrm kept.png", 1, "none.zrm"},
+      {"preview broken.msscreen '" + pack + "' kept.png", 1, "broken.msscreen"},
+      {"preview " + screen("title") + " '" + pack + "' missing/out.png", 1, "out.png"},
+      {"sheet damaged.zrm kept.png", 1, "damaged.zrm"},
+      {"preview " + screen("title") + " '" + pack + "'", 2, ""},
+      {"sheet '" + pack + "' out.png --group 9", 2, ""},
+      {"sheet '" + pack + "' out.png --columns 0", 2, ""},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = run(c.arguments);
+    EXPECT_EQ(o.status, c.status) << c.arguments;
+    EXPECT_NE(o.err.find(c.said), std::string::npos) << o.err;
+  }
+  EXPECT_EQ(test::readFileBytes(dir.file("kept.png")), "old");
+  EXPECT_EQ(pathKind(dir.file("out.png")), PathKind::Missing);
+  EXPECT_EQ(test::countTmpFiles(dir.path()), 0u);
+}
+
+// A pattern of colours 0 and 1 only.
+PatternEntry twoColourPattern(std::uint8_t seed) {
+  PatternEntry p{};
+  for (int row = 0; row < 8; ++row) p.planes[4 * row] = std::uint8_t(seed * 29 + row * 71);
+  return p;
+}
+
+// Every tile entry appears once, group by group, each group on new rows; entries whose tiles the
+// build merged show the same pixels; transparent pixels show the checkerboard.
+TEST(SheetCommand, ShowsEveryEntryOnceAndEntriesThatShareATileShowTheSamePixels) {
+  FreeImageSession freeImage;
+  test::TempDir dir;
+  const std::string input = dir.file("in");
+  ASSERT_TRUE(createDirectory(input));
+  test::TilesContent t;
+  PaletteEntry a = test::makePalette(1), b = test::makePalette(2);
+  std::memcpy(b.colours, a.colours, 2); // colours 0 and 1 alike: both draw the same tiles
+  const std::uint32_t pa = t.addPalette(a), pb = t.addPalette(b);
+  const std::uint32_t p = t.addPattern(twoColourPattern(1)), q = t.addPattern(twoColourPattern(2));
+  for (const auto& [group, palette, pattern] :
+       {std::tuple{0, pa, p}, {0, pb, p}, {0, pa, q}, {4, pa, p}, {4, pb, p}, {8, pb, q}, {8, pa, q}})
+    t.addEntry(group, palette, pattern);
+  ASSERT_TRUE(test::writeTilesFixture(joinPath(input, "game.mstiles"), t));
+  std::vector<std::uint8_t> rom(32768, 0x11);
+  std::memcpy(rom.data() + 0x7FF0, "TMR SEGA", 8);
+  ASSERT_TRUE(test::writeFileBytes(dir.file("game.sms"), rom.data(), rom.size()));
+  ASSERT_EQ(test::runZelvo(dir.path(), "build in --rom game.sms --output game.zrm --scale 2", dir).status, 0);
+  Result<PackTiles> pack = readPackTiles(dir.file("game.zrm"));
+  ASSERT_TRUE(pack) << pack.error().message();
+  ASSERT_EQ(pack->tileCount, 4u);
+
+  const struct {
+    const char* options;
+    std::vector<std::array<int, 4>> layout; // group, index, x, y
+    unsigned tiles;
+  } cases[] = {
+      {"--columns 2",
+       {{0, 0, 2, 2},
+        {0, 1, 20, 2},
+        {0, 2, 2, 20},
+        {4, 0, 2, 38},
+        {4, 1, 20, 38},
+        {8, 0, 2, 56},
+        {8, 1, 20, 56}},
+       4},
+      {"--group 4", {{4, 0, 2, 2}, {4, 1, 20, 2}}, 1},
+      {"",
+       {{0, 0, 2, 2},
+        {0, 1, 20, 2},
+        {0, 2, 38, 2},
+        {4, 0, 2, 20},
+        {4, 1, 20, 20},
+        {8, 0, 2, 38},
+        {8, 1, 20, 38}},
+       4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    const Outcome o =
+        test::runZelvo(dir.path(), std::string("sheet game.zrm sheet.png --json ") + c.options, dir);
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto j = nlohmann::json::parse(o.out);
+    EXPECT_EQ(j["tileCount"], c.tiles);
+    ASSERT_EQ(j["entryCount"], c.layout.size());
+    EXPECT_EQ(j["entries"][0]["tile"], j["entries"][1]["tile"]) << "the first two entries share their tile";
+    const Picture sheet = loadPicture(dir.file("sheet.png"));
+    EXPECT_EQ(j["width"], sheet.width);
+    EXPECT_EQ(j["height"], sheet.height);
+    int right = 0, bottom = 0;
+    for (std::size_t i = 0; i < c.layout.size(); ++i) {
+      const auto& e = j["entries"][i];
+      const auto [group, index, x, y] = c.layout[i];
+      EXPECT_EQ(e["group"], group);
+      EXPECT_EQ(e["index"], index);
+      EXPECT_EQ(e["x"], x);
+      EXPECT_EQ(e["y"], y);
+      EXPECT_EQ(e["tile"], pack->tileNumber(group, std::uint32_t(index)));
+      right = std::max(right, x + 16 + kSheetGap);
+      bottom = std::max(bottom, y + 16 + kSheetGap);
+      // The entry's tile, opaque pixels as they are and transparent ones showing the checkerboard.
+      const std::uint8_t* tile = pack->tile(group, std::uint32_t(index));
+      Picture expected(16, 16);
+      for (int py = 0; py < 16; ++py)
+        for (int px = 0; px < 16; ++px) {
+          std::uint32_t v;
+          std::memcpy(&v, tile + 4 * (py * 16 + px), 4);
+          const std::uint32_t grey = (px / kSheetChecker + py / kSheetChecker) % 2 ? 0x8C : 0xC8;
+          expected.at(px, py) = v >> 24 == 255 ? v : v >> 24 == 0 ? 0xFF000000u | grey * 0x10101u : 0;
+        }
+      EXPECT_EQ(test::difference(test::cut(sheet, x, y, 16, 16), expected), "") << "entry " << i;
+    }
+    EXPECT_EQ(sheet.width, right);
+    EXPECT_EQ(sheet.height, bottom);
+  }
+}
+
+} // namespace
+} // namespace zelvo
