@@ -10,6 +10,7 @@
 #include "platform/file.h"
 #include "platform/fs.h"
 #include "platform/temp_files.h"
+#include "platform/thread_pool.h"
 #include "tiles/tile_store.h"
 #include "tiles/tiles_file.h"
 
@@ -83,6 +84,11 @@ private:
   bool writeRom();
   bool writeTiles();
   bool writeHiRes();
+  // The workers of the heavy stages, started on first use; null when the job wants one thread.
+  ThreadPool* pool() {
+    if (!pool_ && resolveThreadCount(job_.threads) > 1) pool_ = std::make_unique<ThreadPool>(job_.threads);
+    return pool_.get();
+  }
 
   const BuildJob& job_;
   NullLog nullLog_;
@@ -94,6 +100,7 @@ private:
   TempFileGuard outputTemp_; // the pack as it is written; moved over the output once complete
   File output_;
   PackHeader header_{};
+  std::unique_ptr<ThreadPool> pool_;
 };
 
 bool Run::execute() {
@@ -260,7 +267,7 @@ bool Run::writeTiles() {
 
 bool Run::writeHiRes() {
   stage("Compressing and saving high-resolution tiles...");
-  bool ok = WriteHiResSection(*table_, output_, &log_);
+  bool ok = WriteHiResSection(*table_, output_, &log_, pool());
   std::uint64_t position = 0;
   if (!output_.position(position)) ok = false;
   header_.hiResSectionSize =

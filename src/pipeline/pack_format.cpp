@@ -1,5 +1,6 @@
 #include "pipeline/pack_format.h"
 
+#include "compress/bzip2_parallel.h"
 #include "compress/md5.h"
 #include "compress/streams.h"
 
@@ -32,7 +33,7 @@ bool tableIsComplete(const HiResTileTable& table) {
 
 } // namespace
 
-bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress) {
+bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress, ThreadPool* pool) {
   if (!tableIsComplete(table)) return false;
 
   HiResSectionHeader header{};
@@ -51,7 +52,7 @@ bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progre
   const std::uint8_t placeholder[16] = {};
   if (!output.writeAll(placeholder, sizeof placeholder)) return false;
 
-  std::unique_ptr<ICompressor> compressor(new (std::nothrow) CBZip2Compressor());
+  std::unique_ptr<ICompressor> compressor(new (std::nothrow) ParallelBZip2Compressor(pool));
   if (!compressor) return false;
   std::unique_ptr<std::uint8_t[]> tile(new (std::nothrow) std::uint8_t[table.tileBytes]);
   if (!tile) return false;
@@ -69,6 +70,7 @@ bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progre
     if (done - reported >= kProgressBytes) {
       reportProgress(progress, ProgressStage::CompressingHiRes, done, payloadBytes);
       reported = done;
+      if (cancelRequested(progress)) return false;
     }
   }
   tile.reset();

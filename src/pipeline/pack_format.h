@@ -12,6 +12,8 @@
 
 namespace zelvo {
 
+class ThreadPool;
+
 inline constexpr char kPackMagic[8] = {'M', 'S', 'H', 'I', 'R', 'O', 'M', '\0'};
 inline constexpr char kHiResMagic[8] = {'M', 'S', 'H', 'I', 'T', 'I', 'L', '\0'};
 inline constexpr std::uint32_t kHiResFlagDigest = 1; // the payload's MD5 follows the header
@@ -57,7 +59,10 @@ inline constexpr std::uint32_t kHiResStreamOffset = kHiResDigestOffset + 16;
 // the whole section was written, `output` then standing right after it. The table's counts and
 // offsets stay as they are; its tile file is read from the start. Fails without writing when the
 // table holds no generated tiles or an offset lies outside its tiles.
-// Progress: ProgressStage::CompressingHiRes, payload bytes compressed of the payload size.
-bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr);
+// Progress: ProgressStage::CompressingHiRes, payload bytes compressed of the payload size; the
+// section fails as soon as the sink asks to stop. The payload's blocks are compressed on `pool`
+// when there is one (the stream is the same byte for byte), else on the calling thread.
+bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr,
+                       ThreadPool* pool = nullptr);
 
 } // namespace zelvo
