@@ -113,8 +113,7 @@ private:
 
 } // namespace
 
-BZip2BlockCutter::BZip2BlockCutter(int blockSize100k)
-    : capacity_(std::size_t(blockSize100k) * 100000 - 19) {
+BZip2BlockCutter::BZip2BlockCutter(int blockSize100k) : capacity_(std::size_t(blockSize100k) * 100000 - 19) {
   block_.reserve(capacity_ + 5);
 }
 
@@ -225,7 +224,8 @@ BZip2CompressedBlock compressBZip2Block(const std::vector<std::uint8_t>& encoded
   // A one-block stream: header, block magic and CRC, ..., end marker, combined CRC (which is the
   // block's), then up to 7 zero bits to the byte.
   const std::uint64_t bits = std::uint64_t(s.size()) * 8;
-  if (bits < kHeaderBits + 80 + 80 || s[0] != 'B' || s[1] != 'Z' || s[2] != 'h' || s[3] != '0' + blockSize100k)
+  if (bits < kHeaderBits + 80 + 80 || s[0] != 'B' || s[1] != 'Z' || s[2] != 'h' ||
+      s[3] != '0' + blockSize100k)
     return block;
   if (bitsAt(s, kHeaderBits, 48) != kBlockMagic) return block;
   block.crc = std::uint32_t(bitsAt(s, kHeaderBits + 48, 32));

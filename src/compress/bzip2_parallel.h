@@ -43,10 +43,10 @@ public:
 private:
   void addRun();
 
-  std::size_t capacity_;        // first-stage bytes that complete a block
+  std::size_t capacity_; // first-stage bytes that complete a block
   std::vector<std::uint8_t> block_;
-  int runByte_ = -1;            // the byte of the run in progress; -1 before the first byte
-  int runLength_ = 0;           // 1 to 255
+  int runByte_ = -1;  // the byte of the run in progress; -1 before the first byte
+  int runLength_ = 0; // 1 to 255
   bool complete_ = false;
 };
 
@@ -60,9 +60,9 @@ public:
 private:
   const std::uint8_t* in_;
   const std::uint8_t* end_;
-  int last_ = -1;       // the previous byte read, for counting equal bytes
-  int equal_ = 0;       // how many equal bytes in a row were read (up to 4)
-  int repeat_ = 0;      // copies of last_ still to write
+  int last_ = -1;  // the previous byte read, for counting equal bytes
+  int equal_ = 0;  // how many equal bytes in a row were read (up to 4)
+  int repeat_ = 0; // copies of last_ still to write
 };
 
 // The work factor (libbz2's sort effort before it turns to its slower, steady sort) for a block in
