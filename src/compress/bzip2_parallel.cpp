@@ -113,49 +113,71 @@ private:
 
 } // namespace
 
-BZip2BlockCutter::BZip2BlockCutter(int blockSize100k) : capacity_(std::size_t(blockSize100k) * 100000 - 19) {
-  block_.reserve(capacity_ + 5);
-}
-
-void BZip2BlockCutter::addRun() {
-  const std::uint8_t byte = std::uint8_t(runByte_);
-  if (runLength_ < 4) {
-    block_.insert(block_.end(), std::size_t(runLength_), byte);
-  } else {
-    block_.insert(block_.end(), 4, byte);
-    block_.push_back(std::uint8_t(runLength_ - 4));
-  }
-}
+BZip2BlockCutter::BZip2BlockCutter(int blockSize100k)
+    : capacity_(std::size_t(blockSize100k) * 100000 - 19), block_(capacity_ + kRunSlack) {}
 
 std::size_t BZip2BlockCutter::feed(const std::uint8_t* data, std::size_t size) {
-  std::size_t i = 0;
-  while (i < size && !complete_) {
-    const int byte = data[i++];
-    if (byte == runByte_ && runLength_ < 255) {
-      ++runLength_;
+  if (complete_) return 0;
+  std::uint8_t* const start = block_.data();
+  std::uint8_t* const full = start + capacity_;
+  std::uint8_t* out = start + used_;
+  int runByte = runByte_, runLength = runLength_;
+  const std::uint8_t* in = data;
+  const std::uint8_t* const end = data + size;
+  while (in < end) {
+    const int byte = *in++;
+    if (byte == runByte && runLength < 255) {
+      ++runLength;
       continue;
     }
-    if (runByte_ >= 0) {
-      addRun();
-      complete_ = block_.size() >= capacity_;
+    if (runByte >= 0) {
+      // The run is complete: 1 to 3 bytes as they are, else four and the count. (The buffer's
+      // slack lets three bytes be stored whatever the length.)
+      const std::uint8_t b = std::uint8_t(runByte);
+      out[0] = out[1] = out[2] = out[3] = b;
+      if (runLength < 4) {
+        out += runLength;
+      } else {
+        out[4] = std::uint8_t(runLength - 4);
+        out += 5;
+      }
     }
-    runByte_ = byte;
-    runLength_ = 1;
+    runByte = byte;
+    runLength = 1;
+    if (out >= full) {
+      complete_ = true;
+      break;
+    }
   }
-  return i;
+  used_ = std::size_t(out - start);
+  runByte_ = runByte;
+  runLength_ = runLength;
+  return std::size_t(in - data);
 }
 
 bool BZip2BlockCutter::finish() {
-  if (runByte_ >= 0) addRun();
+  if (runByte_ >= 0) {
+    // As in feed, once more for the run in progress.
+    std::uint8_t* out = block_.data() + used_;
+    const std::uint8_t b = std::uint8_t(runByte_);
+    out[0] = out[1] = out[2] = out[3] = b;
+    if (runLength_ < 4) {
+      used_ += std::size_t(runLength_);
+    } else {
+      out[4] = std::uint8_t(runLength_ - 4);
+      used_ += 5;
+    }
+  }
   runByte_ = -1;
   runLength_ = 0;
-  return !block_.empty();
+  return used_ > 0;
 }
 
 std::vector<std::uint8_t> BZip2BlockCutter::takeBlock() {
-  std::vector<std::uint8_t> done;
-  done.reserve(capacity_ + 5);
+  std::vector<std::uint8_t> done(capacity_ + kRunSlack);
   done.swap(block_);
+  done.resize(used_);
+  used_ = 0;
   complete_ = false;
   return done;
 }

@@ -41,10 +41,11 @@ public:
   std::vector<std::uint8_t> takeBlock();
 
 private:
-  void addRun();
+  static constexpr std::size_t kRunSlack = 8; // room beyond the capacity for the last run
 
-  std::size_t capacity_; // first-stage bytes that complete a block
-  std::vector<std::uint8_t> block_;
+  std::size_t capacity_;            // first-stage bytes that complete a block
+  std::vector<std::uint8_t> block_; // capacity_ + kRunSlack bytes, used_ of them taken
+  std::size_t used_ = 0;
   int runByte_ = -1;  // the byte of the run in progress; -1 before the first byte
   int runLength_ = 0; // 1 to 255
   bool complete_ = false;

@@ -50,7 +50,6 @@ std::vector<Case> cases() {
       {"random", 1, [] { return randomBytes(350000, 8); }},
       {"repetitive", 1, [] { return tileLikeBytes(400000, 9); }},
       {"repetitive, 600k blocks", 6, [] { return tileLikeBytes(1500000, 10); }},
-      {"all zero, 600k blocks", 6, [] { return Bytes(32000000, 0); }},
   };
   // Runs longer than 255 (cut by the first stage) that start just before or after a block edge.
   for (int offset = -6; offset <= 6; offset += 2) {
