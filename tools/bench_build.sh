@@ -7,7 +7,9 @@
 #   tools/bench_build.sh [RUNS]        (default 3)
 #
 # Environment: SCALES (default "2 3 4"), BUILD_DIR (default build/default, configured and built
-# here when it is the default), WORK (default /tmp/zelvo-bench: the games, kept for the next time).
+# here when it is the default), WORK (default /tmp/zelvo-bench: the games, kept for the next time),
+# BEFORE (a `zelvo` of an earlier version, without --threads: adds its builds as the row "before",
+# whose packs must be the same too).
 set -euo pipefail
 export LC_ALL=C # a decimal point in $EPOCHREALTIME and awk
 cd "$(dirname "$0")/.."
@@ -41,8 +43,9 @@ build() {
   local scale=$1 threads=$2 pack=$3 game=$work/game$1
   local start
   start=$EPOCHREALTIME
-  /usr/bin/time -v -o "$work/time.txt" "$zelvo" build "$game" --rom "$game/game.sms" --output "$pack" \
-    --scale "$scale" --threads "$threads" | stamp_lines >"$work/log.txt"
+  local command=("$zelvo" build "$game" --rom "$game/game.sms" --output "$pack" --scale "$scale")
+  if [ "$threads" = before ]; then command[0]=$BEFORE; else command+=(--threads "$threads"); fi
+  /usr/bin/time -v -o "$work/time.txt" "${command[@]}" | stamp_lines >"$work/log.txt"
   grep -q ' Success!$' "$work/log.txt" || { echo "bench_build: build failed" >&2; cat "$work/log.txt" >&2; exit 1; }
   awk -v scale="$scale" -v threads="$threads" -v start="$start" '
     FNR == NR {
@@ -86,6 +89,10 @@ for scale in $scales; do
     build "$scale" 1 "$work/one$scale.zrm"
     build "$scale" "$cores" "$work/all$scale.zrm"
     cmp -s "$work/one$scale.zrm" "$work/all$scale.zrm" || { echo "bench_build: packs differ at scale $scale" >&2; exit 1; }
+    if [ -n "${BEFORE:-}" ]; then
+      build "$scale" before "$work/before$scale.zrm"
+      cmp -s "$work/one$scale.zrm" "$work/before$scale.zrm" || { echo "bench_build: packs differ from before at scale $scale" >&2; exit 1; }
+    fi
     [ -f "$work/payload$scale.bin" ] || payload_of "$work/one$scale.zrm" "$work/payload$scale.bin"
     lbzip "$scale"
   done
@@ -94,7 +101,8 @@ done
 echo
 echo "Medians of $runs runs on $cores cores; seconds, peak resident MB. Stages: gen(erate), repl(ace),"
 echo "hires (compress and save the hi-res tiles), other (the four short stages together)."
-echo "x lbzip2: the hires stage over lbzip2 -6 -n2 on the same payload (wall time)."
+echo "x lbzip2: the hires stage over lbzip2 -6 -n2 on the same payload (wall time); speedup: the wall"
+echo "time of the \"before\" builds (else of the one-thread builds) over the row's."
 awk -v cores="$cores" '
   function median(key,   n, i, j, v, t) {
     n = split(values[key], v, " ")
@@ -112,7 +120,7 @@ awk -v cores="$cores" '
     }
   }
   END {
-    printf "%-5s %-7s %7s %7s %7s %6s %6s %6s %6s %8s\n", "scale", "threads", "wall", "CPU", "peakMB", "gen", "repl", "hires", "other", "x lbzip2"
+    printf "%-5s %-7s %7s %7s %7s %6s %6s %6s %6s %8s %8s\n", "scale", "threads", "wall", "CPU", "peakMB", "gen", "repl", "hires", "other", "x lbzip2", "speedup"
     for (i = 1; i <= rows; ++i) {
       split(order[i], k, " ")
       if (k[2] == "lbzip2") {
@@ -120,8 +128,9 @@ awk -v cores="$cores" '
         continue
       }
       lb = median(k[1] " lbzip2 wall")
-      printf "%-5s %-7s %7.2f %7.2f %7.1f %6.2f %6.2f %6.2f %6.2f %8.1f\n", k[1], k[2], median(order[i] " wall"), median(order[i] " cpu"),
+      base = (k[1] " before") in seen ? median(k[1] " before wall") : median(k[1] " 1 wall")
+      printf "%-5s %-7s %7.2f %7.2f %7.1f %6.2f %6.2f %6.2f %6.2f %8.1f %8.2f\n", k[1], k[2], median(order[i] " wall"), median(order[i] " cpu"),
              median(order[i] " peak"), median(order[i] " gen"), median(order[i] " repl"), median(order[i] " hires"),
-             median(order[i] " other"), (lb > 0 ? median(order[i] " hires") / lb : 0)
+             median(order[i] " other"), (lb > 0 ? median(order[i] " hires") / lb : 0), base / median(order[i] " wall")
     }
   }' "$results"

@@ -230,9 +230,15 @@ int bzip2WorkFactorFor(const std::vector<std::uint8_t>& encoded) {
     if (i % kSampleEvery != 0) continue;
     ++samples;
     if (j < 0) continue;
+    const std::uint8_t* earlier = b + j;
     const std::size_t cap = std::min(kMatchCap, n - i);
     std::size_t length = 0;
-    while (length < cap && b[std::size_t(j) + length] == b[i + length]) ++length;
+    for (std::uint64_t x, y; length + 8 <= cap; length += 8) {
+      std::memcpy(&x, earlier + length, 8);
+      std::memcpy(&y, b + i + length, 8);
+      if (x != y) break;
+    }
+    while (length < cap && earlier[length] == b[i + length]) ++length;
     total += length;
   }
   return total > kRepetitiveMean * samples ? 1 : 30;
