@@ -10,9 +10,11 @@
 #include <benchmark/benchmark.h>
 #include <lzma.h>
 
+#include "compress/bzip2_parallel.h"
 #include "compress/streams.h"
 #include "platform/file.h"
 #include "platform/fs.h"
+#include "platform/thread_pool.h"
 
 namespace {
 
@@ -110,6 +112,23 @@ template <class Compressor> void BM_Decompress(benchmark::State& state, std::uin
 
 void BM_DeflateCompress(benchmark::State& state) { BM_Compress<zelvo::CDeflateCompressor>(state); }
 void BM_BZip2Compress(benchmark::State& state) { BM_Compress<zelvo::CBZip2Compressor>(state); }
+// The spliced bzip2 stream (the same bytes as BM_BZip2Compress) on range(1) threads, 1 meaning
+// the calling thread alone; real time is what counts.
+void BM_ParallelBZip2Compress(benchmark::State& state) {
+  const Bytes payload = tileLikePayload(std::size_t(state.range(0)) << 20);
+  const unsigned threads = unsigned(state.range(1));
+  std::unique_ptr<zelvo::ThreadPool> pool;
+  if (threads > 1) pool = std::make_unique<zelvo::ThreadPool>(threads);
+  File file = scratchFile("p");
+  for (auto _ : state) {
+    zelvo::ParallelBZip2Compressor c(pool.get());
+    if (!file.seek(0) || !c.Write(file, payload.data(), payload.size()) || !c.Finish(file)) {
+      state.SkipWithError("compression failed");
+      break;
+    }
+  }
+  state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(payload.size()));
+}
 void BM_DeflateDecompress(benchmark::State& state) {
   BM_Decompress<zelvo::CDeflateCompressor>(state, zelvo::kMethodDeflate);
 }
@@ -121,6 +140,12 @@ void BM_LZMADecompress(benchmark::State& state) { BM_Decompress<void>(state, zel
 // Payload sizes in MiB.
 BENCHMARK(BM_DeflateCompress)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BZip2Compress)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParallelBZip2Compress)
+    ->Args({4, 1})
+    ->Args({4, 2})
+    ->Args({4, 4})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_DeflateDecompress)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BZip2Decompress)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LZMADecompress)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);

@@ -1,5 +1,6 @@
 # Every dependency comes from a Debian package (tools/install-deps.sh installs them).
 find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
 find_package(ZLIB REQUIRED)
 find_package(BZip2 REQUIRED)
 find_package(LibLZMA REQUIRED)

@@ -15,6 +15,13 @@ if(ZELVO_FUZZ)
                                                  -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(zelvo_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(ZELVO_TSAN)
+  if(ZELVO_SANITIZE)
+    message(FATAL_ERROR "ThreadSanitizer cannot be combined with AddressSanitizer")
+  endif()
+  target_compile_options(zelvo_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(zelvo_options INTERFACE -fsanitize=thread)
+endif()
 
 # zelvo_add_library(NAME SOURCES files... DEPS libs... PRIVATE_DEPS libs...): one static library
 # of the listed sources of the calling folder.

@@ -18,6 +18,7 @@ struct BuildOptions {
   std::string romPath;
   std::string outputPath;
   int scale = 4;
+  unsigned threads = 0; // 0: one per core
 };
 int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err);
 

@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "platform/fs.h"
 #include "platform/temp_files.h"
+#include "platform/thread_pool.h"
 #include "tiles/tile_store.h"
 #include "tiles/tiles_file.h"
 
@@ -94,6 +95,11 @@ private:
   bool writeRom();
   bool writeTiles();
   bool writeHiRes();
+  // The workers of the heavy stages, started on first use; null when the job wants one thread.
+  ThreadPool* pool() {
+    if (!pool_ && resolveThreadCount(job_.threads) > 1) pool_ = std::make_unique<ThreadPool>(job_.threads);
+    return pool_.get();
+  }
 
   const BuildJob& job_;
   NullLog nullLog_;
@@ -105,6 +111,7 @@ private:
   // The pack as it is written: a new file that takes the output's place only once complete.
   std::optional<AtomicSave> output_;
   PackHeader header_{};
+  std::unique_ptr<ThreadPool> pool_;
 };
 
 bool Run::execute() {
@@ -277,7 +284,7 @@ bool Run::writeTiles() {
 
 bool Run::writeHiRes() {
   if (!stage("Compressing and saving high-resolution tiles...")) return false;
-  const Status written = writeHiResSection(*table_, output(), &log_);
+  const Status written = writeHiResSection(*table_, output(), &log_, pool());
   table_.reset();
   if (!written) return fail(kCannotWrite, written.error());
   std::uint64_t position = 0;

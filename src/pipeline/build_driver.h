@@ -30,6 +30,7 @@ struct BuildJob {
   std::uint8_t scale = 4;  // TileScale, 1 to 4
   std::string romPath;     // at most 1023 characters
   std::string outputPath;  // at most 1023 characters
+  unsigned threads = 0;    // for the heavy stages: 0 one per core, 1 all on the calling thread
 };
 
 // True when the pack was written ("Success!" is the last line), false otherwise (the last line

@@ -1,5 +1,6 @@
 #include "pipeline/pack_format.h"
 
+#include "compress/bzip2_parallel.h"
 #include "compress/md5.h"
 #include "compress/rom_loader.h"
 #include "compress/section_reader.h"
@@ -141,7 +142,7 @@ Status checkHiResCounts(const HiResSectionHeader& header, const TileSet& tiles, 
   return {};
 }
 
-Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress) {
+Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress, ThreadPool* pool) {
   if (!tableIsComplete(table))
     return makeError(ErrorCause::InvalidArgument, {}, "the hi-res tiles are not complete");
   const auto writeFailed = [&output] {
@@ -167,7 +168,7 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
   const std::uint8_t placeholder[16] = {};
   if (!output.writeAll(placeholder, sizeof placeholder)) return writeFailed();
 
-  std::unique_ptr<ICompressor> compressor(new (std::nothrow) CBZip2Compressor());
+  std::unique_ptr<ICompressor> compressor(new (std::nothrow) ParallelBZip2Compressor(pool));
   std::unique_ptr<std::uint8_t[]> tile(new (std::nothrow) std::uint8_t[table.tileBytes]);
   if (!compressor || !tile)
     return makeError(ErrorCause::OutOfMemory, {}, "no memory to compress the hi-res tiles");
@@ -186,6 +187,7 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
     if (done - reported >= kProgressBytes) {
       reportProgress(progress, ProgressStage::CompressingHiRes, done, payloadBytes);
       reported = done;
+      if (cancelRequested(progress)) return cancelledError();
     }
   }
   tile.reset();
@@ -207,8 +209,8 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
   return {};
 }
 
-bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress) {
-  return writeHiResSection(table, output, progress).ok();
+bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress, ThreadPool* pool) {
+  return writeHiResSection(table, output, progress, pool).ok();
 }
 
 } // namespace zelvo

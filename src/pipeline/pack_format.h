@@ -21,6 +21,8 @@
 
 namespace zelvo {
 
+class ThreadPool;
+
 // kPackMagic ("MSHIROM") is defined with the other magics a ROM loader must recognise.
 inline constexpr char kHiResMagic[8] = {'M', 'S', 'H', 'I', 'T', 'I', 'L', '\0'};
 inline constexpr std::uint32_t kHiResFlagDigest = 1; // the payload's MD5 follows the header
@@ -104,9 +106,12 @@ Status checkHiResCounts(const HiResSectionHeader& header, const TileSet& tiles, 
 // offsets stay as they are; its tile file is read from the start. Fails without writing when the
 // table holds no generated tiles or an offset lies outside its tiles.
 // Progress: ProgressStage::CompressingHiRes, payload bytes compressed of the payload size; a
-// sink that asks to stop ends it with ErrorCause::Cancelled.
-Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr);
+// sink that asks to stop ends it with ErrorCause::Cancelled. The payload's blocks are compressed
+// on `pool` when there is one (the stream is the same byte for byte), else on the calling thread.
+Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr,
+                         ThreadPool* pool = nullptr);
 // The same, as true when it succeeded.
-bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr);
+bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr,
+                       ThreadPool* pool = nullptr);
 
 } // namespace zelvo

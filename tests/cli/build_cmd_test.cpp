@@ -131,9 +131,14 @@ TEST_F(BuildCommandTest, ExitStatusSaysWhetherTheBuildSucceeded) {
   EXPECT_EQ(zelvo(dir.path(), "build in --rom game.sms --output out.zrm --scale 5", dir).status, 2);
   EXPECT_EQ(zelvo(dir.path(), "build in --output out.zrm", dir).status, 2);
   EXPECT_EQ(test::readFileBytes(dir.file("out.zrm")), old);
+  EXPECT_EQ(zelvo(dir.path(), "build in --rom game.sms --output out.zrm --threads 0", dir).status, 2);
   o = zelvo(dir.path(), "build in --rom game.sms --output out.zrm --scale 1", dir);
   EXPECT_EQ(o.status, 0);
-  EXPECT_NE(test::readFileBytes(dir.file("out.zrm")), old);
+  const std::string pack = test::readFileBytes(dir.file("out.zrm"));
+  EXPECT_NE(pack, old);
+  // One thread or several: the same pack.
+  EXPECT_EQ(zelvo(dir.path(), "build in --rom game.sms --output one.zrm --scale 1 --threads 1", dir).status, 0);
+  EXPECT_EQ(test::readFileBytes(dir.file("one.zrm")), pack);
 }
 
 // A full disk (here a file-size limit of 512 bytes) and Ctrl+C end a build as any failure does:

@@ -1,5 +1,7 @@
 // Deflate and bzip2 streams: round trips against the libraries' one-shot coders, the file position
 // after a stream has ended, the kept result, and the write pattern of the compressors.
+#include "compress/bzip2_parallel.h"
+#include "platform/thread_pool.h"
 #include "stream_test_util.h"
 #include "support/temp_dir.h"
 
@@ -22,6 +24,13 @@ const Codec kDeflate = {"Deflate", kMethodDeflate,
 const Codec kBZip2 = {"BZip2", kMethodBZip2,
                       [] { return std::unique_ptr<ICompressor>(new CBZip2Compressor); }, bzip2Compress,
                       bzip2Decompress};
+// The same stream from blocks compressed on two worker threads.
+const Codec kParallelBZip2 = {"ParallelBZip2", kMethodBZip2,
+                              [] {
+                                static ThreadPool pool(2);
+                                return std::unique_ptr<ICompressor>(new ParallelBZip2Compressor(&pool));
+                              },
+                              bzip2Compress, bzip2Decompress};
 
 class StreamTest : public ::testing::TestWithParam<Codec> {
 protected:
@@ -152,9 +161,10 @@ TEST_P(StreamTest, EmptyStreams) {
   EXPECT_EQ(positionOf(file), stream.size());
 }
 
-// During Write only whole staging buffers reach the file; the rest comes with Finish.
+// During Write only whole staging buffers reach the file; the rest comes with Finish. (Five 600k
+// blocks: more than the parallel compressor keeps in flight on two threads.)
 TEST_P(StreamTest, WriteEmitsOnlyWholeStagingBuffers) {
-  const Bytes data = randomBytes(1500000, 9);
+  const Bytes data = randomBytes(3000000, 9);
   auto c = GetParam().makeCompressor();
   std::size_t at = 0;
   bool wroteDuringWrite = false;
@@ -206,7 +216,7 @@ TEST_P(StreamTest, TruncatedStreamFails) {
   EXPECT_FALSE(d->Read(file, out.data(), out.size()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Streams, StreamTest, ::testing::Values(kDeflate, kBZip2),
+INSTANTIATE_TEST_SUITE_P(Streams, StreamTest, ::testing::Values(kDeflate, kBZip2, kParallelBZip2),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The deflate section starts with block data: a zlib-wrapped reader rejects it.

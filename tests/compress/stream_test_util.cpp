@@ -60,4 +60,20 @@ std::optional<Bytes> bzip2Decompress(const Bytes& stream, std::size_t size) {
   return out;
 }
 
+Bytes bzip2RunThenFinish(const Bytes& data, int blockSize100k) {
+  bz_stream s{};
+  if (BZ2_bzCompressInit(&s, blockSize100k, 0, 30) != BZ_OK) return {};
+  Bytes out(data.size() + data.size() / 50 + 1024);
+  s.next_in = const_cast<char*>(reinterpret_cast<const char*>(data.data()));
+  s.avail_in = unsigned(data.size());
+  s.next_out = reinterpret_cast<char*>(out.data());
+  s.avail_out = unsigned(out.size());
+  bool ok = true;
+  while (ok && s.avail_in > 0) ok = BZ2_bzCompress(&s, BZ_RUN) == BZ_RUN_OK && s.avail_out > 0;
+  const int end = ok ? BZ2_bzCompress(&s, BZ_FINISH) : BZ_SEQUENCE_ERROR;
+  out.resize(out.size() - s.avail_out);
+  BZ2_bzCompressEnd(&s);
+  return end == BZ_STREAM_END ? out : Bytes{};
+}
+
 } // namespace zelvo::test

@@ -83,5 +83,9 @@ Bytes zlibRawDeflate(const Bytes& data);
 std::optional<Bytes> zlibInflate(const Bytes& stream, std::size_t size, int windowBits);
 Bytes bzip2Compress(const Bytes& data);
 std::optional<Bytes> bzip2Decompress(const Bytes& stream, std::size_t size);
+// libbz2's one stream of `data` at any block size, fed as CBZip2Compressor feeds it: every byte
+// with BZ_RUN, then BZ_FINISH without input (which ends a block that filled on the last byte
+// before the run in progress, unlike a single BZ_FINISH call).
+Bytes bzip2RunThenFinish(const Bytes& data, int blockSize100k);
 
 } // namespace zelvo::test

@@ -1,7 +1,9 @@
 #include "pipeline/pack_format.h"
 
+#include "compress/streams.h"
 #include "pipeline/hires_tiles.h"
 #include "platform/byte_io.h"
+#include "platform/thread_pool.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
 
@@ -185,6 +187,14 @@ TEST_F(HiResSectionTest, LargeTileDataStreamsThroughSeveralBlocks) {
   ASSERT_TRUE(WriteHiResSection(*table, output));
   ASSERT_TRUE(output.close());
   const Bytes file = readAll(dir.file("big.bin"));
+  // The blocks compressed on worker threads give the same section.
+  for (unsigned threads : {2u, 4u}) {
+    ThreadPool pool(threads);
+    File parallel = File::create(dir.file("parallel.bin"));
+    ASSERT_TRUE(WriteHiResSection(*table, parallel, nullptr, &pool));
+    ASSERT_TRUE(parallel.close());
+    EXPECT_TRUE(readAll(dir.file("parallel.bin")) == file) << threads << " threads";
+  }
   Bytes payload(data.size() + 1600 + 1);
   unsigned int length = unsigned(payload.size());
   ASSERT_EQ(BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(payload.data()), &length,
@@ -195,6 +205,12 @@ TEST_F(HiResSectionTest, LargeTileDataStreamsThroughSeveralBlocks) {
   payload.resize(length);
   EXPECT_TRUE(std::equal(data.begin(), data.end(), payload.begin()));
   EXPECT_EQ(Bytes(file.begin() + 64, file.begin() + 80), libmdDigest(payload));
+  // The stream is the one libbz2 makes of the payload in one piece.
+  CBZip2Compressor single;
+  File stream = File::create(dir.file("single.bin"));
+  ASSERT_TRUE(single.Write(stream, payload.data(), payload.size()) && single.Finish(stream));
+  ASSERT_TRUE(stream.close());
+  EXPECT_TRUE(readAll(dir.file("single.bin")) == Bytes(file.begin() + 80, file.end()));
 }
 
 TEST_F(HiResSectionTest, RefusesIncompleteTablesAndReportsFailedReadsAndWrites) {
