@@ -17,7 +17,6 @@ struct TileRef {
   bool found() const { return index != kNotFound; }
 };
 
-
 // The entry a background cell shows, in the group its name word's flip and priority bits choose.
 TileRef lookupCell(const TileSet& tiles, const ScreenCell& cell);
 // The sprite group's entry of a sprite's upper tile, or of its lower tile when `lower` is set.

@@ -137,7 +137,8 @@ TEST_F(BuildCommandTest, ExitStatusSaysWhetherTheBuildSucceeded) {
   const std::string pack = test::readFileBytes(dir.file("out.zrm"));
   EXPECT_NE(pack, old);
   // One thread or several: the same pack.
-  EXPECT_EQ(zelvo(dir.path(), "build in --rom game.sms --output one.zrm --scale 1 --threads 1", dir).status, 0);
+  EXPECT_EQ(zelvo(dir.path(), "build in --rom game.sms --output one.zrm --scale 1 --threads 1", dir).status,
+            0);
   EXPECT_EQ(test::readFileBytes(dir.file("one.zrm")), pack);
 }
 
