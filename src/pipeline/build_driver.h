@@ -1,6 +1,7 @@
 // One "Create Hi-Res ROM" build, from its parameters to the finished pack.
 #pragma once
 
+#include "pipeline/build_report.h"
 #include "platform/error.h"
 #include "platform/progress.h"
 
@@ -30,6 +31,8 @@ struct BuildJob {
   std::uint8_t scale = 4;  // TileScale, 1 to 4
   std::string romPath;     // at most 1023 characters
   std::string outputPath;  // at most 1023 characters
+  // Filled by the run with what it found (see build_report.h), when given.
+  BuildReport* report = nullptr;
 };
 
 // True when the pack was written ("Success!" is the last line), false otherwise (the last line

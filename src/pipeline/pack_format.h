@@ -104,8 +104,10 @@ Status checkHiResCounts(const HiResSectionHeader& header, const TileSet& tiles, 
 // offsets stay as they are; its tile file is read from the start. Fails without writing when the
 // table holds no generated tiles or an offset lies outside its tiles.
 // Progress: ProgressStage::CompressingHiRes, payload bytes compressed of the payload size; a
-// sink that asks to stop ends it with ErrorCause::Cancelled.
-Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr);
+// sink that asks to stop ends it with ErrorCause::Cancelled. `payloadDigest` (if given) receives
+// the payload's MD5 once the section is written.
+Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr,
+                         Md5Digest* payloadDigest = nullptr);
 // The same, as true when it succeeded.
 bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr);
 
