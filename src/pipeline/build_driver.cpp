@@ -159,7 +159,8 @@ bool Run::findTiles() {
       note(tilesUsedLine(report_));
       return true;
     }
-    report_.tilesPassedOver.push_back({entry.name, loaded.error().message()});
+    report_.tilesPassedOver.push_back(
+        {entry.name, isDirectory(entry.name) ? "a folder" : loaded.error().message()});
     note(tilesPassedOverLine(report_.tilesPassedOver.back()));
   }
   return fail("Can't find any valid .mstiles file in the input folder");
@@ -198,7 +199,8 @@ bool Run::replaceScreen(const std::string& screenName, const std::vector<DirEntr
   auto matching = [&](const std::string& wanted) {
     std::vector<std::string> files;
     for (const DirEntry& entry : names)
-      if (equalsNoCase(entry.name, wanted) && pathKind(entry.name) == PathKind::File) files.push_back(entry.name);
+      if (equalsNoCase(entry.name, wanted) && pathKind(entry.name) == PathKind::File)
+        files.push_back(entry.name);
     return files;
   };
   // A PNG is preferred to a BMP.

@@ -98,13 +98,14 @@ std::vector<std::string> screenLines(const ScreenReport& screen) {
 
 std::string conflictLine(const TileConflict& conflict) {
   return "Warning: tile " + std::to_string(conflict.entry.index) + " of group " +
-         std::to_string(conflict.entry.group) + " painted differently by " + conflict.earlierScreen + " and " +
-         conflict.laterScreen + "; " + conflict.laterScreen + "'s is kept";
+         std::to_string(conflict.entry.group) + " painted differently by " + conflict.earlierScreen +
+         " and " + conflict.laterScreen + "; " + conflict.laterScreen + "'s is kept";
 }
 
 std::string summaryLine(const BuildReport& report) {
-  return "Screens: " + std::to_string(report.screensUsed()) + " used, " + std::to_string(report.screensSkipped()) +
-         " skipped; " + plural(report.tilesReplaced(), "tile", "tiles") + " replaced";
+  return "Screens: " + std::to_string(report.screensUsed()) + " used, " +
+         std::to_string(report.screensSkipped()) + " skipped; " +
+         plural(report.tilesReplaced(), "tile", "tiles") + " replaced";
 }
 
 std::string buildReportJson(const BuildReport& report, int indent) {
@@ -133,20 +134,21 @@ std::string buildReportJson(const BuildReport& report, int indent) {
                          {"index", conflict.entry.index},
                          {"earlierScreen", conflict.earlierScreen},
                          {"laterScreen", conflict.laterScreen}});
-  Json json = {{"success", report.success},
-               {"scale", report.scale},
-               {"tilesFile", textOrNull(report.tilesFile)},
-               {"tilesPassedOver", std::move(passed)},
-               {"screens", std::move(screens)},
-               {"conflicts", std::move(conflicts)},
-               {"counts",
-                {{"screens", report.screens.size()},
-                 {"screensUsed", report.screensUsed()},
-                 {"screensSkipped", report.screensSkipped()},
-                 {"tilesReplaced", report.tilesReplaced()},
-                 {"conflicts", report.conflicts.size()},
-                 {"warnings", report.warningCount()}}},
-               {"digests", {{"romMd5", textOrNull(report.romMd5)}, {"hiResMd5", textOrNull(report.hiResMd5)}}}};
+  Json json = {
+      {"success", report.success},
+      {"scale", report.scale},
+      {"tilesFile", textOrNull(report.tilesFile)},
+      {"tilesPassedOver", std::move(passed)},
+      {"screens", std::move(screens)},
+      {"conflicts", std::move(conflicts)},
+      {"counts",
+       {{"screens", report.screens.size()},
+        {"screensUsed", report.screensUsed()},
+        {"screensSkipped", report.screensSkipped()},
+        {"tilesReplaced", report.tilesReplaced()},
+        {"conflicts", report.conflicts.size()},
+        {"warnings", report.warningCount()}}},
+      {"digests", {{"romMd5", textOrNull(report.romMd5)}, {"hiResMd5", textOrNull(report.hiResMd5)}}}};
   return json.dump(indent);
 }
 

@@ -18,23 +18,23 @@ struct PassedOver {
 };
 
 enum class ScreenStatus {
-  Used,              // the image was cut and compared (maybe replacing nothing)
-  NoImage,           // no image beside the screen file
-  UnreadableImage,   // the image (or its alpha image) could not be read
-  WrongScale,        // the image has the export size of another scale
-  UnreadableScreen,  // the screen file could not be read
-  Failed,            // the screen could not be processed for another reason
+  Used,             // the image was cut and compared (maybe replacing nothing)
+  NoImage,          // no image beside the screen file
+  UnreadableImage,  // the image (or its alpha image) could not be read
+  WrongScale,       // the image has the export size of another scale
+  UnreadableScreen, // the screen file could not be read
+  Failed,           // the screen could not be processed for another reason
 };
 // "used", "no-image", "unreadable-image", "wrong-scale", "unreadable-screen", "failed".
 const char* screenStatusName(ScreenStatus status);
 
 struct ScreenReport {
-  std::string screen;                 // the screen file's name
-  std::string image;                  // the image taken, empty when none
-  std::vector<std::string> notTaken;  // other names that match the image's name without case
+  std::string screen;                // the screen file's name
+  std::string image;                 // the image taken, empty when none
+  std::vector<std::string> notTaken; // other names that match the image's name without case
   ScreenStatus status = ScreenStatus::NoImage;
-  std::string reason;                 // why it was skipped, or what is wrong with a used image
-  ScreenReplaceInfo info;             // sizes and the entries replaced
+  std::string reason;     // why it was skipped, or what is wrong with a used image
+  ScreenReplaceInfo info; // sizes and the entries replaced
 };
 
 // A tile that a later screen painted differently from an earlier one; the later one was kept.

@@ -180,8 +180,7 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
       return skipped(makeError(ErrorCause::BadFormat, imagePath,
                                "the image is " + sizeText(found.imageSize) + " pixels, painted at " +
                                    std::to_string(factor) + "x; this build at " +
-                                   std::to_string(table.scale) + "x needs " +
-                                   sizeText(found.expectedSize)));
+                                   std::to_string(table.scale) + "x needs " + sizeText(found.expectedSize)));
     }
   }
   Result<RgbaImage> loaded = loadImageWithAlpha(imagePath, alphaPath);

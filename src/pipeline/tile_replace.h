@@ -45,11 +45,11 @@ struct TileEntryRef {
 
 // What one screen's replacement found, for the build report.
 struct ScreenReplaceInfo {
-  bool screenRead = false;      // the screen file was read
-  bool imageRead = false;       // the image's header was read: its size is known
-  ImageSize imageSize;          // the image's size as its header gives it
-  ImageSize expectedSize;       // the screen's export size at the build's scale
-  int paintedFactor = 0;        // another factor (1 to 4) whose export size the image has, else 0
+  bool screenRead = false;            // the screen file was read
+  bool imageRead = false;             // the image's header was read: its size is known
+  ImageSize imageSize;                // the image's size as its header gives it
+  ImageSize expectedSize;             // the screen's export size at the build's scale
+  int paintedFactor = 0;              // another factor (1 to 4) whose export size the image has, else 0
   std::vector<TileEntryRef> replaced; // every entry whose tile was written, in the order written
 };
 

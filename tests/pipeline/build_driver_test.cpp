@@ -44,14 +44,20 @@ class RecordingLog : public BuildLog {
 public:
   void ClearLog() override {
     lines.clear();
+    all.clear();
     ++clears;
   }
-  void AppendLogLine(const std::string& text) override { lines.push_back(text); }
+  // The stage, error and "Success!" lines in `lines`; every line in `all`.
+  void AppendLogLine(const std::string& text) override {
+    all.push_back(text);
+    if (!test::isReportLine(text)) lines.push_back(text);
+  }
   void PumpMessages() override {
     ++pumps;
     if (onPump) onPump(lines.back());
   }
   Lines lines;
+  Lines all;
   int clears = 0;
   int pumps = 0;
   std::function<void(const std::string&)> onPump;
@@ -282,6 +288,10 @@ TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack)
   ASSERT_TRUE(run(scale));
   EXPECT_EQ(log.lines, stagesThen(7, "Success!"));
   EXPECT_EQ(log.pumps, 8);
+  EXPECT_EQ(log.all, (Lines{kStages[0], "Tiles file: game.mstiles", kStages[1], kStages[2],
+                            "Screen shot.msscreen: 1 tile replaced from shot.png",
+                            "Screens: 1 used, 0 skipped; 1 tile replaced", kStages[3], kStages[4], kStages[5],
+                            kStages[6], "Success!"}));
   EXPECT_EQ(test::countTmpFiles(outFolder) + test::countTmpFiles(input) + test::countTmpFiles(tmp), 0u);
 
   const Pack pack = readPack(outputPath);
@@ -414,6 +424,10 @@ TEST_F(BuildDriverTest, FailuresBeforeTheOutputLeaveOneLineAndTheDirectoryAsItWa
   ASSERT_TRUE(test::writeFileBytes(joinPath(input, "b.mstiles"), "MSTILES\0\4\0\0\0", 12));
   EXPECT_FALSE(run());
   expectFailure(stagesThen(1, "Can't find any valid .mstiles file in the input folder"));
+  EXPECT_EQ(log.all, (Lines{kStages[0], "Warning: tiles file a.mstiles passed over: a folder",
+                            "Warning: tiles file b.mstiles passed over: b.mstiles: the header ends after "
+                            "12 of 64 bytes",
+                            "Can't find any valid .mstiles file in the input folder"}));
 
   // A tiles file without any tile entry.
   TilesContent empty;

@@ -13,6 +13,13 @@
 
 namespace zelvo::test {
 
+// A line the build's report adds between its stage, error and "Success!" lines.
+inline bool isReportLine(const std::string& line) {
+  for (const char* prefix : {"Warning: ", "Tiles file: ", "Screen ", "Screens: "})
+    if (line.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
 // A tile set's content, in file order, with simple distinct records.
 struct TilesRecipe {
   std::vector<PaletteEntry> palettes;

@@ -91,7 +91,8 @@ protected:
   ReplaceResult replace(const ScreenContent& screen, const std::string& name, const std::string& imagePath,
                         const std::string& alphaPath = "", Error* reason = nullptr) {
     EXPECT_TRUE(test::writeScreenFixture(dir.file(name + ".msscreen"), screen));
-    return replaceTilesFromScreen(*table, *build, dir.file(name + ".msscreen"), imagePath, alphaPath, nullptr, reason);
+    return replaceTilesFromScreen(*table, *build, dir.file(name + ".msscreen"), imagePath, alphaPath, nullptr,
+                                  reason);
   }
   ReplaceResult replacePng(const ScreenContent& screen, FIBITMAP* image, const std::string& name = "a") {
     EXPECT_TRUE(test::savePng(image, dir.file(name + ".png")));
@@ -288,8 +289,9 @@ TEST_F(TileReplaceTest, ScreensThatCannotBeReadAreSkippedAndAFailedWriteIsReport
   EXPECT_EQ(why.cause, ErrorCause::NotFound);
   EXPECT_EQ(why.path, dir.file("missing.png"));
   ASSERT_TRUE(test::writeFileBytes(dir.file("bad.msscreen"), "MSSCREN", 8));
-  EXPECT_EQ(replaceTilesFromScreen(*table, *build, dir.file("bad.msscreen"), dir.file("a.png"), "", nullptr, &why),
-            ReplaceResult::Skipped);
+  EXPECT_EQ(
+      replaceTilesFromScreen(*table, *build, dir.file("bad.msscreen"), dir.file("a.png"), "", nullptr, &why),
+      ReplaceResult::Skipped);
   EXPECT_EQ(why.path, dir.file("bad.msscreen"));
   EXPECT_EQ(stored(0, 0, 0), a);
 
