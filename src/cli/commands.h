@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <string>
 
+namespace CLI {
+class App;
+}
+
 namespace zelvo::cli {
 
 struct InspectOptions {
@@ -18,7 +22,12 @@ struct BuildOptions {
   std::string romPath;
   std::string outputPath;
   int scale = 4;
+  std::string reportPath; // the report saved as JSON, when given
+  bool json = false;      // stdout carries only the report as JSON; the log goes to stderr
+  bool quiet = false;     // only warnings and error lines are logged
 };
+// Adds --report, --json and --quiet to the build command.
+void addBuildReportOptions(CLI::App& command, BuildOptions& options);
 int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err);
 
 struct ExportOptions {

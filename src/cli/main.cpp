@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
   buildCmd->add_option("--rom", build.romPath, "Original ROM (plain, zip, gzip or bzip2)")->required();
   buildCmd->add_option("--output", build.outputPath, "Pack file to write (.zrm)")->required();
   buildCmd->add_option("--scale", build.scale, "Hi-res scale, 1 to 4")->check(CLI::Range(1, 4));
+  addBuildReportOptions(*buildCmd, build);
 
   ExportOptions exportOpts;
   auto* exportCmd = app.add_subcommand("export", "Export a screen file as an image to paint over");

@@ -144,13 +144,13 @@ bool Run::execute() {
 
   directory.restore();
   report_.success = true;
-  log_.AppendLogLine("Success!");
+  log_.AppendLogLine(kBuildSuccessLine);
   log_.PumpMessages();
   return true;
 }
 
 bool Run::findTiles() {
-  if (!stage("Looking for original tiles...")) return false;
+  if (!stage(kBuildStageLines[0])) return false;
   // Directory entries are not filtered out: opening one fails and the next name is tried.
   for (const DirEntry& entry : listMatching("", "*.mstiles")) {
     const Status loaded = readTilesFile(*tiles_, entry.name);
@@ -167,7 +167,7 @@ bool Run::findTiles() {
 }
 
 bool Run::generateTiles() {
-  if (!stage("Creating high-resolution tiles using scale algorithm...")) return false;
+  if (!stage(kBuildStageLines[1])) return false;
   table_.reset(CreateHiResTileTable());
   if (!table_) return fail("Error: can't allocate memory");
   sortByOrderKeys(*tiles_);
@@ -177,7 +177,7 @@ bool Run::generateTiles() {
 }
 
 bool Run::replaceTiles() {
-  if (!stage("Replacing tiles...")) return false;
+  if (!stage(kBuildStageLines[2])) return false;
   const std::vector<DirEntry> screens = listMatching("", "*.msscreen");
   // Image names are matched without case, in the sorted order of the listing, so the choice
   // between two names that differ only in case is the same on every machine.
@@ -259,7 +259,7 @@ bool Run::replaceScreen(const std::string& screenName, const std::vector<DirEntr
 }
 
 bool Run::createOutput() {
-  if (!stage("Creating high-resolution ROM...")) return false;
+  if (!stage(kBuildStageLines[3])) return false;
   // An existing output that may not be written stays as it is, as it would if it were opened.
   if (pathKind(outputPath_) == PathKind::File && !File::openReadWrite(outputPath_))
     return fail(kCannotOpen, systemError(File::lastOpenError(), outputPath_, "opening for writing"));
@@ -276,7 +276,7 @@ bool Run::createOutput() {
 }
 
 bool Run::writeRom() {
-  if (!stage("Compressing and saving original ROM...")) return false;
+  if (!stage(kBuildStageLines[4])) return false;
   Result<LoadedRom> loaded = loadOriginalRom(job_.romPath);
   if (!loaded) return fail("Error: invalid original ROM", loaded.error());
   const RomProbe& probe = loaded->probe;
@@ -339,7 +339,7 @@ bool Run::writeRom() {
 }
 
 bool Run::writeTiles() {
-  if (!stage("Compressing and saving original tiles...")) return false;
+  if (!stage(kBuildStageLines[5])) return false;
   // The pack's copy keeps the sorted order with every order key cleared.
   clearOrderKeys(*tiles_);
   const bool written = writeTilesFile(*tiles_, output());
@@ -352,7 +352,7 @@ bool Run::writeTiles() {
 }
 
 bool Run::writeHiRes() {
-  if (!stage("Compressing and saving high-resolution tiles...")) return false;
+  if (!stage(kBuildStageLines[6])) return false;
   Md5Digest payloadDigest{};
   const Status written = writeHiResSection(*table_, output(), &log_, &payloadDigest);
   table_.reset();

@@ -24,6 +24,24 @@ Json textOrNull(const std::string& text) { return text.empty() ? Json() : Json(t
 
 } // namespace
 
+const char* const kBuildStageLines[7] = {"Looking for original tiles...",
+                                         "Creating high-resolution tiles using scale algorithm...",
+                                         "Replacing tiles...",
+                                         "Creating high-resolution ROM...",
+                                         "Compressing and saving original ROM...",
+                                         "Compressing and saving original tiles...",
+                                         "Compressing and saving high-resolution tiles..."};
+
+LogLineKind logLineKind(const std::string& line) {
+  if (isWarning(line)) return LogLineKind::Warning;
+  if (line == kBuildSuccessLine) return LogLineKind::Progress;
+  for (const char* stage : kBuildStageLines)
+    if (line == stage) return LogLineKind::Progress;
+  for (const char* prefix : {"Tiles file: ", "Screen ", "Screens: "})
+    if (line.rfind(prefix, 0) == 0) return LogLineKind::Info;
+  return LogLineKind::Error;
+}
+
 const char* screenStatusName(ScreenStatus status) {
   switch (status) {
   case ScreenStatus::Used:

@@ -60,6 +60,15 @@ struct BuildReport {
   std::size_t warningCount() const;
 };
 
+// The seven stage lines of a build, in order.
+extern const char* const kBuildStageLines[7];
+inline constexpr const char* kBuildSuccessLine = "Success!";
+
+// What a log line of a build is: a stage line or "Success!" (Progress), a finding of the report
+// (Info), a warning ("Warning: ..."), or an error line (anything else: "Error: ...", "Cancelled").
+enum class LogLineKind { Progress, Info, Warning, Error };
+LogLineKind logLineKind(const std::string& line);
+
 // The log lines of the report's findings; warnings begin with "Warning: ".
 std::string tilesUsedLine(const BuildReport& report);
 std::string tilesPassedOverLine(const PassedOver& file);

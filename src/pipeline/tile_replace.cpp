@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace zelvo {
@@ -114,7 +115,9 @@ public:
     }
     if (!table_.tempFile.seek(offset)) return true;
     if (!table_.tempFile.writeAll(cut_.get(), tileBytes_)) return false;
-    if (written_) written_->push_back({group, index});
+    // An entry shown in several cells is written once per cell but counted once.
+    if (written_ && recorded_.insert(std::uint64_t(group) << 32 | index).second)
+      written_->push_back({group, index});
     return true;
   }
 
@@ -125,6 +128,7 @@ private:
   std::unique_ptr<std::uint8_t[]> stored_;
   std::unordered_map<std::uint32_t, std::unique_ptr<std::uint8_t[]>> earlier_;
   std::vector<TileEntryRef>* written_;
+  std::unordered_set<std::uint64_t> recorded_;
 };
 
 std::string sizeText(const ImageSize& size) {

@@ -50,7 +50,7 @@ struct ScreenReplaceInfo {
   ImageSize imageSize;                // the image's size as its header gives it
   ImageSize expectedSize;             // the screen's export size at the build's scale
   int paintedFactor = 0;              // another factor (1 to 4) whose export size the image has, else 0
-  std::vector<TileEntryRef> replaced; // every entry whose tile was written, in the order written
+  std::vector<TileEntryRef> replaced; // every entry whose tile was written, once, in the order first written
 };
 
 // Cuts the image painted over one screen into tiles and writes each one that differs from the

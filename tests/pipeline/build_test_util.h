@@ -2,6 +2,7 @@
 // (tiles and screen files come from support/fixtures.h).
 #pragma once
 
+#include "pipeline/build_report.h"
 #include "render/freeimage_ptr.h"
 #include "support/fixtures.h"
 #include "tiles/tile_store.h"
@@ -15,9 +16,8 @@ namespace zelvo::test {
 
 // A line the build's report adds between its stage, error and "Success!" lines.
 inline bool isReportLine(const std::string& line) {
-  for (const char* prefix : {"Warning: ", "Tiles file: ", "Screen ", "Screens: "})
-    if (line.rfind(prefix, 0) == 0) return true;
-  return false;
+  const LogLineKind kind = logLineKind(line);
+  return kind == LogLineKind::Info || kind == LogLineKind::Warning;
 }
 
 // A tile set's content, in file order, with simple distinct records.
