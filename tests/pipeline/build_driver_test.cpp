@@ -13,6 +13,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <md5.h>
+#include <nlohmann/json.hpp>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <zlib.h>
@@ -240,6 +241,7 @@ protected:
     job.scale = std::uint8_t(scale);
     job.romPath = romPath;
     job.outputPath = outputPath;
+    job.report = &report;
     const bool result = RunBuild(job);
     std::string after;
     EXPECT_TRUE(getCurrentDirectory(after));
@@ -269,6 +271,7 @@ protected:
   TilesContent recipe;
   std::vector<std::uint8_t> rom;
   RecordingLog log;
+  BuildReport report;
 };
 
 TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack) {
@@ -404,6 +407,178 @@ TEST_F(BuildDriverTest, ScreensFindTheirImagesByBaseName) {
   EXPECT_EQ(pixel(cases[1]), (std::vector<std::uint8_t>{20, 20, 20, 70}));
   EXPECT_EQ(pixel(cases[2]), (std::vector<std::uint8_t>{30, 30, 30, 255}));
   EXPECT_EQ(pixel(cases[3]), (std::vector<std::uint8_t>{40, 40, 40, 255}));
+}
+
+// What a 4x build does with each screen's image, as its log lines, its report and its pack say.
+TEST_F(BuildDriverTest, TheReportSaysWhatEveryScreenDidWithItsImage) {
+  const int scale = 4, edge = 32;
+  struct Image {
+    const char* name;
+    std::uint32_t width, height; // 0 x 0: a PNG cut short after its signature
+  };
+  struct Case {
+    const char* screen;
+    std::vector<Image> images; // a name ending in "_Alpha.bmp" is a grey alpha image of 90
+    std::uint32_t entry;       // its palette and pattern; the entry is in group 4
+    std::uint8_t paint;        // the value of the painted tile's colour bytes
+    const char* status;
+    const char* image; // the image taken
+    std::size_t replaced;
+    const char* line; // one of its lines
+  };
+  const Case cases[] = {
+      // Painted over a 2x export: not cut.
+      {"half.msscreen",
+       {{"half.png", 512, 16}},
+       1,
+       101,
+       "wrong-scale",
+       "half.png",
+       0,
+       "Warning: screen half.msscreen skipped: half.png: the image is 512 x 16 pixels, painted at 2x; this "
+       "build "
+       "at 4x needs 1024 x 32"},
+      // Cropped: the tile wholly inside is still used.
+      {"crop.msscreen",
+       {{"crop.png", 40, 40}},
+       2,
+       102,
+       "used",
+       "crop.png",
+       1,
+       "Warning: screen crop.msscreen: crop.png is 40 x 40 pixels but the build needs 1024 x 32; only the "
+       "tiles "
+       "wholly inside it were used"},
+      // Names without case, the alpha image's too.
+      {"upper.msscreen",
+       {{"UPPER.BMP", 1024, 32}, {"Upper_Alpha.bmp", 1024, 32}},
+       3,
+       103,
+       "used",
+       "UPPER.BMP",
+       1,
+       "Screen upper.msscreen: 1 tile replaced from UPPER.BMP"},
+      // Two names that match: the first of the sorted listing is taken.
+      {"twin.msscreen",
+       {{"twin.png", 1024, 32}, {"TWIN.PNG", 1024, 32}},
+       4,
+       104,
+       "used",
+       "TWIN.PNG",
+       1,
+       "Warning: screen twin.msscreen: TWIN.PNG taken, also matching: twin.png"},
+      {"none.msscreen", {}, 5, 0, "no-image", "", 0, "Screen none.msscreen: no image, skipped"},
+      {"bad.msscreen",
+       {{"bad.png", 0, 0}},
+       6,
+       0,
+       "unreadable-image",
+       "bad.png",
+       0,
+       "Warning: screen bad.msscreen skipped: bad.png: "},
+      // Two screens painting one tile differently: the later one is kept.
+      {"x1.msscreen",
+       {{"x1.png", 1024, 32}},
+       7,
+       107,
+       "used",
+       "x1.png",
+       1,
+       "Screen x1.msscreen: 1 tile replaced"},
+      {"x2.msscreen",
+       {{"x2.png", 1024, 32}},
+       7,
+       117,
+       "used",
+       "x2.png",
+       1,
+       "Screen x2.msscreen: 1 tile replaced"},
+  };
+  // Entry k shows palette and pattern 4 + k, none of them shown elsewhere.
+  for (std::uint32_t i = 0; i < 8; ++i) {
+    recipe.addPalette(std::uint8_t(60 + 3 * i));
+    recipe.addPattern(std::uint8_t(40 + i));
+    recipe.addEntry(4, 4 + i, 4 + i, 0);
+  }
+  writeInput();
+  for (const Case& k : cases) {
+    ScreenContent screen;
+    screen.height = 8;
+    screen.setCell(0, 0, recipe, 4 + k.entry, 4 + k.entry, 0x1000); // a priority cell keeps the alpha
+    ASSERT_TRUE(test::writeScreenFixture(joinPath(input, k.screen), screen));
+    for (const Image& i : k.images) {
+      const std::string path = joinPath(input, i.name), name = i.name;
+      if (i.width == 0) {
+        ASSERT_TRUE(test::writeFileBytes(path, "\x89PNG\r\n\x1a\n", 8));
+      } else if (name.ends_with("_Alpha.bmp")) {
+        ASSERT_TRUE(test::saveGrey(int(i.width), int(i.height), 90, path, FIF_BMP));
+      } else {
+        auto image = test::blankImage(int(i.width), int(i.height));
+        std::vector<std::uint8_t> tile(edge * edge * 4, k.paint);
+        for (std::size_t b = 3; b < tile.size(); b += 4) tile[b] = 255;
+        test::putTile(image.get(), 0, 0, edge, tile);
+        ASSERT_TRUE(name.ends_with(".BMP") ? test::saveBmp(image.get(), path)
+                                           : test::savePng(image.get(), path));
+      }
+    }
+  }
+
+  ASSERT_TRUE(run(scale));
+  EXPECT_EQ(log.lines, stagesThen(7, "Success!"));
+  const Pack pack = readPack(outputPath);
+  ASSERT_TRUE(pack.tiles);
+  ASSERT_EQ(report.screens.size(), std::size(cases));
+  const nlohmann::json json = nlohmann::json::parse(buildReportJson(report));
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.screen);
+    auto found = std::find_if(report.screens.begin(), report.screens.end(),
+                              [&](const ScreenReport& r) { return r.screen == k.screen; });
+    ASSERT_NE(found, report.screens.end());
+    EXPECT_STREQ(screenStatusName(found->status), k.status) << found->reason;
+    EXPECT_EQ(found->image, k.image);
+    EXPECT_EQ(found->info.replaced.size(), k.replaced);
+    EXPECT_TRUE(std::any_of(log.all.begin(), log.all.end(), [&](const std::string& line) {
+      return line.starts_with(k.line);
+    })) << k.line;
+    const auto& entry = json["screens"][std::size_t(found - report.screens.begin())];
+    EXPECT_EQ(entry["status"], k.status);
+    EXPECT_EQ(entry["replaced"].size(), k.replaced);
+    // What the pack holds: the painted tile (the later one of two), or the generated tile.
+    const auto tile =
+        pack.tileOf(4, recipe.palettes[4 + k.entry].colours, recipe.patterns[4 + k.entry].planes);
+    const std::uint8_t expected = k.entry == 7 ? 117 : k.paint;
+    if (k.replaced) {
+      EXPECT_EQ(
+          std::vector<std::uint8_t>(tile.begin(), tile.begin() + 4),
+          (std::vector<std::uint8_t>{expected, expected, expected, std::uint8_t(k.entry == 3 ? 90 : 255)}));
+    } else if (k.paint != 0) {
+      EXPECT_NE(tile[0], k.paint);
+    }
+  }
+  EXPECT_EQ(json["tilesFile"], "game.mstiles");
+  EXPECT_EQ(json["screens"]
+                [std::size_t(std::find_if(report.screens.begin(), report.screens.end(),
+                                          [](const ScreenReport& r) { return r.screen == "half.msscreen"; }) -
+                             report.screens.begin())]["paintedFactor"],
+            2);
+  ASSERT_EQ(report.conflicts.size(), 1u);
+  const std::uint32_t index = report.conflicts[0].entry.index;
+  EXPECT_EQ(
+      json["conflicts"][0],
+      (nlohmann::json{
+          {"group", 4}, {"index", index}, {"earlierScreen", "x1.msscreen"}, {"laterScreen", "x2.msscreen"}}));
+  EXPECT_NE(
+      std::find(log.all.begin(), log.all.end(),
+                "Warning: tile " + std::to_string(index) +
+                    " of group 4 painted differently by x1.msscreen and x2.msscreen; x2.msscreen's is kept"),
+      log.all.end());
+  EXPECT_EQ(json["counts"]["screensUsed"], 5);
+  EXPECT_EQ(json["counts"]["screensSkipped"], 3);
+  EXPECT_EQ(json["counts"]["tilesReplaced"], 5);
+  EXPECT_EQ(json["counts"]["warnings"], 5);
+  EXPECT_EQ(json["digests"]["romMd5"], pack.romDigest);
+  EXPECT_EQ(json["digests"]["hiResMd5"], pack.payloadDigest);
+  EXPECT_EQ(log.all[log.all.size() - 6], "Screens: 5 used, 3 skipped; 5 tiles replaced");
 }
 
 TEST_F(BuildDriverTest, FailuresBeforeTheOutputLeaveOneLineAndTheDirectoryAsItWas) {
