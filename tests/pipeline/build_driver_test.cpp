@@ -427,17 +427,17 @@ TEST_F(BuildDriverTest, TheReportSaysWhatEveryScreenDidWithItsImage) {
     const char* line; // one of its lines
   };
   const Case cases[] = {
-      // Painted over a 2x export: not cut.
+      // Painted over a 2x export: not cut, although its first tile would fit.
       {"half.msscreen",
-       {{"half.png", 512, 16}},
+       {{"half.png", 512, 32}},
        1,
        101,
        "wrong-scale",
        "half.png",
        0,
-       "Warning: screen half.msscreen skipped: half.png: the image is 512 x 16 pixels, painted at 2x; this "
+       "Warning: screen half.msscreen skipped: half.png: the image is 512 x 32 pixels, painted at 2x; this "
        "build "
-       "at 4x needs 1024 x 32"},
+       "at 4x needs 1024 x 64"},
       // Cropped: the tile wholly inside is still used.
       {"crop.msscreen",
        {{"crop.png", 40, 40}},
@@ -446,12 +446,12 @@ TEST_F(BuildDriverTest, TheReportSaysWhatEveryScreenDidWithItsImage) {
        "used",
        "crop.png",
        1,
-       "Warning: screen crop.msscreen: crop.png is 40 x 40 pixels but the build needs 1024 x 32; only the "
+       "Warning: screen crop.msscreen: crop.png is 40 x 40 pixels but the build needs 1024 x 64; only the "
        "tiles "
        "wholly inside it were used"},
       // Names without case, the alpha image's too.
       {"upper.msscreen",
-       {{"UPPER.BMP", 1024, 32}, {"Upper_Alpha.bmp", 1024, 32}},
+       {{"UPPER.BMP", 1024, 64}, {"Upper_Alpha.bmp", 1024, 64}},
        3,
        103,
        "used",
@@ -460,7 +460,7 @@ TEST_F(BuildDriverTest, TheReportSaysWhatEveryScreenDidWithItsImage) {
        "Screen upper.msscreen: 1 tile replaced from UPPER.BMP"},
       // Two names that match: the first of the sorted listing is taken.
       {"twin.msscreen",
-       {{"twin.png", 1024, 32}, {"TWIN.PNG", 1024, 32}},
+       {{"twin.png", 1024, 64}, {"TWIN.PNG", 1024, 64}},
        4,
        104,
        "used",
@@ -478,7 +478,7 @@ TEST_F(BuildDriverTest, TheReportSaysWhatEveryScreenDidWithItsImage) {
        "Warning: screen bad.msscreen skipped: bad.png: "},
       // Two screens painting one tile differently: the later one is kept.
       {"x1.msscreen",
-       {{"x1.png", 1024, 32}},
+       {{"x1.png", 1024, 64}},
        7,
        107,
        "used",
@@ -486,7 +486,7 @@ TEST_F(BuildDriverTest, TheReportSaysWhatEveryScreenDidWithItsImage) {
        1,
        "Screen x1.msscreen: 1 tile replaced"},
       {"x2.msscreen",
-       {{"x2.png", 1024, 32}},
+       {{"x2.png", 1024, 64}},
        7,
        117,
        "used",
@@ -503,7 +503,7 @@ TEST_F(BuildDriverTest, TheReportSaysWhatEveryScreenDidWithItsImage) {
   writeInput();
   for (const Case& k : cases) {
     ScreenContent screen;
-    screen.height = 8;
+    screen.height = 16; // at 2x the painted tile lies wholly inside the image
     screen.setCell(0, 0, recipe, 4 + k.entry, 4 + k.entry, 0x1000); // a priority cell keeps the alpha
     ASSERT_TRUE(test::writeScreenFixture(joinPath(input, k.screen), screen));
     for (const Image& i : k.images) {
