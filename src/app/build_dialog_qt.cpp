@@ -2,8 +2,10 @@
 
 #include "app/file_dialogs_qt.h"
 
+#include <QColor>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFont>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -13,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -254,8 +257,22 @@ void BuildDialog::ClearLog() {
 }
 
 void BuildDialog::AppendLogLine(const std::string& text) {
-  log_->addItem(QString::fromStdString(text));
+  auto* item = new QListWidgetItem(QString::fromStdString(text));
+  const LogLineKind kind = logLineKind(text);
+  // Warnings and error lines are set apart by an icon and a colour; an error is also bold.
+  if (kind == LogLineKind::Warning) {
+    item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    item->setForeground(QColor(0x9a, 0x60, 0x00));
+  } else if (kind == LogLineKind::Error) {
+    item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxCritical));
+    item->setForeground(QColor(0xc0, 0x10, 0x10));
+    QFont bold = item->font();
+    bold.setBold(true);
+    item->setFont(bold);
+  }
+  log_->addItem(item);
   log_->scrollToBottom();
+  if (kind != LogLineKind::Progress) return;
   progress_->setValue(0); // a new stage begins
   progressPermille_ = -1;
 }

@@ -1,10 +1,13 @@
-// `zelvo build`: one build run with its log on stdout.
+// `zelvo build`: one build run with its log on stdout (on stderr with --json, whose report then
+// is all that stdout carries).
 #include "cli/commands.h"
 #include "pipeline/build_driver.h"
+#include "platform/atomic_save.h"
 #include "platform/fs.h"
 #include "platform/process_info.h"
 #include "render/freeimage_ptr.h"
 
+#include <CLI/CLI.hpp>
 #include <atomic>
 #include <csignal>
 #include <cstdint>
@@ -70,12 +73,14 @@ const char* stageName(ProgressStage stage) {
 // terminal) a progress line on `err` shows how far the long stages are.
 class ConsoleLog : public BuildLog {
 public:
-  ConsoleLog(std::FILE* out, std::FILE* err, bool showProgress)
-      : out_(out), err_(err), showProgress_(showProgress) {}
+  ConsoleLog(std::FILE* out, std::FILE* err, bool showProgress, bool quiet)
+      : out_(out), err_(err), showProgress_(showProgress), quiet_(quiet) {}
   ~ConsoleLog() override { eraseProgress(); }
 
   void ClearLog() override {}
   void AppendLogLine(const std::string& text) override {
+    const LogLineKind kind = logLineKind(text);
+    if (quiet_ && kind != LogLineKind::Warning && kind != LogLineKind::Error) return;
     eraseProgress();
     std::fputs(text.c_str(), out_);
     std::fputc('\n', out_);
@@ -112,6 +117,7 @@ private:
   std::FILE* out_;
   std::FILE* err_;
   bool showProgress_;
+  bool quiet_;
   bool shown_ = false;
   ProgressStage lastStage_ = ProgressStage::GeneratingTiles;
   int lastPercent_ = -1;
@@ -119,15 +125,28 @@ private:
 
 } // namespace
 
+void addBuildReportOptions(CLI::App& command, BuildOptions& options) {
+  command.add_option("--report", options.reportPath,
+                     "Also save the build report as JSON: the tiles file, every screen with its image, "
+                     "status, reason and replaced tiles, conflicts, counts and the pack's digests");
+  command.add_flag("--json", options.json,
+                   "Print only the build report as JSON on stdout, at the end; the log lines go to stderr");
+  command.add_flag("--quiet", options.quiet, "Log only warnings and error lines");
+}
+
 int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   if (options.scale < 1 || options.scale > 4) {
     std::fputs("zelvo: --scale must be 1 to 4\n", err);
     return 2;
   }
   FreeImageSession freeImage;
-  ConsoleLog log(out, err, isTerminal(out));
+  // With --json the log goes beside the reasons on stderr, so stdout holds one JSON document.
+  std::FILE* logStream = options.json ? err : out;
+  ConsoleLog log(logStream, err, isTerminal(logStream), options.quiet);
+  BuildReport report;
   BuildJob job;
   job.log = &log;
+  job.report = &report;
   job.inputFolder = options.inputFolder;
   job.scale = std::uint8_t(options.scale);
   job.threads = options.threads;
@@ -135,9 +154,25 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   // current directory before that happens.
   job.romPath = absolutePath(options.romPath);
   job.outputPath = absolutePath(options.outputPath);
+  const std::string reportPath =
+      options.reportPath.empty() ? std::string() : absolutePath(options.reportPath);
   InterruptGuard interrupt;
-  if (RunBuild(job)) return 0;
-  return gInterrupted.load() ? kInterruptedStatus : 1;
+  const bool built = RunBuild(job);
+  int status = built ? 0 : gInterrupted.load() ? kInterruptedStatus : 1;
+  // The report is kept also when the build failed: it says how far it came.
+  if (!reportPath.empty()) {
+    const std::string text = buildReportJson(report) + "\n";
+    const Status saved = saveFileAtomically(reportPath, text.data(), text.size());
+    if (!saved) {
+      std::fprintf(err, "zelvo build: the report was not saved: %s\n", saved.error().message().c_str());
+      if (status == 0) status = 1;
+    }
+  }
+  if (options.json) {
+    std::fputs((buildReportJson(report) + "\n").c_str(), out);
+    std::fflush(out);
+  }
+  return status;
 }
 
 } // namespace zelvo::cli

@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <string>
 
+namespace CLI {
+class App;
+}
+
 namespace zelvo::cli {
 
 struct InspectOptions {
@@ -19,7 +23,12 @@ struct BuildOptions {
   std::string outputPath;
   int scale = 4;
   unsigned threads = 0; // 0: one per core
+  std::string reportPath; // the report saved as JSON, when given
+  bool json = false;      // stdout carries only the report as JSON; the log goes to stderr
+  bool quiet = false;     // only warnings and error lines are logged
 };
+// Adds --report, --json and --quiet to the build command.
+void addBuildReportOptions(CLI::App& command, BuildOptions& options);
 int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err);
 
 struct ExportOptions {

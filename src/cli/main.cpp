@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
   buildCmd->add_option("--scale", build.scale, "Hi-res scale, 1 to 4")->check(CLI::Range(1, 4));
   buildCmd->add_option("--threads", build.threads, "Threads for compression (default: one per core)")
       ->check(CLI::Range(1, 1024));
+  addBuildReportOptions(*buildCmd, build);
 
   ExportOptions exportOpts;
   auto* exportCmd = app.add_subcommand("export", "Export a screen file as an image to paint over");

@@ -19,6 +19,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace zelvo {
@@ -61,7 +62,8 @@ public:
 
 class Run {
 public:
-  explicit Run(const BuildJob& job) : job_(job), log_(job.log ? *job.log : nullLog_) {}
+  explicit Run(const BuildJob& job)
+      : job_(job), log_(job.log ? *job.log : nullLog_), report_(job.report ? *job.report : ownReport_) {}
 
   bool execute();
 
@@ -101,9 +103,19 @@ private:
     return pool_.get();
   }
 
+  // One screen of stage 3: its image found, its tiles replaced, its findings logged. False when
+  // the run must end.
+  bool replaceScreen(const std::string& screenName, const std::vector<DirEntry>& names);
+  void note(const std::string& line) { log_.AppendLogLine(line); }
+
   const BuildJob& job_;
   NullLog nullLog_;
   BuildLog& log_;
+  BuildReport ownReport_;
+  BuildReport& report_;
+  // Which screen last wrote each hi-res tile (by its position in the store), for the tiles that
+  // two screens paint differently.
+  std::unordered_map<std::uint32_t, std::size_t> paintedBy_;
 
   std::unique_ptr<TileSet> tiles_;
   TableOwner table_;
@@ -116,6 +128,8 @@ private:
 
 bool Run::execute() {
   log_.ClearLog();
+  report_ = {};
+  report_.scale = job_.scale;
   if (!isDirectory(job_.inputFolder)) return fail("Error: invalid input folder");
   std::string saved;
   if (!getCurrentDirectory(saved)) return fail("Error: GetCurrentDirectory");
@@ -136,22 +150,31 @@ bool Run::execute() {
   if (!writeHiRes()) return false;
 
   directory.restore();
-  log_.AppendLogLine("Success!");
+  report_.success = true;
+  log_.AppendLogLine(kBuildSuccessLine);
   log_.PumpMessages();
   return true;
 }
 
 bool Run::findTiles() {
-  if (!stage("Looking for original tiles...")) return false;
+  if (!stage(kBuildStageLines[0])) return false;
   // Directory entries are not filtered out: opening one fails and the next name is tried.
   for (const DirEntry& entry : listMatching("", "*.mstiles")) {
-    if (openTilesFile(*tiles_, entry.name)) return true;
+    const Status loaded = readTilesFile(*tiles_, entry.name);
+    if (loaded) {
+      report_.tilesFile = entry.name;
+      note(tilesUsedLine(report_));
+      return true;
+    }
+    report_.tilesPassedOver.push_back(
+        {entry.name, isDirectory(entry.name) ? "a folder" : loaded.error().message()});
+    note(tilesPassedOverLine(report_.tilesPassedOver.back()));
   }
   return fail("Can't find any valid .mstiles file in the input folder");
 }
 
 bool Run::generateTiles() {
-  if (!stage("Creating high-resolution tiles using scale algorithm...")) return false;
+  if (!stage(kBuildStageLines[1])) return false;
   table_.reset(CreateHiResTileTable());
   if (!table_) return fail("Error: can't allocate memory");
   sortByOrderKeys(*tiles_);
@@ -161,37 +184,89 @@ bool Run::generateTiles() {
 }
 
 bool Run::replaceTiles() {
-  if (!stage("Replacing tiles...")) return false;
+  if (!stage(kBuildStageLines[2])) return false;
   const std::vector<DirEntry> screens = listMatching("", "*.msscreen");
+  // Image names are matched without case, in the sorted order of the listing, so the choice
+  // between two names that differ only in case is the same on every machine.
+  const std::vector<DirEntry> names = screens.empty() ? std::vector<DirEntry>() : listMatching("", "*");
   std::uint64_t done = 0;
   for (const DirEntry& screen : screens) {
     if (cancelRequested(&log_)) return cancelled();
-    const std::string base = stripExtension(screen.name);
-    std::string extension = ".png";
-    if (pathKind(base + extension) != PathKind::File) {
-      extension = ".bmp";
-      if (pathKind(base + extension) != PathKind::File) {
-        reportProgress(&log_, ProgressStage::ReplacingTiles, ++done, screens.size());
-        continue;
-      }
-    }
-    const std::string imagePath = base + extension;
-    const std::string alphaPath = base + "_alpha" + extension;
-    // A screen that cannot be processed is passed over silently; a tile that could not be
-    // written back would leave a damaged tile in the pack, so that ends the build.
-    const ReplaceResult replaced =
-        replaceTilesFromScreen(*table_, *tiles_, screen.name, imagePath, alphaPath, &log_);
-    if (replaced == ReplaceResult::Cancelled) return cancelled();
-    if (replaced == ReplaceResult::WriteFailed)
-      return fail("Error: can't write high-resolution tiles",
-                  systemError(table_->tempFile.lastError(), {}, "writing the hi-res tile store"));
+    if (!replaceScreen(screen.name, names)) return false;
     reportProgress(&log_, ProgressStage::ReplacingTiles, ++done, screens.size());
+  }
+  note(summaryLine(report_));
+  return true;
+}
+
+bool Run::replaceScreen(const std::string& screenName, const std::vector<DirEntry>& names) {
+  const std::string base = stripExtension(screenName);
+  ScreenReport& found = report_.screens.emplace_back();
+  found.screen = screenName;
+  auto matching = [&](const std::string& wanted) {
+    std::vector<std::string> files;
+    for (const DirEntry& entry : names)
+      if (equalsNoCase(entry.name, wanted) && pathKind(entry.name) == PathKind::File)
+        files.push_back(entry.name);
+    return files;
+  };
+  // A PNG is preferred to a BMP.
+  std::string extension = ".png";
+  std::vector<std::string> images = matching(base + extension);
+  if (images.empty()) {
+    extension = ".bmp";
+    images = matching(base + extension);
+  }
+  if (images.empty()) {
+    found.status = ScreenStatus::NoImage;
+    for (const std::string& line : screenLines(found)) note(line);
+    return true;
+  }
+  found.image = images.front();
+  found.notTaken.assign(images.begin() + 1, images.end());
+  const std::vector<std::string> alphas = matching(base + "_alpha" + extension);
+  const std::string alphaPath = alphas.empty() ? base + "_alpha" + extension : alphas.front();
+
+  Error why;
+  const ReplaceResult replaced =
+      replaceTilesFromScreen(*table_, *tiles_, screenName, found.image, alphaPath, &log_, &why, &found.info);
+  if (replaced == ReplaceResult::Cancelled) return cancelled();
+  // A tile that could not be written back would leave a damaged tile in the pack: that ends the
+  // build.
+  if (replaced == ReplaceResult::WriteFailed)
+    return fail("Error: can't write high-resolution tiles",
+                systemError(table_->tempFile.lastError(), {}, "writing the hi-res tile store"));
+  if (replaced == ReplaceResult::Skipped) {
+    found.reason = why.message();
+    if (!found.info.screenRead)
+      found.status = ScreenStatus::UnreadableScreen;
+    else if (found.info.paintedFactor != 0)
+      found.status = ScreenStatus::WrongScale;
+    else if (why.cause == ErrorCause::OutOfMemory || why.cause == ErrorCause::InvalidArgument)
+      found.status = ScreenStatus::Failed;
+    else
+      found.status = ScreenStatus::UnreadableImage;
+  } else {
+    found.status = ScreenStatus::Used;
+  }
+  for (const std::string& line : screenLines(found)) note(line);
+
+  // A tile an earlier screen wrote and this one wrote again differs from the earlier painting.
+  const std::size_t self = report_.screens.size() - 1;
+  for (const TileEntryRef& entry : found.info.replaced) {
+    std::uint32_t offset = 0;
+    if (!hiResTileOffset(*table_, entry.group, entry.index, offset)) continue;
+    auto [slot, fresh] = paintedBy_.try_emplace(offset, self);
+    if (fresh || slot->second == self) continue;
+    report_.conflicts.push_back({report_.screens[slot->second].screen, screenName, entry});
+    slot->second = self;
+    note(conflictLine(report_.conflicts.back()));
   }
   return true;
 }
 
 bool Run::createOutput() {
-  if (!stage("Creating high-resolution ROM...")) return false;
+  if (!stage(kBuildStageLines[3])) return false;
   // An existing output that may not be written stays as it is, as it would if it were opened.
   if (pathKind(outputPath_) == PathKind::File && !File::openReadWrite(outputPath_))
     return fail(kCannotOpen, systemError(File::lastOpenError(), outputPath_, "opening for writing"));
@@ -208,7 +283,7 @@ bool Run::createOutput() {
 }
 
 bool Run::writeRom() {
-  if (!stage("Compressing and saving original ROM...")) return false;
+  if (!stage(kBuildStageLines[4])) return false;
   Result<LoadedRom> loaded = loadOriginalRom(job_.romPath);
   if (!loaded) return fail("Error: invalid original ROM", loaded.error());
   const RomProbe& probe = loaded->probe;
@@ -256,6 +331,7 @@ bool Run::writeRom() {
   }
   const Md5Digest romDigest = digest.final();
   std::memcpy(header_.romDigest, romDigest.data(), romDigest.size());
+  report_.romMd5 = toHex(romDigest);
 
   const bool finished = compressor->Finish(output());
   compressor.reset();
@@ -270,7 +346,7 @@ bool Run::writeRom() {
 }
 
 bool Run::writeTiles() {
-  if (!stage("Compressing and saving original tiles...")) return false;
+  if (!stage(kBuildStageLines[5])) return false;
   // The pack's copy keeps the sorted order with every order key cleared.
   clearOrderKeys(*tiles_);
   const bool written = writeTilesFile(*tiles_, output());
@@ -283,10 +359,12 @@ bool Run::writeTiles() {
 }
 
 bool Run::writeHiRes() {
-  if (!stage("Compressing and saving high-resolution tiles...")) return false;
-  const Status written = writeHiResSection(*table_, output(), &log_, pool());
+  if (!stage(kBuildStageLines[6])) return false;
+  Md5Digest payloadDigest{};
+  const Status written = writeHiResSection(*table_, output(), &log_, pool(), &payloadDigest);
   table_.reset();
   if (!written) return fail(kCannotWrite, written.error());
+  report_.hiResMd5 = toHex(payloadDigest);
   std::uint64_t position = 0;
   if (!output().position(position)) return failWrite();
   header_.hiResSectionSize =

@@ -1,6 +1,7 @@
 // One "Create Hi-Res ROM" build, from its parameters to the finished pack.
 #pragma once
 
+#include "pipeline/build_report.h"
 #include "platform/error.h"
 #include "platform/progress.h"
 
@@ -31,6 +32,8 @@ struct BuildJob {
   std::string romPath;     // at most 1023 characters
   std::string outputPath;  // at most 1023 characters
   unsigned threads = 0;    // for the heavy stages: 0 one per core, 1 all on the calling thread
+  // Filled by the run with what it found (see build_report.h), when given.
+  BuildReport* report = nullptr;
 };
 
 // True when the pack was written ("Success!" is the last line), false otherwise (the last line

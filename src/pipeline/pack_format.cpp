@@ -142,7 +142,8 @@ Status checkHiResCounts(const HiResSectionHeader& header, const TileSet& tiles, 
   return {};
 }
 
-Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress, ThreadPool* pool) {
+Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress, ThreadPool* pool,
+                         Md5Digest* payloadDigest) {
   if (!tableIsComplete(table))
     return makeError(ErrorCause::InvalidArgument, {}, "the hi-res tiles are not complete");
   const auto writeFailed = [&output] {
@@ -206,6 +207,7 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
   if (!output.position(end) || !output.seek(digestPosition) || !output.writeAll(sum.data(), sum.size()) ||
       !output.seek(end))
     return writeFailed();
+  if (payloadDigest) *payloadDigest = sum;
   return {};
 }
 

@@ -108,8 +108,9 @@ Status checkHiResCounts(const HiResSectionHeader& header, const TileSet& tiles, 
 // Progress: ProgressStage::CompressingHiRes, payload bytes compressed of the payload size; a
 // sink that asks to stop ends it with ErrorCause::Cancelled. The payload's blocks are compressed
 // on `pool` when there is one (the stream is the same byte for byte), else on the calling thread.
+// `payloadDigest` (if given) receives the payload's MD5 once the section is written.
 Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr,
-                         ThreadPool* pool = nullptr);
+                         ThreadPool* pool = nullptr, Md5Digest* payloadDigest = nullptr);
 // The same, as true when it succeeded.
 bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr,
                        ThreadPool* pool = nullptr);

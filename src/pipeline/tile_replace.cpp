@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace zelvo {
@@ -81,7 +82,8 @@ namespace {
 // overwrites is kept; a tile not overwritten yet is read from the live store.
 class ScreenReplacement {
 public:
-  ScreenReplacement(HiResTileTable& table) : table_(table), tileBytes_(table.tileBytes) {}
+  ScreenReplacement(HiResTileTable& table, std::vector<TileEntryRef>* written)
+      : table_(table), tileBytes_(table.tileBytes), written_(written) {}
 
   bool init() {
     cut_.reset(new (std::nothrow) std::uint8_t[tileBytes_]);
@@ -112,7 +114,11 @@ public:
       earlier_.emplace(offset, std::move(keep));
     }
     if (!table_.tempFile.seek(offset)) return true;
-    return table_.tempFile.writeAll(cut_.get(), tileBytes_);
+    if (!table_.tempFile.writeAll(cut_.get(), tileBytes_)) return false;
+    // An entry shown in several cells is written once per cell but counted once.
+    if (written_ && recorded_.insert(std::uint64_t(group) << 32 | index).second)
+      written_->push_back({group, index});
+    return true;
   }
 
 private:
@@ -121,7 +127,13 @@ private:
   std::unique_ptr<std::uint8_t[]> cut_;
   std::unique_ptr<std::uint8_t[]> stored_;
   std::unordered_map<std::uint32_t, std::unique_ptr<std::uint8_t[]>> earlier_;
+  std::vector<TileEntryRef>* written_;
+  std::unordered_set<std::uint64_t> recorded_;
 };
+
+std::string sizeText(const ImageSize& size) {
+  return std::to_string(size.width) + " x " + std::to_string(size.height);
+}
 
 void forceOpaque(std::uint8_t* tile, std::size_t bytes) {
   for (std::size_t i = 3; i < bytes; i += 4) tile[i] = 255;
@@ -131,7 +143,8 @@ void forceOpaque(std::uint8_t* tile, std::size_t bytes) {
 
 ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles,
                                      const std::string& screenPath, const std::string& imagePath,
-                                     const std::string& alphaPath, ProgressSink* progress, Error* reason) {
+                                     const std::string& alphaPath, ProgressSink* progress, Error* reason,
+                                     ScreenReplaceInfo* info) {
   auto skipped = [&](Error why) {
     if (reason) *reason = std::move(why);
     return ReplaceResult::Skipped;
@@ -145,15 +158,39 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
     if (reason) *reason = cancelledError();
     return ReplaceResult::Cancelled;
   };
+  ScreenReplaceInfo ignored;
+  ScreenReplaceInfo& found = info ? *info : ignored;
+  found = {};
   ScreenFile screen;
-  if (!loadScreenFile(screen, screenPath))
-    return skipped(makeError(ErrorCause::BadFormat, screenPath, "the screen file cannot be read"));
+  if (const Status read = readScreenFile(screen, screenPath); !read) {
+    Error why = read.error();
+    if (why.path.empty()) why.path = screenPath;
+    return skipped(std::move(why));
+  }
+  found.screenRead = true;
   if (!table.tempFile || table.tileCount == 0 || table.scale < 1 || table.scale > 4)
     return skipped(makeError(ErrorCause::InvalidArgument, screenPath, "no high-resolution tiles to replace"));
+  // The size is checked from the header, before any pixel is decoded.
+  const Result<ImageInfo> header = readImageHeader(imagePath);
+  if (!header) return skipped(header.error());
+  const bool spritesOnly = screen.background() == nullptr;
+  found.imageRead = true;
+  found.imageSize = {header->width, header->height};
+  found.expectedSize = exportImageSize(screen, int(table.scale), spritesOnly);
+  if (found.imageSize != found.expectedSize) {
+    for (int factor = 1; factor <= 4; ++factor) {
+      if (found.imageSize != exportImageSize(screen, factor, spritesOnly)) continue;
+      found.paintedFactor = factor;
+      return skipped(makeError(ErrorCause::BadFormat, imagePath,
+                               "the image is " + sizeText(found.imageSize) + " pixels, painted at " +
+                                   std::to_string(factor) + "x; this build at " +
+                                   std::to_string(table.scale) + "x needs " + sizeText(found.expectedSize)));
+    }
+  }
   Result<RgbaImage> loaded = loadImageWithAlpha(imagePath, alphaPath);
   if (!loaded) return skipped(loaded.error());
   const RgbaImage& image = *loaded;
-  ScreenReplacement work(table);
+  ScreenReplacement work(table, &found.replaced);
   if (!work.init()) return skipped(makeError(ErrorCause::OutOfMemory, screenPath, "no memory for a tile"));
 
   const int scale = int(table.scale);

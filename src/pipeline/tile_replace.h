@@ -4,9 +4,11 @@
 #include "platform/error.h"
 #include "platform/progress.h"
 #include "render/image_read.h"
+#include "tiles/screen_file.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zelvo {
 
@@ -34,15 +36,36 @@ enum class ReplaceResult {
   Cancelled,   // the sink asked to stop: the store may hold some of the screen's tiles
 };
 
+// A tile entry: its group (0 to 7, 8 the sprites) and its index in the group.
+struct TileEntryRef {
+  int group = 0;
+  std::uint32_t index = 0;
+  bool operator==(const TileEntryRef&) const = default;
+};
+
+// What one screen's replacement found, for the build report.
+struct ScreenReplaceInfo {
+  bool screenRead = false;            // the screen file was read
+  bool imageRead = false;             // the image's header was read: its size is known
+  ImageSize imageSize;                // the image's size as its header gives it
+  ImageSize expectedSize;             // the screen's export size at the build's scale
+  int paintedFactor = 0;              // another factor (1 to 4) whose export size the image has, else 0
+  std::vector<TileEntryRef> replaced; // every entry whose tile was written, once, in the order first written
+};
+
 // Cuts the image painted over one screen into tiles and writes each one that differs from the
 // store over the tile of the entry the screen shows there. Cells and sprites are resolved
 // against `buildTiles`, the sorted set the table was generated from; the screen file is read
 // with the tiles file beside it. Every tile is compared with the store as it was before this
 // screen. `progress` is asked every few hundred tiles whether to go on; when the screen is skipped,
 // a write fails or the run is cancelled, `reason` (if given) receives why.
+// An image whose size is exactly the screen's export size at another factor (1 to 4) than the
+// table's scale was painted for another build: it is not cut, and the screen is skipped. An image
+// of any other size is cut as it is (the tiles that lie wholly inside it are replaced). `info`
+// (if given) receives the sizes and the entries written.
 ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles,
                                      const std::string& screenPath, const std::string& imagePath,
                                      const std::string& alphaPath, ProgressSink* progress = nullptr,
-                                     Error* reason = nullptr);
+                                     Error* reason = nullptr, ScreenReplaceInfo* info = nullptr);
 
 } // namespace zelvo

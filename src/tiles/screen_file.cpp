@@ -93,4 +93,11 @@ void freeScreenFile(ScreenFile& screen) {
   screen.tiles.reset();
 }
 
+ImageSize exportImageSize(const ScreenFile& screen, int factor, bool spritesOnly) {
+  const auto f = std::uint32_t(factor);
+  const std::uint32_t width = screen.width(), height = screen.height();
+  if (spritesOnly || width == 0 || height == 0) return {kScreenMaxWidth * f, kScreenMaxHeight * f};
+  return {width * f, height * f};
+}
+
 } // namespace zelvo

@@ -165,4 +165,14 @@ bool loadScreenFile(ScreenFile& screen, const std::string& path);
 // Releases the block and the TileSet; the ScreenFile is empty again.
 void freeScreenFile(ScreenFile& screen);
 
+struct ImageSize {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  bool operator==(const ImageSize&) const = default;
+};
+// The size of the screen's exported image at `factor`: the sprites' image is always the whole
+// 256 x 224 screen; the background's is the visible width x height (not rounded to whole tiles),
+// or the whole screen when a visible side is 0.
+ImageSize exportImageSize(const ScreenFile& screen, int factor, bool spritesOnly);
+
 } // namespace zelvo

@@ -68,9 +68,10 @@ FiBitmap allocateScreenImage(int width, int height) {
 }
 
 FiBitmap cutToVisible(FiBitmap image, const ScreenFile& screen, int factor) {
-  const int width = int(screen.width()), height = int(screen.height());
-  if (width < 256 || height < 224) {
-    FiBitmap visible(FreeImage_Copy(image.get(), (256 - width) * factor, 0, 256 * factor, height * factor));
+  const ImageSize size = exportImageSize(screen, factor, false);
+  const int width = int(size.width), height = int(size.height);
+  if (width < 256 * factor || height < 224 * factor) {
+    FiBitmap visible(FreeImage_Copy(image.get(), 256 * factor - width, 0, 256 * factor, height));
     if (visible) image = std::move(visible);
   }
   return image;

@@ -141,6 +141,7 @@ TEST(BuildDialog, OkRunsTheBuildAndStoresTheEntriesWhateverItsResult) {
     job.log->AppendLogLine("Looking for original tiles...");
     job.log->progress(ProgressStage::GeneratingTiles, 50, 100);
     EXPECT_EQ(dialog.progressBar()->value(), dialog.progressBar()->maximum() / 2);
+    job.log->AppendLogLine("Warning: screen a.msscreen skipped: a.png: the header ends early");
     job.log->AppendLogLine("Error: invalid output file");
     job.log->AppendLogLine("A line that sorts first");
     return false;
@@ -157,9 +158,21 @@ TEST(BuildDialog, OkRunsTheBuildAndStoresTheEntriesWhateverItsResult) {
   EXPECT_EQ(seen.scale, 3);
   EXPECT_EQ(seen.romPath, "/games/beta.zip");
   EXPECT_EQ(seen.outputPath, "/out/beta.zrm");
-  EXPECT_EQ(logLines(dialog), (QStringList{"Looking for original tiles...", "Error: invalid output file",
-                                           "A line that sorts first"}))
+  EXPECT_EQ(logLines(dialog), (QStringList{"Looking for original tiles...",
+                                           "Warning: screen a.msscreen skipped: a.png: the header ends early",
+                                           "Error: invalid output file", "A line that sorts first"}))
       << "cleared, then lines in the order written";
+  // Warnings and errors set apart from the stage lines, and from each other.
+  const QListWidgetItem* stage = dialog.logList()->item(0);
+  const QListWidgetItem* warning = dialog.logList()->item(1);
+  const QListWidgetItem* error = dialog.logList()->item(2);
+  EXPECT_TRUE(stage->icon().isNull());
+  EXPECT_FALSE(warning->icon().isNull());
+  EXPECT_FALSE(error->icon().isNull());
+  EXPECT_NE(warning->foreground(), stage->foreground());
+  EXPECT_NE(error->foreground(), stage->foreground());
+  EXPECT_NE(error->foreground(), warning->foreground());
+  EXPECT_TRUE(error->font().bold());
   EXPECT_EQ(state.lastInputFolder, "/games/beta");
   EXPECT_EQ(state.lastOriginalRom, "/games/beta.zip");
   EXPECT_EQ(state.lastOutputFile, "/out/beta.zrm");
@@ -249,12 +262,15 @@ TEST(BuildDialog, OkOnTheBundledExampleWritesThePack) {
   dialog.tileSizeList()->setCurrentIndex(1); // 2x
   dialog.pressOk();
 
-  EXPECT_EQ(
-      logLines(dialog),
-      (QStringList{"Looking for original tiles...", "Creating high-resolution tiles using scale algorithm...",
-                   "Replacing tiles...", "Creating high-resolution ROM...",
-                   "Compressing and saving original ROM...", "Compressing and saving original tiles...",
-                   "Compressing and saving high-resolution tiles...", "Success!"}));
+  EXPECT_EQ(logLines(dialog),
+            (QStringList{"Looking for original tiles...", "Tiles file: game.mstiles",
+                         "Creating high-resolution tiles using scale algorithm...", "Replacing tiles...",
+                         "Screen level.msscreen: 5 tiles replaced from level.bmp",
+                         "Screen sprites.msscreen: 4 tiles replaced from sprites.png",
+                         "Screen title.msscreen: 20 tiles replaced from title.png",
+                         "Screens: 3 used, 0 skipped; 29 tiles replaced", "Creating high-resolution ROM...",
+                         "Compressing and saving original ROM...", "Compressing and saving original tiles...",
+                         "Compressing and saving high-resolution tiles...", "Success!"}));
   EXPECT_TRUE(isRegularFile(dir.file("game.zrm")));
   EXPECT_EQ(state.lastInputFolder, examples + "/game");
   EXPECT_EQ(state.lastOriginalRom, examples + "/game.sms");

@@ -4,6 +4,7 @@
 #include "support/cli_run.h"
 #include "support/temp_dir.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -75,8 +76,10 @@ TEST_F(BuildCommandTest, PrintsTheLogAndTakesRelativePathsFromTheShellsFolder) {
   const Outcome o = zelvo(dir.path(), "build in --rom game.sms --output out.zrm --scale 2", dir);
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.out, "Looking for original tiles...\n"
+                   "Tiles file: game.mstiles\n"
                    "Creating high-resolution tiles using scale algorithm...\n"
                    "Replacing tiles...\n"
+                   "Screens: 0 used, 0 skipped; 0 tiles replaced\n"
                    "Creating high-resolution ROM...\n"
                    "Compressing and saving original ROM...\n"
                    "Compressing and saving original tiles...\n"
@@ -142,6 +145,56 @@ TEST_F(BuildCommandTest, ExitStatusSaysWhetherTheBuildSucceeded) {
   EXPECT_EQ(test::readFileBytes(dir.file("one.zrm")), pack);
 }
 
+// --quiet keeps warnings and error lines; --json leaves stdout to the report alone; --report saves
+// the same report whatever the build's outcome.
+TEST_F(BuildCommandTest, QuietJsonAndReportShapeWhatIsPrinted) {
+  ASSERT_TRUE(test::writeFileBytes(joinPath(input, "a.mstiles"), "not tiles", 9)); // passed over: a warning
+  const std::string warning = "Warning: tiles file a.mstiles passed over: ";
+  struct Case {
+    const char* arguments;
+    int status;
+    bool json;            // stdout is the report
+    const char* lastLine; // of the log, on stdout or (with --json) stderr
+    std::size_t logLines;
+  };
+  const Case cases[] = {
+      {"--quiet", 0, false, warning.c_str(), 1},
+      {"--quiet --rom none.sms", 1, false, "Error: invalid original ROM", 2},
+      {"--json", 0, true, "Success!", 11},
+      {"--json --quiet --rom none.sms", 1, true, "Error: invalid original ROM", 2},
+      {"--report r.json", 0, false, "Success!", 11},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.arguments);
+    const std::string rom =
+        std::string(k.arguments).find("--rom") == std::string::npos ? " --rom game.sms" : "";
+    const Outcome o = zelvo(dir.path(), std::string("build in --output out.zrm ") + k.arguments + rom, dir);
+    EXPECT_EQ(o.status, k.status) << o.err;
+    std::string log = k.json ? o.err : o.out;
+    // stderr also carries the reason of a failure, after its line.
+    if (k.json && k.status != 0) log = log.substr(0, log.find("zelvo build: "));
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1)
+      lines.push_back(log.substr(at, end - at));
+    ASSERT_EQ(lines.size(), k.logLines) << log;
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string& line) { return line.rfind(warning, 0) == 0; }),
+              1)
+        << "the warning is kept";
+    EXPECT_EQ(lines.back().rfind(k.lastLine, 0), 0u) << lines.back();
+    if (!k.json) continue;
+    const auto report = nlohmann::json::parse(o.out);
+    EXPECT_EQ(report["success"], k.status == 0);
+    EXPECT_EQ(report["tilesFile"], "game.mstiles");
+    EXPECT_EQ(report["tilesPassedOver"][0]["name"], "a.mstiles");
+    EXPECT_EQ(report["digests"]["romMd5"].is_string(), k.status == 0);
+  }
+  const auto saved = nlohmann::json::parse(test::readFileBytes(dir.file("r.json")));
+  EXPECT_EQ(saved["success"], true);
+  EXPECT_EQ(saved["counts"]["warnings"], 1);
+  EXPECT_EQ(saved["digests"]["hiResMd5"].get<std::string>().size(), 32u);
+}
+
 // A full disk (here a file-size limit of 512 bytes) and Ctrl+C end a build as any failure does:
 // the old pack stays, nothing is left behind, the log's last line says what ended it and stderr
 // says why. Ctrl+C exits with 130, as shells report a program that SIGINT ended.
@@ -189,7 +242,13 @@ TEST(BuildCommand, UntouchedExportsOfTheBundledExampleReplaceNothing) {
           0);
     }
     const std::string rom = std::string(ZELVO_SOURCE_DIR) + "/examples/game.sms";
-    ASSERT_EQ(zelvo(with, "build . --rom '" + rom + "' --output ../a.zrm --scale " + f, dir).status, 0);
+    const Outcome built =
+        zelvo(with, "build . --json --rom '" + rom + "' --output ../a.zrm --scale " + f, dir);
+    ASSERT_EQ(built.status, 0);
+    const auto report = nlohmann::json::parse(built.out);
+    EXPECT_EQ(report["counts"]["screensUsed"], 3) << "factor " << f;
+    EXPECT_EQ(report["counts"]["tilesReplaced"], 0) << "factor " << f;
+    EXPECT_EQ(report["counts"]["warnings"], 0) << "factor " << f;
     ASSERT_EQ(zelvo(without, "build . --rom '" + rom + "' --output ../b.zrm --scale " + f, dir).status, 0);
     EXPECT_EQ(test::readFileBytes(dir.file("a.zrm")), test::readFileBytes(dir.file("b.zrm")))
         << "factor " << f;

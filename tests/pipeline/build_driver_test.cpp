@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <md5.h>
 #include <random>
+#include <nlohmann/json.hpp>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <zlib.h>
@@ -45,14 +46,20 @@ class RecordingLog : public BuildLog {
 public:
   void ClearLog() override {
     lines.clear();
+    all.clear();
     ++clears;
   }
-  void AppendLogLine(const std::string& text) override { lines.push_back(text); }
+  // The stage, error and "Success!" lines in `lines`; every line in `all`.
+  void AppendLogLine(const std::string& text) override {
+    all.push_back(text);
+    if (!test::isReportLine(text)) lines.push_back(text);
+  }
   void PumpMessages() override {
     ++pumps;
     if (onPump) onPump(lines.back());
   }
   Lines lines;
+  Lines all;
   int clears = 0;
   int pumps = 0;
   std::function<void(const std::string&)> onPump;
@@ -236,6 +243,7 @@ protected:
     job.romPath = romPath;
     job.outputPath = outputPath;
     job.threads = threads;
+    job.report = &report;
     const bool result = RunBuild(job);
     std::string after;
     EXPECT_TRUE(getCurrentDirectory(after));
@@ -266,6 +274,7 @@ protected:
   std::vector<std::uint8_t> rom;
   RecordingLog log;
   unsigned threads = 0; // one per core
+  BuildReport report;
 };
 
 TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack) {
@@ -285,6 +294,10 @@ TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack)
   ASSERT_TRUE(run(scale));
   EXPECT_EQ(log.lines, stagesThen(7, "Success!"));
   EXPECT_EQ(log.pumps, 8);
+  EXPECT_EQ(log.all, (Lines{kStages[0], "Tiles file: game.mstiles", kStages[1], kStages[2],
+                            "Screen shot.msscreen: 1 tile replaced from shot.png",
+                            "Screens: 1 used, 0 skipped; 1 tile replaced", kStages[3], kStages[4], kStages[5],
+                            kStages[6], "Success!"}));
   EXPECT_EQ(test::countTmpFiles(outFolder) + test::countTmpFiles(input) + test::countTmpFiles(tmp), 0u);
 
   const Pack pack = readPack(outputPath);
@@ -422,6 +435,178 @@ TEST_F(BuildDriverTest, ScreensFindTheirImagesByBaseName) {
   EXPECT_EQ(pixel(cases[3]), (std::vector<std::uint8_t>{40, 40, 40, 255}));
 }
 
+// What a 4x build does with each screen's image, as its log lines, its report and its pack say.
+TEST_F(BuildDriverTest, TheReportSaysWhatEveryScreenDidWithItsImage) {
+  const int scale = 4, edge = 32;
+  struct Image {
+    const char* name;
+    std::uint32_t width, height; // 0 x 0: a PNG cut short after its signature
+  };
+  struct Case {
+    const char* screen;
+    std::vector<Image> images; // a name ending in "_Alpha.bmp" is a grey alpha image of 90
+    std::uint32_t entry;       // its palette and pattern; the entry is in group 4
+    std::uint8_t paint;        // the value of the painted tile's colour bytes
+    const char* status;
+    const char* image; // the image taken
+    std::size_t replaced;
+    const char* line; // one of its lines
+  };
+  const Case cases[] = {
+      // Painted over a 2x export: not cut, although its first tile would fit.
+      {"half.msscreen",
+       {{"half.png", 512, 32}},
+       1,
+       101,
+       "wrong-scale",
+       "half.png",
+       0,
+       "Warning: screen half.msscreen skipped: half.png: the image is 512 x 32 pixels, painted at 2x; this "
+       "build "
+       "at 4x needs 1024 x 64"},
+      // Cropped: the tile wholly inside is still used.
+      {"crop.msscreen",
+       {{"crop.png", 40, 40}},
+       2,
+       102,
+       "used",
+       "crop.png",
+       1,
+       "Warning: screen crop.msscreen: crop.png is 40 x 40 pixels but the build needs 1024 x 64; only the "
+       "tiles "
+       "wholly inside it were used"},
+      // Names without case, the alpha image's too.
+      {"upper.msscreen",
+       {{"UPPER.BMP", 1024, 64}, {"Upper_Alpha.bmp", 1024, 64}},
+       3,
+       103,
+       "used",
+       "UPPER.BMP",
+       1,
+       "Screen upper.msscreen: 1 tile replaced from UPPER.BMP"},
+      // Two names that match: the first of the sorted listing is taken.
+      {"twin.msscreen",
+       {{"twin.png", 1024, 64}, {"TWIN.PNG", 1024, 64}},
+       4,
+       104,
+       "used",
+       "TWIN.PNG",
+       1,
+       "Warning: screen twin.msscreen: TWIN.PNG taken, also matching: twin.png"},
+      {"none.msscreen", {}, 5, 0, "no-image", "", 0, "Screen none.msscreen: no image, skipped"},
+      {"bad.msscreen",
+       {{"bad.png", 0, 0}},
+       6,
+       0,
+       "unreadable-image",
+       "bad.png",
+       0,
+       "Warning: screen bad.msscreen skipped: bad.png: "},
+      // Two screens painting one tile differently: the later one is kept.
+      {"x1.msscreen",
+       {{"x1.png", 1024, 64}},
+       7,
+       107,
+       "used",
+       "x1.png",
+       1,
+       "Screen x1.msscreen: 1 tile replaced"},
+      {"x2.msscreen",
+       {{"x2.png", 1024, 64}},
+       7,
+       117,
+       "used",
+       "x2.png",
+       1,
+       "Screen x2.msscreen: 1 tile replaced"},
+  };
+  // Entry k shows palette and pattern 4 + k, none of them shown elsewhere.
+  for (std::uint32_t i = 0; i < 8; ++i) {
+    recipe.addPalette(std::uint8_t(60 + 3 * i));
+    recipe.addPattern(std::uint8_t(40 + i));
+    recipe.addEntry(4, 4 + i, 4 + i, 0);
+  }
+  writeInput();
+  for (const Case& k : cases) {
+    ScreenContent screen;
+    screen.height = 16; // at 2x the painted tile lies wholly inside the image
+    screen.setCell(0, 0, recipe, 4 + k.entry, 4 + k.entry, 0x1000); // a priority cell keeps the alpha
+    ASSERT_TRUE(test::writeScreenFixture(joinPath(input, k.screen), screen));
+    for (const Image& i : k.images) {
+      const std::string path = joinPath(input, i.name), name = i.name;
+      if (i.width == 0) {
+        ASSERT_TRUE(test::writeFileBytes(path, "\x89PNG\r\n\x1a\n", 8));
+      } else if (name.ends_with("_Alpha.bmp")) {
+        ASSERT_TRUE(test::saveGrey(int(i.width), int(i.height), 90, path, FIF_BMP));
+      } else {
+        auto image = test::blankImage(int(i.width), int(i.height));
+        std::vector<std::uint8_t> tile(edge * edge * 4, k.paint);
+        for (std::size_t b = 3; b < tile.size(); b += 4) tile[b] = 255;
+        test::putTile(image.get(), 0, 0, edge, tile);
+        ASSERT_TRUE(name.ends_with(".BMP") ? test::saveBmp(image.get(), path)
+                                           : test::savePng(image.get(), path));
+      }
+    }
+  }
+
+  ASSERT_TRUE(run(scale));
+  EXPECT_EQ(log.lines, stagesThen(7, "Success!"));
+  const Pack pack = readPack(outputPath);
+  ASSERT_TRUE(pack.tiles);
+  ASSERT_EQ(report.screens.size(), std::size(cases));
+  const nlohmann::json json = nlohmann::json::parse(buildReportJson(report));
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.screen);
+    auto found = std::find_if(report.screens.begin(), report.screens.end(),
+                              [&](const ScreenReport& r) { return r.screen == k.screen; });
+    ASSERT_NE(found, report.screens.end());
+    EXPECT_STREQ(screenStatusName(found->status), k.status) << found->reason;
+    EXPECT_EQ(found->image, k.image);
+    EXPECT_EQ(found->info.replaced.size(), k.replaced);
+    EXPECT_TRUE(std::any_of(log.all.begin(), log.all.end(), [&](const std::string& line) {
+      return line.starts_with(k.line);
+    })) << k.line;
+    const auto& entry = json["screens"][std::size_t(found - report.screens.begin())];
+    EXPECT_EQ(entry["status"], k.status);
+    EXPECT_EQ(entry["replaced"].size(), k.replaced);
+    // What the pack holds: the painted tile (the later one of two), or the generated tile.
+    const auto tile =
+        pack.tileOf(4, recipe.palettes[4 + k.entry].colours, recipe.patterns[4 + k.entry].planes);
+    const std::uint8_t expected = k.entry == 7 ? 117 : k.paint;
+    if (k.replaced) {
+      EXPECT_EQ(
+          std::vector<std::uint8_t>(tile.begin(), tile.begin() + 4),
+          (std::vector<std::uint8_t>{expected, expected, expected, std::uint8_t(k.entry == 3 ? 90 : 255)}));
+    } else if (k.paint != 0) {
+      EXPECT_NE(tile[0], k.paint);
+    }
+  }
+  EXPECT_EQ(json["tilesFile"], "game.mstiles");
+  EXPECT_EQ(json["screens"]
+                [std::size_t(std::find_if(report.screens.begin(), report.screens.end(),
+                                          [](const ScreenReport& r) { return r.screen == "half.msscreen"; }) -
+                             report.screens.begin())]["paintedFactor"],
+            2);
+  ASSERT_EQ(report.conflicts.size(), 1u);
+  const std::uint32_t index = report.conflicts[0].entry.index;
+  EXPECT_EQ(
+      json["conflicts"][0],
+      (nlohmann::json{
+          {"group", 4}, {"index", index}, {"earlierScreen", "x1.msscreen"}, {"laterScreen", "x2.msscreen"}}));
+  EXPECT_NE(
+      std::find(log.all.begin(), log.all.end(),
+                "Warning: tile " + std::to_string(index) +
+                    " of group 4 painted differently by x1.msscreen and x2.msscreen; x2.msscreen's is kept"),
+      log.all.end());
+  EXPECT_EQ(json["counts"]["screensUsed"], 5);
+  EXPECT_EQ(json["counts"]["screensSkipped"], 3);
+  EXPECT_EQ(json["counts"]["tilesReplaced"], 5);
+  EXPECT_EQ(json["counts"]["warnings"], 5);
+  EXPECT_EQ(json["digests"]["romMd5"], pack.romDigest);
+  EXPECT_EQ(json["digests"]["hiResMd5"], pack.payloadDigest);
+  EXPECT_EQ(log.all[log.all.size() - 6], "Screens: 5 used, 3 skipped; 5 tiles replaced");
+}
+
 TEST_F(BuildDriverTest, FailuresBeforeTheOutputLeaveOneLineAndTheDirectoryAsItWas) {
   // An input folder that is a file, or does not exist: that line alone.
   ASSERT_TRUE(test::writeFileBytes(root.file("file"), "x", 1));
@@ -440,6 +625,10 @@ TEST_F(BuildDriverTest, FailuresBeforeTheOutputLeaveOneLineAndTheDirectoryAsItWa
   ASSERT_TRUE(test::writeFileBytes(joinPath(input, "b.mstiles"), "MSTILES\0\4\0\0\0", 12));
   EXPECT_FALSE(run());
   expectFailure(stagesThen(1, "Can't find any valid .mstiles file in the input folder"));
+  EXPECT_EQ(log.all, (Lines{kStages[0], "Warning: tiles file a.mstiles passed over: a folder",
+                            "Warning: tiles file b.mstiles passed over: b.mstiles: the header ends after "
+                            "12 of 64 bytes",
+                            "Can't find any valid .mstiles file in the input folder"}));
 
   // A tiles file without any tile entry.
   TilesContent empty;

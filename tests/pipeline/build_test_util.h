@@ -2,6 +2,7 @@
 // (tiles and screen files come from support/fixtures.h).
 #pragma once
 
+#include "pipeline/build_report.h"
 #include "render/freeimage_ptr.h"
 #include "support/fixtures.h"
 #include "tiles/tile_store.h"
@@ -12,6 +13,12 @@
 #include <vector>
 
 namespace zelvo::test {
+
+// A line the build's report adds between its stage, error and "Success!" lines.
+inline bool isReportLine(const std::string& line) {
+  const LogLineKind kind = logLineKind(line);
+  return kind == LogLineKind::Info || kind == LogLineKind::Warning;
+}
 
 // A tile set's content, in file order, with simple distinct records.
 struct TilesRecipe {

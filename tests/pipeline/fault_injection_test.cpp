@@ -10,6 +10,7 @@
 #include "support/temp_dir.h"
 #include "viewer/screen_export.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <gtest/gtest.h>
@@ -222,7 +223,11 @@ TEST_F(FaultInjectionTest, ABuildStopsWhereverItAsksWhetherToGoOn) {
     EXPECT_EQ(status.error().cause, ErrorCause::Cancelled);
     ASSERT_GE(log.lines.size(), 2u);
     EXPECT_EQ(log.lines.back(), "Cancelled");
-    stoppedDuring.insert(log.lines[log.lines.size() - 2]);
+    // The stage line before "Cancelled" (the report's lines may come between them).
+    auto stageLine = std::find_if(log.lines.rbegin() + 1, log.lines.rend(),
+                                  [](const std::string& line) { return !test::isReportLine(line); });
+    ASSERT_NE(stageLine, log.lines.rend());
+    stoppedDuring.insert(*stageLine);
     EXPECT_EQ(contentsOf(out), old);
     EXPECT_EQ(contentsOf(game), gameFiles);
     EXPECT_EQ(contentsOf(tmp), Files{});

@@ -1,0 +1,83 @@
+// What a build did with the artists' work: the tiles file, every screen and its image, the tiles
+// two screens painted differently, and the pack's digests. The build fills it as it runs and logs
+// a line for each finding; the command line can save it as JSON.
+#pragma once
+
+#include "pipeline/tile_replace.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zelvo {
+
+// A file the build looked at and did not use, with why.
+struct PassedOver {
+  std::string name;
+  std::string reason;
+};
+
+enum class ScreenStatus {
+  Used,             // the image was cut and compared (maybe replacing nothing)
+  NoImage,          // no image beside the screen file
+  UnreadableImage,  // the image (or its alpha image) could not be read
+  WrongScale,       // the image has the export size of another scale
+  UnreadableScreen, // the screen file could not be read
+  Failed,           // the screen could not be processed for another reason
+};
+// "used", "no-image", "unreadable-image", "wrong-scale", "unreadable-screen", "failed".
+const char* screenStatusName(ScreenStatus status);
+
+struct ScreenReport {
+  std::string screen;                // the screen file's name
+  std::string image;                 // the image taken, empty when none
+  std::vector<std::string> notTaken; // other names that match the image's name without case
+  ScreenStatus status = ScreenStatus::NoImage;
+  std::string reason;     // why it was skipped, or what is wrong with a used image
+  ScreenReplaceInfo info; // sizes and the entries replaced
+};
+
+// A tile that a later screen painted differently from an earlier one; the later one was kept.
+struct TileConflict {
+  std::string earlierScreen;
+  std::string laterScreen;
+  TileEntryRef entry; // the entry the later screen replaced
+};
+
+struct BuildReport {
+  int scale = 0;
+  std::string tilesFile; // empty when none loaded
+  std::vector<PassedOver> tilesPassedOver;
+  std::vector<ScreenReport> screens;
+  std::vector<TileConflict> conflicts;
+  bool success = false;
+  std::string romMd5;   // hex, once the ROM section is written
+  std::string hiResMd5; // hex, the hi-res payload's digest, once that section is written
+
+  std::size_t screensUsed() const;
+  std::size_t screensSkipped() const;
+  std::size_t tilesReplaced() const;
+  std::size_t warningCount() const;
+};
+
+// The seven stage lines of a build, in order.
+extern const char* const kBuildStageLines[7];
+inline constexpr const char* kBuildSuccessLine = "Success!";
+
+// What a log line of a build is: a stage line or "Success!" (Progress), a finding of the report
+// (Info), a warning ("Warning: ..."), or an error line (anything else: "Error: ...", "Cancelled").
+enum class LogLineKind { Progress, Info, Warning, Error };
+LogLineKind logLineKind(const std::string& line);
+
+// The log lines of the report's findings; warnings begin with "Warning: ".
+std::string tilesUsedLine(const BuildReport& report);
+std::string tilesPassedOverLine(const PassedOver& file);
+// The lines of one screen: a warning for names that match twice, then its outcome.
+std::vector<std::string> screenLines(const ScreenReport& screen);
+std::string conflictLine(const TileConflict& conflict);
+std::string summaryLine(const BuildReport& report);
+
+// The whole report as one JSON object (indented by `indent` spaces, -1 for one line).
+std::string buildReportJson(const BuildReport& report, int indent = 2);
+
+} // namespace zelvo
