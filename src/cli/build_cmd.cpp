@@ -1,10 +1,12 @@
 // `zelvo build`: one build run with its log on stdout.
+#include "cli/build_checks.h"
 #include "cli/commands.h"
 #include "pipeline/build_driver.h"
 #include "platform/fs.h"
 #include "platform/process_info.h"
 #include "render/freeimage_ptr.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdint>
@@ -13,9 +15,6 @@
 namespace zelvo::cli {
 
 namespace {
-
-// Exit status of a build stopped by Ctrl+C, as a shell reports a program that SIGINT ended.
-constexpr int kInterruptedStatus = 130;
 
 std::atomic<bool> gInterrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "read and written by a signal handler");
@@ -67,11 +66,12 @@ const char* stageName(ProgressStage stage) {
 }
 
 // Prints every log line as soon as it is appended; while a person watches (stdout is a
-// terminal) a progress line on `err` shows how far the long stages are.
+// terminal) a progress line on `err` shows how far the long stages are. Without escape codes
+// (NO_COLOR, TERM=dumb) the line is cleared with spaces.
 class ConsoleLog : public BuildLog {
 public:
-  ConsoleLog(std::FILE* out, std::FILE* err, bool showProgress)
-      : out_(out), err_(err), showProgress_(showProgress) {}
+  ConsoleLog(std::FILE* out, std::FILE* err, bool showProgress, bool escapes)
+      : out_(out), err_(err), showProgress_(showProgress), escapes_(escapes) {}
   ~ConsoleLog() override { eraseProgress(); }
 
   void ClearLog() override {}
@@ -96,23 +96,37 @@ public:
     shown_ = true;
     lastStage_ = stage;
     lastPercent_ = percent;
-    std::fprintf(err_, "\r  %3d%%  %llu of %llu %s\033[K", percent, (unsigned long long)done,
-                 (unsigned long long)total, stageName(stage));
+    const int width = std::fprintf(err_, "\r  %3d%%  %llu of %llu %s", percent, (unsigned long long)done,
+                                   (unsigned long long)total, stageName(stage));
+    clearRest(width);
     std::fflush(err_);
   }
 
 private:
   void eraseProgress() {
     if (!shown_) return;
-    std::fputs("\r\033[K", err_);
+    std::fputc('\r', err_);
+    clearRest(0);
+    if (!escapes_) std::fputc('\r', err_);
     std::fflush(err_);
     shown_ = false;
+  }
+  // Clears what an earlier, longer progress line left after column `width`.
+  void clearRest(int width) {
+    if (escapes_) {
+      std::fputs("\033[K", err_);
+    } else {
+      for (int i = width; i < lastWidth_; ++i) std::fputc(' ', err_);
+    }
+    lastWidth_ = std::max(width, 0);
   }
 
   std::FILE* out_;
   std::FILE* err_;
   bool showProgress_;
+  bool escapes_;
   bool shown_ = false;
+  int lastWidth_ = 0;
   ProgressStage lastStage_ = ProgressStage::GeneratingTiles;
   int lastPercent_ = -1;
 };
@@ -124,8 +138,13 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
     std::fputs("zelvo: --scale must be 1 to 4\n", err);
     return 2;
   }
+  if (Status ready = checkBuildPaths(options.inputFolder, options.romPath, options.outputPath, options.force);
+      !ready) {
+    std::fprintf(err, "zelvo build: %s\n", ready.error().message().c_str());
+    return kExitFailure;
+  }
   FreeImageSession freeImage;
-  ConsoleLog log(out, err, isTerminal(out));
+  ConsoleLog log(out, err, isTerminal(out), escapesAllowed(out) && escapesAllowed(err));
   BuildJob job;
   job.log = &log;
   job.inputFolder = options.inputFolder;
@@ -135,8 +154,8 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   job.romPath = absolutePath(options.romPath);
   job.outputPath = absolutePath(options.outputPath);
   InterruptGuard interrupt;
-  if (RunBuild(job)) return 0;
-  return gInterrupted.load() ? kInterruptedStatus : 1;
+  if (RunBuild(job)) return kExitSuccess;
+  return gInterrupted.load() ? kExitInterrupted : kExitFailure;
 }
 
 } // namespace zelvo::cli
