@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  CLI::App app{"zelvo " ZELVO_VERSION ": builds high-resolution graphics packs for Master System games", "zelvo"};
+  CLI::App app{"zelvo " ZELVO_VERSION ": builds high-resolution graphics packs for Master System games",
+               "zelvo"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "zelvo " ZELVO_VERSION);
   app.footer("Exit status: 0 success, 1 failure (the reason is printed on stderr), 2 bad usage,\n"
