@@ -123,7 +123,7 @@ void BuildDialog::buildControls() {
   // Controls are created in tab order.
   auto* inputBox = new QGroupBox("Input Folder");
   auto* inputLayout = new QVBoxLayout(inputBox);
-  inputLayout->addWidget(wrappedLabel("This folder contains the tiles file (*.mstiles), screens files "
+  inputLayout->addWidget(wrappedLabel("This folder contains the tiles file (*.mstiles), screen files "
                                       "(*.msscreen) and the respective images to replace tiles."));
   inputLayout->addLayout(
       pathRow(inputFolder_, IDC_INPUT_FOLDER, IDC_BROWSE_FOLDER, &BuildDialog::browseFolder));

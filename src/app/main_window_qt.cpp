@@ -9,13 +9,19 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QScreen>
+#include <QStatusBar>
+#include <QUrl>
 
 #include <algorithm>
 #include <vector>
@@ -30,6 +36,16 @@ namespace {
 
 PlacementRect toPlacementRect(const QRect& r) {
   return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
+}
+
+// The screen files among what is dragged: local files ending in .msscreen (any case).
+QStringList droppedScreens(const QMimeData* data) {
+  QStringList paths;
+  if (!data) return paths;
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile() && url.toLocalFile().endsWith(".msscreen", Qt::CaseInsensitive))
+      paths << url.toLocalFile();
+  return paths;
 }
 
 } // namespace
@@ -58,6 +74,8 @@ MainWindow::MainWindow(Options options) : options_(std::move(options)) {
   mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setCentralWidget(mdi_);
   connect(mdi_, &QMdiArea::subWindowActivated, this, [this] { updateViewMenu(); });
+  statusBar()->setObjectName("statusBar");
+  setAcceptDrops(true);
 }
 
 MainWindow::~MainWindow() {
@@ -84,6 +102,10 @@ void MainWindow::buildMenu() {
   QAction* open = addCommand(file, "&Open Screen...\tCtrl+O", kCmdOpenScreen);
   // The menu names the key, so the key works too.
   open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  recentMenu_ = file->addMenu("&Recent Screens");
+  recentMenu_->setObjectName("recentScreens");
+  connect(recentMenu_, &QMenu::aboutToShow, this, [this] { fillRecentMenu(); });
+  fillRecentMenu();
   QMenu* save = file->addMenu("&Save Bitmap");
   addCommand(save, "&1x", kCmdSaveBitmap1x);
   addCommand(save, "&2x", kCmdSaveBitmap2x);
@@ -105,8 +127,64 @@ void MainWindow::buildMenu() {
     zooms->addAction(action);
   }
 
+  windowMenu_ = menuBar()->addMenu("&Window");
+  windowMenu_->setObjectName("windowMenu");
+  connect(windowMenu_, &QMenu::aboutToShow, this, [this] { fillWindowMenu(); });
+  fillWindowMenu();
+
   QMenu* help = menuBar()->addMenu("&Help");
   addCommand(help, "&About...", kCmdAbout);
+}
+
+void MainWindow::fillRecentMenu() {
+  recentMenu_->clear();
+  int number = 0;
+  for (const std::string& recent : state_.recentScreens) {
+    const QString path = QString::fromStdString(recent);
+    QAction* action = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(++number).arg(screenTitle(path)));
+    action->setData(path);
+    action->setToolTip(path);
+    connect(action, &QAction::triggered, this, [this, path] { openScreen(path); });
+  }
+  recentMenu_->setEnabled(number > 0);
+}
+
+void MainWindow::fillWindowMenu() {
+  windowMenu_->clear();
+  actions_.erase(kCmdCascade);
+  actions_.erase(kCmdTile);
+  addCommand(windowMenu_, "&Cascade", kCmdCascade);
+  addCommand(windowMenu_, "&Tile", kCmdTile);
+  const QList<QMdiSubWindow*> windows = mdi_ ? mdi_->subWindowList() : QList<QMdiSubWindow*>();
+  if (!windows.isEmpty()) windowMenu_->addSeparator();
+  int number = 0;
+  for (QMdiSubWindow* window : windows) {
+    QAction* action =
+        windowMenu_->addAction(QStringLiteral("&%1 %2").arg(++number).arg(window->windowTitle()));
+    action->setCheckable(true);
+    action->setChecked(window == mdi_->activeSubWindow());
+    connect(action, &QAction::triggered, this, [this, window] {
+      if (mdi_->subWindowList().contains(window)) mdi_->setActiveSubWindow(window);
+    });
+  }
+}
+
+void MainWindow::showProblem(const QString& name, const QString& title, const QString& text) {
+  auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+  box->setObjectName(name);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!droppedScreens(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QStringList paths = droppedScreens(event->mimeData());
+  if (paths.isEmpty()) return;
+  event->acceptProposedAction();
+  for (const QString& path : paths) openScreen(path);
 }
 
 QAction* MainWindow::commandAction(int command) const {
@@ -143,6 +221,12 @@ bool MainWindow::runCommand(int command) {
   case kCmdAbout:
     aboutCommand();
     return true;
+  case kCmdCascade:
+    mdi_->cascadeSubWindows();
+    return true;
+  case kCmdTile:
+    mdi_->tileSubWindows();
+    return true;
   default:
     return false;
   }
@@ -153,7 +237,7 @@ FrameMetrics MainWindow::frameMetrics() const {
   const QScreen* screen = QGuiApplication::primaryScreen();
   m.primaryScreen = toPlacementRect(screen ? screen->geometry() : QRect(0, 0, kClientWidth, kClientHeight));
   m.windowWidth = kClientWidth;
-  m.windowHeight = kClientHeight + menuBar()->sizeHint().height();
+  m.windowHeight = kClientHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height();
   return m;
 }
 
@@ -229,18 +313,34 @@ ScreenViewerWindow* MainWindow::openScreen(const QString& path) {
     viewer->resize(viewer->sizeHint());
     viewer->show();
     if (!viewer->loadScreen(path)) {
+      QString reason = viewer->lastError();
       mdi_->removeSubWindow(viewer);
       delete viewer;
       viewer = nullptr;
+      if (reason.isEmpty()) reason = "The file cannot be read.";
+      showProblem("openError", "Open Screen", "The screen cannot be opened.\n\n" + reason);
     }
   }
   // Offered again next time, also when it did not load.
   state_.lastFile = limitSettingText(path.toStdString());
+  if (viewer) {
+    rememberRecent(state_.recentScreens, state_.lastFile);
+    statusBar()->showMessage("Opened " + path, 5000);
+  }
   return viewer;
 }
 
 void MainWindow::saveBitmap(int factor) {
-  if (auto* viewer = qobject_cast<ScreenViewerWindow*>(mdi_->currentSubWindow())) viewer->saveBitmap(factor);
+  auto* viewer = qobject_cast<ScreenViewerWindow*>(mdi_->currentSubWindow());
+  if (!viewer) {
+    statusBar()->showMessage("No screen is open: open one with File > Open Screen first.", 5000);
+    return;
+  }
+  if (viewer->saveBitmap(factor)) {
+    statusBar()->showMessage(QStringLiteral("Saved %1 at %2x").arg(viewer->savedPath()).arg(factor), 5000);
+  } else if (!viewer->lastError().isEmpty()) {
+    showProblem("saveError", "Save Bitmap", "The image was not saved.\n\n" + viewer->lastError());
+  }
 }
 
 void MainWindow::previewWithPack() {
@@ -254,11 +354,7 @@ void MainWindow::previewWithPack() {
       state_.lastPack = limitSettingText(path.toStdString());
       QString reason;
       if (!viewer->showPreview(path, reason)) {
-        auto* box = new QMessageBox(QMessageBox::Warning, "Preview With Pack",
-                                    "The pack cannot be shown.\n\n" + reason, QMessageBox::Ok, this);
-        box->setObjectName("previewError");
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
+        showProblem("previewError", "Preview With Pack", "The pack cannot be shown.\n\n" + reason);
       }
     }
   }

@@ -36,6 +36,8 @@ enum Command : int {
   kCmdZoom2x = 4866,
   kCmdZoom3x = 4867,
   kCmdZoom4x = 4868,
+  kCmdCascade = 5120,
+  kCmdTile = 5121,
 };
 
 inline constexpr int kClientWidth = 560;
@@ -74,9 +76,11 @@ public:
   QAction* commandAction(int command) const;
 
   // Open Screen with the path already chosen: a viewer titled after the file; the path is
-  // remembered whether or not it loads. Returns the viewer, or null when it did not load.
+  // remembered whether or not it loads, and put first in Recent Screens when it loads. A file that
+  // does not load gives a message box with the reason. Returns the viewer, or null.
   ScreenViewerWindow* openScreen(const QString& path);
-  // Save Bitmap at `factor` (1 to 4) in the active viewer; nothing without one.
+  // Save Bitmap at `factor` (1 to 4) in the active viewer. The status bar says what was saved, or
+  // that no screen is open; a failed save gives a message box with the reason.
   void saveBitmap(int factor);
   // View > Preview With Pack... in the active viewer: its original again when a preview is shown,
   // else the preview with a pack the user chooses (starting from the one chosen last). A pack
@@ -98,9 +102,17 @@ public:
 protected:
   // Closing the frame ends the event loop; the window itself goes afterwards.
   void closeEvent(QCloseEvent* event) override;
+  // Screen files (.msscreen) dropped onto the frame open as if chosen with Open Screen.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
 private:
   void buildMenu();
+  // File > Recent Screens and the Window menu's list, rebuilt as they open.
+  void fillRecentMenu();
+  void fillWindowMenu();
+  // A message box the user closes, not waited for.
+  void showProblem(const QString& name, const QString& title, const QString& text);
   // The check marks of the View menu follow the active viewer.
   void updateViewMenu();
   QAction* addCommand(QMenu* menu, const QString& text, int command);
@@ -113,6 +125,8 @@ private:
   AppState state_;
   QMdiArea* mdi_ = nullptr;
   std::map<int, QAction*> actions_;
+  QMenu* recentMenu_ = nullptr;
+  QMenu* windowMenu_ = nullptr;
 };
 
 } // namespace zelvo

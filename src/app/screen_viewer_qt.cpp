@@ -84,8 +84,16 @@ ScreenViewerWindow::ScreenViewerWindow(QWidget* parent) : QMdiSubWindow(parent) 
 ScreenViewerWindow::~ScreenViewerWindow() = default;
 
 bool ScreenViewerWindow::loadScreen(const QString& path) {
+  error_.clear();
   auto screen = createScreenFile();
-  if (!screen || !loadScreenFile(*screen, path.toStdString())) return false;
+  if (!screen) {
+    error_ = "No memory for the screen.";
+    return false;
+  }
+  if (Status read = readScreenFile(*screen, path.toStdString()); !read) {
+    error_ = QString::fromStdString(read.error().message());
+    return false;
+  }
 
   if (FiBitmap image = renderForDisplay(*screen)) picture_ = toQImage(image.get());
   fitClientArea();
@@ -148,6 +156,7 @@ FileChooser& ScreenViewerWindow::fileChooser() const {
 }
 
 bool ScreenViewerWindow::saveBitmap(int factor) {
+  error_.clear();
   if (!screen_) return false;
   const QString proposed = QString::fromStdString(proposedSaveName(path_.toStdString()));
   int filterIndex = 1;
@@ -157,7 +166,13 @@ bool ScreenViewerWindow::saveBitmap(int factor) {
   ExportFormat format = ExportFormat::Png;
   if (!exportFormatForFilter(filterIndex, format)) return false;
   const std::string target = applySaveExtension(chosen.toStdString(), format);
-  return saveScreenFiles(*screen_, factor, format, screen_->background() == nullptr, target);
+  const Status saved = exportScreenImage(*screen_, factor, format, screen_->background() == nullptr, target);
+  if (!saved) {
+    error_ = QString::fromStdString(saved.error().message());
+    return false;
+  }
+  saved_ = QString::fromStdString(target);
+  return true;
 }
 
 } // namespace zelvo

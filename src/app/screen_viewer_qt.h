@@ -50,6 +50,11 @@ public:
   void setZoom(int zoom);
   int zoom() const { return zoom_; }
 
+  // Why the last loadScreen or saveBitmap failed; empty when it succeeded or the user cancelled.
+  const QString& lastError() const { return error_; }
+  // The image the last successful saveBitmap wrote.
+  const QString& savedPath() const { return saved_; }
+
   // The path given to loadScreen, empty before.
   const QString& screenPath() const { return path_; }
   // The screen's picture at 1x, null when there is none.
@@ -58,6 +63,10 @@ public:
   const QImage& shownPicture() const { return pack_.isEmpty() ? picture_ : preview_; }
   // The dialogs used by saveBitmap; null: the frame's, else the platform's.
   void setFileChooser(FileChooser* chooser) { chooser_ = chooser; }
+
+protected:
+  QString error_;
+  QString saved_;
 
 private:
   FileChooser& fileChooser() const;

@@ -12,6 +12,7 @@ namespace zelvo {
 namespace {
 
 constexpr char kGeneral[] = "General";
+constexpr char kRecentScreens[] = "RecentScreens";
 constexpr char kMainWindow[] = "MainWindow";
 
 // How much of a window must lie on a screen for it to count as reachable.
@@ -114,6 +115,13 @@ void SaveWindowPlacement(const WindowPlacement& p, IniFile& ini) {
   ini.set(kMainWindow, "MaxPos.y", formatInt(p.maxPosition.y));
 }
 
+void rememberRecent(std::vector<std::string>& recent, const std::string& path) {
+  if (path.empty()) return;
+  recent.erase(std::remove(recent.begin(), recent.end(), path), recent.end());
+  recent.insert(recent.begin(), path);
+  if (recent.size() > kMaxRecentScreens) recent.resize(kMaxRecentScreens);
+}
+
 void loadSettingsFrom(AppState& state, const FrameMetrics& metrics, const std::string& path) {
   IniFile ini;
   if (!path.empty()) ini.load(path); // a missing or unreadable file reads as empty
@@ -122,6 +130,10 @@ void loadSettingsFrom(AppState& state, const FrameMetrics& metrics, const std::s
   state.lastOriginalRom = limitSettingText(ini.getString(kGeneral, "LastOriginalROM"));
   state.lastOutputFile = limitSettingText(ini.getString(kGeneral, "LastOutputFile"));
   state.lastPack = limitSettingText(ini.getString(kGeneral, "LastPack"));
+  state.recentScreens.clear();
+  for (std::size_t i = kMaxRecentScreens; i >= 1; --i) // oldest first, so the latest ends first
+    rememberRecent(state.recentScreens,
+                   limitSettingText(ini.getString(kRecentScreens, "Recent" + std::to_string(i))));
   std::int32_t res = ini.getInt(kGeneral, "LastTilesRes", 4);
   state.lastTilesRes = (res < 1 || res > 4) ? 4 : res;
   LoadWindowPlacement(state.placement, metrics, ini);
@@ -149,6 +161,9 @@ bool saveSettingsTo(const AppState& state, const std::string& path) {
   ini.set(kGeneral, "LastOutputFile", state.lastOutputFile);
   ini.set(kGeneral, "LastTilesRes", formatInt(state.lastTilesRes));
   ini.set(kGeneral, "LastPack", state.lastPack);
+  for (std::size_t i = 0; i < kMaxRecentScreens; ++i)
+    ini.set(kRecentScreens, "Recent" + std::to_string(i + 1),
+            i < state.recentScreens.size() ? state.recentScreens[i] : std::string());
   SaveWindowPlacement(state.placement, ini);
   if (!ensureDirectory(folderOf(path))) return false;
   return ini.save(path).ok();

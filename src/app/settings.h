@@ -68,7 +68,15 @@ struct AppState {
   std::string lastOutputFile;    // "LastOutputFile"
   std::int32_t lastTilesRes = 4; // "LastTilesRes", 1 to 4
   std::string lastPack;          // "LastPack": the pack of the last View > Preview With Pack
+  // File > Recent Screens, the latest first ("Recent1" to "Recent8" in section "RecentScreens").
+  std::vector<std::string> recentScreens;
 };
+
+inline constexpr std::size_t kMaxRecentScreens = 8;
+
+// Puts `path` first in `recent`, dropping an earlier mention of it and anything past the
+// kMaxRecentScreens latest. An empty path changes nothing.
+void rememberRecent(std::vector<std::string>& recent, const std::string& path);
 
 // What the defaults of the placement depend on.
 struct FrameMetrics {

@@ -1,5 +1,6 @@
 // `zelvo build`: one build run with its log on stdout (on stderr with --json, whose report then
 // is all that stdout carries).
+#include "cli/build_checks.h"
 #include "cli/commands.h"
 #include "pipeline/build_driver.h"
 #include "platform/atomic_save.h"
@@ -8,6 +9,7 @@
 #include "render/freeimage_ptr.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdint>
@@ -16,9 +18,6 @@
 namespace zelvo::cli {
 
 namespace {
-
-// Exit status of a build stopped by Ctrl+C, as a shell reports a program that SIGINT ended.
-constexpr int kInterruptedStatus = 130;
 
 std::atomic<bool> gInterrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "read and written by a signal handler");
@@ -70,11 +69,12 @@ const char* stageName(ProgressStage stage) {
 }
 
 // Prints every log line as soon as it is appended; while a person watches (stdout is a
-// terminal) a progress line on `err` shows how far the long stages are.
+// terminal) a progress line on `err` shows how far the long stages are. Without escape codes
+// (NO_COLOR, TERM=dumb) the line is cleared with spaces.
 class ConsoleLog : public BuildLog {
 public:
-  ConsoleLog(std::FILE* out, std::FILE* err, bool showProgress, bool quiet)
-      : out_(out), err_(err), showProgress_(showProgress), quiet_(quiet) {}
+  ConsoleLog(std::FILE* out, std::FILE* err, bool showProgress, bool quiet, bool escapes)
+      : out_(out), err_(err), showProgress_(showProgress), quiet_(quiet), escapes_(escapes) {}
   ~ConsoleLog() override { eraseProgress(); }
 
   void ClearLog() override {}
@@ -101,24 +101,38 @@ public:
     shown_ = true;
     lastStage_ = stage;
     lastPercent_ = percent;
-    std::fprintf(err_, "\r  %3d%%  %llu of %llu %s\033[K", percent, (unsigned long long)done,
-                 (unsigned long long)total, stageName(stage));
+    const int width = std::fprintf(err_, "\r  %3d%%  %llu of %llu %s", percent, (unsigned long long)done,
+                                   (unsigned long long)total, stageName(stage));
+    clearRest(width);
     std::fflush(err_);
   }
 
 private:
   void eraseProgress() {
     if (!shown_) return;
-    std::fputs("\r\033[K", err_);
+    std::fputc('\r', err_);
+    clearRest(0);
+    if (!escapes_) std::fputc('\r', err_);
     std::fflush(err_);
     shown_ = false;
+  }
+  // Clears what an earlier, longer progress line left after column `width`.
+  void clearRest(int width) {
+    if (escapes_) {
+      std::fputs("\033[K", err_);
+    } else {
+      for (int i = width; i < lastWidth_; ++i) std::fputc(' ', err_);
+    }
+    lastWidth_ = std::max(width, 0);
   }
 
   std::FILE* out_;
   std::FILE* err_;
   bool showProgress_;
   bool quiet_;
+  bool escapes_;
   bool shown_ = false;
+  int lastWidth_ = 0;
   ProgressStage lastStage_ = ProgressStage::GeneratingTiles;
   int lastPercent_ = -1;
 };
@@ -139,10 +153,16 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
     std::fputs("zelvo: --scale must be 1 to 4\n", err);
     return 2;
   }
+  if (Status ready = checkBuildPaths(options.inputFolder, options.romPath, options.outputPath, options.force);
+      !ready) {
+    std::fprintf(err, "zelvo build: %s\n", ready.error().message().c_str());
+    return kExitFailure;
+  }
   FreeImageSession freeImage;
   // With --json the log goes beside the reasons on stderr, so stdout holds one JSON document.
   std::FILE* logStream = options.json ? err : out;
-  ConsoleLog log(logStream, err, isTerminal(logStream), options.quiet);
+  ConsoleLog log(logStream, err, isTerminal(logStream), options.quiet,
+                 escapesAllowed(logStream) && escapesAllowed(err));
   BuildReport report;
   BuildJob job;
   job.log = &log;
@@ -158,14 +178,14 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
       options.reportPath.empty() ? std::string() : absolutePath(options.reportPath);
   InterruptGuard interrupt;
   const bool built = RunBuild(job);
-  int status = built ? 0 : gInterrupted.load() ? kInterruptedStatus : 1;
+  int status = built ? kExitSuccess : gInterrupted.load() ? kExitInterrupted : kExitFailure;
   // The report is kept also when the build failed: it says how far it came.
   if (!reportPath.empty()) {
     const std::string text = buildReportJson(report) + "\n";
     const Status saved = saveFileAtomically(reportPath, text.data(), text.size());
     if (!saved) {
       std::fprintf(err, "zelvo build: the report was not saved: %s\n", saved.error().message().c_str());
-      if (status == 0) status = 1;
+      if (status == kExitSuccess) status = kExitFailure;
     }
   }
   if (options.json) {

@@ -106,39 +106,91 @@ bool describeScreenFile(File& file, const std::string& path, InspectJson& info, 
   return true;
 }
 
+namespace {
+
+// The checks a description may carry, each false when the file fails it, with what a person is
+// told; the reader's own words follow when the description holds them.
+struct Check {
+  const char* key;
+  const char* problem;
+  const char* reasonKey;
+};
+const Check kChecks[] = {
+    {"sizeOk", "the file's size is not the sum of its sections", nullptr},
+    {"digestOk", "the payload does not match its stored digest", nullptr},
+    {"romDigestOk", "the ROM does not match its stored digest", "romProblem"},
+    {"tilesOk", "the original tiles cannot be read", "tilesProblem"},
+    {"hiResDigestOk", "the hi-res tiles do not match their stored digest", "hiResProblem"},
+};
+
+InspectJson problemsOf(const InspectJson& info) {
+  InspectJson problems = InspectJson::array();
+  for (const Check& check : kChecks) {
+    auto it = info.find(check.key);
+    if (it == info.end() || !it->is_boolean() || it->get<bool>()) continue;
+    std::string text = check.problem;
+    if (check.reasonKey && info.contains(check.reasonKey))
+      text += ": " + info[check.reasonKey].get<std::string>();
+    problems.push_back(text);
+  }
+  return problems;
+}
+
+// What is printed: whether every check passed, the file, its size, the description, the problems.
+InspectJson report(const std::string& path, File& file, const InspectJson& info,
+                   const InspectJson& problems) {
+  InspectJson all = InspectJson::object();
+  all["ok"] = problems.empty();
+  all["path"] = path;
+  std::uint64_t size = 0;
+  if (file && file.size(size))
+    all["size"] = size;
+  else
+    all["size"] = nullptr;
+  for (const auto& [key, value] : info.items()) all[key] = value;
+  all["problems"] = problems;
+  return all;
+}
+
+// A file that cannot be described: the reason on stderr, and as JSON on stdout when asked.
+int fail(const InspectOptions& options, File& file, const std::string& reason, std::FILE* out,
+         std::FILE* err) {
+  std::fprintf(err, "zelvo: %s: %s\n", options.path.c_str(), reason.c_str());
+  if (options.json)
+    std::fprintf(
+        out, "%s\n",
+        report(options.path, file, InspectJson::object(), InspectJson::array({reason})).dump(2).c_str());
+  return kExitFailure;
+}
+
+} // namespace
+
 int runInspect(const InspectOptions& options, std::FILE* out, std::FILE* err) {
   File file = File::openRead(options.path);
-  if (!file) {
-    std::fprintf(err, "zelvo: %s: cannot open the file\n", options.path.c_str());
-    return 1;
-  }
+  if (!file) return fail(options, file, "cannot open the file", out, err);
   char magic[8];
   std::size_t got = 0;
-  if (!file.read(magic, sizeof magic, got) || !file.seek(0)) {
-    std::fprintf(err, "zelvo: %s: cannot read the file\n", options.path.c_str());
-    return 1;
-  }
+  if (!file.read(magic, sizeof magic, got) || !file.seek(0))
+    return fail(options, file, "cannot read the file", out, err);
   const Kind* kind = nullptr;
   for (const Kind& k : kKinds)
     if (got == sizeof magic && std::memcmp(magic, k.magic, sizeof magic) == 0) kind = &k;
-  if (!kind) {
-    std::fprintf(err, "zelvo: %s: not a tiles file, screen file or pack (unknown magic)\n",
-                 options.path.c_str());
-    return 1;
-  }
+  if (!kind) return fail(options, file, "not a tiles file, screen file or pack (unknown magic)", out, err);
   InspectJson info = InspectJson::object();
   std::string error;
-  if (!kind->describe(file, options.path, info, error)) {
-    std::fprintf(err, "zelvo: %s: %s\n", options.path.c_str(), error.c_str());
-    return 1;
-  }
+  if (!kind->describe(file, options.path, info, error)) return fail(options, file, error, out, err);
+
+  const InspectJson problems = problemsOf(info);
+  const InspectJson all = report(options.path, file, info, problems);
   if (options.json) {
-    std::fprintf(out, "%s\n", info.dump(2).c_str());
+    std::fprintf(out, "%s\n", all.dump(2).c_str());
   } else {
-    for (const auto& [key, value] : info.items())
-      std::fprintf(out, "%s: %s\n", key.c_str(), textOf(value).c_str());
+    for (const auto& [key, value] : all.items())
+      if (key != "problems") std::fprintf(out, "%s: %s\n", key.c_str(), textOf(value).c_str());
+    for (const auto& problem : problems)
+      std::fprintf(out, "problem: %s\n", problem.get<std::string>().c_str());
   }
-  return 0;
+  return problems.empty() ? kExitSuccess : kExitFailure;
 }
 
 } // namespace zelvo::cli

@@ -10,8 +10,23 @@ int main(int argc, char** argv) {
   // A file-size limit makes writes fail (the save reports it and keeps the old file) instead of
   // ending the program.
   std::signal(SIGXFSZ, SIG_IGN);
-  CLI::App app{"zelvo: builds high-resolution graphics packs for Master System games"};
+
+  // A mistyped command is named, with the nearest one, before the parser's general complaint.
+  if (argc > 1 && argv[1][0] != '-' && !isCommandName(argv[1])) {
+    const std::string near = nearestCommand(argv[1]);
+    std::fprintf(stderr, "zelvo: unknown command '%s'", argv[1]);
+    if (!near.empty()) std::fprintf(stderr, "; did you mean '%s'?", near.c_str());
+    std::fputs("\nRun 'zelvo --help' for the list of commands.\n", stderr);
+    return kExitUsage;
+  }
+
+  CLI::App app{"zelvo " ZELVO_VERSION ": builds high-resolution graphics packs for Master System games",
+               "zelvo"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "zelvo " ZELVO_VERSION);
+  app.footer("Exit status: 0 success, 1 failure (the reason is printed on stderr), 2 bad usage,\n"
+             "130 interrupted (Ctrl+C).");
+  app.option_defaults()->always_capture_default();
 
   InspectOptions inspect;
   auto* inspectCmd = app.add_subcommand("inspect", "Describe a tiles file, screen file or pack");
@@ -22,19 +37,28 @@ int main(int argc, char** argv) {
   auto* buildCmd = app.add_subcommand("build", "Build a hi-res pack from an input folder");
   buildCmd->add_option("INPUT_FOLDER", build.inputFolder, "Folder with the tiles file, screens and images")
       ->required();
-  buildCmd->add_option("--rom", build.romPath, "Original ROM (plain, zip, gzip or bzip2)")->required();
-  buildCmd->add_option("--output", build.outputPath, "Pack file to write (.zrm)")->required();
-  buildCmd->add_option("--scale", build.scale, "Hi-res scale, 1 to 4")->check(CLI::Range(1, 4));
+  buildCmd->add_option("-r,--rom", build.romPath, "Original ROM (plain, zip, gzip or bzip2)")->required();
+  buildCmd->add_option("-o,--output", build.outputPath, "Pack file to write (.zrm)")->required();
+  buildCmd->add_option("-s,--scale", build.scale, "Hi-res scale, 1 to 4")->check(CLI::Range(1, 4));
+  buildCmd->add_flag("--force", build.force, "Replace an existing output that is not a pack");
   buildCmd->add_option("--threads", build.threads, "Threads for compression (default: one per core)")
       ->check(CLI::Range(1, 1024));
   addBuildReportOptions(*buildCmd, build);
 
   ExportOptions exportOpts;
-  auto* exportCmd = app.add_subcommand("export", "Export a screen file as an image to paint over");
-  exportCmd->add_option("SCREEN", exportOpts.screenPath, "Screen file (.msscreen)")->required();
-  exportCmd->add_option("OUTPUT", exportOpts.outputPath, "Image to write (.png or .bmp)")->required();
-  exportCmd->add_option("--factor", exportOpts.factor, "Scale factor, 1 to 4")->check(CLI::Range(1, 4));
-  exportCmd->add_flag("--display", exportOpts.display, "Write the 1x image the viewer shows, as PNG");
+  auto* exportCmd = app.add_subcommand(
+      "export", "Export a screen file (or every screen of a folder) as an image to paint over");
+  exportCmd->add_option("SCREEN", exportOpts.screenPath, "Screen file (.msscreen), or a folder of them")
+      ->required();
+  exportCmd->add_option("OUTPUT", exportOpts.outputPath, "Image to write (.png or .bmp), or a folder")
+      ->required();
+  auto* factor = exportCmd->add_option("-f,--factor", exportOpts.factor, "Scale factor, 1 to 4")
+                     ->check(CLI::Range(1, 4));
+  exportCmd->add_option("--format", exportOpts.format, "Image format of a folder's exports")
+      ->check(CLI::IsMember({"png", "bmp"}));
+  exportCmd->add_flag("--display", exportOpts.display, "Write the 1x image the viewer shows, as PNG")
+      ->excludes(factor);
+  exportCmd->add_flag("--force", exportOpts.force, "Replace existing images");
 
   PreviewOptions preview;
   auto* previewCmd = app.add_subcommand("preview", "Draw a screen as a game shows it with a pack");
@@ -49,19 +73,18 @@ int main(int argc, char** argv) {
   auto* sheetCmd = app.add_subcommand("sheet", "Lay out every hi-res tile of a pack in a grid");
   sheetCmd->add_option("PACK", sheet.packPath, "Hi-res ROM pack (.zrm)")->required();
   sheetCmd->add_option("OUTPUT", sheet.outputPath, "PNG image to write")->required();
-  sheetCmd->add_option("--group", sheet.group, "Only this tile group, 0 to 8")->check(CLI::Range(0, 8));
+  sheetCmd->add_option("--group", sheet.group, "Only this tile group, 0 to 8 (-1: every group)")
+      ->check(CLI::Range(-1, 8));
   sheetCmd->add_option("--columns", sheet.columns, "Tiles per row, 1 to 1024")->check(CLI::Range(1, 1024));
   sheetCmd->add_flag("--json", sheet.json, "Print where every tile entry lies as one JSON object");
 
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForAllHelp& e) {
+  } catch (const CLI::Success& e) { // --help, --version
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
-    return 2;
+    return kExitUsage;
   }
 
   if (*inspectCmd) return runInspect(inspect, stdout, stderr);
@@ -69,5 +92,5 @@ int main(int argc, char** argv) {
   if (*exportCmd) return runExport(exportOpts, stdout, stderr);
   if (*previewCmd) return runPreview(preview, stdout, stderr);
   if (*sheetCmd) return runSheet(sheet, stdout, stderr);
-  return 2;
+  return kExitUsage;
 }

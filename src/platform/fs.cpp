@@ -65,6 +65,13 @@ bool isWritableDirectory(const std::string& folder) {
   return isDirectory(folder) && ::access(folder.c_str(), W_OK) == 0;
 }
 
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat sa {
+  }, sb{};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 std::string absolutePath(const std::string& path) {
   if (path.empty() || path[0] == '/') return path;
   std::string cwd;

@@ -28,6 +28,8 @@ std::string executableDirectory();
 std::string userConfigDirectory(const std::string& application);
 // Whether a new file can be created in `folder`.
 bool isWritableDirectory(const std::string& folder);
+// Whether both paths exist and name the same file or folder (links and "." followed).
+bool sameFile(const std::string& a, const std::string& b);
 
 struct DirEntry {
   std::string name;

@@ -18,10 +18,12 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -34,16 +36,23 @@ using test::TempDir;
 // A viewer that loads as told and records the factors it was asked to save at.
 class FakeViewer final : public ScreenViewerWindow {
 public:
-  FakeViewer(bool loads, std::shared_ptr<std::vector<int>> saves) : loads_(loads), saves_(std::move(saves)) {}
-  bool loadScreen(const QString&) override { return loads_; }
+  FakeViewer(bool loads, std::shared_ptr<std::vector<int>> saves, QString saveFailure = {})
+      : loads_(loads), saves_(std::move(saves)), saveFailure_(std::move(saveFailure)) {}
+  bool loadScreen(const QString&) override {
+    if (!loads_) error_ = "bad magic";
+    return loads_;
+  }
   bool saveBitmap(int factor) override {
     saves_->push_back(factor);
-    return true;
+    error_ = saveFailure_;
+    saved_ = "/s/saved.png";
+    return saveFailure_.isEmpty();
   }
 
 private:
   bool loads_;
   std::shared_ptr<std::vector<int>> saves_;
+  QString saveFailure_;
 };
 
 struct Frame {
@@ -51,6 +60,7 @@ struct Frame {
   FakeChooser chooser;
   bool viewersLoad = true;
   std::shared_ptr<std::vector<int>> saves = std::make_shared<std::vector<int>>();
+  QString saveFailure; // what the viewers' saves fail with; empty: they succeed
   std::unique_ptr<MainWindow> window;
 
   std::string settingsPath() const { return dir.file("ZelvoTool.ini"); }
@@ -58,7 +68,7 @@ struct Frame {
     MainWindow::Options options;
     options.settingsPath = settingsPath();
     options.chooser = &chooser;
-    options.makeViewer = [this] { return new FakeViewer(viewersLoad, saves); };
+    options.makeViewer = [this] { return new FakeViewer(viewersLoad, saves, saveFailure); };
     window = std::make_unique<MainWindow>(std::move(options));
     return *window;
   }
@@ -96,24 +106,27 @@ TEST(MainWindow, MenuTextsOrderAndCommandNumbers) {
   EXPECT_EQ(qobject_cast<QMdiArea*>(frame.centralWidget()), frame.mdiArea());
 
   const QList<QAction*> top = frame.menuBar()->actions();
-  ASSERT_EQ(top.size(), 3);
+  ASSERT_EQ(top.size(), 4);
   EXPECT_EQ(top[0]->text(), "&File");
   EXPECT_EQ(top[1]->text(), "&View");
-  EXPECT_EQ(top[2]->text(), "&Help");
+  EXPECT_EQ(top[2]->text(), "&Window");
+  EXPECT_EQ(top[3]->text(), "&Help");
   expectLines(menuLines(top[0]->menu()), {{"&Open Screen...\tCtrl+O", 4096},
+                                          {"&Recent Screens", 0},
                                           {"&Save Bitmap", 0},
                                           {"-", 0},
                                           {"Create Hi-Res ROM", 4101},
                                           {"-", 0},
                                           {"&Exit\tAlt+F4", 4102}});
-  QMenu* save = top[0]->menu()->actions()[1]->menu();
+  QMenu* save = top[0]->menu()->actions()[2]->menu();
   ASSERT_NE(save, nullptr);
   expectLines(menuLines(save), {{"&1x", 4097}, {"&2x", 4098}, {"&3x", 4099}, {"&4x", 4100}});
   expectLines(menuLines(top[1]->menu()), {{"&Preview With Pack...", 4864}, {"&Zoom", 0}});
   QMenu* zoom = top[1]->menu()->actions()[1]->menu();
   ASSERT_NE(zoom, nullptr);
   expectLines(menuLines(zoom), {{"&1x", 4865}, {"&2x", 4866}, {"&3x", 4867}, {"&4x", 4868}});
-  expectLines(menuLines(top[2]->menu()), {{"&About...", 4352}});
+  expectLines(menuLines(top[2]->menu()), {{"&Cascade", 5120}, {"&Tile", 5121}});
+  expectLines(menuLines(top[3]->menu()), {{"&About...", 4352}});
 
   for (int command : {4096, 4097, 4098, 4099, 4100, 4101, 4102, 4352, 4864, 4865, 4866, 4867, 4868}) {
     ASSERT_NE(frame.commandAction(command), nullptr) << command;
@@ -187,6 +200,42 @@ TEST(MainWindow, SaveBitmapGoesToTheCurrentViewerAndDoesNothingWithoutOne) {
   frame.mdiArea()->setActiveSubWindow(first);
   frame.commandAction(kCmdSaveBitmap1x)->trigger();
   EXPECT_EQ(*f.saves, (std::vector<int>{3, 1}));
+}
+
+// What needs no answer goes to the status bar; what failed gives a message box with the reason.
+TEST(MainWindow, OutcomesOfOpenAndSaveAreShown) {
+  struct Case {
+    bool loads;
+    QString saveFailure;
+    const char* status; // the status bar after Save Bitmap
+    const char* box;    // the message box left open, or null
+    const char* boxSays;
+  };
+  const Case cases[] = {
+      {true, "", "Saved /s/saved.png at 2x", nullptr, nullptr},
+      {true, "/s/saved.png: writing: No space left on device", "", "saveError", "No space left"},
+      {false, "", "No screen is open", "openError", "bad magic"},
+  };
+  for (const Case& c : cases) {
+    Frame f;
+    SCOPED_TRACE(c.status);
+    f.viewersLoad = c.loads;
+    f.saveFailure = c.saveFailure;
+    MainWindow& frame = f.open();
+    frame.statusBar()->clearMessage();
+    EXPECT_EQ(frame.openScreen("/s/one.msscreen") != nullptr, c.loads);
+    EXPECT_EQ(frame.state().recentScreens,
+              c.loads ? std::vector<std::string>{"/s/one.msscreen"} : std::vector<std::string>{});
+    if (c.loads) frame.statusBar()->clearMessage();
+    frame.runCommand(kCmdSaveBitmap2x);
+    const QString status = frame.statusBar()->currentMessage();
+    EXPECT_EQ(status.left(qsizetype(std::strlen(c.status))).toStdString(), c.status) << status.toStdString();
+    auto* box = c.box ? frame.findChild<QMessageBox*>(c.box) : nullptr;
+    if (c.box) {
+      ASSERT_NE(box, nullptr) << c.box;
+      EXPECT_TRUE(box->text().contains(c.boxSays)) << box->text().toStdString();
+    }
+  }
 }
 
 TEST(MainWindow, DefaultPlacementGivesA560By400ClientAreaCentredOnThePrimaryScreen) {

@@ -152,6 +152,38 @@ TEST(Settings, UnreadableFileIsNotReplacedAndLongTextsAreCut) {
   EXPECT_EQ(limitSettingText(std::string(1023, 'b')).size(), 1023u);
 }
 
+// The list keeps the latest first, each path once, at most eight, and survives a save and load
+// in the same order.
+TEST(Settings, RecentScreensKeepTheLatestEightFirstAndOnce) {
+  using List = std::vector<std::string>;
+  struct Case {
+    List before;
+    std::string opened;
+    List after;
+  };
+  const Case cases[] = {
+      {{}, "a", {"a"}},
+      {{"a"}, "b", {"b", "a"}},
+      {{"b", "a"}, "a", {"a", "b"}},
+      {{"a", "b"}, "", {"a", "b"}},
+      {{"1", "2", "3", "4", "5", "6", "7", "8"}, "9", {"9", "1", "2", "3", "4", "5", "6", "7"}},
+      {{"1", "2", "3", "4", "5", "6", "7", "8"}, "8", {"8", "1", "2", "3", "4", "5", "6", "7"}},
+      {{"1", "2", "3", "4", "5", "6", "7", "8"}, "1", {"1", "2", "3", "4", "5", "6", "7", "8"}},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    AppState state;
+    state.recentScreens = c.before;
+    rememberRecent(state.recentScreens, c.opened);
+    EXPECT_EQ(state.recentScreens, c.after) << c.opened;
+    ASSERT_TRUE(saveSettingsTo(state, dir.file("ZelvoTool.ini")));
+    AppState loaded;
+    loaded.recentScreens = {"stale"};
+    loadSettingsFrom(loaded, metrics1024(), dir.file("ZelvoTool.ini"));
+    EXPECT_EQ(loaded.recentScreens, c.after) << c.opened;
+  }
+}
+
 TEST(SettingsFilePath, ExecutableFolderFirstElseTheUserConfigurationFolder) {
   TempDir dir;
   std::string path;

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +20,9 @@ namespace {
 using test::TempDir;
 
 using Outcome = test::CliOutcome;
+
+// An existing output the build may replace: it starts as a pack does.
+constexpr char kOldPack[] = "MSHIROM\0an older pack";
 
 // Runs the program with `arguments` from the folder `cwd`.
 Outcome zelvo(const std::string& cwd, const std::string& arguments, const TempDir& dir) {
@@ -113,25 +118,21 @@ TEST_F(BuildCommandTest, PrintsTheLogAndTakesRelativePathsFromTheShellsFolder) {
   bytes[bytes.size() - 40] = char(bytes[bytes.size() - 40] ^ 0x55);
   ASSERT_TRUE(test::writeFileBytes(dir.file("bad.zrm"), bytes.data(), bytes.size()));
   const Outcome bad = zelvo(dir.path(), "inspect bad.zrm --json", dir);
-  ASSERT_EQ(bad.status, 0) << bad.err;
+  EXPECT_EQ(bad.status, 1) << bad.err;
   const auto damaged = nlohmann::json::parse(bad.out);
   EXPECT_EQ(damaged["hiResDigestOk"], false);
   EXPECT_EQ(damaged["romDigestOk"], true);
+  EXPECT_EQ(damaged["ok"], false);
+  EXPECT_EQ(damaged["size"], bytes.size());
+  ASSERT_EQ(damaged["problems"].size(), 1u);
+  EXPECT_NE(damaged["problems"][0].get<std::string>().find("hi-res"), std::string::npos);
 }
 
 TEST_F(BuildCommandTest, ExitStatusSaysWhetherTheBuildSucceeded) {
-  const std::string old = "an older pack";
+  const std::string old = std::string(kOldPack, sizeof kOldPack - 1);
   ASSERT_TRUE(test::writeFileBytes(dir.file("out.zrm"), old.data(), old.size()));
-  Outcome o = zelvo(dir.path(), "build missing --rom game.sms --output out.zrm", dir);
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.out, "Error: invalid input folder\n");
-  o = zelvo(dir.path(), "build in --rom nothing.sms --output out.zrm", dir);
-  EXPECT_EQ(o.status, 1);
-  EXPECT_NE(o.out.find("Compressing and saving original ROM...\nError: invalid original ROM\n"),
-            std::string::npos);
-  EXPECT_EQ(test::readFileBytes(dir.file("out.zrm")), old);
-
-  EXPECT_EQ(zelvo(dir.path(), "build in --rom game.sms --output out.zrm --scale 5", dir).status, 2);
+  Outcome o = zelvo(dir.path(), "build in --rom game.sms --output out.zrm --scale 5", dir);
+  EXPECT_EQ(o.status, 2);
   EXPECT_EQ(zelvo(dir.path(), "build in --output out.zrm", dir).status, 2);
   EXPECT_EQ(test::readFileBytes(dir.file("out.zrm")), old);
   EXPECT_EQ(zelvo(dir.path(), "build in --rom game.sms --output out.zrm --threads 0", dir).status, 2);
@@ -150,6 +151,8 @@ TEST_F(BuildCommandTest, ExitStatusSaysWhetherTheBuildSucceeded) {
 TEST_F(BuildCommandTest, QuietJsonAndReportShapeWhatIsPrinted) {
   ASSERT_TRUE(test::writeFileBytes(joinPath(input, "a.mstiles"), "not tiles", 9)); // passed over: a warning
   const std::string warning = "Warning: tiles file a.mstiles passed over: ";
+  // A ROM that passes the checks before the build but is refused by its ROM stage.
+  ASSERT_TRUE(test::writeFileBytes(dir.file("bad.sms"), "not a ROM", 9));
   struct Case {
     const char* arguments;
     int status;
@@ -159,9 +162,9 @@ TEST_F(BuildCommandTest, QuietJsonAndReportShapeWhatIsPrinted) {
   };
   const Case cases[] = {
       {"--quiet", 0, false, warning.c_str(), 1},
-      {"--quiet --rom none.sms", 1, false, "Error: invalid original ROM", 2},
+      {"--quiet --rom bad.sms", 1, false, "Error: invalid original ROM", 2},
       {"--json", 0, true, "Success!", 11},
-      {"--json --quiet --rom none.sms", 1, true, "Error: invalid original ROM", 2},
+      {"--json --quiet --rom bad.sms", 1, true, "Error: invalid original ROM", 2},
       {"--report r.json", 0, false, "Success!", 11},
   };
   for (const Case& k : cases) {
@@ -195,11 +198,85 @@ TEST_F(BuildCommandTest, QuietJsonAndReportShapeWhatIsPrinted) {
   EXPECT_EQ(saved["digests"]["hiResMd5"].get<std::string>().size(), 32u);
 }
 
+// Usage errors exit 2 and failures found before the build starts exit 1, both with the reason on
+// stderr and no log line: no stage has run.
+TEST_F(BuildCommandTest, UsageErrorsAndChecksBeforeTheBuildHaveTheirExitStatus) {
+  struct Case {
+    const char* arguments;
+    int status;
+    const char* said; // on stderr, or on stdout for a status of 0
+  };
+  const Case cases[] = {
+      {"bulid in -r game.sms -o out.zrm", 2, "unknown command 'bulid'; did you mean 'build'?"},
+      {"inspcet out.zrm", 2, "did you mean 'inspect'?"},
+      {"frobnicate", 2, "unknown command 'frobnicate'\n"},
+      {"", 2, "required"},
+      {"build in -r game.sms", 2, "--output"},
+      {"build in -r game.sms -o out.zrm -s 5", 2, "scale"},
+      {"export a.msscreen a.png --display --factor 2", 2, "excludes"},
+      {"export a.msscreen a.bmp --display", 2, "must end in .png"},
+      {"export a.msscreen a.png --format gif", 2, "format"},
+      {"build missing -r game.sms -o out.zrm", 1, "zelvo build: input folder not found: missing\n"},
+      {"build in -r nothing.sms -o out.zrm", 1, "zelvo build: ROM not found: nothing.sms\n"},
+      {"build in -r in -o out.zrm", 1, "ROM is a folder"},
+      {"build in -r game.sms -o none/out.zrm", 1, "output folder not found: none"},
+      {"build in -r game.sms -o in", 1, "output is a folder"},
+      {"--version", 0, "zelvo " ZELVO_VERSION "\n"},
+      {"--help", 0, "130 interrupted"},
+      {"build --help", 0, "=4"},
+      {"export --help", 0, "=1"},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = zelvo(dir.path(), c.arguments, dir);
+    EXPECT_EQ(o.status, c.status) << c.arguments;
+    EXPECT_NE((c.status == 0 ? o.out : o.err).find(c.said), std::string::npos) << c.arguments << "\n"
+                                                                               << o.out << o.err;
+    if (c.status != 0) {
+      EXPECT_EQ(o.out, "") << c.arguments;
+    }
+  }
+  EXPECT_EQ(pathKind(dir.file("out.zrm")), PathKind::Missing);
+  EXPECT_EQ(zelvo(dir.path(), "build in -r game.sms -o out.zrm -s 1", dir).status, 0);
+}
+
+// The pack never replaces what the build reads, however the path is spelled; another file that is
+// not a pack goes only with --force.
+TEST_F(BuildCommandTest, TheOutputNeverOverwritesAnInput) {
+  for (const char* name : {"title.msscreen", "title.png", "title_alpha.BMP"})
+    ASSERT_TRUE(test::writeFileBytes(joinPath(input, name), name, std::strlen(name)));
+  ASSERT_TRUE(test::writeFileBytes(dir.file("notes.txt"), "notes", 5));
+  const std::pair<const char*, const char*> cases[] = {
+      {"game.sms", "the original ROM"},
+      {"in/../game.sms", "the original ROM"},
+      {"in/game.mstiles", "a file the build reads"},
+      {"./in/title.msscreen", "a file the build reads"},
+      {"in/title.png", "a file the build reads"},
+      {"in/title_alpha.BMP", "a file the build reads"},
+      {"in/new.PNG", "a file the build reads"},
+      {"notes.txt", "--force"},
+  };
+  std::map<std::string, std::string> before;
+  for (const char* name : {"game.sms", "in/game.mstiles", "in/title.msscreen", "in/title.png",
+                           "in/title_alpha.BMP", "notes.txt"})
+    before[name] = test::readFileBytes(dir.file(name));
+  for (const auto& [output, reason] : cases) {
+    const Outcome o = zelvo(dir.path(), std::string("build in -r game.sms -o ") + output, dir);
+    EXPECT_EQ(o.status, 1) << output;
+    EXPECT_EQ(o.out, "") << output;
+    EXPECT_NE(o.err.find(reason), std::string::npos) << output << ": " << o.err;
+  }
+  for (const auto& [name, bytes] : before) EXPECT_EQ(test::readFileBytes(dir.file(name)), bytes) << name;
+  EXPECT_EQ(pathKind(joinPath(input, "new.PNG")), PathKind::Missing);
+
+  EXPECT_EQ(zelvo(dir.path(), "build in -r game.sms -o notes.txt --force", dir).status, 0);
+  EXPECT_EQ(zelvo(dir.path(), "build in -r game.sms -o notes.txt", dir).status, 0) << "now a pack";
+}
+
 // A full disk (here a file-size limit of 512 bytes) and Ctrl+C end a build as any failure does:
 // the old pack stays, nothing is left behind, the log's last line says what ended it and stderr
 // says why. Ctrl+C exits with 130, as shells report a program that SIGINT ended.
 TEST_F(BuildCommandTest, AFullDiskOrCtrlCEndsTheBuildAndKeepsTheOldPack) {
-  const std::string old = "an older pack";
+  const std::string old = std::string(kOldPack, sizeof kOldPack - 1);
   ASSERT_TRUE(test::writeFileBytes(dir.file("out.zrm"), old.data(), old.size()));
   const test::ScopedTmpDir tmp(dir.path()); // the program's scratch files would be left here
 
@@ -237,9 +314,11 @@ TEST(BuildCommand, UntouchedExportsOfTheBundledExampleReplaceNothing) {
                                        bytes.size()));
       // title as a PNG, the others as a BMP with an "_alpha" BMP
       const std::string image = std::string(screen) + (screen[0] == 't' ? ".png" : ".bmp");
-      ASSERT_EQ(
-          zelvo(with, std::string("export ") + screen + ".msscreen " + image + " --factor " + f, dir).status,
-          0);
+      ASSERT_EQ(zelvo(with,
+                      std::string("export ") + screen + ".msscreen " + image + " --factor " + f + " --force",
+                      dir)
+                    .status,
+                0);
     }
     const std::string rom = std::string(ZELVO_SOURCE_DIR) + "/examples/game.sms";
     const Outcome built =

@@ -86,6 +86,51 @@ TEST_F(ExportCommandTest, WritesWhatSaveBitmapWritesAtFactorOneUnlessTold) {
   EXPECT_EQ(test::countTmpFiles(work), 0u);
 }
 
+// A folder's export writes, for every screen, what its own export writes; existing images stop it
+// before anything is written unless --force is given.
+TEST_F(ExportCommandTest, AFoldersExportEqualsTheSingleExports) {
+  struct Case {
+    const char* factor;
+    const char* options;
+    const char* extension;
+    std::vector<const char*> extra; // the alpha images beside a BMP
+  };
+  const Case cases[] = {{"", "", ".png", {}},
+                        {" -f 3", " --format png", ".png", {}},
+                        {" --factor 2", " --format bmp", ".bmp", {"grid_alpha.bmp", "sprites_alpha.bmp"}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.factor) + c.options);
+    const std::string single = dir.file("single"), all = dir.file("all");
+    ASSERT_TRUE(createDirectory(single));
+    for (const char* screen : {"grid", "sprites"}) {
+      const Outcome o = run(std::string("export ") + screen + ".msscreen '" + joinPath(single, screen) +
+                            c.extension + "'" + c.factor);
+      ASSERT_EQ(o.status, 0) << o.err;
+    }
+    const std::string folderExport = std::string("export . '") + all + "'" + c.factor + c.options;
+    Outcome o = run(folderExport);
+    ASSERT_EQ(o.status, 0) << o.err;
+    std::vector<std::string> names{std::string("grid") + c.extension, std::string("sprites") + c.extension};
+    names.insert(names.end(), c.extra.begin(), c.extra.end());
+    for (const std::string& name : names)
+      EXPECT_TRUE(test::readFileBytes(joinPath(all, name)) == test::readFileBytes(joinPath(single, name)))
+          << name;
+
+    ASSERT_TRUE(test::writeFileBytes(joinPath(all, names[1]), "painted", 7));
+    deleteFile(joinPath(all, names[0]));
+    o = run(folderExport);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("--force"), std::string::npos) << o.err;
+    EXPECT_EQ(pathKind(joinPath(all, names[0])), PathKind::Missing) << "nothing written";
+    EXPECT_EQ(test::readFileBytes(joinPath(all, names[1])), "painted");
+    o = run(folderExport + " --force");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(test::readFileBytes(joinPath(all, names[1])) ==
+                test::readFileBytes(joinPath(single, names[1])));
+    ASSERT_EQ(std::system(("rm -r '" + single + "' '" + all + "'").c_str()), 0);
+  }
+}
+
 TEST_F(ExportCommandTest, UsageErrorsWriteNothing) {
   for (const char* arguments : {"export grid.msscreen a.jpg", "export grid.msscreen a",
                                 "export grid.msscreen d.png/a", "export grid.msscreen a.png --factor 5",
@@ -101,7 +146,7 @@ TEST_F(ExportCommandTest, UsageErrorsWriteNothing) {
 TEST_F(ExportCommandTest, DisplayWritesTheViewersOpaquePicture) {
   for (const char* name : {"grid.msscreen", "sprites.msscreen"}) {
     SCOPED_TRACE(name);
-    const Outcome o = run(std::string("export ") + name + " shown.png --display --factor 3");
+    const Outcome o = run(std::string("export ") + name + " shown.png --display --force");
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(FreeImage_GetFileType(at("shown.png").c_str(), 0), FIF_PNG);
     FiBitmap written = loadImage(at("shown.png"));
@@ -130,9 +175,9 @@ TEST_F(ExportCommandTest, AFullDiskFailsTheExportAndKeepsTheOldImages) {
     std::vector<std::string> kept;
   };
   const Case cases[] = {
-      {"export grid.msscreen kept.png --factor 4", {"kept.png", "kept_alpha.bmp"}},
-      {"export grid.msscreen kept.bmp --factor 2", {"kept.bmp", "kept_alpha.bmp"}},
-      {"export grid.msscreen kept.png --display", {"kept.png"}},
+      {"export grid.msscreen kept.png --factor 4 --force", {"kept.png", "kept_alpha.bmp"}},
+      {"export grid.msscreen kept.bmp --factor 2 --force", {"kept.bmp", "kept_alpha.bmp"}},
+      {"export grid.msscreen kept.png --display --force", {"kept.png"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -159,10 +204,12 @@ TEST_F(ExportCommandTest, ScreensThatCannotBeLoadedFailWithAMessageAndNoFile) {
        {std::string("broken.msscreen"), std::string("missing.msscreen"), joinPath(alone, "lost.msscreen")}) {
     for (const char* output : {"out.png", "out.bmp", "kept.png"}) {
       for (const char* display : {"", " --display"}) {
-        const std::string arguments = "export '" + screen + "' " + output + display;
+        const std::string arguments = "export '" + screen + "' " + output + display + " --force";
         const Outcome o = run(arguments);
-        EXPECT_EQ(o.status, 1) << arguments;
-        EXPECT_NE(o.err.find(screen), std::string::npos) << o.err;
+        // --display writes PNG only: a .bmp output is refused before the screen is read.
+        const bool usage = *display && std::string(output) == "out.bmp";
+        EXPECT_EQ(o.status, usage ? 2 : 1) << arguments;
+        EXPECT_NE(o.err.find(usage ? output : screen), std::string::npos) << o.err;
       }
     }
   }
@@ -174,7 +221,7 @@ TEST_F(ExportCommandTest, ScreensThatCannotBeLoadedFailWithAMessageAndNoFile) {
   // A screen that loads but has nothing to draw.
   ASSERT_TRUE(test::writeScreenFixture(at("empty.msscreen"), ScreenContent{}));
   for (const char* arguments :
-       {"export empty.msscreen kept.png", "export empty.msscreen kept.png --display"}) {
+       {"export empty.msscreen kept.png --force", "export empty.msscreen kept.png --display --force"}) {
     const Outcome o = run(arguments);
     EXPECT_EQ(o.status, 1) << arguments;
     EXPECT_NE(o.err, "") << arguments;

@@ -13,8 +13,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <md5.h>
-#include <random>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <zlib.h>
