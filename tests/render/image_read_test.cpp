@@ -15,9 +15,9 @@
 namespace zelvo {
 namespace {
 
-using test::BmpSpec;
+using test::BmpLayout;
 using test::Picture;
-using test::PngSpec;
+using test::PngLayout;
 using Bytes = std::vector<std::uint8_t>;
 
 // 37 x 11: odd row lengths for every packing, and room for a 256-colour palette.
@@ -96,11 +96,11 @@ Bytes pngSamples(int width, int height, int bits, const Samples& samples) {
   return out;
 }
 
-Encoded pngOf(const Picture& base, PngSpec spec) {
-  const int bits = spec.bitDepth;
+Encoded pngOf(const Picture& base, PngLayout layout) {
+  const int bits = layout.bitDepth;
   Picture expected = base;
   Samples samples;
-  switch (spec.colourType) {
+  switch (layout.colourType) {
   case 6:
     samples = [&](int x, int y, std::vector<unsigned>& s) {
       const std::uint8_t* c = base.at(x, y);
@@ -116,7 +116,7 @@ Encoded pngOf(const Picture& base, PngSpec spec) {
     break;
   case 0:
   case 4: { // grey from red, at `bits` bits
-    const bool alpha = spec.colourType == 4;
+    const bool alpha = layout.colourType == 4;
     const unsigned drop = bits >= 8 ? 0 : 8 - bits;
     for (std::size_t i = 0; i < expected.rgba.size(); i += 4) {
       const unsigned q = base.rgba[i] >> drop;
@@ -131,9 +131,9 @@ Encoded pngOf(const Picture& base, PngSpec spec) {
     break;
   }
   case 3: {
-    Paletted p = paletted(base, std::min(1 << bits, 200), spec.transparency);
-    spec.palette = p.colours;
-    return {test::pngBytes(spec, base.width, base.height,
+    Paletted p = paletted(base, std::min(1 << bits, 200), layout.transparency);
+    layout.palette = p.colours;
+    return {test::pngBytes(layout, base.width, base.height,
                            pngSamples(base.width, base.height, bits,
                                       [&](int x, int y, std::vector<unsigned>& s) {
                                         s = {unsigned(p.index[std::size_t(y) * base.width + x])};
@@ -141,12 +141,12 @@ Encoded pngOf(const Picture& base, PngSpec spec) {
             p.picture};
   }
   }
-  return {test::pngBytes(spec, base.width, base.height, pngSamples(base.width, base.height, bits, samples)),
+  return {test::pngBytes(layout, base.width, base.height, pngSamples(base.width, base.height, bits, samples)),
           expected};
 }
 
-PngSpec png(std::uint8_t colourType, std::uint8_t bits) {
-  PngSpec s;
+PngLayout png(std::uint8_t colourType, std::uint8_t bits) {
+  PngLayout s;
   s.colourType = colourType;
   s.bitDepth = bits;
   return s;
@@ -154,12 +154,12 @@ PngSpec png(std::uint8_t colourType, std::uint8_t bits) {
 
 // A palette BMP of the base picture (uncompressed, or RLE when `compression` says so). With
 // `skips`, some pixels are left out of the RLE stream and expected transparent black.
-Encoded bmpPalette(const Picture& base, BmpSpec spec, int colours, bool skips = false) {
+Encoded bmpPalette(const Picture& base, BmpLayout layout, int colours, bool skips = false) {
   Paletted p = paletted(base, colours, false);
-  for (const auto& c : p.colours) spec.palette.push_back({c[0], c[1], c[2]});
+  for (const auto& c : p.colours) layout.palette.push_back({c[0], c[1], c[2]});
   auto index = [&](int x, int y) { return p.index[std::size_t(y) * base.width + x]; };
   Bytes pixels;
-  if (spec.compression == test::kBmpRle8 || spec.compression == test::kBmpRle4) {
+  if (layout.compression == test::kBmpRle8 || layout.compression == test::kBmpRle4) {
     // Runs along odd rows; skipped: a diagonal pattern, row 3 whole, the end of row 5, and the
     // top row from column 30 on (the end of the bitmap comes early).
     auto rle = [&](int x, int y) {
@@ -176,33 +176,33 @@ Encoded bmpPalette(const Picture& base, BmpSpec spec, int colours, bool skips = 
         else
           std::memcpy(out, p.colours[k].data(), 4);
       }
-    pixels = test::bmpRle(base.width, base.height, spec.compression == test::kBmpRle4, rle);
+    pixels = test::bmpRle(base.width, base.height, layout.compression == test::kBmpRle4, rle);
   } else {
-    pixels = test::bmpRows(base.width, base.height, spec.bits, spec.topDown,
+    pixels = test::bmpRows(base.width, base.height, layout.bits, layout.topDown,
                            [&](int x, int y) { return std::uint32_t(index(x, y)); });
   }
-  return {test::bmpBytes(spec, base.width, base.height, pixels), p.picture};
+  return {test::bmpBytes(layout, base.width, base.height, pixels), p.picture};
 }
 
-Encoded bmp24(const Picture& base, BmpSpec spec) {
+Encoded bmp24(const Picture& base, BmpLayout layout) {
   const Picture expected = opaque(base);
-  auto pixels = test::bmpRows(base.width, base.height, 24, spec.topDown, [&](int x, int y) {
+  auto pixels = test::bmpRows(base.width, base.height, 24, layout.topDown, [&](int x, int y) {
     const std::uint8_t* c = base.at(x, y);
     return std::uint32_t(c[0] << 16 | c[1] << 8 | c[2]);
   });
-  return {test::bmpBytes(spec, base.width, base.height, pixels), expected};
+  return {test::bmpBytes(layout, base.width, base.height, pixels), expected};
 }
 
-// 16 or 32 bits packed by `layout` (red, green, blue, alpha masks); the header says
-// `spec.masks`. `opaqueAlpha`: alpha bits are written but the image is expected opaque.
-Encoded bmpMasked(const Picture& base, BmpSpec spec, std::array<std::uint32_t, 4> layout,
+// 16 or 32 bits packed by `packing` (red, green, blue, alpha masks); the header says
+// `layout.masks`. `opaqueAlpha`: alpha bits are written but the image is expected opaque.
+Encoded bmpMasked(const Picture& base, BmpLayout layout, std::array<std::uint32_t, 4> packing,
                   bool opaqueAlpha = false) {
   Picture expected = base;
-  auto pixels = test::bmpRows(base.width, base.height, spec.bits, spec.topDown, [&](int x, int y) {
+  auto pixels = test::bmpRows(base.width, base.height, layout.bits, layout.topDown, [&](int x, int y) {
     std::uint32_t v = 0;
     std::uint8_t* e = expected.at(x, y);
     for (int k = 0; k < 4; ++k) {
-      const std::uint32_t m = layout[k];
+      const std::uint32_t m = packing[k];
       if (!m) {
         e[k] = 255;
         continue;
@@ -215,12 +215,12 @@ Encoded bmpMasked(const Picture& base, BmpSpec spec, std::array<std::uint32_t, 4
     if (opaqueAlpha) e[3] = 255;
     return v;
   });
-  return {test::bmpBytes(spec, base.width, base.height, pixels), expected};
+  return {test::bmpBytes(layout, base.width, base.height, pixels), expected};
 }
 
-BmpSpec bmp(std::uint32_t header, std::uint16_t bits, std::uint32_t compression = test::kBmpRgb,
-            std::array<std::uint32_t, 4> masks = {}, bool topDown = false) {
-  BmpSpec s;
+BmpLayout bmp(std::uint32_t header, std::uint16_t bits, std::uint32_t compression = test::kBmpRgb,
+              std::array<std::uint32_t, 4> masks = {}, bool topDown = false) {
+  BmpLayout s;
   s.headerSize = header;
   s.bits = bits;
   s.compression = compression;
@@ -256,38 +256,38 @@ std::vector<Variant> variants() {
       {"PNG grey+alpha 16", [](const Picture& b) { return pngOf(b, png(4, 16)); }},
       {"PNG RGBA 8 interlaced",
        [](const Picture& b) {
-         PngSpec s = png(6, 8);
+         PngLayout s = png(6, 8);
          s.interlaced = true;
          return pngOf(b, s);
        }},
       {"PNG palette 4 with tRNS interlaced",
        [](const Picture& b) {
-         PngSpec s = png(3, 4);
+         PngLayout s = png(3, 4);
          s.interlaced = s.transparency = true;
          return pngOf(b, s);
        }},
       {"PNG RGBA 8 with gAMA 1.0",
        [](const Picture& b) {
-         PngSpec s = png(6, 8);
+         PngLayout s = png(6, 8);
          s.gamma = 1.0;
          return pngOf(b, s);
        }},
       {"PNG RGB 16 with gAMA 0.45455 and cHRM",
        [](const Picture& b) {
-         PngSpec s = png(2, 16);
+         PngLayout s = png(2, 16);
          s.gamma = 0.45455;
          s.chromaticities = true;
          return pngOf(b, s);
        }},
       {"PNG palette 8 with sRGB",
        [](const Picture& b) {
-         PngSpec s = png(3, 8);
+         PngLayout s = png(3, 8);
          s.srgb = true;
          return pngOf(b, s);
        }},
       {"PNG RGBA 8 with iCCP",
        [](const Picture& b) {
-         PngSpec s = png(6, 8);
+         PngLayout s = png(6, 8);
          s.iccProfile = true;
          return pngOf(b, s);
        }},
@@ -345,7 +345,7 @@ std::vector<Variant> variants() {
     for (bool trns : {false, true}) {
       const std::string name = "PNG palette " + std::to_string(bits) + (trns ? " with tRNS" : "");
       all.push_back({name, [bits, trns](const Picture& b) {
-                       PngSpec s = png(3, std::uint8_t(bits));
+                       PngLayout s = png(3, std::uint8_t(bits));
                        s.transparency = trns;
                        return pngOf(b, s);
                      }});
@@ -404,7 +404,7 @@ Bytes with(Bytes b, const std::function<void(Bytes&)>& change) {
 
 // An 8-bit RLE BMP of 4 x 2 pixels and 4 colours holding `stream`.
 Bytes rle8(const Bytes& stream, bool topDown = false) {
-  BmpSpec s = bmp(40, 8, 1, {}, topDown);
+  BmpLayout s = bmp(40, 8, 1, {}, topDown);
   s.palette = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
   return test::bmpBytes(s, 4, 2, stream);
 }
@@ -513,11 +513,11 @@ TEST(ReadImage, RefusesHugeImagesFromTheirHeaderAlone) {
     std::size_t headerBytes; // how much of the file the refusal needs
     const char* detail;
   };
-  BmpSpec rleSpec = bmp(40, 8, 1);
+  BmpLayout rleSpec = bmp(40, 8, 1);
   rleSpec.palette.assign(256, {1, 2, 3});
   Bytes rleStream;
   for (int i = 0; i < 200; ++i) rleStream.insert(rleStream.end(), {255, 7});
-  PngSpec grey = png(0, 8);
+  PngLayout grey = png(0, 8);
   const std::vector<Case> cases = {
       {"120-byte BMP of 65536 x 65537", test::bmpBytes(bmp(40, 24), 65536, 65537, Bytes(66, 0x55)), 54,
        "BMP claims 65536 x 65537 pixels; at most 2048 x 2048"},
@@ -543,7 +543,7 @@ TEST(ReadImage, RefusesHugeImagesFromTheirHeaderAlone) {
   }
 
   // The limit itself is read.
-  BmpSpec one = bmp(40, 8);
+  BmpLayout one = bmp(40, 8);
   one.palette = {{9, 8, 7}};
   Result<RgbaImage> wide = readImageFromMemory(test::bmpBytes(one, 2048, 1, Bytes(2048, 0)), "wide.bmp");
   ASSERT_TRUE(wide) << wide.error().message();

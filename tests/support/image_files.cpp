@@ -18,7 +18,7 @@ Picture randomPicture(int width, int height, unsigned seed) {
   return picture;
 }
 
-std::vector<std::uint8_t> pngBytes(const PngSpec& spec, int width, int height,
+std::vector<std::uint8_t> pngBytes(const PngLayout& layout, int width, int height,
                                    const std::vector<std::uint8_t>& samples) {
   struct Free {
     void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
@@ -28,32 +28,32 @@ std::vector<std::uint8_t> pngBytes(const PngSpec& spec, int width, int height,
   spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
   spng_ihdr ihdr{std::uint32_t(width),
                  std::uint32_t(height),
-                 spec.bitDepth,
-                 spec.colourType,
+                 layout.bitDepth,
+                 layout.colourType,
                  0,
                  0,
-                 std::uint8_t(spec.interlaced ? 1 : 0)};
+                 std::uint8_t(layout.interlaced ? 1 : 0)};
   if (spng_set_ihdr(ctx.get(), &ihdr)) return {};
-  if (!spec.palette.empty()) {
+  if (!layout.palette.empty()) {
     spng_plte plte{};
     spng_trns trns{};
-    plte.n_entries = std::uint32_t(spec.palette.size());
+    plte.n_entries = std::uint32_t(layout.palette.size());
     trns.n_type3_entries = plte.n_entries;
-    for (std::size_t i = 0; i < spec.palette.size(); ++i) {
-      plte.entries[i] = {spec.palette[i][0], spec.palette[i][1], spec.palette[i][2], 255};
-      trns.type3_alpha[i] = spec.palette[i][3];
+    for (std::size_t i = 0; i < layout.palette.size(); ++i) {
+      plte.entries[i] = {layout.palette[i][0], layout.palette[i][1], layout.palette[i][2], 255};
+      trns.type3_alpha[i] = layout.palette[i][3];
     }
     if (spng_set_plte(ctx.get(), &plte)) return {};
-    if (spec.transparency && spng_set_trns(ctx.get(), &trns)) return {};
+    if (layout.transparency && spng_set_trns(ctx.get(), &trns)) return {};
   }
-  if (spec.gamma && spng_set_gama(ctx.get(), *spec.gamma)) return {};
-  if (spec.srgb && spng_set_srgb(ctx.get(), 0)) return {};
-  if (spec.chromaticities) {
+  if (layout.gamma && spng_set_gama(ctx.get(), *layout.gamma)) return {};
+  if (layout.srgb && spng_set_srgb(ctx.get(), 0)) return {};
+  if (layout.chromaticities) {
     spng_chrm chrm{0.3127, 0.329, 0.64, 0.33, 0.3, 0.6, 0.15, 0.06};
     if (spng_set_chrm(ctx.get(), &chrm)) return {};
   }
   char profile[128] = {};
-  if (spec.iccProfile) {
+  if (layout.iccProfile) {
     spng_iccp iccp{};
     std::strcpy(iccp.profile_name, "test profile");
     iccp.profile_len = sizeof profile;
@@ -73,55 +73,55 @@ std::vector<std::uint8_t> pngBytes(const PngSpec& spec, int width, int height,
 }
 
 std::vector<std::uint8_t> rgbaPng(const Picture& picture) {
-  return pngBytes(PngSpec{}, picture.width, picture.height, picture.rgba);
+  return pngBytes(PngLayout{}, picture.width, picture.height, picture.rgba);
 }
 
-std::vector<std::uint8_t> bmpBytes(const BmpSpec& spec, std::int32_t width, std::int32_t height,
+std::vector<std::uint8_t> bmpBytes(const BmpLayout& layout, std::int32_t width, std::int32_t height,
                                    const std::vector<std::uint8_t>& pixelData) {
-  const bool core = spec.headerSize == 12;
+  const bool core = layout.headerSize == 12;
   std::size_t trailingMasks = 0;
-  if (spec.headerSize == 40 && spec.compression == kBmpBitfields) trailingMasks = 3;
-  if (spec.headerSize == 40 && spec.compression == kBmpAlphaBitfields) trailingMasks = 4;
+  if (layout.headerSize == 40 && layout.compression == kBmpBitfields) trailingMasks = 3;
+  if (layout.headerSize == 40 && layout.compression == kBmpAlphaBitfields) trailingMasks = 4;
   const std::size_t entry = core ? 3 : 4;
-  const std::size_t paletteAt = 14 + spec.headerSize + 4 * trailingMasks;
+  const std::size_t paletteAt = 14 + layout.headerSize + 4 * trailingMasks;
   const std::size_t pixelsAt =
-      spec.pixelOffset.value_or(std::uint32_t(paletteAt + entry * spec.palette.size()));
-  std::vector<std::uint8_t> out(std::max(pixelsAt, paletteAt + entry * spec.palette.size()) +
+      layout.pixelOffset.value_or(std::uint32_t(paletteAt + entry * layout.palette.size()));
+  std::vector<std::uint8_t> out(std::max(pixelsAt, paletteAt + entry * layout.palette.size()) +
                                 pixelData.size());
   ByteWriter w(out.data(), out.size());
   w.u16(0x4D42);
   w.u32(std::uint32_t(out.size()));
   w.u32(0);
   w.u32(std::uint32_t(pixelsAt));
-  w.u32(spec.headerSize);
-  const std::int32_t rows = spec.topDown ? -height : height;
+  w.u32(layout.headerSize);
+  const std::int32_t rows = layout.topDown ? -height : height;
   if (core) {
     w.u16(std::uint16_t(width));
     w.u16(std::uint16_t(rows));
-    w.u16(spec.planes);
-    w.u16(spec.bits);
+    w.u16(layout.planes);
+    w.u16(layout.bits);
   } else {
-    const std::uint32_t full = spec.bits <= 8 ? 1u << spec.bits : 0;
+    const std::uint32_t full = layout.bits <= 8 ? 1u << layout.bits : 0;
     const std::uint32_t used =
-        std::uint32_t(spec.palette.size()) == full ? 0 : std::uint32_t(spec.palette.size());
+        std::uint32_t(layout.palette.size()) == full ? 0 : std::uint32_t(layout.palette.size());
     w.u32(std::uint32_t(width));
     w.u32(std::uint32_t(rows));
-    w.u16(spec.planes);
-    w.u16(spec.bits);
-    w.u32(spec.compression);
+    w.u16(layout.planes);
+    w.u16(layout.bits);
+    w.u32(layout.compression);
     w.u32(std::uint32_t(pixelData.size()));
     w.u32(2835); // 72 dpi
     w.u32(2835);
-    w.u32(spec.coloursUsed.value_or(used));
+    w.u32(layout.coloursUsed.value_or(used));
     w.u32(0);
-    const int inHeader = spec.headerSize >= 56 ? 4 : spec.headerSize >= 52 ? 3 : 0;
-    for (int i = 0; i < inHeader; ++i) w.u32(spec.masks[i]);
-    if (spec.headerSize >= 108) w.u32(0x73524742); // 'sRGB'; the rest (end points, gamma, intent) stays 0
-    w.seek(14 + spec.headerSize);
-    for (std::size_t i = 0; i < trailingMasks; ++i) w.u32(spec.masks[i]);
+    const int inHeader = layout.headerSize >= 56 ? 4 : layout.headerSize >= 52 ? 3 : 0;
+    for (int i = 0; i < inHeader; ++i) w.u32(layout.masks[i]);
+    if (layout.headerSize >= 108) w.u32(0x73524742); // 'sRGB'; the rest (end points, gamma, intent) stays 0
+    w.seek(14 + layout.headerSize);
+    for (std::size_t i = 0; i < trailingMasks; ++i) w.u32(layout.masks[i]);
   }
   w.seek(paletteAt);
-  for (const auto& c : spec.palette) {
+  for (const auto& c : layout.palette) {
     w.u8(c[2]);
     w.u8(c[1]);
     w.u8(c[0]);

@@ -4,9 +4,9 @@
 //
 //   Picture picture = randomPicture(13, 7, 1);
 //   auto png = rgbaPng(picture);
-//   BmpSpec spec;
-//   spec.bits = 24;
-//   auto bmp = bmpBytes(spec, 13, 7, bmpRows(13, 7, 24, false, [&](int x, int y) { ... }));
+//   BmpLayout layout;
+//   layout.bits = 24;
+//   auto bmp = bmpBytes(layout, 13, 7, bmpRows(13, 7, 24, false, [&](int x, int y) { ... }));
 #pragma once
 
 #include <array>
@@ -30,7 +30,7 @@ struct Picture {
 // Every byte random (alpha included), from `seed`.
 Picture randomPicture(int width, int height, unsigned seed);
 
-struct PngSpec {
+struct PngLayout {
   std::uint8_t colourType = 6; // 0 grey, 2 RGB, 3 palette, 4 grey+alpha, 6 RGBA
   std::uint8_t bitDepth = 8;
   bool interlaced = false;
@@ -45,7 +45,7 @@ struct PngSpec {
 // A PNG of `samples`: rows from the top in the PNG's own layout (samples below 8 bits packed
 // from the high bit, each row starting on a byte; 16-bit samples in host order), no filter bytes.
 // Empty when the encoder refuses.
-std::vector<std::uint8_t> pngBytes(const PngSpec& spec, int width, int height,
+std::vector<std::uint8_t> pngBytes(const PngLayout& layout, int width, int height,
                                    const std::vector<std::uint8_t>& samples);
 // The picture as an 8-bit RGBA PNG.
 std::vector<std::uint8_t> rgbaPng(const Picture& picture);
@@ -59,7 +59,7 @@ enum BmpCompression : std::uint32_t {
   kBmpAlphaBitfields = 6
 };
 
-struct BmpSpec {
+struct BmpLayout {
   std::uint32_t headerSize = 40; // 12, 40, 52, 56, 108, 124; other sizes get the fields of 56, then zeros
   std::uint16_t bits = 24;
   std::uint32_t compression = kBmpRgb;
@@ -74,7 +74,7 @@ struct BmpSpec {
 };
 
 // A BMP file: headers, masks, palette, then `pixelData` as given.
-std::vector<std::uint8_t> bmpBytes(const BmpSpec& spec, std::int32_t width, std::int32_t height,
+std::vector<std::uint8_t> bmpBytes(const BmpLayout& layout, std::int32_t width, std::int32_t height,
                                    const std::vector<std::uint8_t>& pixelData);
 
 // Uncompressed BMP rows in file order (bottom-up unless `topDown`), each padded to 4 bytes, of
