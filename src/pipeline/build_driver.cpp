@@ -16,6 +16,7 @@
 #include "tiles/tiles_file.h"
 
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <new>
 #include <optional>
@@ -103,9 +104,15 @@ private:
     return pool_.get();
   }
 
-  // One screen of stage 3: its image found, its tiles replaced, its findings logged. False when
-  // the run must end.
-  bool replaceScreen(const std::string& screenName, const std::vector<DirEntry>& names);
+  // One screen of stage 3 as it is found: its image and alpha image chosen among `names`.
+  struct ScreenPlan {
+    ScreenReport report;
+    std::string alphaPath;
+  };
+  ScreenPlan planScreen(const std::string& screenName, const std::vector<DirEntry>& names) const;
+  // Writes a prepared screen's tiles into the store and logs its findings. False when the run
+  // must end.
+  bool applyScreen(ScreenPlan plan, const PreparedScreen& prepared);
   void note(const std::string& line) { log_.AppendLogLine(line); }
 
   const BuildJob& job_;
@@ -189,20 +196,43 @@ bool Run::replaceTiles() {
   // Image names are matched without case, in the sorted order of the listing, so the choice
   // between two names that differ only in case is the same on every machine.
   const std::vector<DirEntry> names = screens.empty() ? std::vector<DirEntry>() : listMatching("", "*");
+  // Screens are read and their images decoded and cut on the workers, a few ahead of the one
+  // being applied; the store is written here alone, screen by screen in the listing's order, so
+  // the result is the same for any number of threads.
+  prepareLookups(*tiles_);
+  ThreadPool* workers = pool();
+  OrderedTasks<PreparedScreen> prepared(workers, workers ? 2 * std::size_t(workers->size()) : 1);
+  std::deque<ScreenPlan> waiting; // the plans of the screens in `prepared`, oldest first
+  const HiResTileTable& table = *table_;
+  const TileSet& tiles = *tiles_;
+  std::size_t next = 0;
   std::uint64_t done = 0;
-  for (const DirEntry& screen : screens) {
+  while (next < screens.size() || !prepared.empty()) {
+    while (next < screens.size() && !prepared.full()) {
+      ScreenPlan& plan = waiting.emplace_back(planScreen(screens[next++].name, names));
+      if (plan.report.image.empty()) {
+        prepared.push([] { return PreparedScreen(); });
+        continue;
+      }
+      prepared.push([&table, &tiles, screen = plan.report.screen, image = plan.report.image,
+                     alpha = plan.alphaPath] { return prepareScreen(table, tiles, screen, image, alpha); });
+    }
     if (cancelRequested(&log_)) return cancelled();
-    if (!replaceScreen(screen.name, names)) return false;
+    const PreparedScreen screen = prepared.pop();
+    ScreenPlan plan = std::move(waiting.front());
+    waiting.pop_front();
+    if (!applyScreen(std::move(plan), screen)) return false;
     reportProgress(&log_, ProgressStage::ReplacingTiles, ++done, screens.size());
   }
   note(summaryLine(report_));
   return true;
 }
 
-bool Run::replaceScreen(const std::string& screenName, const std::vector<DirEntry>& names) {
-  const std::string base = stripExtension(screenName);
-  ScreenReport& found = report_.screens.emplace_back();
+Run::ScreenPlan Run::planScreen(const std::string& screenName, const std::vector<DirEntry>& names) const {
+  ScreenPlan plan;
+  ScreenReport& found = plan.report;
   found.screen = screenName;
+  const std::string base = stripExtension(screenName);
   auto matching = [&](const std::string& wanted) {
     std::vector<std::string> files;
     for (const DirEntry& entry : names)
@@ -217,19 +247,24 @@ bool Run::replaceScreen(const std::string& screenName, const std::vector<DirEntr
     extension = ".bmp";
     images = matching(base + extension);
   }
-  if (images.empty()) {
+  if (images.empty()) return plan;
+  found.image = images.front();
+  found.notTaken.assign(images.begin() + 1, images.end());
+  const std::vector<std::string> alphas = matching(base + "_alpha" + extension);
+  plan.alphaPath = alphas.empty() ? base + "_alpha" + extension : alphas.front();
+  return plan;
+}
+
+bool Run::applyScreen(ScreenPlan plan, const PreparedScreen& prepared) {
+  report_.screens.push_back(std::move(plan.report));
+  ScreenReport& found = report_.screens.back();
+  if (found.image.empty()) {
     found.status = ScreenStatus::NoImage;
     for (const std::string& line : screenLines(found)) note(line);
     return true;
   }
-  found.image = images.front();
-  found.notTaken.assign(images.begin() + 1, images.end());
-  const std::vector<std::string> alphas = matching(base + "_alpha" + extension);
-  const std::string alphaPath = alphas.empty() ? base + "_alpha" + extension : alphas.front();
-
   Error why;
-  const ReplaceResult replaced =
-      replaceTilesFromScreen(*table_, *tiles_, screenName, found.image, alphaPath, &log_, &why, &found.info);
+  const ReplaceResult replaced = applyPreparedScreen(*table_, prepared, &log_, &why, &found.info);
   if (replaced == ReplaceResult::Cancelled) return cancelled();
   // A tile that could not be written back would leave a damaged tile in the pack: that ends the
   // build.
@@ -258,7 +293,7 @@ bool Run::replaceScreen(const std::string& screenName, const std::vector<DirEntr
     if (!hiResTileOffset(*table_, entry.group, entry.index, offset)) continue;
     auto [slot, fresh] = paintedBy_.try_emplace(offset, self);
     if (fresh || slot->second == self) continue;
-    report_.conflicts.push_back({report_.screens[slot->second].screen, screenName, entry});
+    report_.conflicts.push_back({report_.screens[slot->second].screen, found.screen, entry});
     slot->second = self;
     note(conflictLine(report_.conflicts.back()));
   }

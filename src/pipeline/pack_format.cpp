@@ -7,6 +7,7 @@
 #include "compress/streams.h"
 #include "tiles/tiles_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -16,6 +17,7 @@ namespace zelvo {
 namespace {
 
 constexpr std::uint64_t kProgressBytes = 1u << 16; // payload bytes between two progress reports
+constexpr std::uint32_t kReadBytes = 1u << 18;     // store bytes read at once
 
 // A table the section can be written from: generated tiles, consistent counts, and offsets that
 // all point at a whole tile inside the tile data.
@@ -165,13 +167,16 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
 
   std::uint64_t digestPosition = 0;
   if (!output.position(digestPosition)) return writeFailed();
-  if (!table.tempFile.seek(0)) return readFailed();
   const std::uint8_t placeholder[16] = {};
   if (!output.writeAll(placeholder, sizeof placeholder)) return writeFailed();
 
   std::unique_ptr<ICompressor> compressor(new (std::nothrow) ParallelBZip2Compressor(pool));
-  std::unique_ptr<std::uint8_t[]> tile(new (std::nothrow) std::uint8_t[table.tileBytes]);
-  if (!compressor || !tile)
+  // The store is read a run of tiles at a time, at known offsets.
+  const std::uint32_t tilesPerRead =
+      table.tileBytes ? std::max<std::uint32_t>(1, kReadBytes / table.tileBytes) : 1;
+  std::unique_ptr<std::uint8_t[]> tiles(new (std::nothrow)
+                                            std::uint8_t[std::size_t(tilesPerRead) * table.tileBytes]);
+  if (!compressor || !tiles)
     return makeError(ErrorCause::OutOfMemory, {}, "no memory to compress the hi-res tiles");
   Md5 digest;
 
@@ -179,19 +184,22 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
   const std::uint64_t payloadBytes = hiResPayloadSize(table.tileCount, table.scale, table.entryCount);
   std::uint64_t done = 0;
   std::uint64_t reported = 0;
-  for (std::uint32_t t = 0; t < table.tileCount; ++t) {
+  for (std::uint32_t t = 0; t < table.tileCount;) {
     if (cancelRequested(progress)) return cancelledError();
-    if (!table.tempFile.readExact(tile.get(), table.tileBytes)) return readFailed();
-    digest.update(tile.get(), table.tileBytes);
-    if (!compressor->Write(output, tile.get(), table.tileBytes)) return writeFailed();
-    done += table.tileBytes;
+    const std::uint32_t count = std::min(tilesPerRead, table.tileCount - t);
+    const std::size_t bytes = std::size_t(count) * table.tileBytes;
+    if (!table.tempFile.readAt(tiles.get(), bytes, std::uint64_t(t) * table.tileBytes)) return readFailed();
+    digest.update(tiles.get(), bytes);
+    if (!compressor->Write(output, tiles.get(), bytes)) return writeFailed();
+    t += count;
+    done += bytes;
     if (done - reported >= kProgressBytes) {
       reportProgress(progress, ProgressStage::CompressingHiRes, done, payloadBytes);
       reported = done;
       if (cancelRequested(progress)) return cancelledError();
     }
   }
-  tile.reset();
+  tiles.reset();
 
   // The entry table as held in memory: little-endian 32-bit offsets.
   const void* offsets = table.entryOffsets.get();

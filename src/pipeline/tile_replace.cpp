@@ -86,15 +86,13 @@ public:
       : table_(table), tileBytes_(table.tileBytes), written_(written) {}
 
   bool init() {
-    cut_.reset(new (std::nothrow) std::uint8_t[tileBytes_]);
     stored_.reset(new (std::nothrow) std::uint8_t[tileBytes_]);
-    return cut_ && stored_;
+    return bool(stored_);
   }
-  std::uint8_t* cutBuffer() { return cut_.get(); }
 
-  // Compares the tile in the cut buffer with the tile of entry (group, index) and writes it
-  // there when it differs. False only when a write failed.
-  bool apply(int group, std::uint32_t index) {
+  // Compares `cut` with the tile of entry (group, index) and writes it there when it differs.
+  // False only when a write failed.
+  bool apply(const std::uint8_t* cut, int group, std::uint32_t index) {
     std::uint32_t offset = 0;
     if (!hiResTileOffset(table_, group, index, offset)) return true;
     const std::uint8_t* before;
@@ -102,19 +100,18 @@ public:
     if (saved != earlier_.end()) {
       before = saved->second.get();
     } else {
-      if (!table_.tempFile.seek(offset) || !table_.tempFile.readExact(stored_.get(), tileBytes_))
+      if (!table_.tempFile.readAt(stored_.get(), tileBytes_, offset))
         return true; // the tile cannot be compared: skipped
       before = stored_.get();
     }
-    if (tilesPracticallyEqual(cut_.get(), before, tileBytes_)) return true;
+    if (tilesPracticallyEqual(cut, before, tileBytes_)) return true;
     if (saved == earlier_.end()) {
       std::unique_ptr<std::uint8_t[]> keep(new (std::nothrow) std::uint8_t[tileBytes_]);
       if (!keep) return true; // without the earlier content the tile cannot be written safely
       std::memcpy(keep.get(), stored_.get(), tileBytes_);
       earlier_.emplace(offset, std::move(keep));
     }
-    if (!table_.tempFile.seek(offset)) return true;
-    if (!table_.tempFile.writeAll(cut_.get(), tileBytes_)) return false;
+    if (!table_.tempFile.writeAt(cut, tileBytes_, offset)) return false;
     // An entry shown in several cells is written once per cell but counted once.
     if (written_ && recorded_.insert(std::uint64_t(group) << 32 | index).second)
       written_->push_back({group, index});
@@ -124,7 +121,6 @@ public:
 private:
   HiResTileTable& table_;
   const std::uint32_t tileBytes_;
-  std::unique_ptr<std::uint8_t[]> cut_;
   std::unique_ptr<std::uint8_t[]> stored_;
   std::unordered_map<std::uint32_t, std::unique_ptr<std::uint8_t[]>> earlier_;
   std::vector<TileEntryRef>* written_;
@@ -139,30 +135,65 @@ void forceOpaque(std::uint8_t* tile, std::size_t bytes) {
   for (std::size_t i = 3; i < bytes; i += 4) tile[i] = 255;
 }
 
+// Fills the cut tiles of a screen whose image is decoded; false when there is no memory for them.
+bool cutScreen(PreparedScreen& out, const ScreenFile& screen, const TileSet& buildTiles,
+               const RgbaImage& image, int scale) {
+  const unsigned edge = 8u * unsigned(scale);
+  const std::size_t tileBytes = out.tileBytes;
+  const ScreenCell* grid = screen.background();
+  // Only the grid is cut when there is one; the image starts at the first visible column.
+  const int firstColumn = 32 - (int(screen.width()) + 7) / 8;
+  const int rows = int(screen.height()) / 8;
+  const std::size_t most =
+      grid ? std::size_t(rows) * std::size_t(32 - firstColumn) : std::size_t(screen.spriteCount()) * 2;
+  if (most == 0) return true;
+  out.tiles.reset(new (std::nothrow) std::uint8_t[most * tileBytes]);
+  if (!out.tiles) return false;
+  out.entries.reserve(most);
+  auto take = [&](const TileRef& ref, int left, int top, bool opaque) {
+    if (!ref.found()) return;
+    std::uint8_t* cut = out.tiles.get() + out.entries.size() * tileBytes;
+    if (!cutTile(image, left, top, edge, cut)) return;
+    if (opaque) forceOpaque(cut, tileBytes);
+    out.entries.push_back({ref.group, ref.index});
+  };
+
+  if (grid) {
+    for (int r = 0; r < rows; ++r)
+      for (int c = firstColumn; c < 32; ++c) {
+        const ScreenCell& cell = grid[r * 32 + c];
+        // Plain background tiles are always opaque; priority tiles keep the image's alpha.
+        take(lookupCell(buildTiles, cell), (c - firstColumn) * int(edge), r * int(edge),
+             !(cell.nameWord & kNameWordPriorityBit));
+      }
+    return true;
+  }
+  for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
+    const SpriteRecord& sprite = screen.sprites()[i];
+    const int x = spriteClampX(sprite.x) * scale;
+    // The positions at which the screen export draws sprites.
+    take(lookupSprite(buildTiles, sprite, false), x, spriteClampUpperY(sprite.y) * scale + 1, false);
+    if (spriteIsTall(sprite))
+      take(lookupSprite(buildTiles, sprite, true), x, spriteClampLowerY(sprite.y) * scale + 1 + int(edge),
+           false);
+  }
+  return true;
+}
+
 } // namespace
 
-ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles,
-                                     const std::string& screenPath, const std::string& imagePath,
-                                     const std::string& alphaPath, ProgressSink* progress, Error* reason,
-                                     ScreenReplaceInfo* info) {
+PreparedScreen prepareScreen(const HiResTileTable& table, const TileSet& buildTiles,
+                             const std::string& screenPath, const std::string& imagePath,
+                             const std::string& alphaPath) {
+  PreparedScreen out;
+  ScreenReplaceInfo& found = out.info;
   auto skipped = [&](Error why) {
-    if (reason) *reason = std::move(why);
-    return ReplaceResult::Skipped;
+    out.skipped = true;
+    out.reason = std::move(why);
+    return std::move(out);
   };
-  auto writeFailed = [&] {
-    if (reason)
-      *reason = systemError(table.tempFile.lastError(), std::string(), "writing a high-resolution tile");
-    return ReplaceResult::WriteFailed;
-  };
-  auto cancelled = [&] {
-    if (reason) *reason = cancelledError();
-    return ReplaceResult::Cancelled;
-  };
-  ScreenReplaceInfo ignored;
-  ScreenReplaceInfo& found = info ? *info : ignored;
-  found = {};
   ScreenFile screen;
-  if (const Status read = readScreenFile(screen, screenPath); !read) {
+  if (const Status read = readScreenFile(screen, screenPath, TilesBeside::Skip); !read) {
     Error why = read.error();
     if (why.path.empty()) why.path = screenPath;
     return skipped(std::move(why));
@@ -189,51 +220,48 @@ ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& build
   }
   Result<RgbaImage> loaded = loadImageWithAlpha(imagePath, alphaPath);
   if (!loaded) return skipped(loaded.error());
-  const RgbaImage& image = *loaded;
-  ScreenReplacement work(table, &found.replaced);
-  if (!work.init()) return skipped(makeError(ErrorCause::OutOfMemory, screenPath, "no memory for a tile"));
+  out.tileBytes = table.tileBytes;
+  if (!cutScreen(out, screen, buildTiles, *loaded, int(table.scale)))
+    return skipped(makeError(ErrorCause::OutOfMemory, screenPath, "no memory for the screen's tiles"));
+  return out;
+}
 
-  const int scale = int(table.scale);
-  const unsigned edge = 8u * unsigned(scale);
-  const std::size_t tileBytes = table.tileBytes;
-  std::uint8_t* cut = work.cutBuffer();
-
-  if (const ScreenCell* grid = screen.background()) {
-    // Only the grid is cut when there is one; the image starts at the first visible column.
-    const int firstColumn = 32 - (int(screen.width()) + 7) / 8;
-    const int rows = int(screen.height()) / 8;
-    for (int r = 0; r < rows; ++r) {
-      if (r % 8 == 0 && cancelRequested(progress)) return cancelled(); // 256 cells
-      for (int c = firstColumn; c < 32; ++c) {
-        const ScreenCell& cell = grid[r * 32 + c];
-        const TileRef ref = lookupCell(buildTiles, cell);
-        if (!ref.found()) continue;
-        if (!cutTile(image, (c - firstColumn) * int(edge), r * int(edge), edge, cut)) continue;
-        // Plain background tiles are always opaque; priority tiles keep the image's alpha.
-        if (!(cell.nameWord & kNameWordPriorityBit)) forceOpaque(cut, tileBytes);
-        if (!work.apply(ref.group, ref.index)) return writeFailed();
-      }
-    }
-    return ReplaceResult::Processed;
+ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& screen, ProgressSink* progress,
+                                  Error* reason, ScreenReplaceInfo* info) {
+  ScreenReplaceInfo ignored;
+  ScreenReplaceInfo& found = info ? *info : ignored;
+  found = screen.info;
+  found.replaced.clear();
+  if (screen.skipped) {
+    if (reason) *reason = screen.reason;
+    return ReplaceResult::Skipped;
   }
-
-  for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
-    if (i % 256 == 0 && cancelRequested(progress)) return cancelled();
-    const SpriteRecord& sprite = screen.sprites()[i];
-    const int x = spriteClampX(sprite.x);
-    // The positions at which the screen export draws sprites.
-    TileRef ref = lookupSprite(buildTiles, sprite, false);
-    if (ref.found() && cutTile(image, x * scale, spriteClampUpperY(sprite.y) * scale + 1, edge, cut) &&
-        !work.apply(ref.group, ref.index))
-      return writeFailed();
-    if (!spriteIsTall(sprite)) continue;
-    ref = lookupSprite(buildTiles, sprite, true);
-    if (ref.found() &&
-        cutTile(image, x * scale, spriteClampLowerY(sprite.y) * scale + 1 + int(edge), edge, cut) &&
-        !work.apply(ref.group, ref.index))
-      return writeFailed();
+  ScreenReplacement work(table, &found.replaced);
+  if (!work.init()) {
+    if (reason) *reason = makeError(ErrorCause::OutOfMemory, {}, "no memory for a tile");
+    return ReplaceResult::Skipped;
+  }
+  for (std::size_t i = 0; i < screen.entries.size(); ++i) {
+    if (i % 256 == 0 && cancelRequested(progress)) {
+      if (reason) *reason = cancelledError();
+      return ReplaceResult::Cancelled;
+    }
+    const TileEntryRef& entry = screen.entries[i];
+    if (!work.apply(screen.tiles.get() + i * screen.tileBytes, entry.group, entry.index)) {
+      if (reason)
+        *reason = systemError(table.tempFile.lastError(), std::string(), "writing a high-resolution tile");
+      return ReplaceResult::WriteFailed;
+    }
   }
   return ReplaceResult::Processed;
+}
+
+ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles,
+                                     const std::string& screenPath, const std::string& imagePath,
+                                     const std::string& alphaPath, ProgressSink* progress, Error* reason,
+                                     ScreenReplaceInfo* info) {
+  const PreparedScreen prepared = prepareScreen(table, buildTiles, screenPath, imagePath, alphaPath);
+  return applyPreparedScreen(table, prepared, progress, reason, info);
 }
 
 } // namespace zelvo

@@ -7,6 +7,7 @@
 #include "tiles/screen_file.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,16 +54,39 @@ struct ScreenReplaceInfo {
   std::vector<TileEntryRef> replaced; // every entry whose tile was written, once, in the order first written
 };
 
-// Cuts the image painted over one screen into tiles and writes each one that differs from the
-// store over the tile of the entry the screen shows there. Cells and sprites are resolved
-// against `buildTiles`, the sorted set the table was generated from; the screen file is read
-// with the tiles file beside it. Every tile is compared with the store as it was before this
-// screen. `progress` is asked every few hundred tiles whether to go on; when the screen is skipped,
-// a write fails or the run is cancelled, `reason` (if given) receives why.
+// The half of one screen's replacement that needs no store: the screen read (without the tiles
+// file beside it: cells and sprites are resolved against `buildTiles`, the sorted set the table
+// was generated from), the image's size checked from its header, the image decoded and every
+// tile the screen shows cut from it. It reads the store's scale and tile size but never its
+// tiles, so screens may be prepared on several threads at once while another applies earlier
+// ones, provided `buildTiles` does not change and its lookups were prepared (prepareLookups).
+struct PreparedScreen {
+  bool skipped = false; // nothing is to be written; `reason` says why
+  Error reason;
+  ScreenReplaceInfo info;                // everything but `replaced`
+  std::uint32_t tileBytes = 0;           // the size of each cut tile
+  std::vector<TileEntryRef> entries;     // the entry of each cut tile, in the order they were cut
+  std::unique_ptr<std::uint8_t[]> tiles; // the cut tiles, back to back, in the same order
+};
+
 // An image whose size is exactly the screen's export size at another factor (1 to 4) than the
 // table's scale was painted for another build: it is not cut, and the screen is skipped. An image
-// of any other size is cut as it is (the tiles that lie wholly inside it are replaced). `info`
-// (if given) receives the sizes and the entries written.
+// of any other size is cut as it is (the tiles that lie wholly inside it are replaced).
+PreparedScreen prepareScreen(const HiResTileTable& table, const TileSet& buildTiles,
+                             const std::string& screenPath, const std::string& imagePath,
+                             const std::string& alphaPath);
+
+// Writes each tile of a prepared screen that differs from the store over the tile of its entry.
+// Every tile is compared with the store as it was before this screen. `progress` is asked every
+// few hundred tiles whether to go on; when the screen was skipped, a write fails or the run is
+// cancelled, `reason` (if given) receives why. `info` (if given) receives the screen's findings
+// and the entries written.
+ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& screen,
+                                  ProgressSink* progress = nullptr, Error* reason = nullptr,
+                                  ScreenReplaceInfo* info = nullptr);
+
+// Both halves on the calling thread: cuts the image painted over one screen into tiles and writes
+// each one that differs from the store over the tile of the entry the screen shows there.
 ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles,
                                      const std::string& screenPath, const std::string& imagePath,
                                      const std::string& alphaPath, ProgressSink* progress = nullptr,

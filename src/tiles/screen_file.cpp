@@ -46,7 +46,7 @@ Result<Md5Digest> digestScreenPayload(File& file, const ScreenFilePreamble& prea
   return digestSection(file, preamble.header.compression, preamble.payloadSize, path);
 }
 
-Status readScreenFile(ScreenFile& screen, File& file, const std::string& path) {
+Status readScreenFile(ScreenFile& screen, File& file, const std::string& path, TilesBeside tiles) {
   Result<ScreenFilePreamble> preamble = readScreenPreamble(file, path);
   if (!preamble) return preamble.error();
   const ScreenFileHeader& header = preamble->header;
@@ -58,7 +58,11 @@ Status readScreenFile(ScreenFile& screen, File& file, const std::string& path) {
   if (!payload) return payload.error();
   if (preamble->hasDigest && payload->digest != preamble->digest)
     return makeError(ErrorCause::DigestMismatch, path, "the payload does not match its MD5 digest");
-  if (Status tiles = findTilesBeside(path, screen.tiles); !tiles) return tiles;
+  if (tiles == TilesBeside::Load) {
+    if (Status found = findTilesBeside(path, screen.tiles); !found) return found;
+  } else {
+    screen.tiles.reset();
+  }
 
   std::unique_ptr<std::uint8_t[]> block = std::move(payload->data);
   std::memcpy(block.get(), &header, sizeof header);
@@ -73,10 +77,10 @@ Status readScreenFile(ScreenFile& screen, File& file, const std::string& path) {
   return {};
 }
 
-Status readScreenFile(ScreenFile& screen, const std::string& path) {
+Status readScreenFile(ScreenFile& screen, const std::string& path, TilesBeside tiles) {
   File file = File::openRead(path);
   if (!file) return systemError(File::lastOpenError(), path, "opening");
-  return readScreenFile(screen, file, path);
+  return readScreenFile(screen, file, path, tiles);
 }
 
 bool loadScreenFile(ScreenFile& screen, File& file, const std::string& path) {

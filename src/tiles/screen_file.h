@@ -73,6 +73,10 @@ inline int spriteClampX(std::uint8_t x) { return x > 248 ? 248 : x; }
 inline int spriteClampUpperY(std::uint8_t y) { return y >= 215 ? 216 : y; }
 inline int spriteClampLowerY(std::uint8_t y) { return y >= 207 ? 216 : y; }
 
+// Whether a screen is read with the tiles file beside it (to show or export it) or alone (a build
+// resolves the screen against tiles of its own).
+enum class TilesBeside { Load, Skip };
+
 class ScreenFile;
 // Visits every sprite tile in drawing order (each record's upper tile, then its lower tile when it
 // has one) with its colours, its pattern and the top-left corner of its square in an image of the
@@ -110,7 +114,7 @@ public:
   }
 
 private:
-  friend Status readScreenFile(ScreenFile&, File&, const std::string&);
+  friend Status readScreenFile(ScreenFile&, File&, const std::string&, TilesBeside);
   friend void freeScreenFile(ScreenFile&);
 
   std::unique_ptr<std::uint8_t[]> block_; // header copy, then the payload
@@ -155,10 +159,12 @@ template <class Visit> bool forEachSpriteTile(const ScreenFile& screen, int fact
 std::unique_ptr<ScreenFile> createScreenFile();
 // Reads a screen file from the current position of `file`; `path` is its path, used to find the
 // tiles file beside it and to name it in the error. On failure `screen` keeps what it held and the
-// error says why (as for tiles files; NotFound when no valid tiles file lies beside it).
-Status readScreenFile(ScreenFile& screen, File& file, const std::string& path);
+// error says why (as for tiles files; NotFound when no valid tiles file lies beside it). With
+// TilesBeside::Skip, `screen.tiles` stays empty and no tiles file is looked for.
+Status readScreenFile(ScreenFile& screen, File& file, const std::string& path,
+                      TilesBeside tiles = TilesBeside::Load);
 // Opens `path` for reading and reads it.
-Status readScreenFile(ScreenFile& screen, const std::string& path);
+Status readScreenFile(ScreenFile& screen, const std::string& path, TilesBeside tiles = TilesBeside::Load);
 // The same answers as yes or no.
 bool loadScreenFile(ScreenFile& screen, File& file, const std::string& path);
 bool loadScreenFile(ScreenFile& screen, const std::string& path);

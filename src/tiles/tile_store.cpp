@@ -251,6 +251,14 @@ std::uint32_t findTileEntry(const TileGroup& group, std::uint32_t paletteIndex, 
                });
 }
 
+void prepareLookups(const TileSet& set) {
+  const std::uint8_t colours[16] = {};
+  const std::uint8_t planes[32] = {};
+  findPalette(set, colours);
+  findPattern(set, planes);
+  for (const TileGroup& group : set.groups) findTileEntry(group, 0, 0);
+}
+
 int groupForNameWord(std::uint32_t nameWord) {
   return int((nameWord & kNameWordFlipBits) / kNameWordFlipUnit) +
          ((nameWord & kNameWordPriorityBit) ? kPriorityGroupOffset : 0);

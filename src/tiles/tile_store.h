@@ -101,6 +101,9 @@ void invalidateLookups(const TileSet& set);
 std::uint32_t findPalette(const TileSet& set, const std::uint8_t colours[16]);
 std::uint32_t findPattern(const TileSet& set, const std::uint8_t planes[32]);
 std::uint32_t findTileEntry(const TileGroup& group, std::uint32_t paletteIndex, std::uint32_t patternIndex);
+// Builds every lookup of `set` now instead of on first use: afterwards lookups in the unchanged
+// set only read, so several threads may look up at once.
+void prepareLookups(const TileSet& set);
 
 // The name word of a background cell: bits 9 and 10 are its flip (TileFlip), bit 12 its priority.
 inline constexpr std::uint32_t kNameWordFlipBits = 0x600;

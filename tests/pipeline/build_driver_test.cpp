@@ -361,8 +361,10 @@ TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack)
   for (std::size_t i = 0; i < generated.size(); ++i) ASSERT_EQ(generated[i], solid[i % 4]) << i;
 }
 
-// The pack is the same byte for byte whether its hi-res tiles were compressed on one thread or on
-// several; here they fill several bzip2 blocks.
+// The pack and the log are the same byte for byte whether the screens were prepared and the hi-res
+// tiles compressed on one thread or on several; here the tiles fill several bzip2 blocks, and the
+// screens all paint one shared entry (each differently: the last in the listing wins) beside an
+// entry of their own.
 TEST_F(BuildDriverTest, PacksAreTheSameForEveryThreadCount) {
   std::mt19937 random(5);
   for (std::uint32_t i = 0; i < 700; ++i) {
@@ -370,17 +372,39 @@ TEST_F(BuildDriverTest, PacksAreTheSameForEveryThreadCount) {
     for (auto& b : pattern.planes) b = std::uint8_t(random());
     recipe.addEntry(kSpriteGroup, i % 4, recipe.addPattern(pattern));
   }
+  const int screens = 9, edge = 32;
+  for (int k = 0; k < screens; ++k) recipe.addEntry(0, k % 4, 4 + k, 0);
   writeInput();
+  for (int k = 0; k < screens; ++k) {
+    ScreenContent screen;
+    screen.height = 8;
+    screen.setCell(0, 0, recipe, 1, 3, 0);         // shared: the solid tile
+    screen.setCell(0, 1, recipe, k % 4, 4 + k, 0); // its own
+    const std::string base = joinPath(input, "s" + std::to_string(k));
+    ASSERT_TRUE(test::writeScreenFixture(base + ".msscreen", screen));
+    auto image = test::blankImage(256 * 4, 8 * 4);
+    for (int cell = 0; cell < 2; ++cell)
+      test::putTile(image.get(), cell * edge, 0, edge,
+                    std::vector<std::uint8_t>(edge * edge * 4, std::uint8_t(10 * k + cell + 1)));
+    ASSERT_TRUE(test::saveBmp(image.get(), base + ".bmp"));
+  }
   std::string first;
+  Lines firstLines;
   for (unsigned count : {1u, 2u, 4u, 0u}) {
     threads = count;
     ASSERT_TRUE(run(4));
     const std::string pack = test::readFileBytes(outputPath);
     if (first.empty()) {
       first = pack;
-      EXPECT_GT(readPack(outputPath).payload.size(), 3u * 600000);
+      firstLines = log.lines;
+      const Pack read = readPack(outputPath);
+      EXPECT_GT(read.payload.size(), 3u * 600000);
+      const auto shared = read.tileOf(0, recipe.palettes[1].colours, recipe.patterns[3].planes);
+      EXPECT_EQ(shared[0], 10 * (screens - 1) + 1);
+      EXPECT_EQ(report.conflicts.size(), std::size_t(screens - 1));
     }
     EXPECT_TRUE(pack == first) << count << " threads";
+    EXPECT_EQ(log.lines, firstLines) << count << " threads";
   }
 }
 
