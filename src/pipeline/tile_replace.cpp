@@ -141,8 +141,11 @@ bool cutScreen(PreparedScreen& out, const ScreenFile& screen, const TileSet& bui
   const unsigned edge = 8u * unsigned(scale);
   const std::size_t tileBytes = out.tileBytes;
   const ScreenCell* grid = screen.background();
-  // Only the grid is cut when there is one; the image starts at the first visible column.
+  // Only the grid is cut when there is one. The image starts where the export's does, with the
+  // grid's left edge (256 - width pixels) cut away: at width 248 that is column 1; at a width that
+  // is not a multiple of 8 the first visible column lies partly outside the image and is not cut.
   const int firstColumn = 32 - (int(screen.width()) + 7) / 8;
+  const int hidden = (256 - int(screen.width())) * scale;
   const int rows = int(screen.height()) / 8;
   const std::size_t most =
       grid ? std::size_t(rows) * std::size_t(32 - firstColumn) : std::size_t(screen.spriteCount()) * 2;
@@ -163,7 +166,7 @@ bool cutScreen(PreparedScreen& out, const ScreenFile& screen, const TileSet& bui
       for (int c = firstColumn; c < 32; ++c) {
         const ScreenCell& cell = grid[r * 32 + c];
         // Plain background tiles are always opaque; priority tiles keep the image's alpha.
-        take(lookupCell(buildTiles, cell), (c - firstColumn) * int(edge), r * int(edge),
+        take(lookupCell(buildTiles, cell), c * int(edge) - hidden, r * int(edge),
              !(cell.nameWord & kNameWordPriorityBit));
       }
     return true;

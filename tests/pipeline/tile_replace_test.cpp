@@ -170,22 +170,28 @@ TEST_F(TileReplaceTest, AlphaComesFromThePngItselfOrFromTheAlphaImageBesideABmp)
   EXPECT_EQ(alphasOf(stored(4, 0, 0)), std::vector<std::uint8_t>(kTileBytes / 4, 200));
 }
 
-TEST_F(TileReplaceTest, ANarrowScreenIsCutFromGridColumnOneAndASmallImageOnlyWhereItCovers) {
-  prepare();
-  const auto a = stored(0, 0, 0), b = stored(0, 0, 1), c = stored(0, 1, 0);
-  ScreenContent screen;
-  screen.width = 248;
-  screen.height = 16;
-  screen.setCell(0, 0, recipe, 0, 0); // hidden column: never cut
-  screen.setCell(0, 1, recipe, 0, 1);
-  screen.setCell(1, 31, recipe, 1, 0); // its square reaches past the image's right edge
-  auto image = test::blankImage(248 * kScale - 1, 16 * kScale);
-  const auto painted = shifted(b, 50);
-  test::putTile(image.get(), 0, 0, kEdge, painted);
-  ASSERT_EQ(replacePng(screen, image.get()), ReplaceResult::Processed);
-  EXPECT_EQ(stored(0, 0, 1), withAlpha(painted, 255));
-  EXPECT_EQ(stored(0, 0, 0), a);
-  EXPECT_EQ(stored(0, 1, 0), c);
+// A narrow screen's image starts where the export's does: the grid's left edge cut away. At width
+// 248 that is grid column 1; at 250 the image starts 2 pixels into column 0, which is then only
+// partly inside the image and never cut.
+TEST_F(TileReplaceTest, ANarrowScreenIsCutWhereItsExportShowsEachCellAndASmallImageOnlyWhereItCovers) {
+  for (const int width : {248, 250}) {
+    SCOPED_TRACE(width);
+    prepare();
+    const auto a = stored(0, 0, 0), b = stored(0, 0, 1), c = stored(0, 1, 0);
+    ScreenContent screen;
+    screen.width = std::uint16_t(width);
+    screen.height = 16;
+    screen.setCell(0, 0, recipe, 0, 0); // hidden, or partly visible: never cut
+    screen.setCell(0, 1, recipe, 0, 1);
+    screen.setCell(1, 31, recipe, 1, 0); // its square reaches past the image's right edge
+    auto image = test::blankImage(width * kScale - 1, 16 * kScale);
+    const auto painted = shifted(b, 50);
+    test::putTile(image.get(), (8 - (256 - width)) * kScale, 0, kEdge, painted);
+    ASSERT_EQ(replacePng(screen, image.get(), "w" + std::to_string(width)), ReplaceResult::Processed);
+    EXPECT_EQ(stored(0, 0, 1), withAlpha(painted, 255));
+    EXPECT_EQ(stored(0, 0, 0), a);
+    EXPECT_EQ(stored(0, 1, 0), c);
+  }
 }
 
 TEST_F(TileReplaceTest, EveryTileIsComparedWithTheStoreAsItWasBeforeTheScreen) {
