@@ -26,6 +26,7 @@ std::vector<std::uint8_t> pngBytes(const PngLayout& layout, int width, int heigh
   std::unique_ptr<spng_ctx, Free> ctx(spng_ctx_new(SPNG_CTX_ENCODER));
   if (!ctx) return {};
   spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
+  if (layout.filters >= 0) spng_set_option(ctx.get(), SPNG_FILTER_CHOICE, layout.filters);
   spng_ihdr ihdr{std::uint32_t(width),
                  std::uint32_t(height),
                  layout.bitDepth,

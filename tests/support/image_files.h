@@ -40,6 +40,7 @@ struct PngLayout {
   bool srgb = false;                                // sRGB
   bool iccProfile = false;                          // iCCP with a small profile
   bool chromaticities = false;                      // cHRM
+  int filters = -1; // the row filters the encoder chooses from (SPNG_FILTER_CHOICE flags); -1: all
 };
 
 // A PNG of `samples`: rows from the top in the PNG's own layout (samples below 8 bits packed
