@@ -55,7 +55,8 @@ build() {
       if ($0 ~ /Maximum resident/) peak = $NF / 1024
       next
     }
-    { at[++lines] = $1 }
+    # the stage lines and "Success!"; the lines between them say what the build did
+    / Success!$|\.\.\.$/ { at[++lines] = $1 }
     END {
       printf "%s %s %.2f %.2f %.1f", scale, threads, wall, cpu, peak
       for (i = 1; i < lines; ++i) printf " %.2f", at[i + 1] - at[i]
