@@ -159,6 +159,11 @@ void BuildDialog::buildControls() {
   log_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   log_->setFixedHeight(dluY(56)); // a few lines more than the template's 40 units
+  // A large game's build logs tens of thousands of lines: every line is as tall as the first, so
+  // that adding one does not measure them all again, and icons are no taller than a line.
+  log_->setUniformItemSizes(true);
+  const int lineHeight = std::min(log_->fontMetrics().height(), 16);
+  log_->setIconSize(QSize(lineHeight, lineHeight));
   // The lines can be copied, to paste them into a bug report or a message to the artists.
   copyLog_ = new QAction("Copy", log_);
   copyLog_->setShortcut(QKeySequence::Copy);
@@ -231,6 +236,7 @@ void BuildDialog::pressOk() {
   sincePump_.start();
   const bool built = runner_ ? runner_(job) : false;
   building_ = false;
+  showLastLine();
   ok_->setEnabled(true);
   progress_->setValue(built ? progress_->maximum() : 0);
 
@@ -307,7 +313,7 @@ void BuildDialog::AppendLogLine(const std::string& text) {
     item->setFont(bold);
   }
   log_->addItem(item);
-  log_->scrollToBottom();
+  scrollPending_ = true;
   if (kind == LogLineKind::Error) {
     setProgressText(item->text(), false); // the bar says why the build ended
     return;
@@ -320,7 +326,14 @@ void BuildDialog::AppendLogLine(const std::string& text) {
   progressPermille_ = -1;
 }
 
+void BuildDialog::showLastLine() {
+  if (!scrollPending_) return;
+  scrollPending_ = false;
+  log_->scrollToBottom(); // lays out every line: once a pump, not once a line
+}
+
 void BuildDialog::PumpMessages() {
+  showLastLine();
   QCoreApplication::processEvents();
   sincePump_.restart();
 }
@@ -330,7 +343,7 @@ void BuildDialog::FailureReason(const Error& why) {
   auto* item = new QListWidgetItem("    " + QString::fromStdString(why.message()));
   item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
   log_->addItem(item);
-  log_->scrollToBottom();
+  scrollPending_ = true;
 }
 
 bool BuildDialog::shouldContinue() { return !cancelPending_.load(std::memory_order_relaxed); }

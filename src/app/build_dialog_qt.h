@@ -88,6 +88,8 @@ private:
   void centreOnScreen();
   // The progress bar's text: `text`, then the percentage when `percent`.
   void setProgressText(const QString& text, bool percent);
+  // Scrolls the log to its last line when lines were added since it last did.
+  void showLastLine();
 
   AppState& state_;
   FileChooser& chooser_;
@@ -96,6 +98,7 @@ private:
   std::atomic<bool> cancelPending_{false}; // read by the build, perhaps from its workers
   int progressPermille_ = -1;              // -1 until the current stage reports its progress
   QString stage_;                          // the current stage's log line
+  bool scrollPending_ = false;             // lines were added since the log last scrolled
   QElapsedTimer sincePump_;
 
   QLineEdit* inputFolder_ = nullptr;

@@ -342,6 +342,35 @@ TEST(BuildDialog, TheLogLinesCanBeSelectedAndCopied) {
   EXPECT_EQ(log->selectedItems().size(), 4);
 }
 
+// A large game's build logs a warning for each tile two screens paint differently: tens of
+// thousands of lines, which the log takes as fast as the build writes them, ending on the last.
+TEST(BuildDialog, TheLogTakesTensOfThousandsOfLinesQuicklyAndShowsTheLast) {
+  AppState state = filledState();
+  FakeChooser chooser;
+  BuildDialog dialog(state, chooser);
+  dialog.show();
+  constexpr int kLines = 50000;
+  int written = 0;
+  QElapsedTimer clock;
+  dialog.setRunner([&](const BuildJob& job) {
+    job.log->AppendLogLine("Replacing tiles...");
+    clock.start();
+    for (; written < kLines && clock.elapsed() < 10000; ++written) {
+      job.log->AppendLogLine("Warning: tile " + std::to_string(written) +
+                             " of group 0 painted differently by a.msscreen and b.msscreen; "
+                             "b.msscreen's is kept");
+      job.log->progress(ProgressStage::ReplacingTiles, written, kLines); // pumps now and then
+    }
+    job.log->AppendLogLine("Creating high-resolution ROM...");
+    return true;
+  });
+  dialog.pressOk();
+  EXPECT_EQ(written, kLines) << "the log took over 10 s (a fraction of a second is usual)";
+  QListWidget* log = dialog.logList();
+  ASSERT_EQ(log->count(), kLines + 2);
+  EXPECT_TRUE(log->viewport()->rect().contains(log->visualItemRect(log->item(log->count() - 1))));
+}
+
 // The large made-up game takes seconds to build: Cancel pressed half a second in stops the build
 // within a second, and the pack that was there stays as it was, with nothing left beside it.
 TEST(BuildDialog, CancelStopsABuildOfALargeGameWithinASecondAndKeepsTheOldPack) {
