@@ -1,5 +1,6 @@
-# `cmake --install`: both programs, the man page of zelvo (made from its --help at build time
-# when help2man is there), its bash completion, and the desktop entry with its icon.
+# `cmake --install`: both programs, the man page of zelvo (made at build time when help2man is
+# there, from its --help and each subcommand's), its bash completion, and the desktop entry with
+# its icon.
 include(GNUInstallDirs)
 
 install(TARGETS zelvo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -16,11 +17,13 @@ install(FILES ${PROJECT_SOURCE_DIR}/resources/zelvo.bash-completion
 find_program(HELP2MAN help2man)
 if(HELP2MAN)
   set(zelvo_man ${PROJECT_BINARY_DIR}/zelvo.1)
+  set(zelvo_man_commands ${PROJECT_BINARY_DIR}/zelvo-commands.h2m)
   add_custom_command(
     OUTPUT ${zelvo_man}
+    COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/man_commands.sh $<TARGET_FILE:zelvo> ${zelvo_man_commands}
     COMMAND ${HELP2MAN} --no-info --section=1 --name "build high-resolution graphics packs for Master System games"
-            --output=${zelvo_man} $<TARGET_FILE:zelvo>
-    DEPENDS zelvo
+            --include=${zelvo_man_commands} --output=${zelvo_man} $<TARGET_FILE:zelvo>
+    DEPENDS zelvo ${PROJECT_SOURCE_DIR}/cmake/man_commands.sh
     COMMENT "Writing the zelvo man page"
     VERBATIM)
   add_custom_target(zelvo_man ALL DEPENDS ${zelvo_man})

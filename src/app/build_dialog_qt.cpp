@@ -2,6 +2,8 @@
 
 #include "app/file_dialogs_qt.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QColor>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -154,17 +156,34 @@ void BuildDialog::buildControls() {
   layout->addWidget(new QLabel("Log:"));
   log_ = named(new QListWidget, IDC_LOG);
   log_->setSortingEnabled(false); // lines stay in the order written
-  log_->setSelectionMode(QAbstractItemView::SingleSelection);
+  log_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   log_->setFixedHeight(dluY(56)); // a few lines more than the template's 40 units
+  // A large game's build logs tens of thousands of lines: every line is as tall as the first, so
+  // that adding one does not measure them all again, and icons are no taller than a line.
+  log_->setUniformItemSizes(true);
+  const int lineHeight = std::min(log_->fontMetrics().height(), 16);
+  log_->setIconSize(QSize(lineHeight, lineHeight));
+  // The lines can be copied, to paste them into a bug report or a message to the artists.
+  copyLog_ = new QAction("Copy", log_);
+  copyLog_->setShortcut(QKeySequence::Copy);
+  copyLog_->setShortcutContext(Qt::WidgetShortcut);
+  connect(copyLog_, &QAction::triggered, this, &BuildDialog::copyLog);
+  selectAllLog_ = new QAction("Select All", log_);
+  selectAllLog_->setShortcut(QKeySequence::SelectAll);
+  selectAllLog_->setShortcutContext(Qt::WidgetShortcut);
+  connect(selectAllLog_, &QAction::triggered, log_, &QListWidget::selectAll);
+  log_->addActions({copyLog_, selectAllLog_});
+  log_->setContextMenuPolicy(Qt::ActionsContextMenu);
   layout->addWidget(log_);
 
+  // Names the running stage, with its percentage once the stage reports any.
   progress_ = new QProgressBar;
   progress_->setObjectName("buildProgress");
   progress_->setRange(0, 1000);
   progress_->setValue(0);
-  progress_->setTextVisible(false);
-  progress_->setMaximumHeight(dluY(8));
+  progress_->setFormat(QString());
+  progress_->setAlignment(Qt::AlignCenter);
   layout->addWidget(progress_);
 
   ok_ = new QPushButton("OK");
@@ -211,11 +230,14 @@ void BuildDialog::pressOk() {
   job.outputPath = output.toStdString();
 
   building_ = true;
+  ok_->setEnabled(false);
   cancelPending_ = false;
   progressPermille_ = -1;
   sincePump_.start();
   const bool built = runner_ ? runner_(job) : false;
   building_ = false;
+  showLastLine();
+  ok_->setEnabled(true);
   progress_->setValue(built ? progress_->maximum() : 0);
 
   // Whatever the result, the entries are remembered; the file is written at exit.
@@ -250,9 +272,29 @@ void BuildDialog::browseOutput() {
   if (!path.isEmpty()) outputPath_->setText(path.left(kMaxFieldLength));
 }
 
+void BuildDialog::copyLog() {
+  const bool all = log_->selectedItems().isEmpty();
+  QString text;
+  for (int row = 0; row < log_->count(); ++row) {
+    const QListWidgetItem* item = log_->item(row);
+    if (all || item->isSelected()) text += item->text() + '\n';
+  }
+  if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text);
+}
+
+void BuildDialog::setProgressText(const QString& text, bool percent) {
+  // The build's stage and error lines hold no '%' that the bar would take for its own.
+  if (!percent)
+    progress_->setFormat(text);
+  else
+    progress_->setFormat(text.isEmpty() ? QStringLiteral("%p%") : text + QStringLiteral(" %p%"));
+}
+
 void BuildDialog::ClearLog() {
   log_->clear();
   progress_->setValue(0);
+  setProgressText(QString(), false);
+  stage_.clear();
   progressPermille_ = -1;
 }
 
@@ -271,13 +313,27 @@ void BuildDialog::AppendLogLine(const std::string& text) {
     item->setFont(bold);
   }
   log_->addItem(item);
-  log_->scrollToBottom();
+  scrollPending_ = true;
+  if (kind == LogLineKind::Error) {
+    setProgressText(item->text(), false); // the bar says why the build ended
+    return;
+  }
   if (kind != LogLineKind::Progress) return;
-  progress_->setValue(0); // a new stage begins
+  // A new stage begins ("Success!" ends the last one); its percentage shows once it reports any.
+  stage_ = item->text();
+  progress_->setValue(text == kBuildSuccessLine ? progress_->maximum() : 0);
+  setProgressText(stage_, false);
   progressPermille_ = -1;
 }
 
+void BuildDialog::showLastLine() {
+  if (!scrollPending_) return;
+  scrollPending_ = false;
+  log_->scrollToBottom(); // lays out every line: once a pump, not once a line
+}
+
 void BuildDialog::PumpMessages() {
+  showLastLine();
   QCoreApplication::processEvents();
   sincePump_.restart();
 }
@@ -287,7 +343,7 @@ void BuildDialog::FailureReason(const Error& why) {
   auto* item = new QListWidgetItem("    " + QString::fromStdString(why.message()));
   item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
   log_->addItem(item);
-  log_->scrollToBottom();
+  scrollPending_ = true;
 }
 
 bool BuildDialog::shouldContinue() { return !cancelPending_.load(std::memory_order_relaxed); }
@@ -295,6 +351,7 @@ bool BuildDialog::shouldContinue() { return !cancelPending_.load(std::memory_ord
 void BuildDialog::progress(ProgressStage, std::uint64_t done, std::uint64_t total) {
   const int permille = total == 0 ? 0 : int(std::min<std::uint64_t>(done, total) * 1000 / total);
   if (permille != progressPermille_) {
+    if (progressPermille_ < 0) setProgressText(stage_, true);
     progressPermille_ = permille;
     progress_->setValue(permille);
   }

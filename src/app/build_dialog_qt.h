@@ -1,4 +1,5 @@
-// The modal "Create Hi-Res ROM" dialog: the build's four entries, its log and OK / Cancel.
+// The modal "Create Hi-Res ROM" dialog: the build's four entries, its log, a progress bar that
+// names the running stage, and OK / Cancel.
 #pragma once
 
 #include "app/settings.h"
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <functional>
 
+class QAction;
 class QComboBox;
 class QLineEdit;
 class QListWidget;
@@ -54,6 +56,9 @@ public:
   QProgressBar* progressBar() const { return progress_; }
   QPushButton* okButton() const { return ok_; }
   QPushButton* cancelButton() const { return cancel_; }
+  // The log's "Copy" (Ctrl+C) and "Select All" (Ctrl+A), also in its context menu.
+  QAction* copyLogAction() const { return copyLog_; }
+  QAction* selectAllLogAction() const { return selectAllLog_; }
   bool isBuilding() const { return building_; }
 
   // The tile size texts, index 0 to 3 for scales 1 to 4.
@@ -65,6 +70,8 @@ public slots:
   void browseFolder();
   void browseRom();
   void browseOutput();
+  // Puts the selected log lines (every line when none is selected) on the clipboard, one a line.
+  void copyLog();
   // Cancel, Escape and the close box; while a build runs it asks the build to stop, and the
   // dialog ends once the build has returned.
   void reject() override;
@@ -79,13 +86,19 @@ private:
 
   void buildControls();
   void centreOnScreen();
+  // The progress bar's text: `text`, then the percentage when `percent`.
+  void setProgressText(const QString& text, bool percent);
+  // Scrolls the log to its last line when lines were added since it last did.
+  void showLastLine();
 
   AppState& state_;
   FileChooser& chooser_;
   Runner runner_;
   bool building_ = false;
   std::atomic<bool> cancelPending_{false}; // read by the build, perhaps from its workers
-  int progressPermille_ = -1;
+  int progressPermille_ = -1;              // -1 until the current stage reports its progress
+  QString stage_;                          // the current stage's log line
+  bool scrollPending_ = false;             // lines were added since the log last scrolled
   QElapsedTimer sincePump_;
 
   QLineEdit* inputFolder_ = nullptr;
@@ -96,6 +109,8 @@ private:
   QProgressBar* progress_ = nullptr;
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;
+  QAction* copyLog_ = nullptr;
+  QAction* selectAllLog_ = nullptr;
 };
 
 } // namespace zelvo

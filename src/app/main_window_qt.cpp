@@ -12,6 +12,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QMdiArea>
@@ -386,6 +387,15 @@ std::unique_ptr<QMessageBox> MainWindow::makeAboutBox() {
   box->setText(QStringLiteral("Zelvo Tool %1").arg(QStringLiteral(ZELVO_VERSION)));
   box->setInformativeText("Builds high-resolution graphics packs for Sega Master System games.");
   box->setStandardButtons(QMessageBox::Ok);
+  // A message box is only as wide as its words need, which cuts the window manager's title
+  // short and wraps the purpose into a narrow column: a row of its own keeps it wide enough.
+  if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+    const QFontMetrics fm(box->font());
+    const int width =
+        std::max(fm.horizontalAdvance(box->windowTitle()) + 8 * fm.height(), 48 * fm.averageCharWidth());
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+  }
   return box;
 }
 

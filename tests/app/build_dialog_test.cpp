@@ -4,8 +4,13 @@
 #include "platform/fs.h"
 #include "qt_print.h"
 #include "support/temp_dir.h"
+#include "synthetic_game.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QGroupBox>
@@ -14,6 +19,8 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace zelvo {
@@ -188,8 +195,10 @@ TEST(BuildDialog, OkIsIgnoredAndCancelWaitsWhileABuildRuns) {
   dialog.show();
   int runs = 0;
   bool visibleAfterCancel = false;
+  bool okEnabledDuringTheBuild = true;
   dialog.setRunner([&](const BuildJob& job) {
     ++runs;
+    okEnabledDuringTheBuild = dialog.okButton()->isEnabled();
     job.log->AppendLogLine("Creating high-resolution ROM...");
     dialog.pressOk(); // a second press while this build runs
     dialog.reject();  // Cancel: the dialog ends once this build returns
@@ -199,6 +208,8 @@ TEST(BuildDialog, OkIsIgnoredAndCancelWaitsWhileABuildRuns) {
   });
   dialog.pressOk();
   EXPECT_EQ(runs, 1);
+  EXPECT_FALSE(okEnabledDuringTheBuild);
+  EXPECT_TRUE(dialog.okButton()->isEnabled()) << "enabled again once the build has returned";
   EXPECT_TRUE(visibleAfterCancel);
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(dialog.result(), QDialog::Rejected);
@@ -229,6 +240,174 @@ TEST(BuildDialog, CancelStopsTheRunningBuild) {
   EXPECT_EQ(lines[1], "Cancelled");
   EXPECT_TRUE(lines[2].startsWith(" ") && lines[2].contains("stopped")) << lines[2].toStdString();
   EXPECT_FALSE(isRegularFile(dir.file("game.zrm")));
+  EXPECT_FALSE(dialog.isVisible());
+}
+
+// The bar names the stage the build is in, with its percentage once the stage reports any, and
+// once the build has ended, how it ended.
+TEST(BuildDialog, TheProgressBarNamesTheRunningStageAndItsPercentage) {
+  AppState state = filledState();
+  FakeChooser chooser;
+  BuildDialog dialog(state, chooser);
+  struct Step {
+    std::function<void(BuildLog&)> act;
+    const char* text; // the bar's text after the step
+  };
+  const std::vector<Step> steps{
+      {[](BuildLog& log) { log.ClearLog(); }, ""},
+      {[](BuildLog& log) { log.AppendLogLine("Replacing tiles..."); }, "Replacing tiles..."},
+      {[](BuildLog& log) { log.progress(ProgressStage::ReplacingTiles, 1, 4); }, "Replacing tiles... 25%"},
+      {[](BuildLog& log) { log.AppendLogLine("Screen a.msscreen: 5 tiles replaced from a.png"); },
+       "Replacing tiles... 25%"},
+      {[](BuildLog& log) { log.AppendLogLine("Warning: screen b.msscreen skipped: no image"); },
+       "Replacing tiles... 25%"},
+      {[](BuildLog& log) { log.AppendLogLine("Creating high-resolution ROM..."); },
+       "Creating high-resolution ROM..."},
+      {[](BuildLog& log) { log.AppendLogLine("Compressing and saving original ROM..."); },
+       "Compressing and saving original ROM..."},
+      {[](BuildLog& log) { log.progress(ProgressStage::CompressingRom, 3, 4); },
+       "Compressing and saving original ROM... 75%"},
+      {[](BuildLog& log) { log.AppendLogLine("Cancelled"); }, "Cancelled"},
+  };
+  QStringList seen, expected;
+  dialog.setRunner([&](const BuildJob& job) {
+    for (const Step& step : steps) {
+      step.act(*job.log);
+      seen << dialog.progressBar()->text();
+      expected << step.text;
+    }
+    return false;
+  });
+  dialog.pressOk();
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(dialog.progressBar()->text(), "Cancelled");
+  EXPECT_EQ(dialog.progressBar()->value(), 0);
+
+  dialog.setRunner([&](const BuildJob& job) {
+    job.log->AppendLogLine("Compressing and saving high-resolution tiles...");
+    job.log->progress(ProgressStage::CompressingHiRes, 1, 3);
+    job.log->AppendLogLine("Success!");
+    return true;
+  });
+  dialog.pressOk();
+  EXPECT_EQ(dialog.progressBar()->text(), "Success!");
+  EXPECT_EQ(dialog.progressBar()->value(), dialog.progressBar()->maximum());
+}
+
+// Ctrl+C and the context menu's "Copy" put the selected lines on the clipboard in the log's
+// order, or every line when none is selected; "Select All" selects them all.
+TEST(BuildDialog, TheLogLinesCanBeSelectedAndCopied) {
+  AppState state = filledState();
+  FakeChooser chooser;
+  BuildDialog dialog(state, chooser);
+  const QStringList written{"Looking for original tiles...",
+                            "Warning: tiles file b.mstiles passed over: empty",
+                            "Can't find any valid .mstiles file in the input folder"};
+  dialog.setRunner([&](const BuildJob& job) {
+    for (const QString& line : written) job.log->AppendLogLine(line.toStdString());
+    job.log->FailureReason(makeError(ErrorCause::NotFound, "in", "no tiles file"));
+    return false;
+  });
+  dialog.pressOk();
+  const QStringList lines = logLines(dialog);
+  ASSERT_EQ(lines.size(), 4);
+  QListWidget* log = dialog.logList();
+  EXPECT_EQ(log->selectionMode(), QAbstractItemView::ExtendedSelection);
+  EXPECT_EQ(log->contextMenuPolicy(), Qt::ActionsContextMenu);
+  EXPECT_EQ(log->actions(), (QList<QAction*>{dialog.copyLogAction(), dialog.selectAllLogAction()}));
+  EXPECT_EQ(dialog.copyLogAction()->text(), "Copy");
+  EXPECT_EQ(dialog.selectAllLogAction()->text(), "Select All");
+
+  dialog.show();
+  QApplication::setActiveWindow(&dialog);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+  log->setFocus();
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  clipboard->setText("before");
+  QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(clipboard->text(), lines.join('\n') + '\n') << "none selected: every line";
+
+  log->item(3)->setSelected(true);
+  log->item(0)->setSelected(true);
+  QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(clipboard->text(), lines[0] + '\n' + lines[3] + '\n');
+
+  log->item(2)->setSelected(true);
+  dialog.copyLogAction()->trigger();
+  EXPECT_EQ(clipboard->text(), lines[0] + '\n' + lines[2] + '\n' + lines[3] + '\n');
+
+  log->clearSelection();
+  log->item(1)->setSelected(true);
+  dialog.selectAllLogAction()->trigger();
+  EXPECT_EQ(log->selectedItems().size(), 4);
+}
+
+// A large game's build logs a warning for each tile two screens paint differently: tens of
+// thousands of lines, which the log takes as fast as the build writes them, ending on the last.
+TEST(BuildDialog, TheLogTakesTensOfThousandsOfLinesQuicklyAndShowsTheLast) {
+  AppState state = filledState();
+  FakeChooser chooser;
+  BuildDialog dialog(state, chooser);
+  dialog.show();
+  constexpr int kLines = 50000;
+  int written = 0;
+  QElapsedTimer clock;
+  dialog.setRunner([&](const BuildJob& job) {
+    job.log->AppendLogLine("Replacing tiles...");
+    clock.start();
+    for (; written < kLines && clock.elapsed() < 10000; ++written) {
+      job.log->AppendLogLine("Warning: tile " + std::to_string(written) +
+                             " of group 0 painted differently by a.msscreen and b.msscreen; "
+                             "b.msscreen's is kept");
+      job.log->progress(ProgressStage::ReplacingTiles, written, kLines); // pumps now and then
+    }
+    job.log->AppendLogLine("Creating high-resolution ROM...");
+    return true;
+  });
+  dialog.pressOk();
+  EXPECT_EQ(written, kLines) << "the log took over 10 s (a fraction of a second is usual)";
+  QListWidget* log = dialog.logList();
+  ASSERT_EQ(log->count(), kLines + 2);
+  EXPECT_TRUE(log->viewport()->rect().contains(log->visualItemRect(log->item(log->count() - 1))));
+}
+
+// The large made-up game takes seconds to build: Cancel pressed half a second in stops the build
+// within a second, and the pack that was there stays as it was, with nothing left beside it.
+TEST(BuildDialog, CancelStopsABuildOfALargeGameWithinASecondAndKeepsTheOldPack) {
+  TempDir dir;
+  const std::string game = dir.file("game");
+  ASSERT_TRUE(createDirectory(game));
+  ASSERT_TRUE(synth::writeLargeGame(game, 1, synth::LargeGameSize{}, 2024));
+  const std::string old = "an older pack";
+  ASSERT_TRUE(test::writeFileBytes(dir.file("game.zrm"), old.data(), old.size()));
+  const test::ScopedTmpDir tmp(dir.path());
+
+  AppState state;
+  state.lastInputFolder = game;
+  state.lastOriginalRom = game + "/game.sms";
+  state.lastOutputFile = dir.file("game.zrm");
+  state.lastTilesRes = 1;
+  FakeChooser chooser;
+  BuildDialog dialog(state, chooser);
+  dialog.show();
+  QElapsedTimer clock;
+  qint64 pressedAt = -1;
+  QTimer::singleShot(500, &dialog, [&] {
+    pressedAt = clock.elapsed();
+    dialog.cancelButton()->click();
+  });
+  clock.start();
+  dialog.pressOk();
+  const qint64 returnedAt = clock.elapsed();
+
+  ASSERT_GE(pressedAt, 0) << "the build never let Cancel through";
+  EXPECT_LT(returnedAt - pressedAt, 1000);
+  const QStringList lines = logLines(dialog);
+  ASSERT_GE(lines.size(), 3);
+  EXPECT_EQ(lines[lines.size() - 2], "Cancelled");
+  EXPECT_EQ(dialog.progressBar()->text(), "Cancelled");
+  EXPECT_EQ(test::readFileBytes(dir.file("game.zrm")), old);
+  EXPECT_EQ(test::countTmpFiles(dir.path()) + test::countTmpFiles(game), 0u);
   EXPECT_FALSE(dialog.isVisible());
 }
 
@@ -271,6 +450,7 @@ TEST(BuildDialog, OkOnTheBundledExampleWritesThePack) {
                          "Screens: 3 used, 0 skipped; 29 tiles replaced", "Creating high-resolution ROM...",
                          "Compressing and saving original ROM...", "Compressing and saving original tiles...",
                          "Compressing and saving high-resolution tiles...", "Success!"}));
+  EXPECT_EQ(dialog.progressBar()->text(), "Success!");
   EXPECT_TRUE(isRegularFile(dir.file("game.zrm")));
   EXPECT_EQ(state.lastInputFolder, examples + "/game");
   EXPECT_EQ(state.lastOriginalRom, examples + "/game.sms");
