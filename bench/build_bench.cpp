@@ -7,9 +7,9 @@
 // (a high-water mark: run one scale per process, with --benchmark_filter, for a figure of its own).
 //
 // One screen's replacement at scale 4 (a 1024 x 768 PNG): decoding its image alone, and the whole
-// of it (screen read, decoding, cutting, comparing with the store); the difference is the work
-// beyond decoding. After the first round the store holds the screen's tiles, so later rounds
-// compare every tile and write none.
+// of it (screen read, decoding, finding the squares, cutting and comparing with the store); the
+// difference is the work beyond decoding. After the first round the store holds the screen's
+// tiles, so later rounds compare every tile and write none.
 #include "synthetic_game.h"
 
 #include "pipeline/build_driver.h"
@@ -153,15 +153,15 @@ void BM_ScreenReplacement(benchmark::State& state) {
   const std::string screen = zelvo::joinPath(game.folder(), "screen000.msscreen");
   const std::string image = zelvo::joinPath(game.folder(), "screen000.png");
   const std::string alpha = zelvo::joinPath(game.folder(), "screen000_alpha.png");
-  std::size_t tilesCut = 0;
+  std::size_t squares = 0;
   for (auto _ : state) {
     const zelvo::PreparedScreen prepared = zelvo::prepareScreen(*table, *tiles, screen, image, alpha);
     if (prepared.skipped) return state.SkipWithError(prepared.reason.message().c_str());
     if (zelvo::applyPreparedScreen(*table, prepared) != zelvo::ReplaceResult::Processed)
       return state.SkipWithError("the replacement failed");
-    tilesCut = prepared.entries.size();
+    squares = prepared.squares.size();
   }
-  state.counters["tiles_cut"] = double(tilesCut);
+  state.counters["squares"] = double(squares);
 }
 BENCHMARK(BM_ScreenReplacement)->Unit(benchmark::kMillisecond);
 

@@ -135,41 +135,29 @@ void forceOpaque(std::uint8_t* tile, std::size_t bytes) {
   for (std::size_t i = 3; i < bytes; i += 4) tile[i] = 255;
 }
 
-// Fills the cut tiles of a screen whose image is decoded; false when there is no memory for them.
-bool cutScreen(PreparedScreen& out, const ScreenFile& screen, const TileSet& buildTiles,
-               const RgbaImage& image, int scale) {
-  const unsigned edge = 8u * unsigned(scale);
-  const std::size_t tileBytes = out.tileBytes;
-  const ScreenCell* grid = screen.background();
-  // Only the grid is cut when there is one. The image starts where the export's does, with the
-  // grid's left edge (256 - width pixels) cut away: at width 248 that is column 1; at a width that
-  // is not a multiple of 8 the first visible column lies partly outside the image and is not cut.
-  const int firstColumn = 32 - (int(screen.width()) + 7) / 8;
-  const int hidden = (256 - int(screen.width())) * scale;
-  const int rows = int(screen.height()) / 8;
-  const std::size_t most =
-      grid ? std::size_t(rows) * std::size_t(32 - firstColumn) : std::size_t(screen.spriteCount()) * 2;
-  if (most == 0) return true;
-  out.tiles.reset(new (std::nothrow) std::uint8_t[most * tileBytes]);
-  if (!out.tiles) return false;
-  out.entries.reserve(most);
+// The squares of a screen whose image is decoded, where the export draws each cell or sprite.
+void findSquares(PreparedScreen& out, const ScreenFile& screen, const TileSet& buildTiles, int scale) {
+  const int edge = 8 * scale;
   auto take = [&](const TileRef& ref, int left, int top, bool opaque) {
-    if (!ref.found()) return;
-    std::uint8_t* cut = out.tiles.get() + out.entries.size() * tileBytes;
-    if (!cutTile(image, left, top, edge, cut)) return;
-    if (opaque) forceOpaque(cut, tileBytes);
-    out.entries.push_back({ref.group, ref.index});
+    if (ref.found()) out.squares.push_back({{ref.group, ref.index}, left, top, opaque});
   };
-
-  if (grid) {
+  if (const ScreenCell* grid = screen.background()) {
+    // Only the grid is cut when there is one. The image starts where the export's does, with the
+    // grid's left edge (256 - width pixels) cut away: at width 248 that is column 1; at a width
+    // that is not a multiple of 8 the first visible column lies partly outside the image and is
+    // not cut.
+    const int firstColumn = 32 - (int(screen.width()) + 7) / 8;
+    const int hidden = (256 - int(screen.width())) * scale;
+    const int rows = int(screen.height()) / 8;
+    out.squares.reserve(std::size_t(rows) * std::size_t(32 - firstColumn));
     for (int r = 0; r < rows; ++r)
       for (int c = firstColumn; c < 32; ++c) {
         const ScreenCell& cell = grid[r * 32 + c];
         // Plain background tiles are always opaque; priority tiles keep the image's alpha.
-        take(lookupCell(buildTiles, cell), c * int(edge) - hidden, r * int(edge),
+        take(lookupCell(buildTiles, cell), c * edge - hidden, r * edge,
              !(cell.nameWord & kNameWordPriorityBit));
       }
-    return true;
+    return;
   }
   for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
     const SpriteRecord& sprite = screen.sprites()[i];
@@ -177,10 +165,8 @@ bool cutScreen(PreparedScreen& out, const ScreenFile& screen, const TileSet& bui
     // The positions at which the screen export draws sprites.
     take(lookupSprite(buildTiles, sprite, false), x, spriteClampUpperY(sprite.y) * scale + 1, false);
     if (spriteIsTall(sprite))
-      take(lookupSprite(buildTiles, sprite, true), x, spriteClampLowerY(sprite.y) * scale + 1 + int(edge),
-           false);
+      take(lookupSprite(buildTiles, sprite, true), x, spriteClampLowerY(sprite.y) * scale + 1 + edge, false);
   }
-  return true;
 }
 
 } // namespace
@@ -223,9 +209,8 @@ PreparedScreen prepareScreen(const HiResTileTable& table, const TileSet& buildTi
   }
   Result<RgbaImage> loaded = loadImageWithAlpha(imagePath, alphaPath);
   if (!loaded) return skipped(loaded.error());
-  out.tileBytes = table.tileBytes;
-  if (!cutScreen(out, screen, buildTiles, *loaded, int(table.scale)))
-    return skipped(makeError(ErrorCause::OutOfMemory, screenPath, "no memory for the screen's tiles"));
+  out.image = std::move(*loaded);
+  findSquares(out, screen, buildTiles, int(table.scale));
   return out;
 }
 
@@ -240,17 +225,21 @@ ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& s
     return ReplaceResult::Skipped;
   }
   ScreenReplacement work(table, &found.replaced);
-  if (!work.init()) {
+  std::unique_ptr<std::uint8_t[]> cut(new (std::nothrow) std::uint8_t[table.tileBytes]);
+  if (!work.init() || !cut) {
     if (reason) *reason = makeError(ErrorCause::OutOfMemory, {}, "no memory for a tile");
     return ReplaceResult::Skipped;
   }
-  for (std::size_t i = 0; i < screen.entries.size(); ++i) {
+  const unsigned edge = 8u * table.scale;
+  for (std::size_t i = 0; i < screen.squares.size(); ++i) {
     if (i % 256 == 0 && cancelRequested(progress)) {
       if (reason) *reason = cancelledError();
       return ReplaceResult::Cancelled;
     }
-    const TileEntryRef& entry = screen.entries[i];
-    if (!work.apply(screen.tiles.get() + i * screen.tileBytes, entry.group, entry.index)) {
+    const ScreenSquare& square = screen.squares[i];
+    if (!cutTile(screen.image, square.left, square.top, edge, cut.get())) continue;
+    if (square.opaque) forceOpaque(cut.get(), table.tileBytes);
+    if (!work.apply(cut.get(), square.entry.group, square.entry.index)) {
       if (reason)
         *reason = systemError(table.tempFile.lastError(), std::string(), "writing a high-resolution tile");
       return ReplaceResult::WriteFailed;

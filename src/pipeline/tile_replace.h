@@ -54,19 +54,28 @@ struct ScreenReplaceInfo {
   std::vector<TileEntryRef> replaced; // every entry whose tile was written, once, in the order first written
 };
 
+// A square of a screen's image that shows a tile entry: where it lies, and whether its alpha is
+// dropped (plain background cells are always opaque).
+struct ScreenSquare {
+  TileEntryRef entry;
+  int left = 0;
+  int top = 0;
+  bool opaque = false;
+};
+
 // The half of one screen's replacement that needs no store: the screen read (without the tiles
 // file beside it: cells and sprites are resolved against `buildTiles`, the sorted set the table
-// was generated from), the image's size checked from its header, the image decoded and every
-// tile the screen shows cut from it. It reads the store's scale and tile size but never its
-// tiles, so screens may be prepared on several threads at once while another applies earlier
-// ones, provided `buildTiles` does not change and its lookups were prepared (prepareLookups).
+// was generated from), the image's size checked from its header, the image decoded and the
+// squares that show tile entries found. It reads the store's scale but never its tiles, so screens
+// may be prepared on several threads at once while another applies earlier ones, provided
+// `buildTiles` does not change and its lookups were prepared (prepareLookups). What it holds is
+// the decoded image and a few bytes per square, however many sprites the screen claims.
 struct PreparedScreen {
   bool skipped = false; // nothing is to be written; `reason` says why
   Error reason;
-  ScreenReplaceInfo info;                // everything but `replaced`
-  std::uint32_t tileBytes = 0;           // the size of each cut tile
-  std::vector<TileEntryRef> entries;     // the entry of each cut tile, in the order they were cut
-  std::unique_ptr<std::uint8_t[]> tiles; // the cut tiles, back to back, in the same order
+  ScreenReplaceInfo info;            // everything but `replaced`
+  RgbaImage image;                   // the image with its alpha
+  std::vector<ScreenSquare> squares; // in the order they are cut and applied
 };
 
 // An image whose size is exactly the screen's export size at another factor (1 to 4) than the
