@@ -45,7 +45,10 @@ build() {
   start=$EPOCHREALTIME
   local command=("$zelvo" build "$game" --rom "$game/game.sms" --output "$pack" --scale "$scale")
   if [ "$threads" = before ]; then command[0]=$BEFORE; else command+=(--threads "$threads"); fi
-  /usr/bin/time -v -o "$work/time.txt" "${command[@]}" | stamp_lines >"$work/log.txt"
+  # Only the stage lines and "Success!" are stamped: a shell loop over the tens of thousands of
+  # lines the build adds between them would hold the build up at its pipe.
+  /usr/bin/time -v -o "$work/time.txt" "${command[@]}" | grep --line-buffered -E '^Success!$|\.\.\.$' |
+    stamp_lines >"$work/log.txt"
   grep -q ' Success!$' "$work/log.txt" || { echo "bench_build: build failed" >&2; cat "$work/log.txt" >&2; exit 1; }
   awk -v scale="$scale" -v threads="$threads" -v start="$start" '
     FNR == NR {
