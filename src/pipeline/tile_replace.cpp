@@ -163,14 +163,13 @@ void findSquares(PreparedScreen& out, const ScreenFile& screen, const TileSet& b
       }
     return;
   }
-  for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
-    const SpriteRecord& sprite = screen.sprites()[i];
-    const int x = spriteClampX(sprite.x) * scale;
-    // The positions at which the screen export draws sprites.
-    take(lookupSprite(buildTiles, sprite, false), x, spriteClampUpperY(sprite.y) * scale + 1, false);
-    if (spriteIsTall(sprite))
-      take(lookupSprite(buildTiles, sprite, true), x, spriteClampLowerY(sprite.y) * scale + 1 + edge, false);
-  }
+  // The positions at which the screen export draws sprites; sprites keep the image's alpha.
+  const TileGroup& sprites = buildTiles.groups[kSpriteGroup];
+  forEachSpriteTile(screen, scale,
+                    [&](const std::uint8_t* colours, const std::uint8_t* planes, int left, int top) {
+                      take({kSpriteGroup, findEntryByContent(sprites, colours, planes)}, left, top, false);
+                      return true;
+                    });
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 #include "tiles/screen_file.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
