@@ -10,7 +10,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libspng-dev help2man bash-completion
-  imagemagick zip unzip gzip bzip2 lbzip2 p7zip-full xvfb xauth x11-apps time
+  imagemagick zip unzip gzip bzip2 lbzip2 p7zip-full xvfb xauth x11-apps time eatmydata strace
 )
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang-14 libclang-rt-14-dev libfuzzer-14-dev)

@@ -8,9 +8,11 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -293,6 +295,63 @@ TEST_F(BuildCommandTest, AFullDiskOrCtrlCEndsTheBuildAndKeepsTheOldPack) {
   EXPECT_NE(o.err.find("stopped at the user's request"), std::string::npos) << o.err;
   EXPECT_EQ(test::readFileBytes(dir.file("out.zrm")), old);
   EXPECT_EQ(test::countTmpFiles(dir.path()) + test::countTmpFiles(input), 0u);
+}
+
+// Names of everything below `folder`, folders included.
+std::set<std::string> namesBelow(const std::string& folder) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(folder, ec))
+    names.insert(std::filesystem::relative(e.path(), folder).string());
+  return names;
+}
+
+// SIGKILL gives the program no chance to clean up: whatever it holds must vanish with it. The
+// build is killed as each of its stage lines reaches the pipe (the stage has begun, its files are
+// open); afterwards the old pack is intact and no file has appeared in the output's folder, the
+// input folder or TMPDIR. The game is large enough that the last stage takes a while, so the
+// build is still running when the kill comes; one that got to its end anyway may have replaced
+// the pack, but has left nothing else either.
+TEST_F(BuildCommandTest, AKilledBuildLeavesNothingBehind) {
+  const std::string old = std::string(kOldPack, sizeof kOldPack - 1);
+  const std::string pack = dir.file("out.zrm"), tmp = dir.file("tmp"), big = dir.file("big");
+  ASSERT_TRUE(test::writeFileBytes(pack, old.data(), old.size()) && createDirectory(tmp) &&
+              createDirectory(big));
+  test::TilesContent recipe;
+  for (std::uint32_t i = 0; i < 16; ++i) recipe.addPalette(1 + i, i);
+  for (std::uint32_t i = 0; i < 2000; ++i) recipe.addEntry(0, i % 16, recipe.addPattern(100 + i, i), i);
+  ASSERT_TRUE(test::writeTilesFixture(joinPath(big, "game.mstiles"), recipe));
+  const test::ScopedTmpDir scoped(tmp);
+  const std::set<std::string> before = namesBelow(dir.path());
+  for (int stage = 1; stage <= 7; ++stage) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (dup2(fds[1], 1) < 0 || chdir(dir.path().c_str()) != 0) _exit(127);
+      close(fds[0]);
+      execl(ZELVO_CLI_PATH, ZELVO_CLI_PATH, "build", "big", "--rom", "game.sms", "--output", "out.zrm",
+            "--scale", "4", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    std::string log;
+    int stagesSeen = 0;
+    char c = 0;
+    while (stagesSeen < stage && read(fds[0], &c, 1) == 1) {
+      log += c;
+      if (c == '\n' && log.size() >= 4 && log.compare(log.size() - 4, 4, "...\n") == 0) ++stagesSeen;
+    }
+    kill(pid, SIGKILL);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    close(fds[0]);
+    EXPECT_EQ(stagesSeen, stage) << log;
+    if (WIFSIGNALED(raw)) {
+      EXPECT_EQ(test::readFileBytes(pack), old) << "killed at stage " << stage;
+    }
+    EXPECT_EQ(namesBelow(dir.path()), before) << "killed at stage " << stage;
+  }
 }
 
 // Images exported from the screens and left as they are match the generated tiles wherever the
