@@ -25,6 +25,24 @@ int openRetry(const char* path, int flags, mode_t mode = 0) {
   tLastOpenError = fd < 0 ? errno : 0;
   return fd;
 }
+
+// Repeats `call(bytes done)` (one read or write of what is left) until `size` bytes have moved,
+// again after a signal. 0 when all moved, an errno value when the system refused, kNothingMoved
+// when a call moved nothing: the end of a read, a full disk for a write.
+constexpr int kNothingMoved = -1;
+template <class Call> int transfer(FaultOp op, std::size_t size, std::size_t& done, Call call) {
+  while (done < size) {
+    if (faultPoint(op)) return errno != 0 ? errno : EIO;
+    const ssize_t n = call(done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return kNothingMoved;
+    done += std::size_t(n);
+  }
+  return 0;
+}
 } // namespace
 
 File::File(int fd) : fd_(fd) {}
@@ -90,17 +108,9 @@ bool File::read(void* buffer, std::size_t size, std::size_t& done) {
   done = 0;
   if (fd_ < 0) return failed(EBADF);
   auto* out = static_cast<char*>(buffer);
-  while (done < size) {
-    if (faultPoint(FaultOp::Read)) return failed(errno);
-    ssize_t n = ::read(fd_, out + done, size - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return failed(errno);
-    }
-    if (n == 0) break;
-    done += std::size_t(n);
-  }
-  return true;
+  const int r =
+      transfer(FaultOp::Read, size, done, [&](std::size_t at) { return ::read(fd_, out + at, size - at); });
+  return r <= 0 || failed(r); // the end of the file ends a read early
 }
 
 bool File::readExact(void* buffer, std::size_t size) {
@@ -113,17 +123,9 @@ bool File::write(const void* data, std::size_t size, std::size_t& done) {
   done = 0;
   if (fd_ < 0) return failed(EBADF);
   auto* in = static_cast<const char*>(data);
-  while (done < size) {
-    if (faultPoint(FaultOp::Write)) return failed(errno);
-    ssize_t n = ::write(fd_, in + done, size - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return failed(errno);
-    }
-    if (n == 0) return failed(ENOSPC);
-    done += std::size_t(n);
-  }
-  return true;
+  const int r =
+      transfer(FaultOp::Write, size, done, [&](std::size_t at) { return ::write(fd_, in + at, size - at); });
+  return r == 0 || failed(r == kNothingMoved ? ENOSPC : r);
 }
 
 bool File::writeAll(const void* data, std::size_t size) {
@@ -135,34 +137,20 @@ bool File::readAt(void* buffer, std::size_t size, std::uint64_t offset) {
   if (fd_ < 0) return failed(EBADF);
   auto* out = static_cast<char*>(buffer);
   std::size_t done = 0;
-  while (done < size) {
-    if (faultPoint(FaultOp::Read)) return failed(errno);
-    ssize_t n = ::pread(fd_, out + done, size - done, off_t(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return failed(errno);
-    }
-    if (n == 0) return failed(0);
-    done += std::size_t(n);
-  }
-  return true;
+  const int r = transfer(FaultOp::Read, size, done, [&](std::size_t at) {
+    return ::pread(fd_, out + at, size - at, off_t(offset + at));
+  });
+  return r == 0 || failed(r == kNothingMoved ? 0 : r);
 }
 
 bool File::writeAt(const void* data, std::size_t size, std::uint64_t offset) {
   if (fd_ < 0) return failed(EBADF);
   auto* in = static_cast<const char*>(data);
   std::size_t done = 0;
-  while (done < size) {
-    if (faultPoint(FaultOp::Write)) return failed(errno);
-    ssize_t n = ::pwrite(fd_, in + done, size - done, off_t(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return failed(errno);
-    }
-    if (n == 0) return failed(ENOSPC);
-    done += std::size_t(n);
-  }
-  return true;
+  const int r = transfer(FaultOp::Write, size, done, [&](std::size_t at) {
+    return ::pwrite(fd_, in + at, size - at, off_t(offset + at));
+  });
+  return r == 0 || failed(r == kNothingMoved ? ENOSPC : r);
 }
 
 bool File::seek(std::uint64_t position) {
