@@ -138,7 +138,13 @@ private:
     std::unique_ptr<IDecompressor> decompressor = CreateDecompressor(entry.method);
     if (!decompressor) return false;
     std::uint8_t* head = buffer_.get();
-    if (!decompressor->Read(file_, head, kProbeBytes)) return true;
+    if (!decompressor->Read(file_, head, kProbeBytes)) {
+      // Passed over like any entry that is no ROM, but if none is found this is the likely why.
+      level_ = nothing(context_, ErrorCause::BadFormat,
+                       "no ROM among the entries of " + context_.where + "; " + entry.label +
+                           " cannot be unpacked (damaged, or beyond what this program unpacks)");
+      return true;
+    }
 
     if (hasPackMagic(head, kProbeBytes)) return take(entry, *decompressor, kProbeBytes);
     if (hasContainerMagic(head, kProbeBytes)) {

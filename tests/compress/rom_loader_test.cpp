@@ -360,6 +360,15 @@ TEST_F(RomLoaderTest, ZipEntriesThatDoNotMatchTheirHeadersAreRefused) {
   }
   // Unharmed, the same archive yields the ROM.
   expectUnpacked(put("rom.zip", zipArchive({{"game.sms", 8, rom}})), rom);
+
+  // An entry that cannot even be opened (LZMA properties asking for a 4 GiB dictionary) is passed
+  // over like any other that is no ROM, and is named when no ROM is found.
+  Bytes zip = zipArchive({{"game.sms", 14, rom}});
+  std::fill(zip.begin() + std::ptrdiff_t(dataStart) + 5, zip.begin() + std::ptrdiff_t(dataStart) + 9, 0xFF);
+  const Result<LoadedRom> loaded = loadOriginalRom(put("rom.zip", zip));
+  ASSERT_FALSE(loaded);
+  EXPECT_NE(loaded.error().detail.find("game.sms inside rom.zip cannot be unpacked"), std::string::npos)
+      << loaded.error().detail;
 }
 
 // A temporary folder that fills up while a ROM is unpacked says so.
