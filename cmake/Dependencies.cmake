@@ -5,6 +5,7 @@ find_package(ZLIB REQUIRED)
 find_package(BZip2 REQUIRED)
 find_package(LibLZMA REQUIRED)
 pkg_check_modules(LIBMD REQUIRED IMPORTED_TARGET libmd)
+pkg_check_modules(DIVSUFSORT REQUIRED IMPORTED_TARGET libdivsufsort)
 # PNG decoding of artists' images (reads the header before any pixel, never applies gamma).
 pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET spng)
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times whole builds of the large synthetic game (tools/make_large_game) at several scales, with one
 # thread and with one per core, stage by stage, beside `lbzip2 -6 -n2` on the same hi-res payload,
-# and prints one table of medians. Runs are interleaved (one thread, all threads, lbzip2, then
+# and prints one table of medians. The row "fast" is a build with one thread per core and the
+# encoder of our own (--encoder fast). Runs are interleaved (one thread, all threads, lbzip2, then
 # again), so a busy machine weighs on every column alike; packs of every thread count must be equal.
 #
 #   tools/bench_build.sh [RUNS]        (default 3)
@@ -44,7 +45,11 @@ build() {
   local start
   start=$EPOCHREALTIME
   local command=("$zelvo" build "$game" --rom "$game/game.sms" --output "$pack" --scale "$scale")
-  if [ "$threads" = before ]; then command[0]=$BEFORE; else command+=(--threads "$threads"); fi
+  case $threads in
+    before) command[0]=$BEFORE ;;
+    fast) command+=(--threads "$cores" --encoder fast) ;;
+    *) command+=(--threads "$threads") ;;
+  esac
   # Only the stage lines and "Success!" are stamped: a shell loop over the tens of thousands of
   # lines the build adds between them would hold the build up at its pipe.
   /usr/bin/time -v -o "$work/time.txt" "${command[@]}" | grep --line-buffered -E '^Success!$|\.\.\.$' |
@@ -93,6 +98,9 @@ for scale in $scales; do
     build "$scale" 1 "$work/one$scale.zrm"
     build "$scale" "$cores" "$work/all$scale.zrm"
     cmp -s "$work/one$scale.zrm" "$work/all$scale.zrm" || { echo "bench_build: packs differ at scale $scale" >&2; exit 1; }
+    # The fast encoder's pack holds the same data in another bzip2 stream: its digests must check.
+    build "$scale" fast "$work/fast$scale.zrm"
+    "$zelvo" inspect "$work/fast$scale.zrm" >/dev/null || { echo "bench_build: the fast pack does not check at scale $scale" >&2; exit 1; }
     if [ -n "${BEFORE:-}" ]; then
       build "$scale" before "$work/before$scale.zrm"
       cmp -s "$work/one$scale.zrm" "$work/before$scale.zrm" || { echo "bench_build: packs differ from before at scale $scale" >&2; exit 1; }

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # tools/fuzz.sh TARGET SECONDS [LIBFUZZER_OPTION...]: builds the `fuzz` preset (clang-14,
 # libFuzzer, ASan + UBSan) and fuzzes one target (tiles_file, screen_file, pack, rom_loader, png,
-# bmp) for SECONDS, starting from its seed corpus and regression inputs. Inputs that reach new code
-# go to build/fuzz/corpus/TARGET, never into the committed corpus. A crash, leak, time-out (5 s)
+# bmp, bzip2_fast) for SECONDS, starting from its seed corpus and regression inputs. Inputs that
+# reach new code go to build/fuzz/corpus/TARGET, never into the committed corpus. A crash, leak, time-out (5 s)
 # or memory blow-up (256 MB) is written to build/fuzz/findings/TARGET/: once understood, it
 # belongs in tests/fuzz/regressions/TARGET/, where every build replays it. Further options go to
 # libFuzzer. To look past a known allocation on a claimed size, let such allocations fail instead:

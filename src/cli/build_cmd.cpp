@@ -170,6 +170,7 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   job.inputFolder = options.inputFolder;
   job.scale = std::uint8_t(options.scale);
   job.threads = options.threads;
+  job.encoder = options.encoder == "fast" ? BZip2Encoder::Fast : BZip2Encoder::Library;
   // The run makes the input folder current: paths the user typed are taken from the shell's
   // current directory before that happens.
   job.romPath = absolutePath(options.romPath);

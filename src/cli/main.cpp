@@ -43,6 +43,12 @@ int main(int argc, char** argv) {
   buildCmd->add_flag("--force", build.force, "Replace an existing output that is not a pack");
   buildCmd->add_option("--threads", build.threads, "Threads for compression (default: one per core)")
       ->check(CLI::Range(1, 1024));
+  buildCmd
+      ->add_option("--encoder", build.encoder,
+                   "Who compresses the hi-res tiles: libbz2, or fast (an encoder of our own, several times "
+                   "quicker; the same pack but for the bytes of that bzip2 stream)")
+      ->check(CLI::IsMember({"libbz2", "fast"}))
+      ->capture_default_str();
   addBuildReportOptions(*buildCmd, build);
 
   ExportOptions exportOpts;

@@ -1,5 +1,7 @@
 #include "compress/bzip2_parallel.h"
 
+#include "compress/bzip2_fast.h"
+
 #include "platform/thread_pool.h"
 
 #include <algorithm>
@@ -280,8 +282,8 @@ struct ParallelBZip2Compressor::State {
   std::uint32_t combinedCrc = 0;
 };
 
-ParallelBZip2Compressor::ParallelBZip2Compressor(ThreadPool* pool, int blockSize100k)
-    : pool_(pool), blockSize100k_(blockSize100k) {}
+ParallelBZip2Compressor::ParallelBZip2Compressor(ThreadPool* pool, int blockSize100k, BZip2Encoder encoder)
+    : pool_(pool), blockSize100k_(blockSize100k), encoder_(encoder) {}
 
 ParallelBZip2Compressor::~ParallelBZip2Compressor() = default;
 
@@ -322,7 +324,8 @@ bool ParallelBZip2Compressor::startBlock(File& file) {
   State& st = *state_;
   while (st.tasks.full())
     if (!spliceOldest(file)) return false;
-  st.tasks.push([block = st.cutter.takeBlock(), size = blockSize100k_] {
+  st.tasks.push([block = st.cutter.takeBlock(), size = blockSize100k_, encoder = encoder_] {
+    if (encoder == BZip2Encoder::Fast) return encodeBZip2BlockFast(block, size);
     return compressBZip2Block(block, size, bzip2WorkFactorFor(block));
   });
   return true;

@@ -83,15 +83,20 @@ struct BZip2CompressedBlock {
 BZip2CompressedBlock compressBZip2Block(const std::vector<std::uint8_t>& encoded, int blockSize100k,
                                         int workFactor);
 
+// Which code compresses the blocks: libbz2 (the stream is libbz2's own, byte for byte), or the
+// faster encoder of bzip2_fast.h (the same blocks and data, other bytes).
+enum class BZip2Encoder { Library, Fast };
+
 // ICompressor whose output is that of libbz2 fed the same way as CBZip2Compressor feeds it (every
 // byte with BZ_RUN, then BZ_FINISH), at the default block size 6 exactly CBZip2Compressor's
-// stream. Blocks go to `pool` as they fill, at most two per worker in flight; without a pool they
-// are compressed on the calling thread. Write and Finish are called from one thread, and the pool
-// must outlive the compressor. Output is written in whole 16384-byte pieces during Write, the
-// rest by Finish.
+// stream; with BZip2Encoder::Fast, a stream of the same blocks that decompresses to the same data. Blocks go
+// to `pool` as they fill, at most two per worker in flight; without a pool they are compressed on the calling
+// thread. Write and Finish are called from one thread, and the pool must outlive the compressor. Output is
+// written in whole 16384-byte pieces during Write, the rest by Finish.
 class ParallelBZip2Compressor final : public ICompressor {
 public:
-  explicit ParallelBZip2Compressor(ThreadPool* pool, int blockSize100k = 6);
+  explicit ParallelBZip2Compressor(ThreadPool* pool, int blockSize100k = 6,
+                                   BZip2Encoder encoder = BZip2Encoder::Library);
   ~ParallelBZip2Compressor() override;
   ParallelBZip2Compressor(const ParallelBZip2Compressor&) = delete;
   ParallelBZip2Compressor& operator=(const ParallelBZip2Compressor&) = delete;
@@ -108,6 +113,7 @@ private:
 
   ThreadPool* pool_;
   int blockSize100k_;
+  BZip2Encoder encoder_;
   std::unique_ptr<State> state_; // null until the first Write
   bool failed_ = false;          // once set, every later call fails
   bool finished_ = false;

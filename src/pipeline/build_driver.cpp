@@ -396,7 +396,7 @@ bool Run::writeTiles() {
 bool Run::writeHiRes() {
   if (!stage(kBuildStageLines[6])) return false;
   Md5Digest payloadDigest{};
-  const Status written = writeHiResSection(*table_, output(), &log_, pool(), &payloadDigest);
+  const Status written = writeHiResSection(*table_, output(), &log_, pool(), &payloadDigest, job_.encoder);
   table_.reset();
   if (!written) return fail(kCannotWrite, written.error());
   report_.hiResMd5 = toHex(payloadDigest);

@@ -1,6 +1,7 @@
 // One "Create Hi-Res ROM" build, from its parameters to the finished pack.
 #pragma once
 
+#include "compress/bzip2_parallel.h"
 #include "pipeline/build_report.h"
 #include "platform/error.h"
 #include "platform/progress.h"
@@ -32,6 +33,9 @@ struct BuildJob {
   std::string romPath;     // at most 1023 characters
   std::string outputPath;  // at most 1023 characters
   unsigned threads = 0;    // for the heavy stages: 0 one per core, 1 all on the calling thread
+  // Who compresses the hi-res tiles: libbz2 (the pack is the same byte for byte as ever), or
+  // the faster encoder of our own (the same pack but for the bytes of that one bzip2 stream).
+  BZip2Encoder encoder = BZip2Encoder::Library;
   // Filled by the run with what it found (see build_report.h), when given.
   BuildReport* report = nullptr;
 };

@@ -145,7 +145,7 @@ Status checkHiResCounts(const HiResSectionHeader& header, const TileSet& tiles, 
 }
 
 Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress, ThreadPool* pool,
-                         Md5Digest* payloadDigest) {
+                         Md5Digest* payloadDigest, BZip2Encoder encoder) {
   if (!tableIsComplete(table))
     return makeError(ErrorCause::InvalidArgument, {}, "the hi-res tiles are not complete");
   const auto writeFailed = [&output] {
@@ -170,7 +170,7 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
   const std::uint8_t placeholder[16] = {};
   if (!output.writeAll(placeholder, sizeof placeholder)) return writeFailed();
 
-  std::unique_ptr<ICompressor> compressor(new (std::nothrow) ParallelBZip2Compressor(pool));
+  std::unique_ptr<ICompressor> compressor(new (std::nothrow) ParallelBZip2Compressor(pool, 6, encoder));
   // The store is read a run of tiles at a time, at known offsets.
   const std::uint32_t tilesPerRead =
       table.tileBytes ? std::max<std::uint32_t>(1, kReadBytes / table.tileBytes) : 1;

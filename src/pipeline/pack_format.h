@@ -8,6 +8,7 @@
 // at most the entry count, and the payload these give is one the section's stream could hold.
 #pragma once
 
+#include "compress/bzip2_parallel.h"
 #include "compress/container_magic.h"
 #include "compress/md5.h"
 #include "pipeline/hires_tiles.h"
@@ -108,9 +109,12 @@ Status checkHiResCounts(const HiResSectionHeader& header, const TileSet& tiles, 
 // Progress: ProgressStage::CompressingHiRes, payload bytes compressed of the payload size; a
 // sink that asks to stop ends it with ErrorCause::Cancelled. The payload's blocks are compressed
 // on `pool` when there is one (the stream is the same byte for byte), else on the calling thread.
-// `payloadDigest` (if given) receives the payload's MD5 once the section is written.
+// `payloadDigest` (if given) receives the payload's MD5 once the section is written. `encoder`
+// chooses who compresses the blocks: libbz2 (the default), or the faster encoder of our own,
+// whose stream holds the same data in other bytes.
 Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr,
-                         ThreadPool* pool = nullptr, Md5Digest* payloadDigest = nullptr);
+                         ThreadPool* pool = nullptr, Md5Digest* payloadDigest = nullptr,
+                         BZip2Encoder encoder = BZip2Encoder::Library);
 // The same, as true when it succeeded.
 bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr,
                        ThreadPool* pool = nullptr);

@@ -1,5 +1,6 @@
 // The bzip2 compressor that splices blocks compressed apart: its stream is libbz2's own single
 // stream, byte for byte, wherever the blocks end and however many threads compress them.
+#include "compress/bzip2_fast.h"
 #include "compress/bzip2_parallel.h"
 #include "platform/fault.h"
 #include "platform/thread_pool.h"
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 
 namespace zelvo::test {
@@ -50,6 +52,12 @@ std::vector<Case> cases() {
       {"random", 1, [] { return randomBytes(350000, 8); }},
       {"repetitive", 1, [] { return tileLikeBytes(400000, 9); }},
       {"repetitive, 600k blocks", 6, [] { return tileLikeBytes(1500000, 10); }},
+      {"periodic", 1,
+       [] {
+         Bytes b;
+         for (int i = 0; i < 100000; ++i) b.insert(b.end(), {'a', 'b', 'c'});
+         return b;
+       }},
   };
   // Runs longer than 255 (cut by the first stage) that start just before or after a block edge.
   for (int offset = -6; offset <= 6; offset += 2) {
@@ -62,9 +70,10 @@ std::vector<Case> cases() {
 }
 
 // Compresses `data` through the compressor in pieces of varying sizes; the stream written.
-Bytes compressSpliced(const Bytes& data, ThreadPool* pool, int blockSize100k, TempDir& dir) {
+Bytes compressSpliced(const Bytes& data, ThreadPool* pool, int blockSize100k, TempDir& dir,
+                      BZip2Encoder encoder = BZip2Encoder::Library) {
   File file = File::createTemporary(dir.file("spliced"));
-  ParallelBZip2Compressor compressor(pool, blockSize100k);
+  ParallelBZip2Compressor compressor(pool, blockSize100k, encoder);
   const std::vector<std::size_t> pieces = {4096, 1, 65537, 7, 300000};
   EXPECT_TRUE(compressInPieces(compressor, file, data, pieces));
   return allBytes(file);
@@ -88,6 +97,26 @@ TEST(ParallelBZip2, SplicedStreamIsLibbz2sOwnForEveryThreadCount) {
       const Bytes spliced = compressSpliced(data, pool, k.blockSize100k, dir);
       EXPECT_TRUE(spliced == reference) << (pool ? pool->size() : 1) << " threads: " << spliced.size()
                                         << " bytes, libbz2 " << reference.size();
+    }
+  }
+}
+
+// The fast encoder's stream is another one, but libbz2 reads it back to the same bytes, for any
+// thread count, and it is hardly larger than libbz2's own.
+TEST(ParallelBZip2, FastEncoderStreamsDecompressToTheSameData) {
+  TempDir dir;
+  ThreadPool two(2);
+  for (const Case& k : cases()) {
+    SCOPED_TRACE(k.name);
+    const Bytes data = k.payload();
+    const Bytes reference = bzip2RunThenFinish(data, k.blockSize100k);
+    for (ThreadPool* pool : {static_cast<ThreadPool*>(nullptr), &two}) {
+      const Bytes fast = compressSpliced(data, pool, k.blockSize100k, dir, BZip2Encoder::Fast);
+      const std::optional<Bytes> back = bzip2Decompress(fast, data.size());
+      ASSERT_TRUE(back.has_value());
+      EXPECT_TRUE(*back == data);
+      EXPECT_LE(fast.size(), reference.size() + reference.size() / 50 + 64)
+          << "libbz2: " << reference.size() << " bytes";
     }
   }
 }

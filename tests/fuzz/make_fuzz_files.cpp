@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -176,6 +177,20 @@ bool writeCorpus(const fs::path& root) {
   }
   ok &= saveImage(root / "png" / "interlaced", FIF_PNG, 32, PNG_INTERLACED);
   ok &= saveImage(root / "bmp" / "rle8", FIF_BMP, 8, BMP_SAVE_RLE);
+
+  // The fast bzip2 encoder: the first byte chooses how often the rest repeats.
+  std::mt19937 random(7);
+  Bytes noise = {0};
+  for (int i = 0; i < 3000; ++i) noise.push_back(std::uint8_t(random()));
+  Bytes runs = {1};
+  runs.insert(runs.end(), 300, 'a');
+  runs.insert(runs.end(), 5, 'b');
+  Bytes start = {2};
+  start.insert(start.end(), rom.begin(), rom.begin() + 2000);
+  ok &= save(root / "bzip2_fast" / "noise", noise);
+  ok &= save(root / "bzip2_fast" / "runs", runs);
+  ok &= save(root / "bzip2_fast" / "periodic", Bytes{3, 'x', 'y', 'z', 'x', 'y'});
+  ok &= save(root / "bzip2_fast" / "rom", start);
   return ok;
 }
 

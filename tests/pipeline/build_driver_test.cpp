@@ -243,6 +243,7 @@ protected:
     job.romPath = romPath;
     job.outputPath = outputPath;
     job.threads = threads;
+    job.encoder = encoder;
     job.report = &report;
     const bool result = RunBuild(job);
     std::string after;
@@ -274,6 +275,7 @@ protected:
   std::vector<std::uint8_t> rom;
   RecordingLog log;
   unsigned threads = 0; // one per core
+  BZip2Encoder encoder = BZip2Encoder::Library;
   BuildReport report;
 };
 
@@ -406,6 +408,25 @@ TEST_F(BuildDriverTest, PacksAreTheSameForEveryThreadCount) {
     EXPECT_TRUE(pack == first) << count << " threads";
     EXPECT_EQ(log.lines, firstLines) << count << " threads";
   }
+
+  // The fast encoder writes another bzip2 stream of the same hi-res payload: everything else in
+  // the pack, the payload and its digest, and the log are the same.
+  encoder = BZip2Encoder::Fast;
+  ASSERT_TRUE(run(4));
+  const Pack fast = readPack(outputPath);
+  const std::string libbz2Path = joinPath(outFolder, "libbz2.zrm");
+  ASSERT_TRUE(test::writeFileBytes(libbz2Path, first.data(), first.size()));
+  const Pack libbz2 = readPack(libbz2Path);
+  EXPECT_FALSE(fast.file == libbz2.file) << "the fast encoder was not used";
+  EXPECT_TRUE(fast.payload == libbz2.payload);
+  EXPECT_EQ(fast.payloadDigest, libbz2.payloadDigest);
+  EXPECT_TRUE(fast.hiresHeader == libbz2.hiresHeader);
+  ASSERT_EQ(fast.r + fast.t, libbz2.r + libbz2.t);
+  EXPECT_TRUE(std::equal(fast.file.begin(), fast.file.begin() + 44, libbz2.file.begin()))
+      << "all but the size";
+  EXPECT_TRUE(
+      std::equal(fast.file.begin() + 48, fast.file.begin() + 48 + fast.r + fast.t, libbz2.file.begin() + 48));
+  EXPECT_EQ(log.lines, firstLines);
 }
 
 TEST_F(BuildDriverTest, ScreensFindTheirImagesByBaseName) {
