@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # What making saves durable costs: builds of the bundled example and of the large synthetic game
 # (scale 4) timed as they are and under eatmydata, which turns fsync into a no-op, interleaved;
-# prints the median wall seconds of each, the difference, and the fsync calls of one build
-# (strace). The pack must be the same either way.
+# prints the median wall seconds of each, the difference, and the sync calls of one build with the
+# time spent in them (strace -T). The pack must be the same either way.
 #
 #   tools/bench_saves.sh [RUNS]        (default 5)
 #
@@ -38,8 +38,9 @@ time_build() {
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-printf '%-8s %10s %10s %10s %7s\n' game synced_s unsynced_s cost_ms fsyncs
-echo "(medians of $runs builds at scale 4; cost: synced minus unsynced)"
+printf '%-8s %10s %10s %10s %7s %9s\n' game synced_s unsynced_s diff_ms fsyncs fsync_ms
+echo "(medians of $runs builds at scale 4; diff: synced minus unsynced wall time, which the noise of a"
+echo " build may outweigh; fsync_ms: the time one build spent inside its sync calls)"
 for game in example large; do
   if [ "$game" = example ]; then folder=examples/game rom=examples/game.sms; else folder=$work/game4 rom=$work/game4/game.sms; fi
   : >"$work/synced.txt"
@@ -49,11 +50,14 @@ for game in example large; do
     time_build unsynced "$folder" "$rom" eatmydata >>"$work/unsynced.txt"
     cmp -s "$work/synced.zrm" "$work/unsynced.zrm" || { echo "bench_saves: packs differ" >&2; exit 1; }
   done
-  syncs=$(strace -f -c -e trace=fsync,fdatasync -o "$work/strace.txt" "$zelvo" build "$folder" \
-            --rom "$rom" --output "$work/synced.zrm" --scale 4 >/dev/null && \
-          awk '$NF == "fsync" || $NF == "fdatasync" { n += $(NF - 1) } END { print n + 0 }' "$work/strace.txt")
+  # The time spent in the sync calls themselves, as strace -T sees them.
+  strace -f -T -e trace=fsync,fdatasync -o "$work/strace.txt" "$zelvo" build "$folder" --rom "$rom" \
+    --output "$work/synced.zrm" --scale 4 >/dev/null
+  read -r syncs spent < <(awk -F'[<>]' '/fsync|fdatasync/ && NF > 2 { n++; t += $(NF - 1) } END { print n + 0, t * 1000 }' \
+    "$work/strace.txt")
   s=$(median <"$work/synced.txt")
   u=$(median <"$work/unsynced.txt")
-  awk -v g="$game" -v s="$s" -v u="$u" -v n="$syncs" 'BEGIN { printf "%-8s %10.3f %10.3f %10.1f %7s\n", g, s, u, (s - u) * 1000, n }'
+  awk -v g="$game" -v s="$s" -v u="$u" -v n="$syncs" -v t="$spent" \
+    'BEGIN { printf "%-8s %10.3f %10.3f %10.1f %7s %9.1f\n", g, s, u, (s - u) * 1000, n, t }'
 done
 rm -f "$work/synced.zrm" "$work/unsynced.zrm" "$work/strace.txt"
