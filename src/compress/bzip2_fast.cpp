@@ -18,7 +18,6 @@ constexpr int kGroupSymbols = 50;   // symbols coded with one table before the n
 constexpr int kMaxCodeLength = 17;  // what libbz2 limits its codes to (decoders take 20)
 constexpr int kTableIterations = 4; // rounds of refining the tables against the selectors
 constexpr int kMaxAlphabet = 258;   // RUNA, RUNB, 255 move-to-front positions, end of block
-constexpr std::uint64_t kBlockMagic = 0x314159265359ull;
 constexpr std::size_t kExpandPiece = 65536;
 
 std::array<std::uint32_t, 256> makeCrcTable() {
@@ -31,6 +30,13 @@ std::array<std::uint32_t, 256> makeCrcTable() {
   return table;
 }
 const std::array<std::uint32_t, 256> kCrcTable = makeCrcTable();
+
+// bzip2's CRC-32 (most significant bit first, polynomial 0x04C11DB7) of `size` bytes, continued
+// from `crc` (start with 0xFFFFFFFF; the final value is the complement).
+std::uint32_t bzip2CrcUpdate(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) crc = (crc << 8) ^ kCrcTable[(crc >> 24) ^ data[i]];
+  return crc;
+}
 
 // Bits most significant first into bytes.
 class BitWriter {
@@ -64,14 +70,10 @@ void makeCodeLengths(const std::uint32_t* freq, int count, std::uint8_t* lengths
   std::uint64_t weight[kMaxAlphabet];
   for (int i = 0; i < count; ++i) weight[i] = std::max<std::uint32_t>(freq[i], 1);
   std::int32_t parent[2 * kMaxAlphabet];
-  std::uint64_t nodeWeight[2 * kMaxAlphabet];
   for (;;) {
     using Item = std::pair<std::uint64_t, std::int32_t>; // weight, node
     std::priority_queue<Item, std::vector<Item>, std::greater<Item>> heap;
-    for (int i = 0; i < count; ++i) {
-      nodeWeight[i] = weight[i];
-      heap.push({weight[i], i});
-    }
+    for (int i = 0; i < count; ++i) heap.push({weight[i], i});
     std::int32_t nodes = count;
     while (heap.size() > 1) {
       const Item a = heap.top();
@@ -79,9 +81,7 @@ void makeCodeLengths(const std::uint32_t* freq, int count, std::uint8_t* lengths
       const Item b = heap.top();
       heap.pop();
       parent[a.second] = parent[b.second] = nodes;
-      nodeWeight[nodes] = a.first + b.first;
-      heap.push({nodeWeight[nodes], nodes});
-      ++nodes;
+      heap.push({a.first + b.first, nodes++});
     }
     parent[nodes - 1] = -1;
     // Parents are made after their children, so depths fill from the root down.
@@ -153,11 +153,6 @@ bool sortRotations(const std::vector<std::uint8_t>& block, std::vector<std::uint
 }
 
 } // namespace
-
-std::uint32_t bzip2CrcUpdate(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) crc = (crc << 8) ^ kCrcTable[(crc >> 24) ^ data[i]];
-  return crc;
-}
 
 BZip2CompressedBlock encodeBZip2BlockFast(const std::vector<std::uint8_t>& encoded, int blockSize100k) {
   BZip2CompressedBlock result;
@@ -287,8 +282,8 @@ BZip2CompressedBlock encodeBZip2BlockFast(const std::vector<std::uint8_t>& encod
   BitWriter out(count + 1024);
   out.put(0x425A68u, 24); // "BZh"
   out.put(std::uint32_t('0' + blockSize100k), 8);
-  out.put(std::uint32_t(kBlockMagic >> 24), 24);
-  out.put(std::uint32_t(kBlockMagic & 0xFFFFFFu), 24);
+  out.put(std::uint32_t(kBZip2BlockMagic >> 24), 24);
+  out.put(std::uint32_t(kBZip2BlockMagic & 0xFFFFFFu), 24);
   out.put(crc, 32);
   out.put(0, 1); // not randomised
   out.put(std::uint32_t(origin), 24);

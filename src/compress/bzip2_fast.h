@@ -16,8 +16,4 @@ namespace zelvo {
 // compressBZip2Block's result so that ParallelBZip2Compressor splices it the same way.
 BZip2CompressedBlock encodeBZip2BlockFast(const std::vector<std::uint8_t>& encoded, int blockSize100k);
 
-// bzip2's CRC-32 (most significant bit first, polynomial 0x04C11DB7) of `size` bytes, continued
-// from `crc` (start with 0xFFFFFFFF; the final value is the complement).
-std::uint32_t bzip2CrcUpdate(std::uint32_t crc, const std::uint8_t* data, std::size_t size);
-
 } // namespace zelvo

@@ -13,7 +13,6 @@ namespace zelvo {
 namespace {
 
 constexpr std::uint64_t kStreamMagic = 0x177245385090ull; // end of stream, 48 bits
-constexpr std::uint64_t kBlockMagic = 0x314159265359ull;  // start of a block, 48 bits
 constexpr std::uint64_t kHeaderBits = 32;                 // "BZh" and the block size digit
 constexpr std::size_t kExpandPiece = 65536;               // raw bytes handed to libbz2 at a time
 
@@ -257,7 +256,7 @@ BZip2CompressedBlock compressBZip2Block(const std::vector<std::uint8_t>& encoded
   if (bits < kHeaderBits + 80 + 80 || s[0] != 'B' || s[1] != 'Z' || s[2] != 'h' ||
       s[3] != '0' + blockSize100k)
     return block;
-  if (bitsAt(s, kHeaderBits, 48) != kBlockMagic) return block;
+  if (bitsAt(s, kHeaderBits, 48) != kBZip2BlockMagic) return block;
   block.crc = std::uint32_t(bitsAt(s, kHeaderBits + 48, 32));
   // The end marker has no period below 8 bits, so only one padding length can fit.
   for (int pad = 0; pad < 8; ++pad) {

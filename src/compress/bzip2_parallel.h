@@ -19,6 +19,9 @@ namespace zelvo {
 
 class ThreadPool;
 
+// The 48 bits that start every bzip2 block.
+inline constexpr std::uint64_t kBZip2BlockMagic = 0x314159265359ull;
+
 // libbz2's first stage turns every run of 4 to 255 equal bytes into the byte four times and a count
 // (0 to 251); shorter runs stay as they are, longer ones are cut into runs of 255. A block is
 // complete once it holds blockSize100k x 100000 - 19 bytes of that output: the check comes when a
