@@ -98,7 +98,7 @@ enum class BZip2Encoder { Library, Fast };
 // written in whole 16384-byte pieces during Write, the rest by Finish.
 class ParallelBZip2Compressor final : public ICompressor {
 public:
-  explicit ParallelBZip2Compressor(ThreadPool* pool, int blockSize100k = 6,
+  explicit ParallelBZip2Compressor(ThreadPool* pool, int blockSize100k = kBZip2BlockSize100k,
                                    BZip2Encoder encoder = BZip2Encoder::Library);
   ~ParallelBZip2Compressor() override;
   ParallelBZip2Compressor(const ParallelBZip2Compressor&) = delete;

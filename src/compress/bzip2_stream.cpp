@@ -17,7 +17,6 @@ void* heapAlloc(void*, int items, int size) {
 }
 void heapFree(void*, void* address) { std::free(address); }
 
-constexpr int kBlockSize100k = 6;
 constexpr int kWorkFactor = 30;
 
 } // namespace
@@ -40,7 +39,7 @@ bool CBZip2Compressor::Write(File& file, const void* data, std::size_t size) {
     s.bzfree = heapFree;
     s.next_out = block->staging;
     s.avail_out = kStagingBufferSize;
-    if (BZ2_bzCompressInit(&s, kBlockSize100k, 0, kWorkFactor) != BZ_OK) return false;
+    if (BZ2_bzCompressInit(&s, kBZip2BlockSize100k, 0, kWorkFactor) != BZ_OK) return false;
     block_ = std::move(block);
   }
   if (lastResult_ != BZ_RUN_OK) return false;

@@ -64,6 +64,9 @@ private:
   int lastResult_ = 0;           // Z_OK
 };
 
+// The block size (in 100k) of every bzip2 stream this program writes.
+inline constexpr int kBZip2BlockSize100k = 6;
+
 // bzip2 stream with 600k blocks (block size 6), work factor 30.
 class CBZip2Compressor final : public ICompressor {
 public:

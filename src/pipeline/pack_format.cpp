@@ -170,7 +170,8 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
   const std::uint8_t placeholder[16] = {};
   if (!output.writeAll(placeholder, sizeof placeholder)) return writeFailed();
 
-  std::unique_ptr<ICompressor> compressor(new (std::nothrow) ParallelBZip2Compressor(pool, 6, encoder));
+  std::unique_ptr<ICompressor> compressor(new (std::nothrow)
+                                              ParallelBZip2Compressor(pool, kBZip2BlockSize100k, encoder));
   // The store is read a run of tiles at a time, at known offsets.
   const std::uint32_t tilesPerRead =
       table.tileBytes ? std::max<std::uint32_t>(1, kReadBytes / table.tileBytes) : 1;

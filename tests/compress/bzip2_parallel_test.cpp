@@ -1,6 +1,5 @@
 // The bzip2 compressor that splices blocks compressed apart: its stream is libbz2's own single
 // stream, byte for byte, wherever the blocks end and however many threads compress them.
-#include "compress/bzip2_fast.h"
 #include "compress/bzip2_parallel.h"
 #include "platform/fault.h"
 #include "platform/thread_pool.h"
