@@ -146,6 +146,9 @@ void addBuildReportOptions(CLI::App& command, BuildOptions& options) {
   command.add_flag("--json", options.json,
                    "Print only the build report as JSON on stdout, at the end; the log lines go to stderr");
   command.add_flag("--quiet", options.quiet, "Log only warnings and error lines");
+  command.add_flag(
+      "--strict", options.strict,
+      "Fail the build when it logged any warning (before the pack is begun: the old pack stays)");
 }
 
 int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
@@ -170,6 +173,7 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   job.inputFolder = options.inputFolder;
   job.scale = std::uint8_t(options.scale);
   job.threads = options.threads;
+  job.strict = options.strict;
   job.encoder = options.encoder == "fast" ? BZip2Encoder::Fast : BZip2Encoder::Library;
   // The run makes the input folder current: paths the user typed are taken from the shell's
   // current directory before that happens.

@@ -38,12 +38,13 @@ struct BuildOptions {
   int scale = 4;
   unsigned threads = 0;           // 0: one per core
   std::string encoder = "libbz2"; // "libbz2" or "fast": who compresses the hi-res tiles
+  bool strict = false;            // any warning fails the build
   std::string reportPath;         // the report saved as JSON, when given
   bool json = false;              // stdout carries only the report as JSON; the log goes to stderr
   bool quiet = false;             // only warnings and error lines are logged
   bool force = false;             // replace an existing output that is not a pack
 };
-// Adds --report, --json and --quiet to the build command.
+// Adds --report, --json, --quiet and --strict to the build command.
 void addBuildReportOptions(CLI::App& command, BuildOptions& options);
 int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err);
 

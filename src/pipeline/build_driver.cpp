@@ -30,6 +30,7 @@ namespace {
 constexpr std::size_t kRomPiece = 16384;
 constexpr const char* kCannotOpen = "Error: can't open output file for write";
 constexpr const char* kCannotWrite = "Error: can't write output file";
+constexpr std::size_t kConflictLines = 20; // conflict warnings in the log; the report keeps them all
 
 // Makes the saved directory current again when the run ends, whatever way it ends.
 class CurrentDirectoryGuard {
@@ -113,18 +114,23 @@ private:
   // Writes a prepared screen's tiles into the store and logs its findings. False when the run
   // must end.
   bool applyScreen(ScreenPlan plan, const PreparedScreen& prepared);
-  void note(const std::string& line) { log_.AppendLogLine(line); }
+  void note(const std::string& line) {
+    if (logLineKind(line) == LogLineKind::Warning) ++report_.warnings;
+    log_.AppendLogLine(line);
+  }
 
   const BuildJob& job_;
   NullLog nullLog_;
   BuildLog& log_;
   BuildReport ownReport_;
   BuildReport& report_;
-  // Which screen last wrote each hi-res tile (by its position in the store), for the tiles that
-  // two screens paint differently.
-  std::unordered_map<std::uint32_t, std::size_t> paintedBy_;
+  // Which screen last painted each hi-res tile, and where, for the tiles painted differently.
+  PaintLedger ledger_;
+  std::size_t conflictLinesShown_ = 0;
+  std::size_t conflictLinesLeftOut_ = 0;
 
   std::unique_ptr<TileSet> tiles_;
+  std::unique_ptr<TileSet> exportTiles_; // the tiles in the file's order, until the screens are done
   TableOwner table_;
   std::string outputPath_; // absolute
   // The pack as it is written: a new file that takes the output's place only once complete.
@@ -184,6 +190,9 @@ bool Run::generateTiles() {
   if (!stage(kBuildStageLines[1])) return false;
   table_.reset(CreateHiResTileTable());
   if (!table_) return fail("Error: can't allocate memory");
+  // The export reads the tiles file in its own order: what it draws is resolved against a copy.
+  exportTiles_ = copyTileSet(*tiles_);
+  if (!exportTiles_) return fail("Error: can't allocate memory");
   sortByOrderKeys(*tiles_);
   const Status generated = generateHiResTiles(*table_, *tiles_, job_.scale, &log_);
   if (!generated) return fail("Error: can't create high-resolution tiles list", generated.error());
@@ -200,11 +209,13 @@ bool Run::replaceTiles() {
   // being applied; the store is written here alone, screen by screen in the listing's order, so
   // the result is the same for any number of threads.
   prepareLookups(*tiles_);
+  prepareLookups(*exportTiles_);
   ThreadPool* workers = pool();
   OrderedTasks<PreparedScreen> prepared(workers, workers ? 2 * std::size_t(workers->size()) : 1);
   std::deque<ScreenPlan> waiting; // the plans of the screens in `prepared`, oldest first
   const HiResTileTable& table = *table_;
   const TileSet& tiles = *tiles_;
+  const TileSet* exportTiles = exportTiles_.get();
   std::size_t next = 0;
   std::uint64_t done = 0;
   while (next < screens.size() || !prepared.empty()) {
@@ -214,8 +225,10 @@ bool Run::replaceTiles() {
         prepared.push([] { return PreparedScreen(); });
         continue;
       }
-      prepared.push([&table, &tiles, screen = plan.report.screen, image = plan.report.image,
-                     alpha = plan.alphaPath] { return prepareScreen(table, tiles, screen, image, alpha); });
+      prepared.push([&table, &tiles, exportTiles, screen = plan.report.screen, image = plan.report.image,
+                     alpha = plan.alphaPath] {
+        return prepareScreen(table, tiles, screen, image, alpha, exportTiles);
+      });
     }
     if (cancelRequested(&log_)) return cancelled();
     const PreparedScreen screen = prepared.pop();
@@ -224,7 +237,14 @@ bool Run::replaceTiles() {
     if (!applyScreen(std::move(plan), screen)) return false;
     reportProgress(&log_, ProgressStage::ReplacingTiles, ++done, screens.size());
   }
+  exportTiles_.reset();
+  if (conflictLinesLeftOut_) note(moreConflictsLine(conflictLinesLeftOut_));
   note(summaryLine(report_));
+  if (const std::string why = noArtUsedLine(report_); !why.empty()) note(why);
+  if (job_.strict && report_.warnings)
+    return fail(
+        "Error: warnings are errors with --strict",
+        makeError(ErrorCause::InvalidArgument, {}, std::to_string(report_.warnings) + " warning(s) logged"));
   return true;
 }
 
@@ -264,7 +284,9 @@ bool Run::applyScreen(ScreenPlan plan, const PreparedScreen& prepared) {
     return true;
   }
   Error why;
-  const ReplaceResult replaced = applyPreparedScreen(*table_, prepared, &log_, &why, &found.info);
+  const std::size_t firstConflict = ledger_.conflicts.size();
+  ledger_.screen = report_.screens.size() - 1;
+  const ReplaceResult replaced = applyPreparedScreen(*table_, prepared, &log_, &why, &found.info, &ledger_);
   if (replaced == ReplaceResult::Cancelled) return cancelled();
   // A tile that could not be written back would leave a damaged tile in the pack: that ends the
   // build.
@@ -286,16 +308,16 @@ bool Run::applyScreen(ScreenPlan plan, const PreparedScreen& prepared) {
   }
   for (const std::string& line : screenLines(found)) note(line);
 
-  // A tile an earlier screen wrote and this one wrote again differs from the earlier painting.
-  const std::size_t self = report_.screens.size() - 1;
-  for (const TileEntryRef& entry : found.info.replaced) {
-    std::uint32_t offset = 0;
-    if (!hiResTileOffset(*table_, entry.group, entry.index, offset)) continue;
-    auto [slot, fresh] = paintedBy_.try_emplace(offset, self);
-    if (fresh || slot->second == self) continue;
-    report_.conflicts.push_back({report_.screens[slot->second].screen, found.screen, entry});
-    slot->second = self;
-    note(conflictLine(report_.conflicts.back()));
+  // The report keeps every conflict; the log a few lines of them.
+  report_.conflicts.insert(report_.conflicts.end(), ledger_.conflicts.begin() + std::ptrdiff_t(firstConflict),
+                           ledger_.conflicts.end());
+  for (const std::string& line : conflictLines(report_, firstConflict)) {
+    if (conflictLinesShown_ < kConflictLines) {
+      note(line);
+      ++conflictLinesShown_;
+    } else {
+      ++conflictLinesLeftOut_;
+    }
   }
   return true;
 }

@@ -36,6 +36,8 @@ struct BuildJob {
   // Who compresses the hi-res tiles: libbz2 (the pack is the same byte for byte as ever), or
   // the faster encoder of our own (the same pack but for the bytes of that one bzip2 stream).
   BZip2Encoder encoder = BZip2Encoder::Library;
+  // Any warning ends the build as a failure once the screens are done, before the pack is begun.
+  bool strict = false;
   // Filled by the run with what it found (see build_report.h), when given.
   BuildReport* report = nullptr;
 };

@@ -2,6 +2,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <map>
+#include <numeric>
+#include <set>
+
 namespace zelvo {
 
 namespace {
@@ -17,6 +22,28 @@ std::string plural(std::size_t count, const char* one, const char* many) {
 }
 
 bool isWarning(const std::string& line) { return line.rfind("Warning: ", 0) == 0; }
+
+std::string tileText(const TileEntryRef& entry) {
+  return "tile " + std::to_string(entry.index) + " of group " + std::to_string(entry.group);
+}
+
+const std::string& screenName(const BuildReport& report, std::size_t screen) {
+  static const std::string unknown = "?";
+  return screen < report.screens.size() ? report.screens[screen].screen : unknown;
+}
+
+// " (2 of the replaced tiles also stand in 150 cells left as exported; the paint shows there too)"
+std::string sharedText(const ScreenReplaceInfo& info) {
+  if (info.sharedTiles == 0) return {};
+  return " (" + std::to_string(info.sharedTiles) + " of the replaced tiles also " +
+         (info.sharedTiles == 1 ? "stands" : "stand") + " in " + plural(info.sharedSquares, "cell", "cells") +
+         " left as exported; the paint shows there too)";
+}
+
+Json placeJson(const ScreenPlace& place) {
+  if (place.sprite < 0) return {{"cell", {place.row, place.column}}};
+  return {{"sprite", place.sprite}, {"lower", place.row != 0}};
+}
 
 Json sizeJson(const ImageSize& size) { return Json::array({size.width, size.height}); }
 
@@ -74,11 +101,10 @@ std::size_t BuildReport::tilesReplaced() const {
   return replaced;
 }
 
-std::size_t BuildReport::warningCount() const {
-  std::size_t warnings = tilesPassedOver.size() + conflicts.size();
-  for (const ScreenReport& screen : screens)
-    for (const std::string& line : screenLines(screen)) warnings += isWarning(line);
-  return warnings;
+std::size_t BuildReport::tilesPaintedDifferently() const {
+  std::set<std::pair<int, std::uint32_t>> tiles;
+  for (const TileConflict& conflict : conflicts) tiles.emplace(conflict.entry.group, conflict.entry.index);
+  return tiles.size();
 }
 
 std::string tilesUsedLine(const BuildReport& report) { return "Tiles file: " + report.tilesFile; }
@@ -102,7 +128,7 @@ std::vector<std::string> screenLines(const ScreenReport& screen) {
                       " pixels but the build needs " + sizeText(screen.info.expectedSize) +
                       "; only the tiles wholly inside it were used");
     lines.push_back("Screen " + screen.screen + ": " + plural(screen.info.replaced.size(), "tile", "tiles") +
-                    " replaced from " + screen.image);
+                    " replaced from " + screen.image + sharedText(screen.info));
     break;
   case ScreenStatus::NoImage:
     lines.push_back("Screen " + screen.screen + ": no image, skipped");
@@ -114,16 +140,81 @@ std::vector<std::string> screenLines(const ScreenReport& screen) {
   return lines;
 }
 
-std::string conflictLine(const TileConflict& conflict) {
-  return "Warning: tile " + std::to_string(conflict.entry.index) + " of group " +
-         std::to_string(conflict.entry.group) + " painted differently by " + conflict.earlierScreen +
-         " and " + conflict.laterScreen + "; " + conflict.laterScreen + "'s is kept";
+std::vector<std::string> conflictLines(const BuildReport& report, std::size_t first) {
+  struct Group {
+    std::size_t earlier;
+    std::vector<const TileConflict*> conflicts;
+  };
+  std::vector<Group> groups;
+  for (std::size_t i = first; i < report.conflicts.size(); ++i) {
+    const TileConflict& conflict = report.conflicts[i];
+    auto group = std::find_if(groups.begin(), groups.end(),
+                              [&](const Group& g) { return g.earlier == conflict.earlier; });
+    if (group == groups.end()) group = groups.insert(groups.end(), Group{conflict.earlier, {}});
+    group->conflicts.push_back(&conflict);
+  }
+  std::vector<std::string> lines;
+  for (const Group& group : groups) {
+    const TileConflict& any = *group.conflicts.front();
+    const std::string& later = screenName(report, any.later);
+    const bool within = any.earlier == any.later;
+    std::string named;
+    for (std::size_t i = 0; i < group.conflicts.size() && i < 3; ++i) {
+      const TileConflict& conflict = *group.conflicts[i];
+      named += (i ? ", " : "") + tileText(conflict.entry);
+      if (within)
+        named += " at " + placeText(conflict.earlierPlace) + " and " + placeText(conflict.laterPlace);
+    }
+    if (group.conflicts.size() > 3) named += " and " + std::to_string(group.conflicts.size() - 3) + " more";
+    const std::string count = plural(group.conflicts.size(), "tile", "tiles");
+    if (within)
+      lines.push_back("Warning: " + count + " painted differently in two places of " + later + " (" + named +
+                      "); the later place's paint is kept");
+    else
+      lines.push_back("Warning: " + count + " painted differently by " + screenName(report, any.earlier) +
+                      " and " + later + " (" + named + "); " + later + "'s paint is kept");
+  }
+  return lines;
+}
+
+std::string moreConflictsLine(std::size_t more) {
+  return "Warning: ... and " + std::to_string(more) + " more " + (more == 1 ? "line" : "lines") +
+         " of tiles painted differently (see --report)";
 }
 
 std::string summaryLine(const BuildReport& report) {
-  return "Screens: " + std::to_string(report.screensUsed()) + " used, " +
-         std::to_string(report.screensSkipped()) + " skipped; " +
-         plural(report.tilesReplaced(), "tile", "tiles") + " replaced";
+  std::string line = "Screens: " + std::to_string(report.screensUsed()) + " used, " +
+                     std::to_string(report.screensSkipped()) + " skipped; " +
+                     plural(report.tilesReplaced(), "tile", "tiles") + " replaced";
+  if (const std::size_t conflicting = report.tilesPaintedDifferently())
+    line += "; " + plural(conflicting, "tile", "tiles") + " painted differently";
+  return line;
+}
+
+std::string noArtUsedLine(const BuildReport& report) {
+  std::size_t withImage = 0;
+  std::map<int, std::size_t> factors; // wrong-scale images by the factor they were painted at
+  for (const ScreenReport& screen : report.screens) {
+    if (screen.status == ScreenStatus::Used) return {};
+    if (screen.status == ScreenStatus::NoImage) continue;
+    ++withImage;
+    if (screen.status == ScreenStatus::WrongScale) ++factors[screen.info.paintedFactor];
+  }
+  if (withImage == 0) return {};
+  const std::string scale = std::to_string(report.scale) + "x";
+  if (factors.size() == 1 && factors.begin()->second == withImage) {
+    const int factor = factors.begin()->first;
+    return "Warning: no image was used: every image is painted at " + std::to_string(factor) +
+           "x; this build is at " + scale + " (--scale " + std::to_string(factor) + ")";
+  }
+  std::string why;
+  for (const auto& [factor, count] : factors)
+    why += (why.empty() ? "" : ", ") + std::to_string(count) + " painted at " + std::to_string(factor) + "x";
+  const std::size_t other =
+      withImage - std::accumulate(factors.begin(), factors.end(), std::size_t(0),
+                                  [](std::size_t sum, const auto& f) { return sum + f.second; });
+  if (other) why += (why.empty() ? "" : ", ") + std::to_string(other) + " unreadable or failed";
+  return "Warning: no image was used (" + why + "; this build is at " + scale + ")";
 }
 
 std::string buildReportJson(const BuildReport& report, int indent) {
@@ -144,14 +235,20 @@ std::string buildReportJson(const BuildReport& report, int indent) {
     item["expectedSize"] = screen.info.imageRead ? sizeJson(screen.info.expectedSize) : Json();
     item["paintedFactor"] = screen.info.paintedFactor ? Json(screen.info.paintedFactor) : Json();
     item["replaced"] = std::move(replaced);
+    item["leftAsExported"] = screen.info.leftAsExported;
+    item["keptEarlierPaint"] = screen.info.keptEarlierPaint;
+    item["sharedTiles"] = screen.info.sharedTiles;
+    item["sharedCells"] = screen.info.sharedSquares;
     screens.push_back(std::move(item));
   }
   Json conflicts = Json::array();
   for (const TileConflict& conflict : report.conflicts)
     conflicts.push_back({{"group", conflict.entry.group},
                          {"index", conflict.entry.index},
-                         {"earlierScreen", conflict.earlierScreen},
-                         {"laterScreen", conflict.laterScreen}});
+                         {"earlierScreen", screenName(report, conflict.earlier)},
+                         {"earlierPlace", placeJson(conflict.earlierPlace)},
+                         {"laterScreen", screenName(report, conflict.later)},
+                         {"laterPlace", placeJson(conflict.laterPlace)}});
   Json json = {
       {"success", report.success},
       {"scale", report.scale},
@@ -165,7 +262,8 @@ std::string buildReportJson(const BuildReport& report, int indent) {
         {"screensSkipped", report.screensSkipped()},
         {"tilesReplaced", report.tilesReplaced()},
         {"conflicts", report.conflicts.size()},
-        {"warnings", report.warningCount()}}},
+        {"tilesPaintedDifferently", report.tilesPaintedDifferently()},
+        {"warnings", report.warnings}}},
       {"digests", {{"romMd5", textOrNull(report.romMd5)}, {"hiResMd5", textOrNull(report.hiResMd5)}}}};
   return json.dump(indent);
 }

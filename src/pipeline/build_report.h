@@ -37,19 +37,13 @@ struct ScreenReport {
   ScreenReplaceInfo info; // sizes and the entries replaced
 };
 
-// A tile that a later screen painted differently from an earlier one; the later one was kept.
-struct TileConflict {
-  std::string earlierScreen;
-  std::string laterScreen;
-  TileEntryRef entry; // the entry the later screen replaced
-};
-
 struct BuildReport {
   int scale = 0;
   std::string tilesFile; // empty when none loaded
   std::vector<PassedOver> tilesPassedOver;
   std::vector<ScreenReport> screens;
-  std::vector<TileConflict> conflicts;
+  std::vector<TileConflict> conflicts; // screen numbers index `screens`
+  std::size_t warnings = 0;            // the warning lines the build logged
   bool success = false;
   std::string romMd5;   // hex, once the ROM section is written
   std::string hiResMd5; // hex, the hi-res payload's digest, once that section is written
@@ -57,7 +51,8 @@ struct BuildReport {
   std::size_t screensUsed() const;
   std::size_t screensSkipped() const;
   std::size_t tilesReplaced() const;
-  std::size_t warningCount() const;
+  // The distinct tiles that two places painted differently.
+  std::size_t tilesPaintedDifferently() const;
 };
 
 // The seven stage lines of a build, in order.
@@ -74,8 +69,15 @@ std::string tilesUsedLine(const BuildReport& report);
 std::string tilesPassedOverLine(const PassedOver& file);
 // The lines of one screen: a warning for names that match twice, then its outcome.
 std::vector<std::string> screenLines(const ScreenReport& screen);
-std::string conflictLine(const TileConflict& conflict);
+// The warnings for the conflicts from `first` on, which one screen's paint found: one line for each
+// earlier screen it disagrees with (or for disagreements within it), with the count and at most
+// three tiles named, in the order of each group's first conflict.
+std::vector<std::string> conflictLines(const BuildReport& report, std::size_t first);
+// The line that stands for conflict lines left out of the log.
+std::string moreConflictsLine(std::size_t more);
 std::string summaryLine(const BuildReport& report);
+// Why no image was used, when some screens had one but none could be used; empty otherwise.
+std::string noArtUsedLine(const BuildReport& report);
 
 // The whole report as one JSON object (indented by `indent` spaces, -1 for one line).
 std::string buildReportJson(const BuildReport& report, int indent = 2);

@@ -79,26 +79,42 @@ bool tilesPracticallyEqual(const std::uint8_t* cut, const std::uint8_t* stored, 
   return true;
 }
 
+std::string placeText(const ScreenPlace& place) {
+  if (place.sprite < 0) return "cell " + std::to_string(place.row) + "," + std::to_string(place.column);
+  return "sprite " + std::to_string(place.sprite) + (place.row ? " (lower tile)" : "");
+}
+
 namespace {
 
-// One screen's work on the store: every comparison sees the store as it was before the screen.
-// Instead of a copy of the whole store, the earlier content of each tile that this screen
-// overwrites is kept; a tile not overwritten yet is read from the live store.
+// One screen's work on the store. A painted square is compared with the store as it was before
+// the screen: instead of a copy of the whole store, the earlier content of each tile that this
+// screen overwrites is kept; a tile not overwritten yet is read from the live store.
 class ScreenReplacement {
 public:
-  ScreenReplacement(HiResTileTable& table, std::vector<TileEntryRef>* written)
-      : table_(table), tileBytes_(table.tileBytes), written_(written) {}
+  ScreenReplacement(HiResTileTable& table, ScreenReplaceInfo& info, PaintLedger& ledger)
+      : table_(table), tileBytes_(table.tileBytes), info_(info), ledger_(ledger) {}
 
   bool init() {
     stored_.reset(new (std::nothrow) std::uint8_t[tileBytes_]);
     return bool(stored_);
   }
 
-  // Compares `cut` with the tile of entry (group, index) and writes it there when it differs.
-  // False only when a write failed.
-  bool apply(const std::uint8_t* cut, int group, std::uint32_t index) {
+  // A square that holds what the export draws there: it keeps whatever the store holds.
+  void leaveAsExported(const ScreenSquare& square) {
     std::uint32_t offset = 0;
-    if (!hiResTileOffset(table_, group, index, offset)) return true;
+    if (!hiResTileOffset(table_, square.entry.group, square.entry.index, offset)) return;
+    ++info_.leftAsExported;
+    auto mark = ledger_.painted.find(offset);
+    if (mark != ledger_.painted.end() && mark->second.screen != ledger_.screen) ++info_.keptEarlierPaint;
+    asExported_.push_back(offset);
+  }
+
+  // Compares the painted `cut` with the tile of the square's entry and writes it there when it
+  // differs. False only when a write failed.
+  bool apply(const std::uint8_t* cut, const ScreenSquare& square) {
+    const TileEntryRef entry = square.entry;
+    std::uint32_t offset = 0;
+    if (!hiResTileOffset(table_, entry.group, entry.index, offset)) return true;
     const std::uint8_t* before;
     auto saved = earlier_.find(offset);
     if (saved != earlier_.end()) {
@@ -108,27 +124,60 @@ public:
         return true; // the tile cannot be compared: skipped
       before = stored_.get();
     }
-    if (tilesPracticallyEqual(cut, before, tileBytes_)) return true;
+    const bool unchanged = tilesPracticallyEqual(cut, before, tileBytes_);
+    // A tile this screen painted already, painted otherwise here: two squares disagree.
+    if (saved != earlier_.end() && !sameAsLive(cut, offset)) conflict(offset, entry, square.place);
+    if (unchanged) return true;
     if (saved == earlier_.end()) {
       std::unique_ptr<std::uint8_t[]> keep(new (std::nothrow) std::uint8_t[tileBytes_]);
       if (!keep) return true; // without the earlier content the tile cannot be written safely
       std::memcpy(keep.get(), stored_.get(), tileBytes_);
       earlier_.emplace(offset, std::move(keep));
+      // The first write of this screen over another screen's paint.
+      auto mark = ledger_.painted.find(offset);
+      if (mark != ledger_.painted.end() && mark->second.screen != ledger_.screen)
+        conflict(offset, entry, square.place);
     }
     if (!table_.tempFile.writeAt(cut, tileBytes_, offset)) return false;
+    ledger_.painted[offset] = {ledger_.screen, square.place};
     // An entry shown in several cells is written once per cell but counted once.
-    if (written_ && recorded_.insert(std::uint64_t(group) << 32 | index).second)
-      written_->push_back({group, index});
+    if (recorded_.insert(std::uint64_t(entry.group) << 32 | entry.index).second)
+      info_.replaced.push_back(entry);
     return true;
   }
 
+  // The squares left as exported whose tile this screen painted elsewhere: the paint shows there.
+  void countShared() {
+    std::unordered_set<std::uint32_t> tiles;
+    for (std::uint32_t offset : asExported_) {
+      if (!earlier_.count(offset)) continue;
+      ++info_.sharedSquares;
+      tiles.insert(offset);
+    }
+    info_.sharedTiles = tiles.size();
+  }
+
 private:
+  bool sameAsLive(const std::uint8_t* cut, std::uint32_t offset) {
+    if (!live_) live_.reset(new (std::nothrow) std::uint8_t[tileBytes_]);
+    if (!live_ || !table_.tempFile.readAt(live_.get(), tileBytes_, offset)) return true;
+    return tilesPracticallyEqual(cut, live_.get(), tileBytes_);
+  }
+
+  void conflict(std::uint32_t offset, const TileEntryRef& entry, const ScreenPlace& place) {
+    const PaintLedger::Mark& mark = ledger_.painted[offset];
+    ledger_.conflicts.push_back({mark.screen, ledger_.screen, entry, mark.place, place});
+  }
+
   HiResTileTable& table_;
   const std::uint32_t tileBytes_;
+  ScreenReplaceInfo& info_;
+  PaintLedger& ledger_;
   std::unique_ptr<std::uint8_t[]> stored_;
+  std::unique_ptr<std::uint8_t[]> live_;
   std::unordered_map<std::uint32_t, std::unique_ptr<std::uint8_t[]>> earlier_;
-  std::vector<TileEntryRef>* written_;
   std::unordered_set<std::uint64_t> recorded_;
+  std::vector<std::uint32_t> asExported_;
 };
 
 std::string sizeText(const ImageSize& size) {
@@ -142,8 +191,8 @@ void forceOpaque(std::uint8_t* tile, std::size_t bytes) {
 // The squares of a screen whose image is decoded, where the export draws each cell or sprite.
 void findSquares(PreparedScreen& out, const ScreenFile& screen, const TileSet& buildTiles, int scale) {
   const int edge = 8 * scale;
-  auto take = [&](const TileRef& ref, int left, int top, bool opaque) {
-    if (ref.found()) out.squares.push_back({{ref.group, ref.index}, left, top, opaque});
+  auto take = [&](const TileRef& ref, int left, int top, ScreenPlace place, bool opaque) {
+    if (ref.found()) out.squares.push_back({{ref.group, ref.index}, left, top, place, opaque, false});
   };
   if (const ScreenCell* grid = screen.background()) {
     // Only the grid is cut when there is one. The image starts where the export's does, with the
@@ -159,24 +208,113 @@ void findSquares(PreparedScreen& out, const ScreenFile& screen, const TileSet& b
         const ScreenCell& cell = grid[r * 32 + c];
         // Plain background tiles are always opaque; priority tiles keep the image's alpha.
         take(lookupCell(buildTiles, cell), c * edge - hidden, r * edge,
-             !(cell.nameWord & kNameWordPriorityBit));
+             {-1, std::uint8_t(r), std::uint8_t(c)}, !(cell.nameWord & kNameWordPriorityBit));
       }
     return;
   }
   // The positions at which the screen export draws sprites; sprites keep the image's alpha.
   const TileGroup& sprites = buildTiles.groups[kSpriteGroup];
+  std::uint32_t record = 0; // the record whose upper (then lower) tile is visited
   forEachSpriteTile(screen, scale,
                     [&](const std::uint8_t* colours, const std::uint8_t* planes, int left, int top) {
-                      take({kSpriteGroup, findEntryByContent(sprites, colours, planes)}, left, top, false);
+                      const SpriteRecord& sprite = screen.sprites()[record];
+                      const bool lower = colours == sprite.palette2;
+                      take({kSpriteGroup, findEntryByContent(sprites, colours, planes)}, left, top,
+                           {std::int32_t(record), std::uint8_t(lower), 0}, false);
+                      if (lower || !(sprite.flags & kSpriteTall)) ++record;
                       return true;
                     });
+}
+
+// What the export draws of a screen at `scale`, `width` x `height` pixels (the image's expected
+// size), as far as whole squares go: every cell or sprite tile resolved against the tiles as the
+// export reads them (`exportTiles`, in the tiles file's order), drawn and enlarged as the scale
+// stage does, in the export's order (a later sprite covers an earlier one). What it leaves
+// undrawn is transparent black, as in the export.
+class ExportPicture {
+public:
+  ExportPicture(const TileSet& exportTiles, std::uint32_t scale, std::size_t width, std::size_t height)
+      : tiles_(exportTiles), scale_(scale), edge_(8 * scale), width_(width), height_(height),
+        pixels_(width * height * 4) {}
+
+  void draw(const ScreenFile& screen) {
+    if (const ScreenCell* grid = screen.background()) {
+      const int hidden = (256 - int(screen.width())) * int(scale_);
+      for (int r = 0; r < kScreenRows; ++r)
+        for (int c = 0; c < kScreenColumns; ++c)
+          put(lookupCell(tiles_, grid[r * kScreenColumns + c]), c * int(edge_) - hidden, r * int(edge_));
+      return;
+    }
+    const TileGroup& sprites = tiles_.groups[kSpriteGroup];
+    forEachSpriteTile(screen, int(scale_),
+                      [&](const std::uint8_t* colours, const std::uint8_t* planes, int left, int top) {
+                        put({kSpriteGroup, findEntryByContent(sprites, colours, planes)}, left, top);
+                        return true;
+                      });
+  }
+
+  bool inside(int left, int top) const {
+    return left >= 0 && top >= 0 && std::size_t(left) + edge_ <= width_ &&
+           std::size_t(top) + edge_ <= height_;
+  }
+
+  // The square at (left, top), which lies inside, into `out` in the byte order of the hi-res tiles.
+  void cut(int left, int top, std::uint8_t* out) const {
+    for (std::uint32_t y = 0; y < edge_; ++y)
+      std::memcpy(out + std::size_t(y) * edge_ * 4, at(left, top + int(y)), edge_ * 4);
+  }
+
+private:
+  void put(const TileRef& ref, int left, int top) {
+    if (!ref.found() || !inside(left, top)) return;
+    auto [tile, fresh] = generated_.try_emplace(std::uint64_t(ref.group) << 32 | ref.index);
+    if (fresh) {
+      tile->second.resize(std::size_t(edge_) * edge_ * 4);
+      generateHiResTile(tiles_.groups[ref.group], ref.group, ref.index, scale_, tile->second.data());
+    }
+    for (std::uint32_t y = 0; y < edge_; ++y)
+      std::memcpy(at(left, top + int(y)), &tile->second[std::size_t(y) * edge_ * 4], edge_ * 4);
+  }
+  std::uint8_t* at(int left, int top) {
+    return &pixels_[(std::size_t(top) * width_ + std::size_t(left)) * 4];
+  }
+  const std::uint8_t* at(int left, int top) const {
+    return &pixels_[(std::size_t(top) * width_ + std::size_t(left)) * 4];
+  }
+
+  const TileSet& tiles_;
+  const std::uint32_t scale_, edge_;
+  const std::size_t width_, height_;
+  std::vector<std::uint8_t> pixels_;
+  std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> generated_; // by entry
+};
+
+// Marks the squares where the image holds what the export draws, masked the same way, give or
+// take 2 in every byte.
+void markSquaresAsExported(PreparedScreen& out, const ScreenFile& screen, const TileSet& exportTiles,
+                           std::uint32_t scale) {
+  const std::uint32_t edge = 8 * scale, tileBytes = 256 * scale * scale;
+  ExportPicture exported(exportTiles, scale, out.info.expectedSize.width, out.info.expectedSize.height);
+  exported.draw(screen);
+  std::vector<std::uint8_t> cut(tileBytes), expected(tileBytes);
+  for (ScreenSquare& square : out.squares) {
+    if (!exported.inside(square.left, square.top) ||
+        !cutTile(out.image, square.left, square.top, edge, cut.data()))
+      continue;
+    exported.cut(square.left, square.top, expected.data());
+    if (square.opaque) {
+      forceOpaque(cut.data(), tileBytes);
+      forceOpaque(expected.data(), tileBytes);
+    }
+    square.asExported = tilesPracticallyEqual(cut.data(), expected.data(), tileBytes);
+  }
 }
 
 } // namespace
 
 PreparedScreen prepareScreen(const HiResTileTable& table, const TileSet& buildTiles,
                              const std::string& screenPath, const std::string& imagePath,
-                             const std::string& alphaPath) {
+                             const std::string& alphaPath, const TileSet* exportTiles) {
   PreparedScreen out;
   ScreenReplaceInfo& found = out.info;
   auto skipped = [&](Error why) {
@@ -214,11 +352,12 @@ PreparedScreen prepareScreen(const HiResTileTable& table, const TileSet& buildTi
   if (!loaded) return skipped(loaded.error());
   out.image = std::move(*loaded);
   findSquares(out, screen, buildTiles, int(table.scale));
+  markSquaresAsExported(out, screen, exportTiles ? *exportTiles : buildTiles, table.scale);
   return out;
 }
 
 ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& screen, ProgressSink* progress,
-                                  Error* reason, ScreenReplaceInfo* info) {
+                                  Error* reason, ScreenReplaceInfo* info, PaintLedger* ledger) {
   ScreenReplaceInfo ignored;
   ScreenReplaceInfo& found = info ? *info : ignored;
   found = screen.info;
@@ -227,7 +366,8 @@ ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& s
     if (reason) *reason = screen.reason;
     return ReplaceResult::Skipped;
   }
-  ScreenReplacement work(table, &found.replaced);
+  PaintLedger ownLedger;
+  ScreenReplacement work(table, found, ledger ? *ledger : ownLedger);
   std::unique_ptr<std::uint8_t[]> cut(new (std::nothrow) std::uint8_t[table.tileBytes]);
   if (!work.init() || !cut) {
     if (reason) *reason = makeError(ErrorCause::OutOfMemory, {}, "no memory for a tile");
@@ -240,14 +380,19 @@ ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& s
       return ReplaceResult::Cancelled;
     }
     const ScreenSquare& square = screen.squares[i];
+    if (square.asExported) {
+      work.leaveAsExported(square);
+      continue;
+    }
     if (!cutTile(screen.image, square.left, square.top, edge, cut.get())) continue;
     if (square.opaque) forceOpaque(cut.get(), table.tileBytes);
-    if (!work.apply(cut.get(), square.entry.group, square.entry.index)) {
+    if (!work.apply(cut.get(), square)) {
       if (reason)
         *reason = systemError(table.tempFile.lastError(), std::string(), "writing a high-resolution tile");
       return ReplaceResult::WriteFailed;
     }
   }
+  work.countShared();
   return ReplaceResult::Processed;
 }
 

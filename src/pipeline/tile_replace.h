@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace zelvo {
@@ -43,6 +44,17 @@ struct TileEntryRef {
   bool operator==(const TileEntryRef&) const = default;
 };
 
+// Where a square lies on its screen: a cell of the background grid, or the upper or lower tile of
+// a sprite record.
+struct ScreenPlace {
+  std::int32_t sprite = -1; // the sprite record's number, or -1 for a cell
+  std::uint8_t row = 0;     // the cell's row and column; for a sprite, row 0 is its upper tile and
+  std::uint8_t column = 0;  // row 1 its lower tile
+  bool operator==(const ScreenPlace&) const = default;
+};
+// "cell 3,12" (row, column) or "sprite 5" / "sprite 5 (lower tile)".
+std::string placeText(const ScreenPlace& place);
+
 // What one screen's replacement found, for the build report.
 struct ScreenReplaceInfo {
   bool screenRead = false;            // the screen file was read
@@ -51,15 +63,44 @@ struct ScreenReplaceInfo {
   ImageSize expectedSize;             // the screen's export size at the build's scale
   int paintedFactor = 0;              // another factor (1 to 4) whose export size the image has, else 0
   std::vector<TileEntryRef> replaced; // every entry whose tile was written, once, in the order first written
+  std::size_t leftAsExported = 0;     // squares (cells, sprite tiles) as the export draws them: not paint
+  std::size_t keptEarlierPaint = 0;   // of those, the ones whose tile an earlier screen painted
+  std::size_t sharedTiles = 0;        // replaced tiles that also stand in squares left as exported...
+  std::size_t sharedSquares = 0;      // ...in this many of them, where the paint shows too
 };
 
-// A square of a screen's image that shows a tile entry: where it lies, and whether its alpha is
-// dropped (plain background cells are always opaque).
+// A square of a screen's image that shows a tile entry: where it lies, whether its alpha is
+// dropped (plain background cells are always opaque), and whether the image holds there what the
+// export draws (give or take 2 in every byte): such a square is not paint and writes nothing.
 struct ScreenSquare {
   TileEntryRef entry;
   int left = 0;
   int top = 0;
+  ScreenPlace place;
   bool opaque = false;
+  bool asExported = false;
+};
+
+// A stored tile painted differently in two places: by two screens (the later one is kept), or by
+// two squares of one screen (`earlier` == `later`; the later square is kept).
+struct TileConflict {
+  std::size_t earlier = 0; // screen numbers, as the ledger's `screen` was when each painted
+  std::size_t later = 0;
+  TileEntryRef entry; // the entry the later place shows
+  ScreenPlace earlierPlace;
+  ScreenPlace laterPlace;
+};
+
+// What the screens of one build painted so far: which screen (and where on it) last wrote each
+// stored tile, and every conflict. The build sets `screen` before it applies each screen.
+struct PaintLedger {
+  struct Mark {
+    std::size_t screen = 0;
+    ScreenPlace place;
+  };
+  std::size_t screen = 0;
+  std::unordered_map<std::uint32_t, Mark> painted; // by the tile's offset in the store
+  std::vector<TileConflict> conflicts;
 };
 
 // The half of one screen's replacement that needs no store: the screen read (without the tiles
@@ -80,18 +121,23 @@ struct PreparedScreen {
 // An image whose size is exactly the screen's export size at another factor (1 to 4) than the
 // table's scale was painted for another build: it is not cut, and the screen is skipped. An image
 // of any other size is cut as it is (the tiles that lie wholly inside it are replaced).
+// `exportTiles` are the tiles as the export of the screen reads them (the tiles file in its own
+// order, with its lookups prepared): what the export draws is resolved against them. Without
+// them, `buildTiles` stand in.
 PreparedScreen prepareScreen(const HiResTileTable& table, const TileSet& buildTiles,
                              const std::string& screenPath, const std::string& imagePath,
-                             const std::string& alphaPath);
+                             const std::string& alphaPath, const TileSet* exportTiles = nullptr);
 
-// Writes each tile of a prepared screen that differs from the store over the tile of its entry.
-// Every tile is compared with the store as it was before this screen. `progress` is asked every
-// few hundred tiles whether to go on; when the screen was skipped, a write fails or the run is
-// cancelled, `reason` (if given) receives why. `info` (if given) receives the screen's findings
-// and the entries written.
+// Writes each painted tile of a prepared screen that differs from the store over the tile of its
+// entry. A square left as exported writes nothing, even where an earlier screen painted its tile;
+// every other square is compared with the store as it was before this screen, and the later
+// screen wins. `progress` is asked every few hundred tiles whether to go on; when the screen was
+// skipped, a write fails or the run is cancelled, `reason` (if given) receives why. `info` (if
+// given) receives the screen's findings and the entries written; `ledger` (if given) what was
+// painted where and the conflicts found.
 ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& screen,
                                   ProgressSink* progress = nullptr, Error* reason = nullptr,
-                                  ScreenReplaceInfo* info = nullptr);
+                                  ScreenReplaceInfo* info = nullptr, PaintLedger* ledger = nullptr);
 
 // Both halves on the calling thread: cuts the image painted over one screen into tiles and writes
 // each one that differs from the store over the tile of the entry the screen shows there.

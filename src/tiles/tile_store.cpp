@@ -251,6 +251,23 @@ std::uint32_t findTileEntry(const TileGroup& group, std::uint32_t paletteIndex, 
                });
 }
 
+std::unique_ptr<TileSet> copyTileSet(const TileSet& set) {
+  std::unique_ptr<TileSet> copy = createTileSet();
+  if (!copy) return nullptr;
+  TileCounts counts;
+  counts.palettes = set.paletteCount;
+  counts.patterns = set.patternCount;
+  for (int g = 0; g < kGroupCount; ++g) counts.groups[g] = set.groups[g].count;
+  std::unique_ptr<std::uint8_t[]> block;
+  if (set.blockSize) {
+    block.reset(new (std::nothrow) std::uint8_t[set.blockSize]);
+    if (!block) return nullptr;
+    std::memcpy(block.get(), set.block.get(), set.blockSize);
+  }
+  installTileBlock(*copy, std::move(block), counts);
+  return copy;
+}
+
 void prepareLookups(const TileSet& set) {
   const std::uint8_t colours[16] = {};
   const std::uint8_t planes[32] = {};

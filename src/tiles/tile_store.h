@@ -94,6 +94,8 @@ std::unique_ptr<TileSet> createTileSet();
 // Replaces the contents with a complete block laid out as a tiles file payload (the old block
 // is released only now). `block` may be null when every count is 0.
 void installTileBlock(TileSet& set, std::unique_ptr<std::uint8_t[]> block, const TileCounts& counts);
+// A copy of `set` (its tables, not its lookups); null when memory is exhausted.
+std::unique_ptr<TileSet> copyTileSet(const TileSet& set);
 // Must be called after the records were changed in place (the lookups are rebuilt on demand).
 void invalidateLookups(const TileSet& set);
 

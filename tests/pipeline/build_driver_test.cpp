@@ -634,22 +634,24 @@ TEST_F(BuildDriverTest, TheReportSaysWhatEveryScreenDidWithItsImage) {
             2);
   ASSERT_EQ(report.conflicts.size(), 1u);
   const std::uint32_t index = report.conflicts[0].entry.index;
-  EXPECT_EQ(
-      json["conflicts"][0],
-      (nlohmann::json{
-          {"group", 4}, {"index", index}, {"earlierScreen", "x1.msscreen"}, {"laterScreen", "x2.msscreen"}}));
-  EXPECT_NE(
-      std::find(log.all.begin(), log.all.end(),
-                "Warning: tile " + std::to_string(index) +
-                    " of group 4 painted differently by x1.msscreen and x2.msscreen; x2.msscreen's is kept"),
-      log.all.end());
+  EXPECT_EQ(json["conflicts"][0], (nlohmann::json{{"group", 4},
+                                                  {"index", index},
+                                                  {"earlierScreen", "x1.msscreen"},
+                                                  {"earlierPlace", {{"cell", {0, 0}}}},
+                                                  {"laterScreen", "x2.msscreen"},
+                                                  {"laterPlace", {{"cell", {0, 0}}}}}));
+  EXPECT_NE(std::find(log.all.begin(), log.all.end(),
+                      "Warning: 1 tile painted differently by x1.msscreen and x2.msscreen (tile " +
+                          std::to_string(index) + " of group 4); x2.msscreen's paint is kept"),
+            log.all.end());
   EXPECT_EQ(json["counts"]["screensUsed"], 5);
   EXPECT_EQ(json["counts"]["screensSkipped"], 3);
   EXPECT_EQ(json["counts"]["tilesReplaced"], 5);
   EXPECT_EQ(json["counts"]["warnings"], 5);
   EXPECT_EQ(json["digests"]["romMd5"], pack.romDigest);
   EXPECT_EQ(json["digests"]["hiResMd5"], pack.payloadDigest);
-  EXPECT_EQ(log.all[log.all.size() - 6], "Screens: 5 used, 3 skipped; 5 tiles replaced");
+  EXPECT_EQ(log.all[log.all.size() - 6],
+            "Screens: 5 used, 3 skipped; 5 tiles replaced; 1 tile painted differently");
 }
 
 TEST_F(BuildDriverTest, FailuresBeforeTheOutputLeaveOneLineAndTheDirectoryAsItWas) {
