@@ -1,7 +1,9 @@
 // `zelvo build` and `zelvo inspect` of a pack, run as a user runs them.
 #include "pipeline/build_test_util.h"
 #include "platform/fs.h"
+#include "render/image_read.h"
 #include "support/cli_run.h"
+#include "support/image_files.h"
 #include "support/temp_dir.h"
 
 #include <algorithm>
@@ -391,6 +393,82 @@ TEST(BuildCommand, UntouchedExportsOfTheBundledExampleReplaceNothing) {
     EXPECT_EQ(test::readFileBytes(dir.file("a.zrm")), test::readFileBytes(dir.file("b.zrm")))
         << "factor " << f;
   }
+}
+
+// An artist exports every screen and paints over one: the paint reaches the pack wherever that
+// screen stands in the listing, though the untouched exports show the same tiles.
+TEST(BuildCommand, PaintOnOneExportSurvivesTheUntouchedOnes) {
+  TempDir dir;
+  const std::string example = std::string(ZELVO_SOURCE_DIR) + "/examples/game";
+  const std::string rom = std::string(ZELVO_SOURCE_DIR) + "/examples/game.sms";
+  const std::string work = dir.file("work");
+  ASSERT_TRUE(createDirectory(work));
+  const std::string tiles = test::readFileBytes(example + "/game.mstiles");
+  const std::string title = test::readFileBytes(example + "/title.msscreen");
+  ASSERT_TRUE(test::writeFileBytes(joinPath(work, "game.mstiles"), tiles.data(), tiles.size()));
+  const char* const names[] = {"a", "b", "c"}; // the same screen three times: every tile shared
+  std::string firstPreview;
+  for (const char* painted : names) {
+    SCOPED_TRACE(painted);
+    for (const char* name : names) {
+      const std::string screen = std::string(name) + ".msscreen";
+      ASSERT_TRUE(test::writeFileBytes(joinPath(work, screen), title.data(), title.size()));
+      ASSERT_EQ(zelvo(work, "export " + screen + " " + name + ".png --factor 2 --force", dir).status, 0);
+    }
+    // A red rectangle over cells 2 to 5 of rows 1 and 2.
+    const std::string path = joinPath(work, std::string(painted) + ".png");
+    Result<RgbaImage> image = readImage(path);
+    ASSERT_TRUE(image);
+    test::Picture picture{
+        int(image->width), int(image->height),
+        std::vector<std::uint8_t>(image->pixels.get(), image->pixels.get() + image->byteCount())};
+    for (int y = 16; y < 48; ++y)
+      for (int x = 32; x < 96; ++x) std::memcpy(picture.at(x, y), "\xFF\x00\x00\xFF", 4);
+    const std::vector<std::uint8_t> png = test::rgbaPng(picture);
+    ASSERT_TRUE(test::writeFileBytes(path, png.data(), png.size()));
+
+    const Outcome built = zelvo(work, "build . --json --scale 2 --rom '" + rom + "' --output ../p.zrm", dir);
+    ASSERT_EQ(built.status, 0) << built.err;
+    const auto report = nlohmann::json::parse(built.out);
+    EXPECT_EQ(report["counts"]["conflicts"], 0);
+    for (const auto& screen : report["screens"]) {
+      const bool isPainted = screen["screen"] == std::string(painted) + ".msscreen";
+      EXPECT_EQ(screen["replaced"].empty(), !isPainted) << screen["screen"];
+      if (!isPainted) {
+        EXPECT_GT(screen["leftAsExported"], 0);
+      }
+    }
+    ASSERT_EQ(zelvo(work, "preview a.msscreen ../p.zrm ../preview.png", dir).status, 0);
+    Result<RgbaImage> preview = readImage(dir.file("preview.png"));
+    ASSERT_TRUE(preview);
+    for (int y : {16, 47})
+      for (int x : {32, 95})
+        EXPECT_EQ(std::memcmp(preview->row(std::uint32_t(y)) + 4 * x, "\xFF\x00\x00", 3), 0) << x << "," << y;
+    const std::string bytes = test::readFileBytes(dir.file("preview.png"));
+    if (firstPreview.empty()) firstPreview = bytes;
+    EXPECT_TRUE(bytes == firstPreview) << "the pack depends on where the painted screen stands";
+  }
+}
+
+// With --strict a warning fails the build before the pack is begun: images painted at 2x in a 4x
+// build say why none was used, and the old pack stays as it was.
+TEST(BuildCommand, StrictFailsOnWarningsAndKeepsTheOldPack) {
+  TempDir dir;
+  const std::string example = std::string(ZELVO_SOURCE_DIR) + "/examples/game";
+  const std::string rom = std::string(ZELVO_SOURCE_DIR) + "/examples/game.sms";
+  ASSERT_TRUE(test::writeFileBytes(dir.file("old.zrm"), kOldPack, sizeof kOldPack));
+  const std::string args = "build '" + example + "' --rom '" + rom + "' --output ";
+  const Outcome lenient = zelvo(dir.path(), args + "new.zrm", dir);
+  EXPECT_EQ(lenient.status, 0);
+  EXPECT_NE(lenient.out.find("Warning: no image was used: every image is painted at 2x; this build is at 4x "
+                             "(--scale 2)\nCreating high-resolution ROM..."),
+            std::string::npos)
+      << lenient.out;
+  const Outcome strict = zelvo(dir.path(), args + "old.zrm --strict", dir);
+  EXPECT_EQ(strict.status, 1);
+  EXPECT_EQ(strict.out.find("Creating high-resolution ROM..."), std::string::npos) << strict.out;
+  EXPECT_EQ(test::readFileBytes(dir.file("old.zrm")), std::string(kOldPack, sizeof kOldPack));
+  EXPECT_EQ(listMatching(dir.path(), "*").size(), 4u) << "old.zrm, new.zrm and what the runs printed";
 }
 
 } // namespace

@@ -3,10 +3,12 @@
 #include "build_test_util.h"
 #include "platform/byte_io.h"
 #include "platform/fs.h"
+#include "support/image_files.h"
 #include "support/temp_dir.h"
 #include "tiles/tiles_file.h"
 
 #include <algorithm>
+#include <array>
 #include <bzlib.h>
 #include <csignal>
 #include <cstdlib>
@@ -652,6 +654,86 @@ TEST_F(BuildDriverTest, TheReportSaysWhatEveryScreenDidWithItsImage) {
   EXPECT_EQ(json["digests"]["hiResMd5"], pack.payloadDigest);
   EXPECT_EQ(log.all[log.all.size() - 6],
             "Screens: 5 used, 3 skipped; 5 tiles replaced; 1 tile painted differently");
+}
+
+// Screens that show one tile in two cells, each cell painted with a solid grey or left as the
+// export draws it (0): what the pack keeps, the conflicts and what the report counts.
+TEST_F(BuildDriverTest, PaintIsKeptAndConflictsAreCountedWhateverTheOrder) {
+  struct Case {
+    const char* name;
+    std::vector<std::array<int, 2>> screens; // per screen, the grey of cells (0,0) and (0,1)
+    int kept;                                // the grey the pack holds, 0 the generated tile
+    std::size_t conflicts, within;           // all of them, and those inside one screen
+    std::size_t keptEarlier, shared; // cells left as exported over earlier paint, or over this screen's
+    std::size_t warnings = 1;        // a line per pair of screens, at most 20, then one for the rest
+  };
+  Case many{"each of 23 screens painted otherwise", {}, 166, 22, 0, 0, 0, 21};
+  for (int k = 0; k < 23; ++k) many.screens.push_back({100 + 3 * k, 100 + 3 * k});
+  const Case cases[] = {
+      {"untouched after painted", {{50, 50}, {0, 0}}, 50, 0, 0, 2, 0, 0},
+      {"painted after untouched", {{0, 0}, {50, 50}}, 50, 0, 0, 0, 0, 0},
+      {"painted, untouched, painted again", {{50, 50}, {0, 0}, {50, 50}}, 50, 0, 0, 2, 0, 0},
+      {"across screens", {{50, 50}, {60, 60}}, 60, 1, 0, 0, 0},
+      {"within a screen", {{50, 60}}, 60, 1, 1, 0, 0},
+      {"painted beside untouched", {{0, 50}, {0, 0}}, 50, 0, 0, 2, 1, 0},
+      {"nothing painted", {{0, 0}, {0, 0}}, 0, 0, 0, 0, 0, 0},
+      many,
+  };
+  const int scale = 2, edge = 16;
+  const std::uint32_t tile = recipe.addPattern(77);
+  recipe.addEntry(0, 2, tile, 0);
+  writeInput();
+  ASSERT_TRUE(run(scale));
+  const std::vector<std::uint8_t> generated =
+      readPack(outputPath).tileOf(0, recipe.palettes[2].colours, recipe.patterns[tile].planes);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const DirEntry& old : listMatching(input, "s*")) ASSERT_TRUE(deleteFile(joinPath(input, old.name)));
+    const auto named = [](std::size_t k) { return std::string(1, char('a' + k / 10)) + char('0' + k % 10); };
+    for (std::size_t k = 0; k < c.screens.size(); ++k) {
+      ScreenContent screen;
+      screen.height = 8;
+      test::Picture image{256 * scale, 8 * scale, std::vector<std::uint8_t>(256 * scale * 8 * scale * 4)};
+      for (int cell = 0; cell < 2; ++cell) {
+        screen.setCell(0, cell, recipe, 2, tile, 0);
+        for (int y = 0; y < edge; ++y)
+          for (int x = 0; x < edge; ++x) {
+            const std::uint8_t* from = &generated[std::size_t(y * edge + x) * 4]; // blue, green, red, alpha
+            const int grey = c.screens[k][std::size_t(cell)];
+            const std::uint8_t rgba[4] = {grey ? std::uint8_t(grey) : from[2],
+                                          grey ? std::uint8_t(grey) : from[1],
+                                          grey ? std::uint8_t(grey) : from[0], 255};
+            std::memcpy(image.at(cell * edge + x, y), rgba, 4);
+          }
+      }
+      const std::string base = joinPath(input, "s" + named(k)); // in the listing's order
+      ASSERT_TRUE(test::writeScreenFixture(base + ".msscreen", screen));
+      const std::vector<std::uint8_t> png = test::rgbaPng(image);
+      ASSERT_TRUE(test::writeFileBytes(base + ".png", png.data(), png.size()));
+    }
+    ASSERT_TRUE(run(scale));
+    const auto stored =
+        readPack(outputPath).tileOf(0, recipe.palettes[2].colours, recipe.patterns[tile].planes);
+    std::vector<std::uint8_t> expected = generated;
+    for (std::size_t i = 0; c.kept && i < expected.size(); ++i)
+      expected[i] = i % 4 == 3 ? 255 : std::uint8_t(c.kept);
+    EXPECT_EQ(stored, expected);
+    EXPECT_EQ(report.conflicts.size(), c.conflicts);
+    EXPECT_EQ(std::size_t(std::count_if(report.conflicts.begin(), report.conflicts.end(),
+                                        [](const TileConflict& t) { return t.earlier == t.later; })),
+              c.within);
+    std::size_t keptEarlier = 0, shared = 0;
+    for (const ScreenReport& screen : report.screens) {
+      keptEarlier += screen.info.keptEarlierPaint;
+      shared += screen.info.sharedSquares;
+    }
+    EXPECT_EQ(keptEarlier, c.keptEarlier);
+    EXPECT_EQ(shared, c.shared);
+    EXPECT_EQ(report.warnings, c.warnings);
+    if (c.conflicts) {
+      EXPECT_NE(log.all[log.all.size() - 6].find("; 1 tile painted differently"), std::string::npos);
+    }
+  }
 }
 
 TEST_F(BuildDriverTest, FailuresBeforeTheOutputLeaveOneLineAndTheDirectoryAsItWas) {
