@@ -238,6 +238,25 @@ TEST(MainWindow, OutcomesOfOpenAndSaveAreShown) {
   }
 }
 
+// The menu is greyed while it lists nothing, and a greyed menu never opens to be filled: it is
+// filled as a screen opens, and from the settings at start.
+TEST(MainWindow, RecentScreensIsEnabledOnceItListsAScreen) {
+  Frame f;
+  MainWindow& frame = f.open();
+  auto* recent = frame.findChild<QMenu*>("recentScreens");
+  ASSERT_NE(recent, nullptr);
+  EXPECT_FALSE(recent->isEnabled());
+  frame.openScreen("/s/one.msscreen");
+  EXPECT_TRUE(recent->isEnabled());
+  ASSERT_EQ(recent->actions().size(), 1);
+  EXPECT_EQ(recent->actions()[0]->text(), "&1 one.msscreen");
+
+  f.window.reset(); // writes the settings
+  recent = f.open().findChild<QMenu*>("recentScreens");
+  EXPECT_TRUE(recent->isEnabled());
+  EXPECT_EQ(recent->actions().size(), 1);
+}
+
 TEST(MainWindow, DefaultPlacementGivesA560By400ClientAreaCentredOnThePrimaryScreen) {
   Frame f;
   MainWindow& frame = f.open();
