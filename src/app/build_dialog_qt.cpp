@@ -158,7 +158,8 @@ void BuildDialog::buildControls() {
   log_->setSortingEnabled(false); // lines stay in the order written
   log_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  log_->setFixedHeight(dluY(56)); // a few lines more than the template's 40 units
+  const int logHeight = dluY(56);  // a few lines more than the template's 40 units
+  log_->setFixedHeight(logHeight); // while the dialog's first size is measured
   // A large game's build logs tens of thousands of lines: every line is as tall as the first, so
   // that adding one does not measure them all again, and icons are no taller than a line.
   log_->setUniformItemSizes(true);
@@ -175,7 +176,7 @@ void BuildDialog::buildControls() {
   connect(selectAllLog_, &QAction::triggered, log_, &QListWidget::selectAll);
   log_->addActions({copyLog_, selectAllLog_});
   log_->setContextMenuPolicy(Qt::ActionsContextMenu);
-  layout->addWidget(log_);
+  layout->addWidget(log_, 1); // the log takes whatever the dialog grows by
 
   // Names the running stage, with its percentage once the stage reports any.
   progress_ = new QProgressBar;
@@ -200,10 +201,16 @@ void BuildDialog::buildControls() {
   buttons->addWidget(cancel_);
   layout->addLayout(buttons);
 
-  // Not resizable: the width of the template, the height its contents need at that width.
+  // At first, and at least, the width of the template and the height its contents need at that
+  // width; a larger dialog gives the room to the log.
   const int width = std::max(dluX(228), layout->totalMinimumSize().width());
-  setFixedSize(width, layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
-                                                  : layout->totalSizeHint().height());
+  const int height =
+      layout->hasHeightForWidth() ? layout->totalHeightForWidth(width) : layout->totalSizeHint().height();
+  log_->setMinimumHeight(logHeight);
+  log_->setMaximumHeight(QWIDGETSIZE_MAX);
+  setMinimumSize(width, height);
+  resize(width, height);
+  setSizeGripEnabled(true);
 }
 
 void BuildDialog::centreOnScreen() {
@@ -233,12 +240,14 @@ void BuildDialog::pressOk() {
   ok_->setEnabled(false);
   cancelPending_ = false;
   progressPermille_ = -1;
+  warnings_ = 0;
+  result_.clear();
   sincePump_.start();
   const bool built = runner_ ? runner_(job) : false;
   building_ = false;
   showLastLine();
   ok_->setEnabled(true);
-  progress_->setValue(built ? progress_->maximum() : 0);
+  showResult(built);
 
   // Whatever the result, the entries are remembered; the file is written at exit.
   state_.lastInputFolder = limitSettingText(job.inputFolder);
@@ -247,6 +256,15 @@ void BuildDialog::pressOk() {
   state_.lastTilesRes = index + 1;
 
   if (cancelPending_.exchange(false)) QDialog::reject();
+}
+
+void BuildDialog::showResult(bool built) {
+  progress_->setValue(built ? progress_->maximum() : 0);
+  outcome_ = built ? Outcome::Succeeded : result_ == "Cancelled" ? Outcome::Cancelled : Outcome::Failed;
+  if (result_.isEmpty() || warnings_ == 0) return;
+  const QString count =
+      warnings_ == 1 ? QStringLiteral("1 warning") : QStringLiteral("%1 warnings").arg(warnings_);
+  setProgressText(built ? result_ + ' ' + count : result_ + " (" + count + ')', false);
 }
 
 void BuildDialog::reject() {
@@ -295,6 +313,8 @@ void BuildDialog::ClearLog() {
   progress_->setValue(0);
   setProgressText(QString(), false);
   stage_.clear();
+  result_.clear();
+  warnings_ = 0;
   progressPermille_ = -1;
 }
 
@@ -303,6 +323,7 @@ void BuildDialog::AppendLogLine(const std::string& text) {
   const LogLineKind kind = logLineKind(text);
   // Warnings and error lines are set apart by an icon and a colour; an error is also bold.
   if (kind == LogLineKind::Warning) {
+    ++warnings_;
     item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
     item->setForeground(QColor(0x9a, 0x60, 0x00));
   } else if (kind == LogLineKind::Error) {
@@ -315,10 +336,12 @@ void BuildDialog::AppendLogLine(const std::string& text) {
   log_->addItem(item);
   scrollPending_ = true;
   if (kind == LogLineKind::Error) {
-    setProgressText(item->text(), false); // the bar says why the build ended
+    result_ = item->text();
+    setProgressText(result_, false); // the bar says why the build ended
     return;
   }
   if (kind != LogLineKind::Progress) return;
+  if (text == kBuildSuccessLine) result_ = item->text();
   // A new stage begins ("Success!" ends the last one); its percentage shows once it reports any.
   stage_ = item->text();
   progress_->setValue(text == kBuildSuccessLine ? progress_->maximum() : 0);

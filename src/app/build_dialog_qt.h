@@ -40,6 +40,8 @@ class BuildDialog : public QDialog, private BuildLog {
   Q_OBJECT
 public:
   using Runner = std::function<bool(const BuildJob&)>;
+  // How the last build ended.
+  enum class Outcome { None, Succeeded, Failed, Cancelled };
 
   // Fills the entries from `state`, into which every build that ran writes them back.
   BuildDialog(AppState& state, FileChooser& chooser, QWidget* parent = nullptr);
@@ -60,6 +62,9 @@ public:
   QAction* copyLogAction() const { return copyLog_; }
   QAction* selectAllLogAction() const { return selectAllLog_; }
   bool isBuilding() const { return building_; }
+  Outcome lastOutcome() const { return outcome_; }
+  // The lines of the last build that begin with "Warning: ".
+  int warningCount() const { return warnings_; }
 
   // The tile size texts, index 0 to 3 for scales 1 to 4.
   static const QStringList& tileSizeTexts();
@@ -90,6 +95,9 @@ private:
   void setProgressText(const QString& text, bool percent);
   // Scrolls the log to its last line when lines were added since it last did.
   void showLastLine();
+  // The bar once a build has ended: its last line ("Success!", the error line or "Cancelled")
+  // with the number of warnings it gave.
+  void showResult(bool built);
 
   AppState& state_;
   FileChooser& chooser_;
@@ -98,7 +106,10 @@ private:
   std::atomic<bool> cancelPending_{false}; // read by the build, perhaps from its workers
   int progressPermille_ = -1;              // -1 until the current stage reports its progress
   QString stage_;                          // the current stage's log line
-  bool scrollPending_ = false;             // lines were added since the log last scrolled
+  QString result_;                         // "Success!" or the error line, once logged
+  int warnings_ = 0;
+  Outcome outcome_ = Outcome::None;
+  bool scrollPending_ = false; // lines were added since the log last scrolled
   QElapsedTimer sincePump_;
 
   QLineEdit* inputFolder_ = nullptr;
