@@ -293,6 +293,8 @@ void MainWindow::capturePlacement() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  // A build still running stops first: its old pack stays, and nothing is left half written.
+  if (buildDialog_) buildDialog_->cancelAndWait();
   // The frame must outlive the loop so that its placement can still be read.
   event->ignore();
   QCoreApplication::exit(0);
@@ -378,7 +380,9 @@ void MainWindow::updateViewMenu() {
 void MainWindow::createHiResRomCommand() {
   BuildDialog dialog(state_, *chooser_, this);
   if (options_.buildRunner) dialog.setRunner(options_.buildRunner);
+  buildDialog_ = &dialog;
   dialog.exec();
+  buildDialog_ = nullptr;
   if (dialog.lastOutcome() == BuildDialog::Outcome::Cancelled)
     statusBar()->showMessage("The build was cancelled; the output file was left as it was.", 10000);
 }

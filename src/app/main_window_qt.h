@@ -18,6 +18,7 @@ class QMessageBox;
 
 namespace zelvo {
 
+class BuildDialog;
 struct BuildJob;
 class FileChooser;
 class ScreenViewerWindow;
@@ -103,7 +104,8 @@ public:
   FrameMetrics frameMetrics() const;
 
 protected:
-  // Closing the frame ends the event loop; the window itself goes afterwards.
+  // Closing the frame stops a running build and waits for it, then ends the event loop; the
+  // window itself goes afterwards.
   void closeEvent(QCloseEvent* event) override;
   // Screen files (.msscreen) dropped onto the frame open as if chosen with Open Screen.
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -130,6 +132,7 @@ private:
   std::string settingsPath_; // written at exit; empty: none
   QMdiArea* mdi_ = nullptr;
   std::map<int, QAction*> actions_;
+  BuildDialog* buildDialog_ = nullptr; // while Create Hi-Res ROM is open
   QMenu* recentMenu_ = nullptr;
   QMenu* windowMenu_ = nullptr;
 };
