@@ -18,16 +18,19 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QThread>
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <deque>
+#include <mutex>
 
 namespace zelvo {
 
 namespace {
 
-// While a long stage reports progress, the window is kept alive this often.
-constexpr qint64 kProgressPumpMs = 50;
+// Log lines and progress shown in one turn of the dialog's event loop, at most.
+constexpr std::size_t kEventsPerTurn = 4096;
 
 const char* controlName(BuildDialogControl id) {
   switch (id) {
@@ -67,6 +70,62 @@ QString fromField(const std::string& text) { return QString::fromStdString(text)
 
 } // namespace
 
+// The build's log on the worker thread (and on the build's own workers, for progress and
+// cancellation): what the build says is queued, in order, and the dialog is woken by a queued
+// signal when the queue was empty. Progress is queued only when its per mille changes.
+class BuildDialog::Relay final : public BuildLog {
+public:
+  struct Event {
+    enum class Kind { Clear, Line, Reason, Progress } kind;
+    QString text;
+    int permille = 0;
+  };
+
+  explicit Relay(BuildDialog& dialog) : dialog_(dialog) {}
+
+  void ClearLog() override { push({Event::Kind::Clear, {}}); }
+  void AppendLogLine(const std::string& text) override {
+    permille_.store(-1, std::memory_order_relaxed); // a new stage reports afresh
+    push({Event::Kind::Line, QString::fromStdString(text)});
+  }
+  void FailureReason(const Error& why) override {
+    push({Event::Kind::Reason, QString::fromStdString(why.message())});
+  }
+  bool shouldContinue() override { return !dialog_.cancelPending_.load(std::memory_order_relaxed); }
+  void progress(ProgressStage, std::uint64_t done, std::uint64_t total) override {
+    const int permille = total == 0 ? 0 : int(std::min(done, total) * 1000 / total);
+    if (permille_.exchange(permille, std::memory_order_relaxed) != permille)
+      push({Event::Kind::Progress, {}, permille});
+  }
+
+  // Up to `most` of the queued events, oldest first; `more` says whether some are left.
+  std::vector<Event> take(std::size_t most, bool& more) {
+    const std::lock_guard lock(mutex_);
+    const std::size_t n = std::min(most, events_.size());
+    std::vector<Event> taken(std::make_move_iterator(events_.begin()),
+                             std::make_move_iterator(events_.begin() + std::ptrdiff_t(n)));
+    events_.erase(events_.begin(), events_.begin() + std::ptrdiff_t(n));
+    more = !events_.empty();
+    return taken;
+  }
+
+private:
+  void push(Event event) {
+    bool wake = false;
+    {
+      const std::lock_guard lock(mutex_);
+      wake = events_.empty();
+      events_.push_back(std::move(event));
+    }
+    if (wake) emit dialog_.buildEventsWaiting();
+  }
+
+  BuildDialog& dialog_;
+  std::mutex mutex_;
+  std::deque<Event> events_;
+  std::atomic<int> permille_{-1};
+};
+
 const QStringList& BuildDialog::tileSizeTexts() {
   static const QStringList texts{
       "1x (8x8 tiles, 256x192 screen)",
@@ -93,10 +152,17 @@ BuildDialog::BuildDialog(AppState& state, FileChooser& chooser, QWidget* parent)
   romPath_->setText(fromField(state_.lastOriginalRom));
   outputPath_->setText(fromField(state_.lastOutputFile));
 
+  // Emitted on the worker thread, taken on this one.
+  connect(
+      this, &BuildDialog::buildEventsWaiting, this, [this] { takeBuildEvents(); }, Qt::QueuedConnection);
   centreOnScreen();
 }
 
-BuildDialog::~BuildDialog() = default;
+BuildDialog::~BuildDialog() {
+  if (!worker_) return;
+  cancelPending_ = true;
+  worker_->wait();
+}
 
 void BuildDialog::buildControls() {
   const QFontMetricsF fm(font());
@@ -158,7 +224,8 @@ void BuildDialog::buildControls() {
   log_->setSortingEnabled(false); // lines stay in the order written
   log_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  log_->setFixedHeight(dluY(56)); // a few lines more than the template's 40 units
+  const int logHeight = dluY(56);  // a few lines more than the template's 40 units
+  log_->setFixedHeight(logHeight); // while the dialog's first size is measured
   // A large game's build logs tens of thousands of lines: every line is as tall as the first, so
   // that adding one does not measure them all again, and icons are no taller than a line.
   log_->setUniformItemSizes(true);
@@ -175,7 +242,7 @@ void BuildDialog::buildControls() {
   connect(selectAllLog_, &QAction::triggered, log_, &QListWidget::selectAll);
   log_->addActions({copyLog_, selectAllLog_});
   log_->setContextMenuPolicy(Qt::ActionsContextMenu);
-  layout->addWidget(log_);
+  layout->addWidget(log_, 1); // the log takes whatever the dialog grows by
 
   // Names the running stage, with its percentage once the stage reports any.
   progress_ = new QProgressBar;
@@ -200,10 +267,16 @@ void BuildDialog::buildControls() {
   buttons->addWidget(cancel_);
   layout->addLayout(buttons);
 
-  // Not resizable: the width of the template, the height its contents need at that width.
+  // At first, and at least, the width of the template and the height its contents need at that
+  // width; a larger dialog gives the room to the log.
   const int width = std::max(dluX(228), layout->totalMinimumSize().width());
-  setFixedSize(width, layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
-                                                  : layout->totalSizeHint().height());
+  const int height =
+      layout->hasHeightForWidth() ? layout->totalHeightForWidth(width) : layout->totalSizeHint().height();
+  log_->setMinimumHeight(logHeight);
+  log_->setMaximumHeight(QWIDGETSIZE_MAX);
+  setMinimumSize(width, height);
+  resize(width, height);
+  setSizeGripEnabled(true);
 }
 
 void BuildDialog::centreOnScreen() {
@@ -214,7 +287,7 @@ void BuildDialog::centreOnScreen() {
 }
 
 void BuildDialog::pressOk() {
-  if (building_) return; // one build at a time; the log of the running one stays
+  if (worker_) return; // one build at a time; the log of the running one stays
   const QString input = inputFolder_->text().left(kMaxFieldLength);
   const QString rom = romPath_->text().left(kMaxFieldLength);
   const QString output = outputPath_->text().left(kMaxFieldLength);
@@ -222,35 +295,66 @@ void BuildDialog::pressOk() {
   const int index = tileSize_->currentIndex();
   if (index < 0) return;
 
-  BuildJob job;
-  job.log = this;
-  job.inputFolder = input.toStdString();
-  job.scale = static_cast<std::uint8_t>(index + 1);
-  job.romPath = rom.toStdString();
-  job.outputPath = output.toStdString();
+  relay_ = std::make_unique<Relay>(*this);
+  job_ = BuildJob{};
+  job_.log = relay_.get();
+  job_.inputFolder = input.toStdString();
+  job_.scale = static_cast<std::uint8_t>(index + 1);
+  job_.romPath = rom.toStdString();
+  job_.outputPath = output.toStdString();
 
-  building_ = true;
   ok_->setEnabled(false);
   cancelPending_ = false;
+  built_ = false;
   progressPermille_ = -1;
-  sincePump_.start();
-  const bool built = runner_ ? runner_(job) : false;
-  building_ = false;
-  showLastLine();
+  warnings_ = 0;
+  result_.clear();
+  worker_.reset(QThread::create([this, runner = runner_] { built_ = runner && runner(job_); }));
+  worker_->setObjectName("build");
+  // Queued: the thread ends on its own side. A build already shown by cancelAndWait is not
+  // shown again, nor taken for a later one.
+  connect(worker_.get(), &QThread::finished, this, [this, build = ++builds_] {
+    if (build == builds_) finishBuild();
+  });
+  worker_->start();
+}
+
+void BuildDialog::finishBuild() {
+  if (!worker_) return; // already shown by cancelAndWait
+  worker_->wait();
+  worker_.reset();
+  takeBuildEvents(true);
+  relay_.reset();
   ok_->setEnabled(true);
-  progress_->setValue(built ? progress_->maximum() : 0);
+  showResult(built_);
 
   // Whatever the result, the entries are remembered; the file is written at exit.
-  state_.lastInputFolder = limitSettingText(job.inputFolder);
-  state_.lastOriginalRom = limitSettingText(job.romPath);
-  state_.lastOutputFile = limitSettingText(job.outputPath);
-  state_.lastTilesRes = index + 1;
+  state_.lastInputFolder = limitSettingText(job_.inputFolder);
+  state_.lastOriginalRom = limitSettingText(job_.romPath);
+  state_.lastOutputFile = limitSettingText(job_.outputPath);
+  state_.lastTilesRes = job_.scale;
 
+  emit buildFinished();
   if (cancelPending_.exchange(false)) QDialog::reject();
 }
 
+void BuildDialog::cancelAndWait() {
+  if (!worker_) return;
+  cancelPending_ = true;
+  finishBuild();
+}
+
+void BuildDialog::showResult(bool built) {
+  progress_->setValue(built ? progress_->maximum() : 0);
+  outcome_ = built ? Outcome::Succeeded : result_ == "Cancelled" ? Outcome::Cancelled : Outcome::Failed;
+  if (result_.isEmpty() || warnings_ == 0) return;
+  const QString count =
+      warnings_ == 1 ? QStringLiteral("1 warning") : QStringLiteral("%1 warnings").arg(warnings_);
+  setProgressText(built ? result_ + ' ' + count : result_ + " (" + count + ')', false);
+}
+
 void BuildDialog::reject() {
-  if (building_) {
+  if (worker_) {
     cancelPending_ = true;
     return;
   }
@@ -290,19 +394,50 @@ void BuildDialog::setProgressText(const QString& text, bool percent) {
     progress_->setFormat(text.isEmpty() ? QStringLiteral("%p%") : text + QStringLiteral(" %p%"));
 }
 
-void BuildDialog::ClearLog() {
+void BuildDialog::takeBuildEvents(bool all) {
+  if (!relay_) return; // a wake-up that came after the build's end
+  bool more = false;
+  do {
+    for (Relay::Event& event : relay_->take(kEventsPerTurn, more)) {
+      switch (event.kind) {
+      case Relay::Event::Kind::Clear:
+        clearLog();
+        break;
+      case Relay::Event::Kind::Line:
+        appendLogLine(event.text);
+        break;
+      case Relay::Event::Kind::Reason:
+        showFailureReason(event.text);
+        break;
+      case Relay::Event::Kind::Progress:
+        showProgress(event.permille);
+        break;
+      }
+    }
+  } while (more && all);
+  showLastLine(); // lays out every line: once a turn, not once a line
+  // The rest in later turns, after whatever the user did meanwhile.
+  if (more)
+    QMetaObject::invokeMethod(
+        this, [this] { takeBuildEvents(); }, Qt::QueuedConnection);
+}
+
+void BuildDialog::clearLog() {
   log_->clear();
   progress_->setValue(0);
   setProgressText(QString(), false);
   stage_.clear();
+  result_.clear();
+  warnings_ = 0;
   progressPermille_ = -1;
 }
 
-void BuildDialog::AppendLogLine(const std::string& text) {
-  auto* item = new QListWidgetItem(QString::fromStdString(text));
-  const LogLineKind kind = logLineKind(text);
+void BuildDialog::appendLogLine(const QString& text) {
+  auto* item = new QListWidgetItem(text);
+  const LogLineKind kind = logLineKind(text.toStdString());
   // Warnings and error lines are set apart by an icon and a colour; an error is also bold.
   if (kind == LogLineKind::Warning) {
+    ++warnings_;
     item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
     item->setForeground(QColor(0x9a, 0x60, 0x00));
   } else if (kind == LogLineKind::Error) {
@@ -315,13 +450,15 @@ void BuildDialog::AppendLogLine(const std::string& text) {
   log_->addItem(item);
   scrollPending_ = true;
   if (kind == LogLineKind::Error) {
-    setProgressText(item->text(), false); // the bar says why the build ended
+    result_ = item->text();
+    setProgressText(result_, false); // the bar says why the build ended
     return;
   }
   if (kind != LogLineKind::Progress) return;
+  if (text == QLatin1String(kBuildSuccessLine)) result_ = item->text();
   // A new stage begins ("Success!" ends the last one); its percentage shows once it reports any.
   stage_ = item->text();
-  progress_->setValue(text == kBuildSuccessLine ? progress_->maximum() : 0);
+  progress_->setValue(text == QLatin1String(kBuildSuccessLine) ? progress_->maximum() : 0);
   setProgressText(stage_, false);
   progressPermille_ = -1;
 }
@@ -329,33 +466,22 @@ void BuildDialog::AppendLogLine(const std::string& text) {
 void BuildDialog::showLastLine() {
   if (!scrollPending_) return;
   scrollPending_ = false;
-  log_->scrollToBottom(); // lays out every line: once a pump, not once a line
+  log_->scrollToBottom();
 }
 
-void BuildDialog::PumpMessages() {
-  showLastLine();
-  QCoreApplication::processEvents();
-  sincePump_.restart();
-}
-
-void BuildDialog::FailureReason(const Error& why) {
+void BuildDialog::showFailureReason(const QString& text) {
   // Set apart from the build's own lines: indented and greyed.
-  auto* item = new QListWidgetItem("    " + QString::fromStdString(why.message()));
+  auto* item = new QListWidgetItem("    " + text);
   item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
   log_->addItem(item);
   scrollPending_ = true;
 }
 
-bool BuildDialog::shouldContinue() { return !cancelPending_.load(std::memory_order_relaxed); }
-
-void BuildDialog::progress(ProgressStage, std::uint64_t done, std::uint64_t total) {
-  const int permille = total == 0 ? 0 : int(std::min<std::uint64_t>(done, total) * 1000 / total);
-  if (permille != progressPermille_) {
-    if (progressPermille_ < 0) setProgressText(stage_, true);
-    progressPermille_ = permille;
-    progress_->setValue(permille);
-  }
-  if (sincePump_.isValid() && sincePump_.elapsed() >= kProgressPumpMs) PumpMessages();
+void BuildDialog::showProgress(int permille) {
+  if (permille == progressPermille_) return;
+  if (progressPermille_ < 0) setProgressText(stage_, true);
+  progressPermille_ = permille;
+  progress_->setValue(permille);
 }
 
 } // namespace zelvo

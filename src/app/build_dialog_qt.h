@@ -1,15 +1,16 @@
 // The modal "Create Hi-Res ROM" dialog: the build's four entries, its log, a progress bar that
-// names the running stage, and OK / Cancel.
+// names the running stage, and OK / Cancel. The build runs on a worker thread of its own; its log
+// lines and progress come back to the dialog through a queued signal.
 #pragma once
 
 #include "app/settings.h"
 #include "pipeline/build_driver.h"
 
 #include <QDialog>
-#include <QElapsedTimer>
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class QAction;
 class QComboBox;
@@ -17,6 +18,7 @@ class QLineEdit;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
+class QThread;
 
 namespace zelvo {
 
@@ -36,13 +38,17 @@ enum BuildDialogControl : int {
 
 inline constexpr int kMaxFieldLength = 1023;
 
-class BuildDialog : public QDialog, private BuildLog {
+class BuildDialog : public QDialog {
   Q_OBJECT
 public:
+  // Runs a build on the worker thread; it talks to the dialog through the job's log only.
   using Runner = std::function<bool(const BuildJob&)>;
+  // How the last build ended.
+  enum class Outcome { None, Succeeded, Failed, Cancelled };
 
   // Fills the entries from `state`, into which every build that ran writes them back.
   BuildDialog(AppState& state, FileChooser& chooser, QWidget* parent = nullptr);
+  // A build still running is stopped, and waited for.
   ~BuildDialog() override;
 
   // Replaces the build run (RunBuild by default).
@@ -59,14 +65,21 @@ public:
   // The log's "Copy" (Ctrl+C) and "Select All" (Ctrl+A), also in its context menu.
   QAction* copyLogAction() const { return copyLog_; }
   QAction* selectAllLogAction() const { return selectAllLog_; }
-  bool isBuilding() const { return building_; }
+  // From OK until the build's end has been shown.
+  bool isBuilding() const { return worker_ != nullptr; }
+  Outcome lastOutcome() const { return outcome_; }
+  // The lines of the last build that begin with "Warning: ".
+  int warningCount() const { return warnings_; }
 
   // The tile size texts, index 0 to 3 for scales 1 to 4.
   static const QStringList& tileSizeTexts();
 
 public slots:
-  // Runs a build from the entries; ignored while one runs or when an entry is empty.
+  // Starts a build from the entries and returns; ignored while one runs or when an entry is empty.
   void pressOk();
+  // Asks a running build to stop, waits until it has ended, and shows its end (the program is
+  // closing). Nothing happens when no build runs.
+  void cancelAndWait();
   void browseFolder();
   void browseRom();
   void browseOutput();
@@ -76,13 +89,23 @@ public slots:
   // dialog ends once the build has returned.
   void reject() override;
 
+signals:
+  // The worker has queued log lines or progress (emitted on the worker thread).
+  void buildEventsWaiting();
+  // A build's end has been shown and its entries stored.
+  void buildFinished();
+
 private:
-  void ClearLog() override;
-  void AppendLogLine(const std::string& text) override;
-  void PumpMessages() override;
-  void FailureReason(const Error& why) override;
-  bool shouldContinue() override;
-  void progress(ProgressStage stage, std::uint64_t done, std::uint64_t total) override;
+  class Relay;
+
+  // On the dialog's thread: what the worker queued, shown in order; a few thousand at a time so
+  // that the window stays responsive, all of them when `all`.
+  void takeBuildEvents(bool all = false);
+  void finishBuild();
+  void clearLog();
+  void appendLogLine(const QString& text);
+  void showFailureReason(const QString& text);
+  void showProgress(int permille);
 
   void buildControls();
   void centreOnScreen();
@@ -90,16 +113,25 @@ private:
   void setProgressText(const QString& text, bool percent);
   // Scrolls the log to its last line when lines were added since it last did.
   void showLastLine();
+  // The bar once a build has ended: its last line ("Success!", the error line or "Cancelled")
+  // with the number of warnings it gave.
+  void showResult(bool built);
 
   AppState& state_;
   FileChooser& chooser_;
   Runner runner_;
-  bool building_ = false;
+  BuildJob job_; // the running build's, read by the worker
+  std::unique_ptr<Relay> relay_;
+  std::unique_ptr<QThread> worker_;
+  std::atomic<bool> built_{false};         // the runner's result, set by the worker
+  unsigned builds_ = 0;                    // builds started
   std::atomic<bool> cancelPending_{false}; // read by the build, perhaps from its workers
   int progressPermille_ = -1;              // -1 until the current stage reports its progress
   QString stage_;                          // the current stage's log line
-  bool scrollPending_ = false;             // lines were added since the log last scrolled
-  QElapsedTimer sincePump_;
+  QString result_;                         // "Success!" or the error line, once logged
+  int warnings_ = 0;
+  Outcome outcome_ = Outcome::None;
+  bool scrollPending_ = false; // lines were added since the log last scrolled
 
   QLineEdit* inputFolder_ = nullptr;
   QComboBox* tileSize_ = nullptr;

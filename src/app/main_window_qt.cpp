@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QUrl>
 
@@ -62,12 +63,16 @@ MainWindow::MainWindow(Options options) : options_(std::move(options)) {
   buildMenu();
 
   // Settings first, then the area where the viewers open.
-  const FrameMetrics metrics = frameMetrics();
+  SettingsFiles files{options_.settingsPath, options_.settingsPath};
   if (options_.settingsPath.empty()) {
-    LoadSettings(state_, metrics);
-  } else {
-    loadSettingsFrom(state_, metrics, options_.settingsPath);
+    const QString executableFolder = QCoreApplication::applicationDirPath();
+    files = chooseSettingsFiles(
+        executableFolder.toStdString(), QFileInfo(executableFolder).isWritable(),
+        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString());
   }
+  settingsPath_ = files.write;
+  loadSettingsFrom(state_, frameMetrics(), files.read);
+  fillRecentMenu(); // enabled when the settings list any
 
   mdi_ = new QMdiArea;
   mdi_->setObjectName("MDICLIENT");
@@ -81,11 +86,7 @@ MainWindow::MainWindow(Options options) : options_(std::move(options)) {
 
 MainWindow::~MainWindow() {
   // Written once per run, with the placement captured when the loop ended.
-  if (options_.settingsPath.empty()) {
-    SaveSettings(state_);
-  } else {
-    saveSettingsTo(state_, options_.settingsPath);
-  }
+  saveSettingsTo(state_, settingsPath_);
   delete mdi_;
   mdi_ = nullptr;
 }
@@ -106,7 +107,6 @@ void MainWindow::buildMenu() {
   recentMenu_ = file->addMenu("&Recent Screens");
   recentMenu_->setObjectName("recentScreens");
   connect(recentMenu_, &QMenu::aboutToShow, this, [this] { fillRecentMenu(); });
-  fillRecentMenu();
   QMenu* save = file->addMenu("&Save Bitmap");
   addCommand(save, "&1x", kCmdSaveBitmap1x);
   addCommand(save, "&2x", kCmdSaveBitmap2x);
@@ -293,6 +293,8 @@ void MainWindow::capturePlacement() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  // A build still running stops first: its old pack stays, and nothing is left half written.
+  if (buildDialog_) buildDialog_->cancelAndWait();
   // The frame must outlive the loop so that its placement can still be read.
   event->ignore();
   QCoreApplication::exit(0);
@@ -326,6 +328,7 @@ ScreenViewerWindow* MainWindow::openScreen(const QString& path) {
   state_.lastFile = limitSettingText(path.toStdString());
   if (viewer) {
     rememberRecent(state_.recentScreens, state_.lastFile);
+    fillRecentMenu(); // a greyed menu never shows, so it is filled as the list changes
     statusBar()->showMessage("Opened " + path, 5000);
   }
   return viewer;
@@ -376,7 +379,12 @@ void MainWindow::updateViewMenu() {
 
 void MainWindow::createHiResRomCommand() {
   BuildDialog dialog(state_, *chooser_, this);
+  if (options_.buildRunner) dialog.setRunner(options_.buildRunner);
+  buildDialog_ = &dialog;
   dialog.exec();
+  buildDialog_ = nullptr;
+  if (dialog.lastOutcome() == BuildDialog::Outcome::Cancelled)
+    statusBar()->showMessage("The build was cancelled; the output file was left as it was.", 10000);
 }
 
 std::unique_ptr<QMessageBox> MainWindow::makeAboutBox() {

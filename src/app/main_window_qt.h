@@ -18,6 +18,8 @@ class QMessageBox;
 
 namespace zelvo {
 
+class BuildDialog;
+struct BuildJob;
 class FileChooser;
 class ScreenViewerWindow;
 
@@ -50,12 +52,14 @@ class MainWindow : public QMainWindow {
   Q_OBJECT
 public:
   struct Options {
-    // The settings file; empty: the program's own (SettingsFilePath).
+    // The settings file; empty: the program's own (chooseSettingsFiles).
     std::string settingsPath;
     // The file and folder dialogs; null: the platform's.
     FileChooser* chooser = nullptr;
     // Makes the viewer of Open Screen; empty: a ScreenViewerWindow.
     std::function<ScreenViewerWindow*()> makeViewer;
+    // Runs the builds of Create Hi-Res ROM; empty: RunBuild.
+    std::function<bool(const BuildJob&)> buildRunner;
   };
 
   // Builds the menu, reads the settings, then creates the viewer area. The frame stays hidden
@@ -100,7 +104,8 @@ public:
   FrameMetrics frameMetrics() const;
 
 protected:
-  // Closing the frame ends the event loop; the window itself goes afterwards.
+  // Closing the frame stops a running build and waits for it, then ends the event loop; the
+  // window itself goes afterwards.
   void closeEvent(QCloseEvent* event) override;
   // Screen files (.msscreen) dropped onto the frame open as if chosen with Open Screen.
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -108,7 +113,8 @@ protected:
 
 private:
   void buildMenu();
-  // File > Recent Screens and the Window menu's list, rebuilt as they open.
+  // File > Recent Screens (also rebuilt whenever its list changes, since a greyed menu does not
+  // open) and the Window menu's list, rebuilt as they open.
   void fillRecentMenu();
   void fillWindowMenu();
   // A message box the user closes, not waited for.
@@ -123,8 +129,10 @@ private:
   Options options_;
   FileChooser* chooser_ = nullptr;
   AppState state_;
+  std::string settingsPath_; // written at exit; empty: none
   QMdiArea* mdi_ = nullptr;
   std::map<int, QAction*> actions_;
+  BuildDialog* buildDialog_ = nullptr; // while Create Hi-Res ROM is open
   QMenu* recentMenu_ = nullptr;
   QMenu* windowMenu_ = nullptr;
 };

@@ -137,6 +137,8 @@ bool ScreenViewerWindow::showPreview(const QString& packPath, QString& error) {
                                    : toQImage(preview->image.get(), QRgb(kSpriteFillColour));
   pack_ = packPath;
   setWindowTitle(screenTitle(path_) + " with " + screenTitle(packPath));
+  // Below the pack's scale the hi-res pixels would be squeezed: the window grows to show them all.
+  if (zoom_ < int(pack->scale)) setZoom(int(pack->scale));
   widget()->update();
   return true;
 }

@@ -36,9 +36,9 @@ public:
   // type. True when an image was saved; the frame does not use the result.
   virtual bool saveBitmap(int factor);
 
-  // Shows the screen as the pack at `packPath` draws it, at the pack's scale, in the same client
-  // area; the title names the pack. False, with the reason in `error`, when the pack cannot be
-  // read or the screen cannot be drawn with it; what was shown stays.
+  // Shows the screen as the pack at `packPath` draws it, at the pack's scale, in the same window,
+  // zoomed to at least the pack's scale; the title names the pack. False, with the reason in `error`, when
+  // the pack cannot be read or the screen cannot be drawn with it; what was shown stays.
   bool showPreview(const QString& packPath, QString& error);
   // Shows the original picture again, under the screen's own title.
   void showOriginal();

@@ -57,25 +57,19 @@ std::string limitSettingText(std::string text) {
   return text;
 }
 
-std::size_t settingsFilePathIn(const std::string& executableFolder, const std::string& configFolder,
-                               std::string& path) {
-  std::string candidate;
-  if (!executableFolder.empty() && isWritableDirectory(executableFolder)) {
-    candidate = joinPath(executableFolder, kSettingsFileName);
-  } else if (!configFolder.empty()) {
-    candidate = joinPath(configFolder, kSettingsFileName);
-  } else if (!executableFolder.empty()) {
-    candidate = joinPath(executableFolder, kSettingsFileName); // read-only: at least read it
-  } else {
-    return 0;
-  }
-  if (candidate.size() > kMaxSettingsPath) return 0;
-  path = candidate;
-  return path.size();
-}
-
-std::size_t SettingsFilePath(std::string& path) {
-  return settingsFilePathIn(executableDirectory(), userConfigDirectory(kSettingsFolderName), path);
+SettingsFiles chooseSettingsFiles(const std::string& executableFolder, bool executableFolderWritable,
+                                  const std::string& configFolder) {
+  auto fileIn = [](const std::string& folder) {
+    const std::string path = folder.empty() ? std::string() : joinPath(folder, kSettingsFileName);
+    return path.size() > kMaxSettingsPath ? std::string() : path;
+  };
+  const std::string beside = fileIn(executableFolder);
+  const std::string configured = fileIn(configFolder);
+  const bool besideExists = !beside.empty() && isRegularFile(beside);
+  if (executableFolderWritable && !beside.empty() && (besideExists || configured.empty()))
+    return {beside, beside};
+  if (configured.empty()) return {besideExists ? beside : std::string(), std::string()};
+  return {besideExists && !isRegularFile(configured) ? beside : configured, configured};
 }
 
 WindowPlacement defaultPlacement(const FrameMetrics& m) {
@@ -139,17 +133,6 @@ void loadSettingsFrom(AppState& state, const FrameMetrics& metrics, const std::s
   LoadWindowPlacement(state.placement, metrics, ini);
 }
 
-void LoadSettings(AppState& state, const FrameMetrics& metrics) {
-  std::string path;
-  if (SettingsFilePath(path) != 0 && !isRegularFile(path)) {
-    // Not written here yet: a file beside the executable (a read-only install) still counts.
-    std::string exeFolder = executableDirectory();
-    std::string beside = exeFolder.empty() ? std::string() : joinPath(exeFolder, kSettingsFileName);
-    if (!beside.empty() && isRegularFile(beside)) path = beside;
-  }
-  loadSettingsFrom(state, metrics, path);
-}
-
 bool saveSettingsTo(const AppState& state, const std::string& path) {
   if (path.empty()) return false;
   IniFile ini;
@@ -167,12 +150,6 @@ bool saveSettingsTo(const AppState& state, const std::string& path) {
   SaveWindowPlacement(state.placement, ini);
   if (!ensureDirectory(folderOf(path))) return false;
   return ini.save(path).ok();
-}
-
-bool SaveSettings(const AppState& state) {
-  std::string path;
-  if (SettingsFilePath(path) == 0) return false;
-  return saveSettingsTo(state, path);
 }
 
 bool isPlacementVisible(const PlacementRect& r, const std::vector<PlacementRect>& screens) {

@@ -1,5 +1,6 @@
 // What the program remembers from one run to the next: the last screen file, the four entries of
 // the build dialog, the last pack previewed and the frame's placement, kept in "ZelvoTool.ini".
+// This file holds no toolkit: the host names the folders the file may live in.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +13,6 @@ namespace zelvo {
 class IniFile;
 
 inline constexpr char kSettingsFileName[] = "ZelvoTool.ini";
-inline constexpr char kSettingsFolderName[] = "ZelvoTool"; // in the user's configuration folder
 inline constexpr std::size_t kMaxSettingText = 1023;
 inline constexpr std::size_t kMaxSettingsPath = 1023;
 
@@ -85,18 +85,26 @@ struct FrameMetrics {
   std::int32_t windowHeight = 0;
 };
 
-// Path of the settings file: "ZelvoTool.ini" in the executable's folder when that folder can be
-// written (a portable copy keeps its own file), else in the user's configuration folder. Returns
-// its length, 0 when there is none or it is longer than 1023 characters.
-std::size_t SettingsFilePath(std::string& path);
-std::size_t settingsFilePathIn(const std::string& executableFolder, const std::string& configFolder,
-                               std::string& path);
+// The settings file to read at start-up and the one to write at exit; either is empty when there
+// is none (or its path would be longer than 1023 characters).
+struct SettingsFiles {
+  std::string read;
+  std::string write;
+};
 
-// Reads every setting from SettingsFilePath(); missing values take their defaults.
-void LoadSettings(AppState& state, const FrameMetrics& metrics);
+// Chooses the settings files from the executable's folder and the user's configuration folder,
+// both given by the host. A "ZelvoTool.ini" beside the executable wins when that folder can be
+// written (a portable copy keeps its own file). Otherwise the file lives in the configuration
+// folder (an installed program), and until one is written there, the file beside the executable,
+// if any, is read. With no configuration folder, the file goes beside the executable when that
+// folder can be written.
+SettingsFiles chooseSettingsFiles(const std::string& executableFolder, bool executableFolderWritable,
+                                  const std::string& configFolder);
+
+// Reads every setting from `path`; a missing file or value takes the defaults.
 void loadSettingsFrom(AppState& state, const FrameMetrics& metrics, const std::string& path);
-// Writes every setting; false when the file could not be written (it is then left as it was).
-bool SaveSettings(const AppState& state);
+// Writes every setting into `path` (its folders are made when missing); false when the file could
+// not be written (it is then left as it was).
 bool saveSettingsTo(const AppState& state, const std::string& path);
 
 // The "MainWindow" half of the two operations above.

@@ -86,7 +86,6 @@ public:
     std::fputc('\n', out_);
     std::fflush(out_);
   }
-  void PumpMessages() override {}
   // The reason of a failure or a stop goes to stderr, beside the log line on stdout.
   void FailureReason(const Error& why) override {
     eraseProgress();

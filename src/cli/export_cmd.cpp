@@ -96,7 +96,7 @@ int exportDisplay(const ExportOptions& options, std::FILE* err) {
 
 // Every screen of a folder, each as its base name with the format's extension in `outputFolder`
 // (made when missing). Nothing is written when any image exists and --force is not given.
-int exportFolder(const ExportOptions& options, std::FILE* err) {
+int exportFolder(const ExportOptions& options, std::FILE* out, std::FILE* err) {
   if (options.display) {
     std::fputs("zelvo export: --display takes one screen file, not a folder\n", err);
     return kExitUsage;
@@ -132,24 +132,34 @@ int exportFolder(const ExportOptions& options, std::FILE* err) {
         return refuseExisting(err, existing);
 
   FreeImageSession images;
-  int status = kExitSuccess;
+  // A large game takes a while: each image is named as it is written, and a summary ends the run.
+  std::size_t written = 0;
   for (const std::string& name : screens) {
     ScreenFile screen;
+    const std::string target = targetOf(name);
     if (!loadScreen(screen, joinPath(options.screenPath, name), err) ||
-        exportOne(screen, options.factor, format, targetOf(name), err) != kExitSuccess)
-      status = kExitFailure;
+        exportOne(screen, options.factor, format, target, err) != kExitSuccess)
+      continue;
+    ++written;
+    const std::vector<std::string> files = filesWritten(target, format);
+    std::fprintf(out, "Wrote %s", fileNameOf(files[0]).c_str());
+    if (files.size() > 1) std::fprintf(out, " and %s", fileNameOf(files[1]).c_str());
+    std::fputc('\n', out);
+    std::fflush(out);
   }
-  return status;
+  std::fprintf(out, "Exported %zu of %zu screens at %dx into %s\n", written, screens.size(), options.factor,
+               outputFolder.c_str());
+  return written == screens.size() ? kExitSuccess : kExitFailure;
 }
 
 } // namespace
 
-int runExport(const ExportOptions& options, std::FILE*, std::FILE* err) {
+int runExport(const ExportOptions& options, std::FILE* out, std::FILE* err) {
   if (options.factor < 1 || options.factor > 4) {
     std::fprintf(err, "zelvo export: the factor must be 1 to 4\n");
     return kExitUsage;
   }
-  if (isDirectory(options.screenPath)) return exportFolder(options, err);
+  if (isDirectory(options.screenPath)) return exportFolder(options, out, err);
   if (options.display) return exportDisplay(options, err);
 
   ExportFormat format = ExportFormat::Png;

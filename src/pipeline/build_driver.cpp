@@ -59,7 +59,6 @@ class NullLog : public BuildLog {
 public:
   void ClearLog() override {}
   void AppendLogLine(const std::string&) override {}
-  void PumpMessages() override {}
 };
 
 class Run {
@@ -73,7 +72,6 @@ private:
   // A stage line; false (after "Cancelled") when the user asked to stop meanwhile.
   bool stage(const char* line) {
     log_.AppendLogLine(line);
-    log_.PumpMessages();
     return !cancelRequested(&log_) || cancelled();
   }
   bool fail(const char* line) {
@@ -165,7 +163,6 @@ bool Run::execute() {
   directory.restore();
   report_.success = true;
   log_.AppendLogLine(kBuildSuccessLine);
-  log_.PumpMessages();
   return true;
 }
 

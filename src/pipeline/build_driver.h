@@ -18,8 +18,6 @@ public:
   virtual void ClearLog() = 0;
   // Adds a line at the end and makes it visible.
   virtual void AppendLogLine(const std::string& text) = 0;
-  // Handles whatever the user did meanwhile; never waits.
-  virtual void PumpMessages() = 0;
   // Why the step whose error line (or "Cancelled") was just logged failed, for hosts that can
   // show it; the log line itself stays as it is. Hosts that cannot show it ignore it.
   virtual void FailureReason(const Error&) {}

@@ -23,6 +23,10 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 namespace zelvo {
 namespace {
 
@@ -33,6 +37,17 @@ QStringList logLines(const BuildDialog& dialog) {
   QStringList lines;
   for (int i = 0; i < dialog.logList()->count(); ++i) lines << dialog.logList()->item(i)->text();
   return lines;
+}
+
+// Presses OK and returns once the build's end is shown.
+void build(BuildDialog& dialog) {
+  dialog.pressOk();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.isBuilding(); }, 120000)) << "the build never ended";
+}
+
+// On the build's thread: waits until the user asks the build to stop.
+void waitForCancel(BuildLog& log) {
+  while (log.shouldContinue()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 AppState filledState() {
@@ -87,7 +102,14 @@ TEST(BuildDialog, ControlsInTemplateOrderWithTheirTextsAndLimits) {
   for (int i = 0; i < dialog.tileSizeList()->count(); ++i) sizes << dialog.tileSizeList()->itemText(i);
   EXPECT_EQ(sizes, (QStringList{"1x (8x8 tiles, 256x192 screen)", "2x (16x16 tiles, 512x384 screen)",
                                 "3x (24x24 tiles, 768x576 screen)", "4x (32x32 tiles, 1024x768 screen)"}));
-  EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize()) << "not resizable";
+  // It opens at its smallest; a larger dialog gives the room to the log.
+  dialog.show();
+  QApplication::processEvents();
+  EXPECT_EQ(dialog.size(), dialog.minimumSize());
+  const QSize logSize = dialog.logList()->size();
+  dialog.resize(dialog.size() + QSize(100, 200));
+  QApplication::processEvents();
+  EXPECT_EQ(dialog.logList()->size(), logSize + QSize(100, 200));
 
   bool hasLogLabel = false;
   for (auto* label : dialog.findChildren<QLabel*>()) hasLogLabel |= label->text() == "Log:";
@@ -147,7 +169,6 @@ TEST(BuildDialog, OkRunsTheBuildAndStoresTheEntriesWhateverItsResult) {
     job.log->ClearLog();
     job.log->AppendLogLine("Looking for original tiles...");
     job.log->progress(ProgressStage::GeneratingTiles, 50, 100);
-    EXPECT_EQ(dialog.progressBar()->value(), dialog.progressBar()->maximum() / 2);
     job.log->AppendLogLine("Warning: screen a.msscreen skipped: a.png: the header ends early");
     job.log->AppendLogLine("Error: invalid output file");
     job.log->AppendLogLine("A line that sorts first");
@@ -158,7 +179,7 @@ TEST(BuildDialog, OkRunsTheBuildAndStoresTheEntriesWhateverItsResult) {
   dialog.tileSizeList()->setCurrentIndex(2);
   dialog.romPathEdit()->setText("/games/beta.zip");
   dialog.outputPathEdit()->setText("/out/beta.zrm");
-  dialog.pressOk();
+  build(dialog);
 
   ASSERT_EQ(runs, 1);
   EXPECT_EQ(seen.inputFolder, "/games/beta");
@@ -188,29 +209,33 @@ TEST(BuildDialog, OkRunsTheBuildAndStoresTheEntriesWhateverItsResult) {
   EXPECT_FALSE(dialog.isBuilding());
 }
 
-TEST(BuildDialog, OkIsIgnoredAndCancelWaitsWhileABuildRuns) {
+// The build runs beside the dialog: its lines show while it runs, a second OK is ignored, and
+// Cancel asks it to stop, the dialog ending once it has returned.
+TEST(BuildDialog, TheDialogStaysLiveWhileABuildRunsAndCancelWaitsForIt) {
   AppState state = filledState();
   FakeChooser chooser;
   BuildDialog dialog(state, chooser);
   dialog.show();
-  int runs = 0;
-  bool visibleAfterCancel = false;
-  bool okEnabledDuringTheBuild = true;
+  std::atomic<int> runs{0};
   dialog.setRunner([&](const BuildJob& job) {
     ++runs;
-    okEnabledDuringTheBuild = dialog.okButton()->isEnabled();
     job.log->AppendLogLine("Creating high-resolution ROM...");
-    dialog.pressOk(); // a second press while this build runs
-    dialog.reject();  // Cancel: the dialog ends once this build returns
-    job.log->PumpMessages();
-    visibleAfterCancel = dialog.isVisible();
+    waitForCancel(*job.log);
+    job.log->AppendLogLine("Compressing and saving original ROM...");
     return true;
   });
   dialog.pressOk();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.logList()->count() == 1; }, 60000))
+      << "the line never showed while the build ran";
+  EXPECT_TRUE(dialog.isBuilding());
+  EXPECT_FALSE(dialog.okButton()->isEnabled());
+  dialog.pressOk(); // a second press while this build runs
+  dialog.cancelButton()->click();
+  EXPECT_TRUE(dialog.isVisible()) << "open until the build has returned";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.isBuilding(); }, 60000));
   EXPECT_EQ(runs, 1);
-  EXPECT_FALSE(okEnabledDuringTheBuild);
+  EXPECT_EQ(logLines(dialog).size(), 2);
   EXPECT_TRUE(dialog.okButton()->isEnabled()) << "enabled again once the build has returned";
-  EXPECT_TRUE(visibleAfterCancel);
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(dialog.result(), QDialog::Rejected);
   EXPECT_EQ(dialog.progressBar()->value(), dialog.progressBar()->maximum());
@@ -230,10 +255,12 @@ TEST(BuildDialog, CancelStopsTheRunningBuild) {
   BuildDialog dialog(state, chooser);
   dialog.show();
   dialog.setRunner([&](const BuildJob& job) {
-    dialog.reject(); // as if Cancel were clicked while the build pumps the dialog's events
+    waitForCancel(*job.log); // pressed before the build's first stage asks
     return RunBuild(job);
   });
   dialog.pressOk();
+  dialog.reject();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.isBuilding(); }, 60000));
   const QStringList lines = logLines(dialog);
   ASSERT_EQ(lines.size(), 3) << lines.join(" | ").toStdString();
   EXPECT_EQ(lines[0], "Looking for original tiles...");
@@ -241,6 +268,7 @@ TEST(BuildDialog, CancelStopsTheRunningBuild) {
   EXPECT_TRUE(lines[2].startsWith(" ") && lines[2].contains("stopped")) << lines[2].toStdString();
   EXPECT_FALSE(isRegularFile(dir.file("game.zrm")));
   EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.lastOutcome(), BuildDialog::Outcome::Cancelled);
 }
 
 // The bar names the stage the build is in, with its percentage once the stage reports any, and
@@ -273,25 +301,36 @@ TEST(BuildDialog, TheProgressBarNamesTheRunningStageAndItsPercentage) {
   dialog.setRunner([&](const BuildJob& job) {
     for (const Step& step : steps) {
       step.act(*job.log);
-      seen << dialog.progressBar()->text();
+      // Read on the dialog's thread, after what the step queued.
+      QString text;
+      QMetaObject::invokeMethod(
+          &dialog, [&] { return dialog.progressBar()->text(); }, Qt::BlockingQueuedConnection, &text);
+      seen << text;
       expected << step.text;
     }
     return false;
   });
-  dialog.pressOk();
+  build(dialog);
   EXPECT_EQ(seen, expected);
-  EXPECT_EQ(dialog.progressBar()->text(), "Cancelled");
+  // Once ended, the bar counts the warnings the build gave.
+  EXPECT_EQ(dialog.progressBar()->text(), "Cancelled (1 warning)");
   EXPECT_EQ(dialog.progressBar()->value(), 0);
+  EXPECT_EQ(dialog.lastOutcome(), BuildDialog::Outcome::Cancelled);
 
-  dialog.setRunner([&](const BuildJob& job) {
-    job.log->AppendLogLine("Compressing and saving high-resolution tiles...");
-    job.log->progress(ProgressStage::CompressingHiRes, 1, 3);
-    job.log->AppendLogLine("Success!");
-    return true;
-  });
-  dialog.pressOk();
-  EXPECT_EQ(dialog.progressBar()->text(), "Success!");
-  EXPECT_EQ(dialog.progressBar()->value(), dialog.progressBar()->maximum());
+  for (const int warnings : {0, 2}) {
+    dialog.setRunner([&](const BuildJob& job) {
+      job.log->AppendLogLine("Compressing and saving high-resolution tiles...");
+      for (int i = 0; i < warnings; ++i) job.log->AppendLogLine("Warning: tile " + std::to_string(i));
+      job.log->AppendLogLine("Screen a.msscreen: Warning: not at the start, so not counted");
+      job.log->progress(ProgressStage::CompressingHiRes, 1, 3);
+      job.log->AppendLogLine("Success!");
+      return true;
+    });
+    build(dialog);
+    EXPECT_EQ(dialog.progressBar()->text(), warnings ? "Success! 2 warnings" : "Success!");
+    EXPECT_EQ(dialog.progressBar()->value(), dialog.progressBar()->maximum());
+    EXPECT_EQ(dialog.lastOutcome(), BuildDialog::Outcome::Succeeded);
+  }
 }
 
 // Ctrl+C and the context menu's "Copy" put the selected lines on the clipboard in the log's
@@ -308,7 +347,7 @@ TEST(BuildDialog, TheLogLinesCanBeSelectedAndCopied) {
     job.log->FailureReason(makeError(ErrorCause::NotFound, "in", "no tiles file"));
     return false;
   });
-  dialog.pressOk();
+  build(dialog);
   const QStringList lines = logLines(dialog);
   ASSERT_EQ(lines.size(), 4);
   QListWidget* log = dialog.logList();
@@ -342,15 +381,15 @@ TEST(BuildDialog, TheLogLinesCanBeSelectedAndCopied) {
   EXPECT_EQ(log->selectedItems().size(), 4);
 }
 
-// A large game's build logs a warning for each tile two screens paint differently: tens of
-// thousands of lines, which the log takes as fast as the build writes them, ending on the last.
+// A build may log tens of thousands of lines (a warning for each of many tiles): the log takes
+// them as fast as the build writes them, and ends on the last.
 TEST(BuildDialog, TheLogTakesTensOfThousandsOfLinesQuicklyAndShowsTheLast) {
   AppState state = filledState();
   FakeChooser chooser;
   BuildDialog dialog(state, chooser);
   dialog.show();
   constexpr int kLines = 50000;
-  int written = 0;
+  std::atomic<int> written{0};
   QElapsedTimer clock;
   dialog.setRunner([&](const BuildJob& job) {
     job.log->AppendLogLine("Replacing tiles...");
@@ -359,12 +398,12 @@ TEST(BuildDialog, TheLogTakesTensOfThousandsOfLinesQuicklyAndShowsTheLast) {
       job.log->AppendLogLine("Warning: tile " + std::to_string(written) +
                              " of group 0 painted differently by a.msscreen and b.msscreen; "
                              "b.msscreen's is kept");
-      job.log->progress(ProgressStage::ReplacingTiles, written, kLines); // pumps now and then
+      job.log->progress(ProgressStage::ReplacingTiles, std::uint64_t(written), kLines);
     }
     job.log->AppendLogLine("Creating high-resolution ROM...");
     return true;
   });
-  dialog.pressOk();
+  build(dialog);
   EXPECT_EQ(written, kLines) << "the log took over 10 s (a fraction of a second is usual)";
   QListWidget* log = dialog.logList();
   ASSERT_EQ(log->count(), kLines + 2);
@@ -391,21 +430,22 @@ TEST(BuildDialog, CancelStopsABuildOfALargeGameWithinASecondAndKeepsTheOldPack) 
   BuildDialog dialog(state, chooser);
   dialog.show();
   QElapsedTimer clock;
-  qint64 pressedAt = -1;
+  qint64 pressedAt = -1, returnedAt = -1;
   QTimer::singleShot(500, &dialog, [&] {
     pressedAt = clock.elapsed();
     dialog.cancelButton()->click();
   });
+  QObject::connect(&dialog, &BuildDialog::buildFinished, [&] { returnedAt = clock.elapsed(); });
   clock.start();
-  dialog.pressOk();
-  const qint64 returnedAt = clock.elapsed();
+  build(dialog);
 
-  ASSERT_GE(pressedAt, 0) << "the build never let Cancel through";
+  ASSERT_GE(pressedAt, 0) << "the build ended before Cancel";
   EXPECT_LT(returnedAt - pressedAt, 1000);
   const QStringList lines = logLines(dialog);
   ASSERT_GE(lines.size(), 3);
   EXPECT_EQ(lines[lines.size() - 2], "Cancelled");
-  EXPECT_EQ(dialog.progressBar()->text(), "Cancelled");
+  EXPECT_TRUE(dialog.progressBar()->text().startsWith("Cancelled"))
+      << dialog.progressBar()->text().toStdString();
   EXPECT_EQ(test::readFileBytes(dir.file("game.zrm")), old);
   EXPECT_EQ(test::countTmpFiles(dir.path()) + test::countTmpFiles(game), 0u);
   EXPECT_FALSE(dialog.isVisible());
@@ -419,7 +459,7 @@ TEST(BuildDialog, TheRealBuildReportsAnErrorForAMissingInputFolder) {
   state.lastOutputFile = dir.file("out.zrm");
   FakeChooser chooser;
   BuildDialog dialog(state, chooser);
-  dialog.pressOk();
+  build(dialog);
   const QStringList lines = logLines(dialog);
   ASSERT_FALSE(lines.isEmpty());
   EXPECT_TRUE(lines.last().startsWith("Error: ")) << lines.last().toStdString();
@@ -439,7 +479,7 @@ TEST(BuildDialog, OkOnTheBundledExampleWritesThePack) {
   dialog.romPathEdit()->setText(QString::fromStdString(examples + "/game.sms"));
   dialog.outputPathEdit()->setText(QString::fromStdString(dir.file("game.zrm")));
   dialog.tileSizeList()->setCurrentIndex(1); // 2x
-  dialog.pressOk();
+  build(dialog);
 
   EXPECT_EQ(logLines(dialog),
             (QStringList{"Looking for original tiles...", "Tiles file: game.mstiles",

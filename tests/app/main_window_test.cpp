@@ -6,25 +6,30 @@
 #include "platform/fs.h"
 #include "qt_print.h"
 #include "support/temp_dir.h"
+#include "synthetic_game.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace zelvo {
@@ -61,6 +66,7 @@ struct Frame {
   bool viewersLoad = true;
   std::shared_ptr<std::vector<int>> saves = std::make_shared<std::vector<int>>();
   QString saveFailure; // what the viewers' saves fail with; empty: they succeed
+  BuildDialog::Runner buildRunner;
   std::unique_ptr<MainWindow> window;
 
   std::string settingsPath() const { return dir.file("ZelvoTool.ini"); }
@@ -69,6 +75,7 @@ struct Frame {
     options.settingsPath = settingsPath();
     options.chooser = &chooser;
     options.makeViewer = [this] { return new FakeViewer(viewersLoad, saves, saveFailure); };
+    options.buildRunner = buildRunner;
     window = std::make_unique<MainWindow>(std::move(options));
     return *window;
   }
@@ -238,6 +245,25 @@ TEST(MainWindow, OutcomesOfOpenAndSaveAreShown) {
   }
 }
 
+// The menu is greyed while it lists nothing, and a greyed menu never opens to be filled: it is
+// filled as a screen opens, and from the settings at start.
+TEST(MainWindow, RecentScreensIsEnabledOnceItListsAScreen) {
+  Frame f;
+  MainWindow& frame = f.open();
+  auto* recent = frame.findChild<QMenu*>("recentScreens");
+  ASSERT_NE(recent, nullptr);
+  EXPECT_FALSE(recent->isEnabled());
+  frame.openScreen("/s/one.msscreen");
+  EXPECT_TRUE(recent->isEnabled());
+  ASSERT_EQ(recent->actions().size(), 1);
+  EXPECT_EQ(recent->actions()[0]->text(), "&1 one.msscreen");
+
+  f.window.reset(); // writes the settings
+  recent = f.open().findChild<QMenu*>("recentScreens");
+  EXPECT_TRUE(recent->isEnabled());
+  EXPECT_EQ(recent->actions().size(), 1);
+}
+
 TEST(MainWindow, DefaultPlacementGivesA560By400ClientAreaCentredOnThePrimaryScreen) {
   Frame f;
   MainWindow& frame = f.open();
@@ -330,6 +356,73 @@ TEST(MainWindow, CreateHiResRomOpensTheModalDialogWithTheFrameState) {
   EXPECT_EQ(seenFolder, "/in");
   EXPECT_EQ(seenIndex, 0);
   EXPECT_EQ(frame.state().lastInputFolder, "/in") << "Cancel stores nothing";
+}
+
+// Calls `act` with the build dialog once Create Hi-Res ROM has opened it.
+void whenTheBuildDialogShows(std::function<void(BuildDialog&)> act) {
+  QTimer::singleShot(10, [act] {
+    if (auto* dialog = qobject_cast<BuildDialog*>(QApplication::activeModalWidget()))
+      act(*dialog);
+    else
+      whenTheBuildDialogShows(act);
+  });
+}
+
+// A build stopped with Cancel is named in the frame's status bar once the dialog has closed.
+TEST(MainWindow, ACancelledBuildIsNamedInTheStatusBar) {
+  Frame f;
+  f.buildRunner = [](const BuildJob& job) {
+    while (job.log->shouldContinue()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    job.log->AppendLogLine("Cancelled");
+    return false;
+  };
+  MainWindow& frame = f.open();
+  frame.state().lastInputFolder = "/in";
+  frame.state().lastOriginalRom = "/in.sms";
+  frame.state().lastOutputFile = "/out.zrm";
+  whenTheBuildDialogShows([](BuildDialog& dialog) {
+    dialog.pressOk();
+    dialog.cancelButton()->click();
+  });
+  frame.runCommand(kCmdCreateHiResRom);
+  EXPECT_TRUE(frame.statusBar()->currentMessage().contains("cancelled"))
+      << frame.statusBar()->currentMessage().toStdString();
+}
+
+// Closing the frame while a build runs stops the build and waits for it before the program goes
+// on to end: the old pack stays as it was, with nothing left beside it.
+TEST(MainWindow, ClosingTheFrameMidBuildCancelsTheBuildAndKeepsTheOldPack) {
+  Frame f;
+  const std::string game = f.dir.file("game"), pack = f.dir.file("game.zrm");
+  ASSERT_TRUE(createDirectory(game));
+  ASSERT_TRUE(synth::writeLargeGame(game, 1, synth::LargeGameSize{}, 2024));
+  const std::string old = "an older pack";
+  ASSERT_TRUE(test::writeFileBytes(pack, old.data(), old.size()));
+  const test::ScopedTmpDir tmp(f.dir.path());
+  MainWindow& frame = f.open();
+  frame.state().lastInputFolder = game;
+  frame.state().lastOriginalRom = game + "/game.sms";
+  frame.state().lastOutputFile = pack;
+  frame.state().lastTilesRes = 1;
+
+  bool runningWhenClosed = false, runningAfterClose = true;
+  QString lastLines;
+  whenTheBuildDialogShows([&](BuildDialog& dialog) {
+    dialog.pressOk();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.logList()->count() > 0; }, 60000));
+    runningWhenClosed = dialog.isBuilding();
+    frame.close();
+    runningAfterClose = dialog.isBuilding();
+    const int n = dialog.logList()->count();
+    if (n >= 2) lastLines = dialog.logList()->item(n - 2)->text();
+  });
+  QTimer::singleShot(0, &frame, [&frame] { frame.runCommand(kCmdCreateHiResRom); });
+  EXPECT_EQ(frame.runMessageLoop(), 0);
+  ASSERT_TRUE(runningWhenClosed) << "the build ended before the frame closed";
+  EXPECT_FALSE(runningAfterClose) << "close returned before the build had ended";
+  EXPECT_EQ(lastLines, "Cancelled");
+  EXPECT_EQ(test::readFileBytes(pack), old);
+  EXPECT_EQ(test::countTmpFiles(f.dir.path()) + test::countTmpFiles(game), 0u);
 }
 
 // The About box names the program with the version `zelvo --version` prints, and is wide enough

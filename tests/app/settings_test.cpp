@@ -184,26 +184,41 @@ TEST(Settings, RecentScreensKeepTheLatestEightFirstAndOnce) {
   }
 }
 
-TEST(SettingsFilePath, ExecutableFolderFirstElseTheUserConfigurationFolder) {
+// A portable copy keeps its own file; an installed program keeps it in the user's configuration
+// folder, reading the one installed beside it until it has written its own.
+TEST(SettingsFiles, BesideTheExecutableWhenOneIsThereAndCanBeWrittenElseTheConfigurationFolder) {
   TempDir dir;
-  std::string path;
-  ASSERT_NE(settingsFilePathIn(dir.path(), dir.file("config"), path), 0u);
-  EXPECT_EQ(path, dir.file("ZelvoTool.ini"));
-
-  // A folder that cannot take the file (here: one that is not there) sends it to the
-  // configuration folder, which a save creates with its parents.
-  const std::string config = dir.file("home/.config/ZelvoTool");
-  ASSERT_NE(settingsFilePathIn(dir.file("missing"), config, path), 0u);
-  EXPECT_EQ(path, config + "/ZelvoTool.ini");
-  AppState state;
-  state.lastOutputFile = "kept.zrm";
-  ASSERT_TRUE(saveSettingsTo(state, path));
-  AppState loaded;
-  loadSettingsFrom(loaded, metrics1024(), path);
-  EXPECT_EQ(loaded.lastOutputFile, "kept.zrm");
-
-  EXPECT_EQ(settingsFilePathIn("", "", path), 0u);
-  EXPECT_EQ(settingsFilePathIn(std::string(1020, 'x'), "", path), 0u) << "longer than 1023 characters";
+  const std::string exe = dir.file("bin"), config = dir.file("home/.config/Zelvo Tool");
+  ASSERT_TRUE(createDirectory(exe));
+  const std::string beside = joinPath(exe, "ZelvoTool.ini"), configured = joinPath(config, "ZelvoTool.ini");
+  struct Case {
+    bool besideExists, writable, configExists;
+    std::string config;
+    std::string read, write;
+  };
+  const Case cases[] = {
+      {true, true, false, config, beside, beside},          // a portable copy
+      {true, true, true, config, beside, beside},           // ... that wins over the configuration
+      {false, true, false, config, configured, configured}, // no file beside: the configuration
+      {true, false, false, config, beside, configured},     // installed with a file: read it once
+      {true, false, true, config, configured, configured},  // ... then the user's own
+      {false, false, false, config, configured, configured},
+      {false, true, false, "", beside, beside}, // no configuration folder
+      {true, false, false, "", beside, ""},
+      {false, false, false, "", "", ""},
+      {false, true, false, std::string(1020, 'x'), beside, beside}, // longer than 1023 characters
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(&c - cases));
+    deleteFile(beside);
+    deleteFile(configured);
+    AppState state;
+    ASSERT_TRUE(!c.besideExists || saveSettingsTo(state, beside));
+    ASSERT_TRUE(!c.configExists || saveSettingsTo(state, configured)) << "the folders are made";
+    const SettingsFiles files = chooseSettingsFiles(exe, c.writable, c.config);
+    EXPECT_EQ(files.read, c.read);
+    EXPECT_EQ(files.write, c.write);
+  }
 }
 
 TEST(Placement, OnlyAPlacementOnNoScreenIsMoved) {

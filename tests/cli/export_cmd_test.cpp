@@ -111,6 +111,13 @@ TEST_F(ExportCommandTest, AFoldersExportEqualsTheSingleExports) {
     Outcome o = run(folderExport);
     ASSERT_EQ(o.status, 0) << o.err;
     std::vector<std::string> names{std::string("grid") + c.extension, std::string("sprites") + c.extension};
+    // Each image is named as it is written, then the run is summed up.
+    std::string said;
+    for (std::size_t i = 0; i < 2; ++i)
+      said +=
+          "Wrote " + names[i] + (c.extra.empty() ? std::string() : std::string(" and ") + c.extra[i]) + "\n";
+    EXPECT_EQ(o.out.substr(0, said.size()), said);
+    EXPECT_EQ(o.out.substr(said.size()).rfind("Exported 2 of 2 screens at ", 0), 0u) << o.out;
     names.insert(names.end(), c.extra.begin(), c.extra.end());
     for (const std::string& name : names)
       EXPECT_TRUE(test::readFileBytes(joinPath(all, name)) == test::readFileBytes(joinPath(single, name)))

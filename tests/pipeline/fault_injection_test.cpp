@@ -31,7 +31,6 @@ public:
     questions = 0;
   }
   void AppendLogLine(const std::string& text) override { lines.push_back(text); }
-  void PumpMessages() override {}
   void FailureReason(const Error& why) override { reasons.push_back(why); }
   // Says no from the `stopAt`-th question of a run on.
   bool shouldContinue() override { return ++questions < stopAt; }
