@@ -174,8 +174,8 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   job.threads = options.threads;
   job.strict = options.strict;
   job.encoder = options.encoder == "fast" ? BZip2Encoder::Fast : BZip2Encoder::Library;
-  // The run makes the input folder current: paths the user typed are taken from the shell's
-  // current directory before that happens.
+  // Relative paths the user typed are taken from the shell's folder (the run would resolve them in
+  // the input folder, as the dialog's users expect).
   job.romPath = absolutePath(options.romPath);
   job.outputPath = absolutePath(options.outputPath);
   const std::string reportPath =

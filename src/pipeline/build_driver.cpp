@@ -32,22 +32,11 @@ constexpr const char* kCannotOpen = "Error: can't open output file for write";
 constexpr const char* kCannotWrite = "Error: can't write output file";
 constexpr std::size_t kConflictLines = 20; // conflict warnings in the log; the report keeps them all
 
-// Makes the saved directory current again when the run ends, whatever way it ends.
-class CurrentDirectoryGuard {
-public:
-  explicit CurrentDirectoryGuard(std::string saved) : saved_(std::move(saved)) {}
-  ~CurrentDirectoryGuard() { restore(); }
-  CurrentDirectoryGuard(const CurrentDirectoryGuard&) = delete;
-  CurrentDirectoryGuard& operator=(const CurrentDirectoryGuard&) = delete;
-  void restore() {
-    if (!restored_) setCurrentDirectory(saved_);
-    restored_ = true;
-  }
-
-private:
-  std::string saved_;
-  bool restored_ = false;
-};
+// `path` as it is when absolute, else inside `folder`.
+std::string resolveIn(const std::string& folder, const std::string& path) {
+  const bool absolute = !path.empty() && (isSeparator(path[0]) || (path.size() > 1 && path[1] == ':'));
+  return absolute || path.empty() ? path : joinPath(folder, path);
+}
 
 struct FreeTable {
   void operator()(HiResTileTable* table) const { FreeHiResTileTable(table); }
@@ -130,7 +119,16 @@ private:
   std::unique_ptr<TileSet> tiles_;
   std::unique_ptr<TileSet> exportTiles_; // the tiles in the file's order, until the screens are done
   TableOwner table_;
-  std::string outputPath_; // absolute
+  std::string folder_;     // the input folder, absolute
+  std::string romPath_;    // resolved in the input folder
+  std::string outputPath_; // resolved in the input folder
+  std::string in(const std::string& name) const { return joinPath(folder_, name); }
+  // The error with a path inside the input folder named as the folder lists it.
+  Error named(Error why) const {
+    const std::string prefix = joinPath(folder_, "");
+    if (why.path.rfind(prefix, 0) == 0) why.path.erase(0, prefix.size());
+    return why;
+  }
   // The pack as it is written: a new file that takes the output's place only once complete.
   std::optional<AtomicSave> output_;
   PackHeader header_{};
@@ -142,12 +140,11 @@ bool Run::execute() {
   report_ = {};
   report_.scale = job_.scale;
   if (!isDirectory(job_.inputFolder)) return fail("Error: invalid input folder");
-  std::string saved;
-  if (!getCurrentDirectory(saved)) return fail("Error: GetCurrentDirectory");
-  if (!setCurrentDirectory(job_.inputFolder)) return fail("Error: SetCurrentDirectory");
-  CurrentDirectoryGuard directory(saved);
+  // Files of the folder are named by joining paths: the process's working folder never changes.
   // Relative ROM and output paths resolve inside the input folder.
-  outputPath_ = absolutePath(job_.outputPath);
+  folder_ = absolutePath(job_.inputFolder);
+  romPath_ = resolveIn(folder_, job_.romPath);
+  outputPath_ = resolveIn(folder_, job_.outputPath);
 
   tiles_ = createTileSet();
   if (!tiles_) return fail("Error: can't allocate memory");
@@ -160,7 +157,6 @@ bool Run::execute() {
   if (!writeTiles()) return false;
   if (!writeHiRes()) return false;
 
-  directory.restore();
   report_.success = true;
   log_.AppendLogLine(kBuildSuccessLine);
   return true;
@@ -169,15 +165,15 @@ bool Run::execute() {
 bool Run::findTiles() {
   if (!stage(kBuildStageLines[0])) return false;
   // Directory entries are not filtered out: opening one fails and the next name is tried.
-  for (const DirEntry& entry : listMatching("", "*.mstiles")) {
-    const Status loaded = readTilesFile(*tiles_, entry.name);
+  for (const DirEntry& entry : listMatching(folder_, "*.mstiles")) {
+    const Status loaded = readTilesFile(*tiles_, in(entry.name));
     if (loaded) {
       report_.tilesFile = entry.name;
       note(tilesUsedLine(report_));
       return true;
     }
     report_.tilesPassedOver.push_back(
-        {entry.name, isDirectory(entry.name) ? "a folder" : loaded.error().message()});
+        {entry.name, isDirectory(in(entry.name)) ? "a folder" : named(loaded.error()).message()});
     note(tilesPassedOverLine(report_.tilesPassedOver.back()));
   }
   return fail("Can't find any valid .mstiles file in the input folder");
@@ -198,10 +194,10 @@ bool Run::generateTiles() {
 
 bool Run::replaceTiles() {
   if (!stage(kBuildStageLines[2])) return false;
-  const std::vector<DirEntry> screens = listMatching("", "*.msscreen");
+  const std::vector<DirEntry> screens = listMatching(folder_, "*.msscreen");
   // Image names are matched without case, in the sorted order of the listing, so the choice
   // between two names that differ only in case is the same on every machine.
-  const std::vector<DirEntry> names = screens.empty() ? std::vector<DirEntry>() : listMatching("", "*");
+  const std::vector<DirEntry> names = screens.empty() ? std::vector<DirEntry>() : listMatching(folder_, "*");
   // Screens are read and their images decoded and cut on the workers, a few ahead of the one
   // being applied; the store is written here alone, screen by screen in the listing's order, so
   // the result is the same for any number of threads.
@@ -222,8 +218,8 @@ bool Run::replaceTiles() {
         prepared.push([] { return PreparedScreen(); });
         continue;
       }
-      prepared.push([&table, &tiles, exportTiles, screen = plan.report.screen, image = plan.report.image,
-                     alpha = plan.alphaPath] {
+      prepared.push([&table, &tiles, exportTiles, screen = in(plan.report.screen),
+                     image = in(plan.report.image), alpha = in(plan.alphaPath)] {
         return prepareScreen(table, tiles, screen, image, alpha, exportTiles);
       });
     }
@@ -253,7 +249,7 @@ Run::ScreenPlan Run::planScreen(const std::string& screenName, const std::vector
   auto matching = [&](const std::string& wanted) {
     std::vector<std::string> files;
     for (const DirEntry& entry : names)
-      if (equalsNoCase(entry.name, wanted) && pathKind(entry.name) == PathKind::File)
+      if (equalsNoCase(entry.name, wanted) && pathKind(in(entry.name)) == PathKind::File)
         files.push_back(entry.name);
     return files;
   };
@@ -291,7 +287,7 @@ bool Run::applyScreen(ScreenPlan plan, const PreparedScreen& prepared) {
     return fail("Error: can't write high-resolution tiles",
                 systemError(table_->tempFile.lastError(), {}, "writing the hi-res tile store"));
   if (replaced == ReplaceResult::Skipped) {
-    found.reason = why.message();
+    found.reason = named(why).message();
     if (!found.info.screenRead)
       found.status = ScreenStatus::UnreadableScreen;
     else if (found.info.paintedFactor != 0)
@@ -338,17 +334,17 @@ bool Run::createOutput() {
 
 bool Run::writeRom() {
   if (!stage(kBuildStageLines[4])) return false;
-  Result<LoadedRom> loaded = loadOriginalRom(job_.romPath);
+  Result<LoadedRom> loaded = loadOriginalRom(romPath_);
   if (!loaded) return fail("Error: invalid original ROM", loaded.error());
   const RomProbe& probe = loaded->probe;
   if (probe.size < kRomMinSize || probe.size > kRomMaxSize)
     return fail("Error: invalid original ROM",
-                makeError(ErrorCause::BadFormat, job_.romPath,
+                makeError(ErrorCause::BadFormat, romPath_,
                           "the ROM holds " + std::to_string(probe.size) + " bytes; a ROM holds " +
                               std::to_string(kRomMinSize) + " to " + std::to_string(kRomMaxSize)));
   if (romProbeIsPack(probe))
     return fail("Error: invalid original ROM",
-                makeError(ErrorCause::BadFormat, job_.romPath, "a hi-res ROM pack, not an original ROM"));
+                makeError(ErrorCause::BadFormat, romPath_, "a hi-res ROM pack, not an original ROM"));
 
   // The loader hands over the open file: the named ROM itself, or its unpacked copy, which has no
   // name and goes when it is closed.
@@ -377,7 +373,7 @@ bool Run::writeRom() {
     const std::size_t n = remaining < kRomPiece ? remaining : kRomPiece;
     if (!rom.readExact(piece.get(), n))
       return fail("Error: can't read from original ROM file",
-                  systemError(rom.lastError(), job_.romPath, "reading"));
+                  systemError(rom.lastError(), romPath_, "reading"));
     if (!compressor->Write(output(), piece.get(), n)) return failWrite();
     digest.update(piece.get(), n);
     remaining -= std::uint32_t(n);

@@ -55,8 +55,12 @@ public:
   void AppendLogLine(const std::string& text) override {
     all.push_back(text);
     if (!test::isReportLine(text)) lines.push_back(text);
+    // The build names the files of its folder by joining paths: the working folder stays.
+    std::string now;
+    EXPECT_TRUE(getCurrentDirectory(now) && now == workingFolder) << "changed by the time of: " << text;
     if (onLine) onLine(text);
   }
+  std::string workingFolder;
   Lines lines;
   Lines all;
   int clears = 0;
@@ -233,6 +237,7 @@ protected:
 
   bool run(int scale = 2) {
     log.clears = 0;
+    log.workingFolder = cwd;
     BuildJob job;
     job.log = &log;
     job.inputFolder = input;
@@ -245,7 +250,7 @@ protected:
     const bool result = RunBuild(job);
     std::string after;
     EXPECT_TRUE(getCurrentDirectory(after));
-    EXPECT_EQ(after, cwd) << "the current directory was not restored";
+    EXPECT_EQ(after, cwd) << "the working folder changed";
     EXPECT_EQ(log.clears, 1);
     return result;
   }
