@@ -25,6 +25,14 @@ std::string nearestCommand(const std::string& name);
 // set and TERM is not "dumb".
 bool escapesAllowed(std::FILE* stream);
 
+struct CoverageOptions {
+  std::string folder;
+  int scale = 4;
+  unsigned threads = 0;
+  bool json = false;
+};
+int runCoverage(const CoverageOptions& options, std::FILE* out, std::FILE* err);
+
 struct InspectOptions {
   std::string path;
   bool json = false;

@@ -12,7 +12,8 @@ namespace zelvo::cli {
 
 namespace {
 
-constexpr std::array<const char*, 5> kCommands = {"inspect", "build", "export", "preview", "sheet"};
+constexpr std::array<const char*, 6> kCommands = {"inspect", "build", "export",
+                                                  "preview", "sheet", "coverage"};
 
 // Letters added, removed, changed, or two neighbours swapped, to turn `a` into `b`.
 std::size_t editDistance(const std::string& a, const std::string& b) {

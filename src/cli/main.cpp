@@ -84,6 +84,15 @@ int main(int argc, char** argv) {
   sheetCmd->add_option("--columns", sheet.columns, "Tiles per row, 1 to 1024")->check(CLI::Range(1, 1024));
   sheetCmd->add_flag("--json", sheet.json, "Print where every tile entry lies as one JSON object");
 
+  CoverageOptions coverage;
+  auto* coverageCmd =
+      app.add_subcommand("coverage", "Count what the images of a folder paint and what is left to paint");
+  coverageCmd->add_option("FOLDER", coverage.folder, "Folder with the tiles file, screens and images")
+      ->required();
+  coverageCmd->add_option("-s,--scale", coverage.scale, "Scale the images are painted at, 1 to 4")
+      ->check(CLI::Range(1, 4));
+  coverageCmd->add_flag("--json", coverage.json, "Print the counts as one JSON object");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) { // --help, --version
@@ -98,5 +107,6 @@ int main(int argc, char** argv) {
   if (*exportCmd) return runExport(exportOpts, stdout, stderr);
   if (*previewCmd) return runPreview(preview, stdout, stderr);
   if (*sheetCmd) return runSheet(sheet, stdout, stderr);
+  if (*coverageCmd) return runCoverage(coverage, stdout, stderr);
   return kExitUsage;
 }

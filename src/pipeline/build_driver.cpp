@@ -113,6 +113,7 @@ private:
   BuildReport& report_;
   // Which screen last painted each hi-res tile, and where, for the tiles painted differently.
   PaintLedger ledger_;
+  CoverageCounter coverage_;
   std::size_t conflictLinesShown_ = 0;
   std::size_t conflictLinesLeftOut_ = 0;
 
@@ -152,6 +153,10 @@ bool Run::execute() {
   if (!findTiles()) return false;
   if (!generateTiles()) return false;
   if (!replaceTiles()) return false;
+  if (job_.screensOnly) {
+    report_.success = true;
+    return true;
+  }
   if (!createOutput()) return false;
   if (!writeRom()) return false;
   if (!writeTiles()) return false;
@@ -214,12 +219,11 @@ bool Run::replaceTiles() {
   while (next < screens.size() || !prepared.empty()) {
     while (next < screens.size() && !prepared.full()) {
       ScreenPlan& plan = waiting.emplace_back(planScreen(screens[next++].name, names));
-      if (plan.report.image.empty()) {
-        prepared.push([] { return PreparedScreen(); });
-        continue;
-      }
+      // A screen without an image is read too: its squares are what is left to paint.
+      const bool hasImage = !plan.report.image.empty();
       prepared.push([&table, &tiles, exportTiles, screen = in(plan.report.screen),
-                     image = in(plan.report.image), alpha = in(plan.alphaPath)] {
+                     image = hasImage ? in(plan.report.image) : std::string(),
+                     alpha = hasImage ? in(plan.alphaPath) : std::string()] {
         return prepareScreen(table, tiles, screen, image, alpha, exportTiles);
       });
     }
@@ -231,6 +235,7 @@ bool Run::replaceTiles() {
     reportProgress(&log_, ProgressStage::ReplacingTiles, ++done, screens.size());
   }
   exportTiles_.reset();
+  report_.coverage = coverage_.finish(*table_, ledger_);
   if (conflictLinesLeftOut_) note(moreConflictsLine(conflictLinesLeftOut_));
   note(summaryLine(report_));
   if (const std::string why = noArtUsedLine(report_); !why.empty()) note(why);
@@ -274,6 +279,7 @@ bool Run::applyScreen(ScreenPlan plan, const PreparedScreen& prepared) {
   if (found.image.empty()) {
     found.status = ScreenStatus::NoImage;
     for (const std::string& line : screenLines(found)) note(line);
+    coverage_.addScreen(found.screen, *table_, prepared, false);
     return true;
   }
   Error why;
@@ -300,6 +306,7 @@ bool Run::applyScreen(ScreenPlan plan, const PreparedScreen& prepared) {
     found.status = ScreenStatus::Used;
   }
   for (const std::string& line : screenLines(found)) note(line);
+  coverage_.addScreen(found.screen, *table_, prepared, found.status == ScreenStatus::Used);
 
   // The report keeps every conflict; the log a few lines of them.
   report_.conflicts.insert(report_.conflicts.end(), ledger_.conflicts.begin() + std::ptrdiff_t(firstConflict),

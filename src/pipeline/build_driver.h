@@ -36,6 +36,9 @@ struct BuildJob {
   BZip2Encoder encoder = BZip2Encoder::Library;
   // Any warning ends the build as a failure once the screens are done, before the pack is begun.
   bool strict = false;
+  // Only what the screens paint: the run ends once they are applied, with the coverage in the
+  // report, and writes nothing (no "Success!" line).
+  bool screensOnly = false;
   // Filled by the run with what it found (see build_report.h), when given.
   BuildReport* report = nullptr;
 };

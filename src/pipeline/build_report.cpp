@@ -188,6 +188,7 @@ std::string summaryLine(const BuildReport& report) {
                      plural(report.tilesReplaced(), "tile", "tiles") + " replaced";
   if (const std::size_t conflicting = report.tilesPaintedDifferently())
     line += "; " + plural(conflicting, "tile", "tiles") + " painted differently";
+  if (report.coverage) line += "; " + coverageText(*report.coverage);
   return line;
 }
 
@@ -215,6 +216,22 @@ std::string noArtUsedLine(const BuildReport& report) {
                                   [](std::size_t sum, const auto& f) { return sum + f.second; });
   if (other) why += (why.empty() ? "" : ", ") + std::to_string(other) + " unreadable or failed";
   return "Warning: no image was used (" + why + "; this build is at " + scale + ")";
+}
+
+std::string coverageJson(const Coverage& coverage, int indent) {
+  Json screens = Json::array(), next = Json::array();
+  for (const ScreenCoverage& screen : coverage.screens)
+    screens.push_back({{"screen", screen.screen},
+                       {"paintedHere", screen.paintedHere},
+                       {"paintedElsewhere", screen.paintedElsewhere},
+                       {"unpainted", screen.unpainted}});
+  for (const NextScreen& screen : coverage.next)
+    next.push_back({{"screen", screen.screen}, {"unpaintedTiles", screen.unpaintedTiles}});
+  const Json json = {{"tiles", {{"total", coverage.tilesTotal}, {"painted", coverage.tilesPainted}}},
+                     {"cells", {{"total", coverage.cellsTotal}, {"painted", coverage.cellsPainted}}},
+                     {"screens", std::move(screens)},
+                     {"next", std::move(next)}};
+  return json.dump(indent);
 }
 
 std::string buildReportJson(const BuildReport& report, int indent) {
@@ -264,6 +281,7 @@ std::string buildReportJson(const BuildReport& report, int indent) {
         {"conflicts", report.conflicts.size()},
         {"tilesPaintedDifferently", report.tilesPaintedDifferently()},
         {"warnings", report.warnings}}},
+      {"coverage", report.coverage ? Json::parse(coverageJson(*report.coverage, -1)) : Json()},
       {"digests", {{"romMd5", textOrNull(report.romMd5)}, {"hiResMd5", textOrNull(report.hiResMd5)}}}};
   return json.dump(indent);
 }

@@ -3,9 +3,11 @@
 // a line for each finding; the command line can save it as JSON.
 #pragma once
 
+#include "pipeline/coverage.h"
 #include "pipeline/tile_replace.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,7 @@ struct BuildReport {
   std::vector<ScreenReport> screens;
   std::vector<TileConflict> conflicts; // screen numbers index `screens`
   std::size_t warnings = 0;            // the warning lines the build logged
+  std::optional<Coverage> coverage;    // once the screens are done
   bool success = false;
   std::string romMd5;   // hex, once the ROM section is written
   std::string hiResMd5; // hex, the hi-res payload's digest, once that section is written
@@ -78,6 +81,9 @@ std::string moreConflictsLine(std::size_t more);
 std::string summaryLine(const BuildReport& report);
 // Why no image was used, when some screens had one but none could be used; empty otherwise.
 std::string noArtUsedLine(const BuildReport& report);
+
+// The coverage as one JSON object: tiles, cells, screens and next.
+std::string coverageJson(const Coverage& coverage, int indent = 2);
 
 // The whole report as one JSON object (indented by `indent` spaces, -1 for one line).
 std::string buildReportJson(const BuildReport& report, int indent = 2);

@@ -331,6 +331,9 @@ PreparedScreen prepareScreen(const HiResTileTable& table, const TileSet& buildTi
   found.screenRead = true;
   if (!table.tempFile || table.tileCount == 0 || table.scale < 1 || table.scale > 4)
     return skipped(makeError(ErrorCause::InvalidArgument, screenPath, "no high-resolution tiles to replace"));
+  // The squares are known before the image is looked at: a screen whose image is missing or cannot
+  // be used still shows its tiles (what is left to paint).
+  findSquares(out, screen, buildTiles, int(table.scale));
   // The size is checked from the header, before any pixel is decoded.
   const Result<ImageInfo> header = readImageHeader(imagePath);
   if (!header) return skipped(header.error());
@@ -351,7 +354,6 @@ PreparedScreen prepareScreen(const HiResTileTable& table, const TileSet& buildTi
   Result<RgbaImage> loaded = loadImageWithAlpha(imagePath, alphaPath);
   if (!loaded) return skipped(loaded.error());
   out.image = std::move(*loaded);
-  findSquares(out, screen, buildTiles, int(table.scale));
   markSquaresAsExported(out, screen, exportTiles ? *exportTiles : buildTiles, table.scale);
   return out;
 }

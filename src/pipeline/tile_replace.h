@@ -115,7 +115,8 @@ struct PreparedScreen {
   Error reason;
   ScreenReplaceInfo info;            // everything but `replaced`
   RgbaImage image;                   // the image with its alpha
-  std::vector<ScreenSquare> squares; // in the order they are cut and applied
+  std::vector<ScreenSquare> squares; // in the order they are cut and applied; found once the screen
+                                     // is read, also when its image is then skipped
 };
 
 // An image whose size is exactly the screen's export size at another factor (1 to 4) than the

@@ -88,7 +88,7 @@ TEST_F(BuildCommandTest, PrintsTheLogAndTakesRelativePathsFromTheShellsFolder) {
                    "Tiles file: game.mstiles\n"
                    "Creating high-resolution tiles using scale algorithm...\n"
                    "Replacing tiles...\n"
-                   "Screens: 0 used, 0 skipped; 0 tiles replaced\n"
+                   "Screens: 0 used, 0 skipped; 0 tiles replaced; 0 of 12 tile entries painted (0 %)\n"
                    "Creating high-resolution ROM...\n"
                    "Compressing and saving original ROM...\n"
                    "Compressing and saving original tiles...\n"
@@ -415,6 +415,10 @@ TEST(BuildCommand, PaintOnOneExportSurvivesTheUntouchedOnes) {
       ASSERT_TRUE(test::writeFileBytes(joinPath(work, screen), title.data(), title.size()));
       ASSERT_EQ(zelvo(work, "export " + screen + " " + name + ".png --factor 2 --force", dir).status, 0);
     }
+    const Outcome untouched = zelvo(work, "coverage . --scale 2 --json", dir);
+    ASSERT_EQ(untouched.status, 0) << untouched.err;
+    EXPECT_EQ(nlohmann::json::parse(untouched.out)["tiles"]["painted"], 0);
+    EXPECT_EQ(nlohmann::json::parse(untouched.out)["cells"]["painted"], 0);
     // A red rectangle over cells 2 to 5 of rows 1 and 2.
     const std::string path = joinPath(work, std::string(painted) + ".png");
     Result<RgbaImage> image = readImage(path);
@@ -438,6 +442,20 @@ TEST(BuildCommand, PaintOnOneExportSurvivesTheUntouchedOnes) {
         EXPECT_GT(screen["leftAsExported"], 0);
       }
     }
+    // The coverage is the build's own: the rectangle's 8 cells are painted here, and every cell of
+    // the other screens showing one of their tiles is painted elsewhere.
+    const Outcome coverage = zelvo(work, "coverage . --scale 2 --json", dir);
+    ASSERT_EQ(coverage.status, 0) << coverage.err;
+    auto counted = nlohmann::json::parse(coverage.out);
+    counted.erase("scale");
+    EXPECT_EQ(counted, report["coverage"]);
+    std::set<std::pair<int, int>> replaced;
+    for (const auto& screen : report["screens"])
+      for (const auto& entry : screen["replaced"])
+        replaced.insert({entry["group"].get<int>(), entry["index"].get<int>()});
+    EXPECT_EQ(counted["tiles"]["painted"], replaced.size());
+    for (const auto& screen : counted["screens"])
+      EXPECT_EQ(screen["paintedHere"], screen["screen"] == std::string(painted) + ".msscreen" ? 8 : 0);
     ASSERT_EQ(zelvo(work, "preview a.msscreen ../p.zrm ../preview.png", dir).status, 0);
     Result<RgbaImage> preview = readImage(dir.file("preview.png"));
     ASSERT_TRUE(preview);

@@ -298,7 +298,7 @@ TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack)
   EXPECT_EQ(log.lines, stagesThen(7, "Success!"));
   EXPECT_EQ(log.all, (Lines{kStages[0], "Tiles file: game.mstiles", kStages[1], kStages[2],
                             "Screen shot.msscreen: 1 tile replaced from shot.png",
-                            "Screens: 1 used, 0 skipped; 1 tile replaced", kStages[3], kStages[4], kStages[5],
+                            "Screens: 1 used, 0 skipped; 1 tile replaced; 1 of 10 tile entries painted (10 %)", kStages[3], kStages[4], kStages[5],
                             kStages[6], "Success!"}));
   EXPECT_EQ(test::countTmpFiles(outFolder) + test::countTmpFiles(input) + test::countTmpFiles(tmp), 0u);
 
@@ -651,7 +651,7 @@ TEST_F(BuildDriverTest, TheReportSaysWhatEveryScreenDidWithItsImage) {
   EXPECT_EQ(json["digests"]["romMd5"], pack.romDigest);
   EXPECT_EQ(json["digests"]["hiResMd5"], pack.payloadDigest);
   EXPECT_EQ(log.all[log.all.size() - 6],
-            "Screens: 5 used, 3 skipped; 5 tiles replaced; 1 tile painted differently");
+            "Screens: 5 used, 3 skipped; 5 tiles replaced; 1 tile painted differently; 4 of 18 tile entries painted (22 %)");
 }
 
 // Screens that show one tile in two cells, each cell painted with a solid grey or left as the

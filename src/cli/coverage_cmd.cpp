@@ -1,0 +1,79 @@
+// `zelvo coverage`: what the images of a capture folder paint, by the build's own rules, and what
+// is left to paint. Nothing is written.
+#include "cli/commands.h"
+
+#include "pipeline/build_driver.h"
+
+#include <nlohmann/json.hpp>
+
+namespace zelvo::cli {
+
+namespace {
+
+// Keeps the error line and its reason; the build's other lines are not what this command says.
+class QuietLog : public BuildLog {
+public:
+  void ClearLog() override { last.clear(); }
+  void AppendLogLine(const std::string& text) override { last = text; }
+  void FailureReason(const Error& why) override { reason = why.message(); }
+  std::string last, reason;
+};
+
+std::string percentOf(std::size_t part, std::size_t whole) {
+  return std::to_string(whole ? part * 100 / whole : 0) + " %";
+}
+
+void printWords(const Coverage& c, const std::string& folder, int scale, std::FILE* out) {
+  std::fprintf(out, "Coverage of %s at %dx\n", folder.c_str(), scale);
+  std::fprintf(out, "Tile entries: %s of %s painted (%s)\n", groupedNumber(c.tilesPainted).c_str(),
+               groupedNumber(c.tilesTotal).c_str(), percentOf(c.tilesPainted, c.tilesTotal).c_str());
+  std::fprintf(out, "Cells: %s of %s show a painted tile (%s)\n", groupedNumber(c.cellsPainted).c_str(),
+               groupedNumber(c.cellsTotal).c_str(), percentOf(c.cellsPainted, c.cellsTotal).c_str());
+  std::fputs("Screens (cells painted here, painted by another screen, unpainted):\n", out);
+  for (const ScreenCoverage& s : c.screens)
+    std::fprintf(out, "  %s: %zu painted here, %zu painted elsewhere, %zu unpainted\n", s.screen.c_str(),
+                 s.paintedHere, s.paintedElsewhere, s.unpainted);
+  if (c.next.empty()) {
+    std::fputs("Paint next: nothing; every tile shown is painted\n", out);
+    return;
+  }
+  std::fputs("Paint next (the screens that cover the most unpainted tile entries, each after those above):\n",
+             out);
+  for (const NextScreen& n : c.next)
+    std::fprintf(out, "  %s: %s unpainted tile entries\n", n.screen.c_str(),
+                 groupedNumber(n.unpaintedTiles).c_str());
+}
+
+} // namespace
+
+int runCoverage(const CoverageOptions& options, std::FILE* out, std::FILE* err) {
+  QuietLog log;
+  BuildReport report;
+  BuildJob job;
+  job.log = &log;
+  job.report = &report;
+  job.inputFolder = options.folder;
+  job.scale = std::uint8_t(options.scale);
+  job.threads = options.threads;
+  job.screensOnly = true;
+  if (!RunBuild(job) || !report.coverage) {
+    std::fprintf(err, "zelvo coverage: %s%s%s\n", log.last.c_str(), log.reason.empty() ? "" : ": ",
+                 log.reason.c_str());
+    return kExitFailure;
+  }
+  if (options.json) {
+    nlohmann::ordered_json json = nlohmann::ordered_json::parse(coverageJson(*report.coverage, -1));
+    json["scale"] = options.scale;
+    const std::string text = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    std::fputs(text.c_str(), out);
+  } else {
+    printWords(*report.coverage, options.folder, options.scale, out);
+  }
+  if (std::fflush(out) != 0 || std::ferror(out)) {
+    std::fputs("zelvo coverage: the output could not be written\n", err);
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}
+
+} // namespace zelvo::cli

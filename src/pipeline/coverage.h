@@ -1,0 +1,63 @@
+// How much of a game is painted: tile entries and the cells that show them, per screen, and the
+// screens that would cover the most of what is left. Counted as the build applies its screens,
+// by its own rules (a square left as exported is not paint).
+#pragma once
+
+#include "pipeline/tile_replace.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zelvo {
+
+struct ScreenCoverage {
+  std::string screen;
+  std::size_t paintedHere = 0;      // squares (cells, sprite tiles) this screen's image paints
+  std::size_t paintedElsewhere = 0; // squares whose tile another screen paints
+  std::size_t unpainted = 0;        // squares whose tile no screen paints
+};
+
+struct NextScreen {
+  std::string screen;
+  std::size_t unpaintedTiles = 0; // tile entries its painting would add, after the screens before it
+};
+
+struct Coverage {
+  std::size_t tilesTotal = 0;   // tile entries of the tiles file
+  std::size_t tilesPainted = 0; // of those, the ones whose stored tile some screen paints
+  std::size_t cellsTotal = 0;   // squares of every screen that resolve to an entry
+  std::size_t cellsPainted = 0; // of those, the ones whose tile some screen paints
+  std::vector<ScreenCoverage> screens;
+  std::vector<NextScreen> next; // chosen greedily, best first
+};
+
+// Gathers every screen's squares as they are applied, then counts.
+class CoverageCounter {
+public:
+  // The squares of one screen (none when it could not be read); `painted` tells whether its image
+  // was applied, so that its squares that are not as exported count as painted here.
+  void addScreen(const std::string& name, const HiResTileTable& table, const PreparedScreen& screen,
+                 bool painted);
+  // The counts once every screen was added: `ledger` says which stored tiles were painted.
+  // At most `nextCount` screens are proposed.
+  Coverage finish(const HiResTileTable& table, const PaintLedger& ledger, std::size_t nextCount = 10) const;
+
+private:
+  struct Square {
+    std::uint32_t offset;
+    bool here;
+  };
+  struct Screen {
+    std::string name;
+    std::vector<Square> squares;
+  };
+  std::vector<Screen> screens_;
+};
+
+// "15,054 of 20,000 tile entries painted (75 %)"
+std::string coverageText(const Coverage& coverage);
+// A count with a comma between thousands: "15,054".
+std::string groupedNumber(std::size_t n);
+
+} // namespace zelvo
