@@ -45,7 +45,7 @@ check() { # command line, expected words
 }
 
 check "zelvo bu" "build"
-check "zelvo " "--help --version -h build export inspect preview sheet"
+check "zelvo " "--help --version -h build coverage export inspect preview sheet"
 check "zelvo build --th" "--threads"
 check "zelvo build " "game"
 check "zelvo build game -r " "game game.sms game.zip"
