@@ -83,6 +83,8 @@ private:
   bool generateTiles();
   bool replaceTiles();
   bool createOutput();
+  // The original ROM, checked and open at its first byte past any copier header, and its size.
+  bool openRom(File& rom, std::uint32_t& romSize);
   bool writeRom();
   bool writeTiles();
   bool writeHiRes();
@@ -339,8 +341,7 @@ bool Run::createOutput() {
   return true;
 }
 
-bool Run::writeRom() {
-  if (!stage(kBuildStageLines[4])) return false;
+bool Run::openRom(File& rom, std::uint32_t& romSize) {
   Result<LoadedRom> loaded = loadOriginalRom(romPath_);
   if (!loaded) return fail("Error: invalid original ROM", loaded.error());
   const RomProbe& probe = loaded->probe;
@@ -355,17 +356,24 @@ bool Run::writeRom() {
 
   // The loader hands over the open file: the named ROM itself, or its unpacked copy, which has no
   // name and goes when it is closed.
-  File rom = std::move(loaded->file);
+  rom = std::move(loaded->file);
   if (!rom) return fail("Error: can't open original ROM file for reading");
   std::uint64_t fileSize = 0;
   if (!rom.size(fileSize) || fileSize > kRomMaxSize) return fail("Error: invalid original ROM file size");
-  std::uint32_t romSize = std::uint32_t(fileSize);
+  romSize = std::uint32_t(fileSize);
   // Bit 9 of the size set: the file starts with a copier header, which the pack leaves out.
   if (romSize & kCopierHeaderSize) {
     if (!rom.seek(kCopierHeaderSize)) return fail("Error: can't read from original ROM file");
     romSize -= kCopierHeaderSize;
   }
+  return true;
+}
 
+bool Run::writeRom() {
+  if (!stage(kBuildStageLines[4])) return false;
+  File rom;
+  std::uint32_t romSize = 0;
+  if (!openRom(rom, romSize)) return false;
   RomSectionHead head{romSize, kMethodDeflate};
   if (!output().writeAll(&head, sizeof head)) return failWrite();
 
@@ -392,7 +400,6 @@ bool Run::writeRom() {
 
   const bool finished = compressor->Finish(output());
   compressor.reset();
-  piece.reset();
   rom.close();
   if (!finished) return failWrite();
 
