@@ -174,28 +174,13 @@ void BuildDialog::buildControls() {
 
   auto* layout = new QVBoxLayout(this);
 
-  auto pathRow = [&](QLineEdit*& edit, BuildDialogControl editId, BuildDialogControl buttonId,
-                     void (BuildDialog::*browse)()) {
-    edit = named(new QLineEdit, editId);
-    edit->setMaxLength(kMaxFieldLength);
-    auto* button = named(new QPushButton("..."), buttonId);
-    button->setAutoDefault(false);
-    button->setFixedWidth(std::max(dluX(16), button->fontMetrics().horizontalAdvance("...") + 12));
-    connect(button, &QPushButton::clicked, this, browse);
-    auto* row = new QHBoxLayout;
-    row->addWidget(edit, 1);
-    row->addWidget(button);
-    return row;
-  };
-
   // Controls are created in tab order.
-  auto* inputBox = new QGroupBox("Input Folder");
-  auto* inputLayout = new QVBoxLayout(inputBox);
-  inputLayout->addWidget(wrappedLabel("This folder contains the tiles file (*.mstiles), screen files "
-                                      "(*.msscreen) and the respective images to replace tiles."));
-  inputLayout->addLayout(
-      pathRow(inputFolder_, IDC_INPUT_FOLDER, IDC_BROWSE_FOLDER, &BuildDialog::browseFolder));
-  layout->addWidget(inputBox);
+  const int buttonWidth = dluX(16);
+  layout->addWidget(pathBox("Input Folder",
+                            "This folder contains the tiles file (*.mstiles), screen files (*.msscreen) and "
+                            "the respective images to replace tiles.",
+                            inputFolder_, IDC_INPUT_FOLDER, IDC_BROWSE_FOLDER, &BuildDialog::browseFolder,
+                            buttonWidth));
 
   auto* sizeBox = new QGroupBox("New Tiles Size");
   auto* sizeLayout = new QVBoxLayout(sizeBox);
@@ -206,26 +191,64 @@ void BuildDialog::buildControls() {
   sizeLayout->addWidget(tileSize_);
   layout->addWidget(sizeBox);
 
-  auto* romBox = new QGroupBox("Original ROM");
-  auto* romLayout = new QVBoxLayout(romBox);
-  romLayout->addWidget(wrappedLabel("Path for the original Master System ROM."));
-  romLayout->addLayout(pathRow(romPath_, IDC_ROM_PATH, IDC_BROWSE_ROM, &BuildDialog::browseRom));
-  layout->addWidget(romBox);
-
-  auto* outputBox = new QGroupBox("Output File");
-  auto* outputLayout = new QVBoxLayout(outputBox);
-  outputLayout->addWidget(wrappedLabel("Path for the output hi-res ROM file to create."));
-  outputLayout->addLayout(
-      pathRow(outputPath_, IDC_OUTPUT_PATH, IDC_BROWSE_OUTPUT, &BuildDialog::browseOutput));
-  layout->addWidget(outputBox);
+  layout->addWidget(pathBox("Original ROM", "Path for the original Master System ROM.", romPath_,
+                            IDC_ROM_PATH, IDC_BROWSE_ROM, &BuildDialog::browseRom, buttonWidth));
+  layout->addWidget(pathBox("Output File", "Path for the output hi-res ROM file to create.", outputPath_,
+                            IDC_OUTPUT_PATH, IDC_BROWSE_OUTPUT, &BuildDialog::browseOutput, buttonWidth));
 
   layout->addWidget(new QLabel("Log:"));
+  const int logHeight = dluY(56); // a few lines more than the template's 40 units
+  createLog(logHeight);
+  layout->addWidget(log_, 1); // the log takes whatever the dialog grows by
+
+  // Names the running stage, with its percentage once the stage reports any.
+  progress_ = new QProgressBar;
+  progress_->setObjectName("buildProgress");
+  progress_->setRange(0, 1000);
+  progress_->setValue(0);
+  progress_->setFormat(QString());
+  progress_->setAlignment(Qt::AlignCenter);
+  layout->addWidget(progress_);
+
+  layout->addLayout(createButtons(dluX(50)));
+
+  // At first, and at least, the width of the template and the height its contents need at that
+  // width; a larger dialog gives the room to the log.
+  const int width = std::max(dluX(228), layout->totalMinimumSize().width());
+  const int height =
+      layout->hasHeightForWidth() ? layout->totalHeightForWidth(width) : layout->totalSizeHint().height();
+  log_->setMinimumHeight(logHeight);
+  log_->setMaximumHeight(QWIDGETSIZE_MAX);
+  setMinimumSize(width, height);
+  resize(width, height);
+  setSizeGripEnabled(true);
+}
+
+QGroupBox* BuildDialog::pathBox(const char* title, const char* help, QLineEdit*& edit,
+                                BuildDialogControl editId, BuildDialogControl buttonId,
+                                void (BuildDialog::*browse)(), int buttonWidth) {
+  auto* box = new QGroupBox(title);
+  auto* boxLayout = new QVBoxLayout(box);
+  boxLayout->addWidget(wrappedLabel(help));
+  edit = named(new QLineEdit, editId);
+  edit->setMaxLength(kMaxFieldLength);
+  auto* button = named(new QPushButton("..."), buttonId);
+  button->setAutoDefault(false);
+  button->setFixedWidth(std::max(buttonWidth, button->fontMetrics().horizontalAdvance("...") + 12));
+  connect(button, &QPushButton::clicked, this, browse);
+  auto* row = new QHBoxLayout;
+  row->addWidget(edit, 1);
+  row->addWidget(button);
+  boxLayout->addLayout(row);
+  return box;
+}
+
+void BuildDialog::createLog(int height) {
   log_ = named(new QListWidget, IDC_LOG);
   log_->setSortingEnabled(false); // lines stay in the order written
   log_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  const int logHeight = dluY(56);  // a few lines more than the template's 40 units
-  log_->setFixedHeight(logHeight); // while the dialog's first size is measured
+  log_->setFixedHeight(height); // while the dialog's first size is measured
   // A large game's build logs tens of thousands of lines: every line is as tall as the first, so
   // that adding one does not measure them all again, and icons are no taller than a line.
   log_->setUniformItemSizes(true);
@@ -242,41 +265,22 @@ void BuildDialog::buildControls() {
   connect(selectAllLog_, &QAction::triggered, log_, &QListWidget::selectAll);
   log_->addActions({copyLog_, selectAllLog_});
   log_->setContextMenuPolicy(Qt::ActionsContextMenu);
-  layout->addWidget(log_, 1); // the log takes whatever the dialog grows by
+}
 
-  // Names the running stage, with its percentage once the stage reports any.
-  progress_ = new QProgressBar;
-  progress_->setObjectName("buildProgress");
-  progress_->setRange(0, 1000);
-  progress_->setValue(0);
-  progress_->setFormat(QString());
-  progress_->setAlignment(Qt::AlignCenter);
-  layout->addWidget(progress_);
-
+QHBoxLayout* BuildDialog::createButtons(int minWidth) {
   ok_ = new QPushButton("OK");
   ok_->setDefault(true);
   cancel_ = new QPushButton("Cancel");
   cancel_->setAutoDefault(false);
-  ok_->setMinimumWidth(dluX(50));
-  cancel_->setMinimumWidth(dluX(50));
+  ok_->setMinimumWidth(minWidth);
+  cancel_->setMinimumWidth(minWidth);
   connect(ok_, &QPushButton::clicked, this, &BuildDialog::pressOk);
   connect(cancel_, &QPushButton::clicked, this, &BuildDialog::reject);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(ok_);
   buttons->addWidget(cancel_);
-  layout->addLayout(buttons);
-
-  // At first, and at least, the width of the template and the height its contents need at that
-  // width; a larger dialog gives the room to the log.
-  const int width = std::max(dluX(228), layout->totalMinimumSize().width());
-  const int height =
-      layout->hasHeightForWidth() ? layout->totalHeightForWidth(width) : layout->totalSizeHint().height();
-  log_->setMinimumHeight(logHeight);
-  log_->setMaximumHeight(QWIDGETSIZE_MAX);
-  setMinimumSize(width, height);
-  resize(width, height);
-  setSizeGripEnabled(true);
+  return buttons;
 }
 
 void BuildDialog::centreOnScreen() {

@@ -15,6 +15,8 @@
 class QAction;
 class QComboBox;
 class QLineEdit;
+class QGroupBox;
+class QHBoxLayout;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
@@ -108,6 +110,13 @@ private:
   void showProgress(int permille);
 
   void buildControls();
+  // A box with a help text, a path field and its "..." button.
+  QGroupBox* pathBox(const char* title, const char* help, QLineEdit*& edit, BuildDialogControl editId,
+                     BuildDialogControl buttonId, void (BuildDialog::*browse)(), int buttonWidth);
+  // The log list, `height` pixels tall at first, with its Copy and Select All actions.
+  void createLog(int height);
+  // OK and Cancel, at the right, each at least `minWidth` pixels wide.
+  QHBoxLayout* createButtons(int minWidth);
   void centreOnScreen();
   // The progress bar's text: `text`, then the percentage when `percent`.
   void setProgressText(const QString& text, bool percent);
