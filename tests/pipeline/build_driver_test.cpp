@@ -2,6 +2,7 @@
 
 #include "build_test_util.h"
 #include "platform/byte_io.h"
+#include "platform/fault.h"
 #include "platform/fs.h"
 #include "support/image_files.h"
 #include "support/temp_dir.h"
@@ -296,10 +297,11 @@ TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack)
 
   ASSERT_TRUE(run(scale));
   EXPECT_EQ(log.lines, stagesThen(7, "Success!"));
-  EXPECT_EQ(log.all, (Lines{kStages[0], "Tiles file: game.mstiles", kStages[1], kStages[2],
-                            "Screen shot.msscreen: 1 tile replaced from shot.png",
-                            "Screens: 1 used, 0 skipped; 1 tile replaced; 1 of 10 tile entries painted (10 %)", kStages[3], kStages[4], kStages[5],
-                            kStages[6], "Success!"}));
+  EXPECT_EQ(log.all,
+            (Lines{kStages[0], "Tiles file: game.mstiles", kStages[1], kStages[2],
+                   "Screen shot.msscreen: 1 tile replaced from shot.png",
+                   "Screens: 1 used, 0 skipped; 1 tile replaced; 1 of 10 tile entries painted (10 %)",
+                   kStages[3], kStages[4], kStages[5], kStages[6], "Success!"}));
   EXPECT_EQ(test::countTmpFiles(outFolder) + test::countTmpFiles(input) + test::countTmpFiles(tmp), 0u);
 
   const Pack pack = readPack(outputPath);
@@ -650,8 +652,8 @@ TEST_F(BuildDriverTest, TheReportSaysWhatEveryScreenDidWithItsImage) {
   EXPECT_EQ(json["counts"]["warnings"], 5);
   EXPECT_EQ(json["digests"]["romMd5"], pack.romDigest);
   EXPECT_EQ(json["digests"]["hiResMd5"], pack.payloadDigest);
-  EXPECT_EQ(log.all[log.all.size() - 6],
-            "Screens: 5 used, 3 skipped; 5 tiles replaced; 1 tile painted differently; 4 of 18 tile entries painted (22 %)");
+  EXPECT_EQ(log.all[log.all.size() - 6], "Screens: 5 used, 3 skipped; 5 tiles replaced; 1 tile painted "
+                                         "differently; 4 of 18 tile entries painted (22 %)");
 }
 
 // Screens that show one tile in two cells, each cell painted with a solid grey or left as the
@@ -785,11 +787,15 @@ TEST_F(BuildDriverTest, AnOutputThatCannotBeWrittenFailsBeforeAnythingIsWritten)
   outputPath = joinPath(outFolder, "game.zrm");
   const std::string locked = "a pack kept read-only";
   ASSERT_TRUE(test::writeFileBytes(outputPath, locked.data(), locked.size()));
-  ASSERT_EQ(chmod(outputPath.c_str(), 0444), 0);
-  if (!File::openReadWrite(outputPath)) { // (unless the tests run with the rights to write anyway)
-    EXPECT_FALSE(run());
-    expectFailure(stagesThen(4, "Error: can't open output file for write"), locked);
-  }
+  // The refusal is injected as the pack is begun, so that it happens also for a user (root) who
+  // may write anyway.
+  log.onLine = [](const std::string& line) {
+    if (line == kStages[3]) armFault(unsigned(FaultOp::Open), 1, EACCES);
+  };
+  EXPECT_FALSE(run());
+  log.onLine = nullptr;
+  disarmFault();
+  expectFailure(stagesThen(4, "Error: can't open output file for write"), locked);
   // A pack that replaces another takes its permissions; a new one those of any new file.
   ASSERT_EQ(chmod(outputPath.c_str(), 0640), 0);
   EXPECT_TRUE(run());
