@@ -3,6 +3,7 @@
 
 #include "compress/bzip2_parallel.h"
 #include "pipeline/build_report.h"
+#include "platform/atomic_save.h"
 #include "platform/error.h"
 #include "platform/progress.h"
 
@@ -36,6 +37,8 @@ struct BuildJob {
   // Who compresses the hi-res tiles: libbz2 (the pack is the same byte for byte as ever), or
   // the faster encoder of our own (the same pack but for the bytes of that one bzip2 stream).
   BZip2Encoder encoder = BZip2Encoder::Library;
+  // What the pack may replace at the output when it takes its place at the end.
+  ReplacePolicy replace = ReplacePolicy::anyFile();
   // Filled by the run with what it found (see build_report.h), when given.
   BuildReport* report = nullptr;
 };
