@@ -149,9 +149,12 @@ private:
 } // namespace
 
 void addBuildReportOptions(CLI::App& command, BuildOptions& options) {
-  command.add_option("--report", options.reportPath,
-                     "Also save the build report as JSON: the tiles file, every screen with its image, "
-                     "status, reason and replaced tiles, conflicts, counts and the pack's digests");
+  command
+      .add_option("--report", options.reportPath,
+                  "Also save the build report as JSON: the tiles file, every screen with its image, "
+                  "status, reason and replaced tiles, conflicts, counts and the pack's digests")
+      ->check(
+          [](const std::string& path) { return path.empty() ? std::string("report has no file name") : ""; });
   command.add_flag("--json", options.json,
                    "Print only the build report as JSON on stdout, at the end; the log lines go to stderr");
   command.add_flag("--quiet", options.quiet, "Log only warnings and error lines");
