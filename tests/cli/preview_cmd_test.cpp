@@ -49,8 +49,8 @@ TEST_F(PreviewCommandTest, WritesThePreviewAloneOrBesideTheExportAndCountsWhatIt
   for (const char* name : test::kExampleScreens) {
     for (const bool compare : {false, true}) {
       SCOPED_TRACE(std::string(name) + (compare ? " compared" : ""));
-      const Outcome o =
-          run("preview " + screen(name) + " '" + pack + "' out.png --json --force" + (compare ? " --compare" : ""));
+      const Outcome o = run("preview " + screen(name) + " '" + pack + "' out.png --json --force" +
+                            (compare ? " --compare" : ""));
       ASSERT_EQ(o.status, 0) << o.err;
       EXPECT_EQ(FreeImage_GetFileType(dir.file("out.png").c_str(), 0), FIF_PNG);
       const Picture written = loadPicture(dir.file("out.png"));
@@ -109,7 +109,8 @@ TEST_F(PreviewCommandTest, RefusesDamagedPacksUnloadableScreensAndBadArgumentsWi
       {"preview " + screen("title") + " damaged.zrm out.png --compare", 1, "damaged.zrm"},
       {"preview " + screen("title") + " none.zrm kept.png --force", 1, "none.zrm"},
       {"preview broken.msscreen '" + pack + "' kept.png --force", 1, "broken.msscreen"},
-      {"preview " + screen("title") + " '" + pack + "' missing/out.png", 1, "output folder not found: missing"},
+      {"preview " + screen("title") + " '" + pack + "' missing/out.png", 1,
+       "output folder not found: missing"},
       {"sheet damaged.zrm kept.png --force", 1, "damaged.zrm"},
       {"preview " + screen("title") + " '" + pack + "'", 2, ""},
       {"sheet '" + pack + "' out.png --group 9", 2, ""},
