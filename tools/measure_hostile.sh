@@ -61,7 +61,7 @@ cp game/shot.png fifo_game/fifo.png
 mkfifo fifo.sms fifo.zrm fifo_game/a.mstiles fifo_game/fifo.msscreen
 run fifo.sms build game --rom fifo.sms --output out/fifo.zrm --scale 1
 run /dev/zero build game --rom /dev/zero --output out/zero.zrm --scale 1
-run fifo_game/'*'.mstiles,msscreen build fifo_game --rom game.sms --output out/fifo_game.zrm --scale 1
+run 'fifo_game (tiles, screen)' build fifo_game --rom game.sms --output out/fifo_game.zrm --scale 1
 run fifo.zrm inspect fifo.zrm
 run /dev/zero inspect /dev/zero
 run fifo_game/fifo.msscreen export fifo_game/fifo.msscreen out/fifo.png
