@@ -29,7 +29,7 @@ TEST(Printable, EscapesControlsAndStrayBytesAndKeepsText) {
       {"\x1B[31mred", "\\e[31mred"},
       {"x\x7F\x01", "x\\x7f\\x01"},
       {"caf\xE9.png", "caf\\xe9.png"},     // Latin-1, not UTF-8
-      {"\xC2\x9B" "2J", "\\xc2\\x9b" "2J"},      // a C1 control written as UTF-8
+      {"\xC2\x9B[2J", "\\xc2\\x9b[2J"},    // a C1 control written as UTF-8
       {"\xE2\x82", "\\xe2\\x82"},          // a sequence cut short
       {"\xED\xA0\x80", "\\xed\\xa0\\x80"}, // a surrogate
   };
