@@ -5,7 +5,8 @@
 # whether the file was refused ("flagged": inspect ran through but reports a failed check;
 # "warned": the build went on after a warning about it) and the run's last line. Every run has
 # 120 s and a 4 GiB address space at most (an allocation beyond that fails, which a reader may take
-# for a refusal: see the last line). The first row is a valid game, for scale.
+# for a refusal: see the last line). The first row is a valid game, for scale. The last rows give
+# FIFOs and devices where a file is read or written: each must be refused at once, never waited on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${1:-ci}
@@ -52,4 +53,20 @@ run lzma_dictionary.zip build game --rom lzma_dictionary.zip --output out/lzma.z
 run flipped_bit.zip build game --rom flipped_bit.zip --output out/flipped.zrm --scale 1
 run bmp_huge/shot.bmp build bmp_huge --rom game.sms --output out/bmp_huge.zrm --scale 1
 run bmp_rle8/shot.bmp build bmp_rle8 --rom game.sms --output out/bmp_rle8.zrm --scale 1
-rm -f time.txt output.txt
+
+rm -rf fifo_game fifo.sms fifo.zrm
+mkdir fifo_game
+cp game/* fifo_game/
+cp game/shot.png fifo_game/fifo.png
+mkfifo fifo.sms fifo.zrm fifo_game/a.mstiles fifo_game/fifo.msscreen
+run fifo.sms build game --rom fifo.sms --output out/fifo.zrm --scale 1
+run /dev/zero build game --rom /dev/zero --output out/zero.zrm --scale 1
+run 'fifo_game (tiles, screen)' build fifo_game --rom game.sms --output out/fifo_game.zrm --scale 1
+run fifo.zrm inspect fifo.zrm
+run /dev/zero inspect /dev/zero
+run fifo_game/fifo.msscreen export fifo_game/fifo.msscreen out/fifo.png
+run fifo.zrm preview game/shot.msscreen fifo.zrm out/preview.png
+run fifo.zrm sheet fifo.zrm out/sheet.png
+run '/dev/null (output)' build game --rom game.sms --output /dev/null --force
+run 'fifo.zrm (output)' build game --rom game.sms --output fifo.zrm --force
+rm -rf time.txt output.txt fifo_game fifo.sms fifo.zrm

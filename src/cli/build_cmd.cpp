@@ -2,18 +2,22 @@
 // is all that stdout carries).
 #include "cli/build_checks.h"
 #include "cli/commands.h"
+#include "compress/container_magic.h"
 #include "pipeline/build_driver.h"
 #include "platform/atomic_save.h"
 #include "platform/fs.h"
 #include "platform/process_info.h"
+#include "platform/text.h"
 #include "render/freeimage_ptr.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 namespace zelvo::cli {
 
@@ -73,8 +77,9 @@ const char* stageName(ProgressStage stage) {
 // (NO_COLOR, TERM=dumb) the line is cleared with spaces.
 class ConsoleLog : public BuildLog {
 public:
-  ConsoleLog(std::FILE* out, std::FILE* err, bool showProgress, bool quiet, bool escapes)
-      : out_(out), err_(err), showProgress_(showProgress), quiet_(quiet), escapes_(escapes) {}
+  ConsoleLog(std::FILE* out, std::FILE* err, bool showProgress, bool quiet, bool escapes, OutputRule output)
+      : out_(out), err_(err), showProgress_(showProgress), quiet_(quiet), escapes_(escapes),
+        output_(std::move(output)) {}
   ~ConsoleLog() override { eraseProgress(); }
 
   void ClearLog() override {}
@@ -82,16 +87,18 @@ public:
     const LogLineKind kind = logLineKind(text);
     if (quiet_ && kind != LogLineKind::Warning && kind != LogLineKind::Error) return;
     eraseProgress();
-    std::fputs(text.c_str(), out_);
-    std::fputc('\n', out_);
-    std::fflush(out_);
+    // Names in the lines are shown with their control characters escaped.
+    const std::string line = printable(text) + "\n";
+    if ((std::fputs(line.c_str(), out_) == EOF || std::fflush(out_) != 0) && outputError_ == 0)
+      outputError_ = errno != 0 ? errno : EIO;
   }
   // The reason of a failure or a stop goes to stderr, beside the log line on stdout.
   void FailureReason(const Error& why) override {
     eraseProgress();
-    std::fprintf(err_, "zelvo build: %s\n", why.message().c_str());
-    std::fflush(err_);
+    sayError(err_, "build", outputFailure(why, output_));
   }
+  // The errno value of the first log line that could not be written, else 0.
+  int outputError() const { return outputError_; }
   bool shouldContinue() override { return !gInterrupted.load(std::memory_order_relaxed); }
   void progress(ProgressStage stage, std::uint64_t done, std::uint64_t total) override {
     if (!showProgress_ || total == 0) return;
@@ -130,6 +137,8 @@ private:
   bool showProgress_;
   bool quiet_;
   bool escapes_;
+  OutputRule output_;
+  int outputError_ = 0;
   bool shown_ = false;
   int lastWidth_ = 0;
   ProgressStage lastStage_ = ProgressStage::GeneratingTiles;
@@ -139,9 +148,12 @@ private:
 } // namespace
 
 void addBuildReportOptions(CLI::App& command, BuildOptions& options) {
-  command.add_option("--report", options.reportPath,
-                     "Also save the build report as JSON: the tiles file, every screen with its image, "
-                     "status, reason and replaced tiles, conflicts, counts and the pack's digests");
+  command
+      .add_option("--report", options.reportPath,
+                  "Also save the build report as JSON: the tiles file, every screen with its image, "
+                  "status, reason and replaced tiles, conflicts, counts and the pack's digests")
+      ->check(
+          [](const std::string& path) { return path.empty() ? std::string("report has no file name") : ""; });
   command.add_flag("--json", options.json,
                    "Print only the build report as JSON on stdout, at the end; the log lines go to stderr");
   command.add_flag("--quiet", options.quiet, "Log only warnings and error lines");
@@ -155,23 +167,37 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
     std::fputs("zelvo: --scale must be 1 to 4\n", err);
     return 2;
   }
-  if (Status ready = checkBuildPaths(options.inputFolder, options.romPath, options.outputPath, options.force);
+  const OutputRule outputRule =
+      buildOutputRule(options.inputFolder, options.romPath, options.reportPath, false, options.force);
+  const OutputRule reportRule =
+      buildOutputRule(options.inputFolder, options.romPath, options.outputPath, true, options.force);
+  // A name that cannot be written is a mistake in the arguments.
+  Status named = checkOutputName(options.outputPath, outputRule);
+  if (named && !options.reportPath.empty()) named = checkOutputName(options.reportPath, reportRule);
+  if (!named) {
+    sayError(err, "build", named.error().message());
+    return kExitUsage;
+  }
+  if (Status ready = checkBuildPaths(options.inputFolder, options.romPath, options.outputPath,
+                                     options.reportPath, options.force);
       !ready) {
-    std::fprintf(err, "zelvo build: %s\n", ready.error().message().c_str());
+    sayError(err, "build", ready.error().message());
     return kExitFailure;
   }
+  const unsigned threads = boundedThreads(options.threads, err);
   FreeImageSession freeImage;
   // With --json the log goes beside the reasons on stderr, so stdout holds one JSON document.
   std::FILE* logStream = options.json ? err : out;
   ConsoleLog log(logStream, err, isTerminal(logStream), options.quiet,
-                 escapesAllowed(logStream) && escapesAllowed(err));
+                 escapesAllowed(logStream) && escapesAllowed(err), outputRule);
   BuildReport report;
   BuildJob job;
   job.log = &log;
   job.report = &report;
   job.inputFolder = options.inputFolder;
   job.scale = std::uint8_t(options.scale);
-  job.threads = options.threads;
+  job.threads = threads;
+  job.replace = outputRule.replace;
   job.strict = options.strict;
   job.encoder = options.encoder == "fast" ? BZip2Encoder::Fast : BZip2Encoder::Library;
   // Relative paths the user typed are taken from the shell's folder (the run would resolve them in
@@ -183,18 +209,23 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   InterruptGuard interrupt;
   const bool built = RunBuild(job);
   int status = built ? kExitSuccess : gInterrupted.load() ? kExitInterrupted : kExitFailure;
-  // The report is kept also when the build failed: it says how far it came.
+  const std::string text = buildReportJson(report) + "\n";
+  // The report is kept also when the build failed: it says how far it came. A failed build
+  // replaces no pack with it, even with --force.
   if (!reportPath.empty()) {
-    const std::string text = buildReportJson(report) + "\n";
-    const Status saved = saveFileAtomically(reportPath, text.data(), text.size());
+    const std::string magic(kPackMagic, sizeof kPackMagic);
+    const ReplacePolicy replace =
+        built || !options.force ? reportRule.replace : ReplacePolicy::allButStartingWith(magic, "a pack");
+    const Status saved = saveFileAtomically(reportPath, text.data(), text.size(), replace);
     if (!saved) {
-      std::fprintf(err, "zelvo build: the report was not saved: %s\n", saved.error().message().c_str());
+      sayError(err, "build", "the report was not saved: " + outputFailure(saved.error(), reportRule));
       if (status == kExitSuccess) status = kExitFailure;
     }
   }
   if (options.json) {
-    std::fputs((buildReportJson(report) + "\n").c_str(), out);
-    std::fflush(out);
+    if (!writeOutput(out, text, err, "build") && status == kExitSuccess) status = kExitFailure;
+  } else {
+    status = checkOutputWritten(out, err, "build", status, log.outputError());
   }
   return status;
 }

@@ -8,6 +8,9 @@
 namespace CLI {
 class App;
 }
+namespace zelvo {
+class ScreenFile;
+}
 
 namespace zelvo::cli {
 
@@ -24,6 +27,27 @@ std::string nearestCommand(const std::string& name);
 // Whether terminal escape codes may be written to `stream`: it is a terminal, NO_COLOR is not
 // set and TERM is not "dumb".
 bool escapesAllowed(std::FILE* stream);
+
+// Gives standard input, output and error that were closed when the program started a descriptor
+// that refuses every write, so that no file the program opens takes their place and a write to
+// them fails as it should.
+void occupyClosedStandardStreams();
+// "zelvo COMMAND: TEXT" on `err`, with the control characters of names escaped.
+void sayError(std::FILE* err, const std::string& command, const std::string& text);
+// Writes `text` on `out` and makes sure it left the program: false, with the reason on `err`,
+// when the stream refused it (a full disk, a closed stdout).
+bool writeOutput(std::FILE* out, const std::string& text, std::FILE* err, const std::string& command);
+// The exit status once everything was written on `out`: `status`, or a failure (with the reason
+// on `err`) when an earlier write to `out` was refused; `reason` is the errno value of that write
+// when the caller kept it.
+int checkOutputWritten(std::FILE* out, std::FILE* err, const std::string& command, int status,
+                       int reason = 0);
+// Loads the screen file at `path` with the tiles file beside it; false (the reason on `err`)
+// when it cannot.
+bool loadScreenOrSay(ScreenFile& screen, const std::string& path, std::FILE* err, const std::string& command);
+// The most threads worth asking for: one per core. A larger `requested` is lowered to it, with a
+// note on `err`; 0 stays 0 (one per core).
+unsigned boundedThreads(unsigned requested, std::FILE* err);
 
 struct CoverageOptions {
   std::string folder;
@@ -50,7 +74,7 @@ struct BuildOptions {
   std::string reportPath;         // the report saved as JSON, when given
   bool json = false;              // stdout carries only the report as JSON; the log goes to stderr
   bool quiet = false;             // only warnings and error lines are logged
-  bool force = false;             // replace an existing output that is not a pack
+  bool force = false;             // replace an existing output that is not a pack, or report
 };
 // Adds --report, --json, --quiet and --strict to the build command.
 void addBuildReportOptions(CLI::App& command, BuildOptions& options);
@@ -72,6 +96,7 @@ struct PreviewOptions {
   std::string outputPath;
   bool compare = false;
   bool json = false;
+  bool force = false; // replace an existing image
 };
 int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err);
 
@@ -81,6 +106,7 @@ struct SheetOptions {
   int group = -1; // -1: every group
   int columns = 16;
   bool json = false;
+  bool force = false; // replace an existing image
 };
 int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err);
 

@@ -1,11 +1,17 @@
 // What the `zelvo` program knows of its commands and of the terminal it writes to.
 #include "cli/commands.h"
 #include "platform/process_info.h"
+#include "platform/text.h"
+#include "platform/thread_pool.h"
+#include "tiles/screen_file.h"
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace zelvo::cli {
@@ -48,6 +54,72 @@ std::string nearestCommand(const std::string& name) {
     }
   }
   return best;
+}
+
+void occupyClosedStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // Read-only: reading gives the end at once, writing fails with EBADF.
+    const int opened = ::open("/dev/null", O_RDONLY);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+}
+
+void sayError(std::FILE* err, const std::string& command, const std::string& text) {
+  std::fprintf(err, "zelvo %s: %s\n", command.c_str(), printable(text).c_str());
+  std::fflush(err);
+}
+
+namespace {
+
+int gOutputError = 0; // the reason of the last write refused on an output stream
+
+void sayOutputRefused(std::FILE* err, const std::string& command, int reason) {
+  sayError(err, command,
+           std::string("cannot write to standard output: ") + std::strerror(reason ? reason : EIO));
+}
+
+} // namespace
+
+bool writeOutput(std::FILE* out, const std::string& text, std::FILE* err, const std::string& command) {
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0 &&
+      !std::ferror(out))
+    return true;
+  gOutputError = errno;
+  sayOutputRefused(err, command, gOutputError);
+  return false;
+}
+
+int checkOutputWritten(std::FILE* out, std::FILE* err, const std::string& command, int status, int reason) {
+  errno = 0;
+  if (std::fflush(out) == 0 && !std::ferror(out)) return status;
+  sayOutputRefused(err, command, errno ? errno : reason ? reason : gOutputError);
+  return status == kExitSuccess ? kExitFailure : status;
+}
+
+bool loadScreenOrSay(ScreenFile& screen, const std::string& path, std::FILE* err,
+                     const std::string& command) {
+  const Status read = readScreenFile(screen, path);
+  if (read) return true;
+  const Error& why = read.error();
+  sayError(err, command,
+           path + ": cannot load the screen file (or the tiles file beside it): " +
+               (why.path == path || why.path.empty() ? why.detail : why.message()));
+  return false;
+}
+
+unsigned boundedThreads(unsigned requested, std::FILE* err) {
+  const unsigned cores = resolveThreadCount(0);
+  if (requested <= cores) return requested;
+  sayError(err, "build",
+           "--threads " + std::to_string(requested) + " is more than the " + std::to_string(cores) +
+               (cores == 1 ? " core" : " cores") + " of this machine: " + std::to_string(cores) +
+               (cores == 1 ? " thread is" : " threads are") + " used");
+  return cores;
 }
 
 bool escapesAllowed(std::FILE* stream) {

@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 
 #include "pipeline/build_driver.h"
+#include "platform/text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -31,8 +32,8 @@ void printWords(const Coverage& c, const std::string& folder, int scale, std::FI
                groupedNumber(c.cellsTotal).c_str(), percentOf(c.cellsPainted, c.cellsTotal).c_str());
   std::fputs("Screens (cells painted here, painted by another screen, unpainted):\n", out);
   for (const ScreenCoverage& s : c.screens)
-    std::fprintf(out, "  %s: %zu painted here, %zu painted elsewhere, %zu unpainted\n", s.screen.c_str(),
-                 s.paintedHere, s.paintedElsewhere, s.unpainted);
+    std::fprintf(out, "  %s: %zu painted here, %zu painted elsewhere, %zu unpainted\n",
+                 printable(s.screen).c_str(), s.paintedHere, s.paintedElsewhere, s.unpainted);
   if (c.next.empty()) {
     std::fputs("Paint next: nothing; every tile shown is painted\n", out);
     return;
@@ -54,26 +55,20 @@ int runCoverage(const CoverageOptions& options, std::FILE* out, std::FILE* err) 
   job.report = &report;
   job.inputFolder = options.folder;
   job.scale = std::uint8_t(options.scale);
-  job.threads = options.threads;
+  job.threads = boundedThreads(options.threads, err);
   job.screensOnly = true;
   if (!RunBuild(job) || !report.coverage) {
-    std::fprintf(err, "zelvo coverage: %s%s%s\n", log.last.c_str(), log.reason.empty() ? "" : ": ",
-                 log.reason.c_str());
+    sayError(err, "coverage", log.last + (log.reason.empty() ? "" : ": " + log.reason));
     return kExitFailure;
   }
   if (options.json) {
     nlohmann::ordered_json json = nlohmann::ordered_json::parse(coverageJson(*report.coverage, -1));
     json["scale"] = options.scale;
     const std::string text = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    std::fputs(text.c_str(), out);
-  } else {
-    printWords(*report.coverage, options.folder, options.scale, out);
+    return writeOutput(out, text, err, "coverage") ? kExitSuccess : kExitFailure;
   }
-  if (std::fflush(out) != 0 || std::ferror(out)) {
-    std::fputs("zelvo coverage: the output could not be written\n", err);
-    return kExitFailure;
-  }
-  return kExitSuccess;
+  printWords(*report.coverage, printable(options.folder), options.scale, out);
+  return checkOutputWritten(out, err, "coverage", kExitSuccess);
 }
 
 } // namespace zelvo::cli

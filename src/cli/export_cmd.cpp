@@ -3,7 +3,9 @@
 #include "cli/commands.h"
 
 #include "platform/fs.h"
+#include "platform/output_rule.h"
 #include "platform/path.h"
+#include "platform/text.h"
 #include "render/freeimage_ptr.h"
 #include "render/image_save.h"
 #include "tiles/screen_file.h"
@@ -39,56 +41,72 @@ std::vector<std::string> filesWritten(const std::string& target, ExportFormat fo
   return files;
 }
 
-// The first of the files that already exists, or empty.
-std::string firstExisting(const std::vector<std::string>& files) {
-  for (const std::string& f : files)
-    if (pathKind(f) != PathKind::Missing) return f;
-  return {};
+// The rule of the images an export writes: never the screen files and tiles files it reads (the
+// screens of `screenFolder`, and `screen` itself when given); an existing image goes only with
+// --force.
+OutputRule imageRule(const ExportOptions& options, ExportFormat format, const std::string& screenFolder,
+                     const std::string& screen) {
+  OutputRule rule;
+  rule.role = "image";
+  rule.extensions = {exportExtension(format)};
+  if (!screen.empty()) rule.inputs.push_back({screen, "the screen file"});
+  rule.inputFolder = screenFolder.empty() ? std::string(".") : screenFolder;
+  rule.inputExtensions = {".msscreen", ".mstiles"};
+  rule.inputFolderWhat = "a file the export reads";
+  rule.replace = options.force ? ReplacePolicy::anyFile() : ReplacePolicy::nothing();
+  rule.replaceHint = "use --force to replace it";
+  return rule;
 }
 
-int refuseExisting(std::FILE* err, const std::string& path) {
-  std::fprintf(err, "zelvo export: %s: the image exists (use --force to replace it)\n", path.c_str());
-  return kExitFailure;
+// Checks every file an export writes at `target` before anything is read: 0, or the exit status.
+int checkTargets(const std::string& target, ExportFormat format, const OutputRule& rule, std::FILE* err) {
+  for (const std::string& file : filesWritten(target, format)) {
+    if (Status named = checkOutputName(file, rule); !named) {
+      sayError(err, "export", named.error().message());
+      return kExitUsage;
+    }
+    if (Status ready = checkOutput(file, rule); !ready) {
+      sayError(err, "export", ready.error().message());
+      return kExitFailure;
+    }
+  }
+  return kExitSuccess;
 }
 
 bool loadScreen(ScreenFile& screen, const std::string& path, std::FILE* err) {
-  if (loadScreenFile(screen, path)) return true;
-  std::fprintf(err, "zelvo export: %s: cannot load the screen file (or the tiles file beside it)\n",
-               path.c_str());
-  return false;
+  return loadScreenOrSay(screen, path, err, "export");
 }
 
 int exportOne(const ScreenFile& screen, int factor, ExportFormat format, const std::string& target,
-              std::FILE* err) {
+              const OutputRule& rule, std::FILE* err) {
   const bool spritesOnly = screen.background() == nullptr;
-  const Status saved = exportScreenImage(screen, factor, format, spritesOnly, target);
+  const Status saved = exportScreenImage(screen, factor, format, spritesOnly, target, rule.replace);
   if (saved) return kExitSuccess;
-  std::fprintf(err, "zelvo export: %s\n", saved.error().message().c_str());
+  sayError(err, "export", outputFailure(saved.error(), rule));
   return kExitFailure;
 }
 
 int exportDisplay(const ExportOptions& options, std::FILE* err) {
   if (!equalsNoCase(extensionOf(options.outputPath), ".png")) {
-    std::fprintf(err, "zelvo export: %s: --display writes PNG: the output must end in .png\n",
-                 options.outputPath.c_str());
+    sayError(err, "export", options.outputPath + ": --display writes PNG: the output must end in .png");
     return kExitUsage;
   }
-  if (!options.force && pathKind(options.outputPath) != PathKind::Missing)
-    return refuseExisting(err, options.outputPath);
+  const OutputRule rule =
+      imageRule(options, ExportFormat::Png, folderOf(options.screenPath), options.screenPath);
+  if (int refused = checkTargets(options.outputPath, ExportFormat::Png, rule, err)) return refused;
   FreeImageSession images;
   ScreenFile screen;
   if (!loadScreen(screen, options.screenPath, err)) return kExitFailure;
   FiBitmap image = renderForDisplay(screen);
   if (!image) {
-    std::fprintf(err, "zelvo export: %s: the screen has neither background nor sprites to show\n",
-                 options.screenPath.c_str());
+    sayError(err, "export", options.screenPath + ": the screen has neither background nor sprites to show");
     return kExitFailure;
   }
   // The viewer ignores the alpha byte of its image (0 throughout): the file is written opaque.
   FiBitmap shown(FreeImage_ConvertTo24Bits(image.get()));
-  const Status saved = saveImageAtomically(shown.get(), FIF_PNG, options.outputPath);
+  const Status saved = saveImageAtomically(shown.get(), FIF_PNG, options.outputPath, rule.replace);
   if (!saved) {
-    std::fprintf(err, "zelvo export: %s\n", saved.error().message().c_str());
+    sayError(err, "export", outputFailure(saved.error(), rule));
     return kExitFailure;
   }
   return kExitSuccess;
@@ -103,33 +121,31 @@ int exportFolder(const ExportOptions& options, std::FILE* out, std::FILE* err) {
   }
   ExportFormat format = ExportFormat::Png;
   if (!options.format.empty() && !formatOfName(options.format, format)) {
-    std::fprintf(err, "zelvo export: --format must be png or bmp\n");
+    sayError(err, "export", "--format must be png or bmp");
     return kExitUsage;
   }
   std::vector<std::string> screens;
   for (const DirEntry& entry : listMatching(options.screenPath, "*.msscreen"))
     if (!entry.directory) screens.push_back(entry.name);
   if (screens.empty()) {
-    std::fprintf(err, "zelvo export: %s: no screen files (*.msscreen) in the folder\n",
-                 options.screenPath.c_str());
+    sayError(err, "export", options.screenPath + ": no screen files (*.msscreen) in the folder");
     return kExitFailure;
   }
   const std::string& outputFolder = options.outputPath;
   if (pathKind(outputFolder) == PathKind::Missing && !createDirectory(outputFolder)) {
-    std::fprintf(err, "zelvo export: %s: cannot create the folder\n", outputFolder.c_str());
+    sayError(err, "export", outputFolder + ": cannot create the folder");
     return kExitFailure;
   }
   if (!isDirectory(outputFolder)) {
-    std::fprintf(err, "zelvo export: %s: not a folder\n", outputFolder.c_str());
+    sayError(err, "export", outputFolder + ": not a folder");
     return kExitFailure;
   }
   auto targetOf = [&](const std::string& name) {
     return joinPath(outputFolder, stripExtension(name) + exportExtension(format));
   };
-  if (!options.force)
-    for (const std::string& name : screens)
-      if (std::string existing = firstExisting(filesWritten(targetOf(name), format)); !existing.empty())
-        return refuseExisting(err, existing);
+  const OutputRule rule = imageRule(options, format, options.screenPath, {});
+  for (const std::string& name : screens)
+    if (int refused = checkTargets(targetOf(name), format, rule, err)) return refused;
 
   FreeImageSession images;
   // A large game takes a while: each image is named as it is written, and a summary ends the run.
@@ -138,12 +154,12 @@ int exportFolder(const ExportOptions& options, std::FILE* out, std::FILE* err) {
     ScreenFile screen;
     const std::string target = targetOf(name);
     if (!loadScreen(screen, joinPath(options.screenPath, name), err) ||
-        exportOne(screen, options.factor, format, target, err) != kExitSuccess)
+        exportOne(screen, options.factor, format, target, rule, err) != kExitSuccess)
       continue;
     ++written;
     const std::vector<std::string> files = filesWritten(target, format);
-    std::fprintf(out, "Wrote %s", fileNameOf(files[0]).c_str());
-    if (files.size() > 1) std::fprintf(out, " and %s", fileNameOf(files[1]).c_str());
+    std::fprintf(out, "Wrote %s", printable(fileNameOf(files[0])).c_str());
+    if (files.size() > 1) std::fprintf(out, " and %s", printable(fileNameOf(files[1])).c_str());
     std::fputc('\n', out);
     std::fflush(out);
   }
@@ -156,7 +172,7 @@ int exportFolder(const ExportOptions& options, std::FILE* out, std::FILE* err) {
 
 int runExport(const ExportOptions& options, std::FILE* out, std::FILE* err) {
   if (options.factor < 1 || options.factor > 4) {
-    std::fprintf(err, "zelvo export: the factor must be 1 to 4\n");
+    sayError(err, "export", "the factor must be 1 to 4");
     return kExitUsage;
   }
   if (isDirectory(options.screenPath)) return exportFolder(options, out, err);
@@ -164,23 +180,22 @@ int runExport(const ExportOptions& options, std::FILE* out, std::FILE* err) {
 
   ExportFormat format = ExportFormat::Png;
   if (!formatOfOutput(options.outputPath, format)) {
-    std::fprintf(err, "zelvo export: %s: the output must end in .png or .bmp\n", options.outputPath.c_str());
+    sayError(err, "export", options.outputPath + ": the output must end in .png or .bmp");
     return kExitUsage;
   }
   ExportFormat named = format;
   if (!options.format.empty() && (!formatOfName(options.format, named) || named != format)) {
-    std::fprintf(err, "zelvo export: %s: --format %s disagrees with the output's extension\n",
-                 options.outputPath.c_str(), options.format.c_str());
+    sayError(err, "export",
+             options.outputPath + ": --format " + options.format + " disagrees with the output's extension");
     return kExitUsage;
   }
-  if (!options.force)
-    if (std::string existing = firstExisting(filesWritten(options.outputPath, format)); !existing.empty())
-      return refuseExisting(err, existing);
+  const OutputRule rule = imageRule(options, format, folderOf(options.screenPath), options.screenPath);
+  if (int refused = checkTargets(options.outputPath, format, rule, err)) return refused;
 
   FreeImageSession images;
   ScreenFile screen;
   if (!loadScreen(screen, options.screenPath, err)) return kExitFailure;
-  return exportOne(screen, options.factor, format, options.outputPath, err);
+  return exportOne(screen, options.factor, format, options.outputPath, rule, err);
 }
 
 } // namespace zelvo::cli

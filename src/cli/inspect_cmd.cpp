@@ -2,9 +2,11 @@
 // its digest by decompressing the payload itself (so a mismatch is shown rather than refused).
 #include "cli/commands.h"
 #include "cli/inspect_kinds.h"
+#include "cli/json_text.h"
 #include "compress/md5.h"
 #include "compress/section_reader.h"
 #include "pipeline/pack_format.h"
+#include "platform/text.h"
 #include "tiles/screen_file.h"
 #include "tiles/tiles_file.h"
 
@@ -36,7 +38,7 @@ std::string textOf(const InspectJson& value) {
     for (const auto& v : value) s += (s.empty() ? "" : " ") + textOf(v);
     return s;
   }
-  return value.dump();
+  return jsonText(value, -1);
 }
 
 } // namespace
@@ -155,11 +157,11 @@ InspectJson report(const std::string& path, File& file, const InspectJson& info,
 // A file that cannot be described: the reason on stderr, and as JSON on stdout when asked.
 int fail(const InspectOptions& options, File& file, const std::string& reason, std::FILE* out,
          std::FILE* err) {
-  std::fprintf(err, "zelvo: %s: %s\n", options.path.c_str(), reason.c_str());
+  std::fprintf(err, "zelvo: %s: %s\n", printable(options.path).c_str(), printable(reason).c_str());
   if (options.json)
-    std::fprintf(
-        out, "%s\n",
-        report(options.path, file, InspectJson::object(), InspectJson::array({reason})).dump(2).c_str());
+    writeOutput(
+        out, jsonText(report(options.path, file, InspectJson::object(), InspectJson::array({reason}))) + "\n",
+        err, "inspect");
   return kExitFailure;
 }
 
@@ -167,7 +169,10 @@ int fail(const InspectOptions& options, File& file, const std::string& reason, s
 
 int runInspect(const InspectOptions& options, std::FILE* out, std::FILE* err) {
   File file = File::openRead(options.path);
-  if (!file) return fail(options, file, "cannot open the file", out, err);
+  if (!file) {
+    const Error why = File::openFailure(options.path, "cannot open the file");
+    return fail(options, file, why.detail, out, err);
+  }
   char magic[8];
   std::size_t got = 0;
   if (!file.read(magic, sizeof magic, got) || !file.seek(0))
@@ -182,14 +187,15 @@ int runInspect(const InspectOptions& options, std::FILE* out, std::FILE* err) {
 
   const InspectJson problems = problemsOf(info);
   const InspectJson all = report(options.path, file, info, problems);
+  std::string text;
   if (options.json) {
-    std::fprintf(out, "%s\n", all.dump(2).c_str());
+    text = jsonText(all) + "\n";
   } else {
     for (const auto& [key, value] : all.items())
-      if (key != "problems") std::fprintf(out, "%s: %s\n", key.c_str(), textOf(value).c_str());
-    for (const auto& problem : problems)
-      std::fprintf(out, "problem: %s\n", problem.get<std::string>().c_str());
+      if (key != "problems") text += key + ": " + printable(textOf(value)) + "\n";
+    for (const auto& problem : problems) text += "problem: " + printable(problem.get<std::string>()) + "\n";
   }
+  if (!writeOutput(out, text, err, "inspect")) return kExitFailure;
   return problems.empty() ? kExitSuccess : kExitFailure;
 }
 

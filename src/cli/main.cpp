@@ -1,5 +1,6 @@
 // zelvo: the command-line face of the tool, for scripts and tests.
 #include "cli/commands.h"
+#include "platform/text.h"
 
 #include <CLI/CLI.hpp>
 #include <csignal>
@@ -10,11 +11,12 @@ int main(int argc, char** argv) {
   // A file-size limit makes writes fail (the save reports it and keeps the old file) instead of
   // ending the program.
   std::signal(SIGXFSZ, SIG_IGN);
+  occupyClosedStandardStreams();
 
   // A mistyped command is named, with the nearest one, before the parser's general complaint.
   if (argc > 1 && argv[1][0] != '-' && !isCommandName(argv[1])) {
     const std::string near = nearestCommand(argv[1]);
-    std::fprintf(stderr, "zelvo: unknown command '%s'", argv[1]);
+    std::fprintf(stderr, "zelvo: unknown command '%s'", zelvo::printable(argv[1]).c_str());
     if (!near.empty()) std::fprintf(stderr, "; did you mean '%s'?", near.c_str());
     std::fputs("\nRun 'zelvo --help' for the list of commands.\n", stderr);
     return kExitUsage;
@@ -40,8 +42,11 @@ int main(int argc, char** argv) {
   buildCmd->add_option("-r,--rom", build.romPath, "Original ROM (plain, zip, gzip or bzip2)")->required();
   buildCmd->add_option("-o,--output", build.outputPath, "Pack file to write (.zrm)")->required();
   buildCmd->add_option("-s,--scale", build.scale, "Hi-res scale, 1 to 4")->check(CLI::Range(1, 4));
-  buildCmd->add_flag("--force", build.force, "Replace an existing output that is not a pack");
-  buildCmd->add_option("--threads", build.threads, "Threads for compression (default: one per core)")
+  buildCmd->add_flag("--force", build.force,
+                     "Replace an existing output that is not a pack, or an existing report");
+  buildCmd
+      ->add_option("--threads", build.threads,
+                   "Threads for compression (default: one per core; at most one per core)")
       ->check(CLI::Range(1, 1024));
   buildCmd
       ->add_option("--encoder", build.encoder,
@@ -74,6 +79,7 @@ int main(int argc, char** argv) {
   previewCmd->add_flag("--compare", preview.compare,
                        "The screen enlarged without the pack beside the preview");
   previewCmd->add_flag("--json", preview.json, "Print what was drawn as one JSON object");
+  previewCmd->add_flag("--force", preview.force, "Replace an existing image");
 
   SheetOptions sheet;
   auto* sheetCmd = app.add_subcommand("sheet", "Lay out every hi-res tile of a pack in a grid");
@@ -83,6 +89,7 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(-1, 8));
   sheetCmd->add_option("--columns", sheet.columns, "Tiles per row, 1 to 1024")->check(CLI::Range(1, 1024));
   sheetCmd->add_flag("--json", sheet.json, "Print where every tile entry lies as one JSON object");
+  sheetCmd->add_flag("--force", sheet.force, "Replace an existing image");
 
   CoverageOptions coverage;
   auto* coverageCmd =

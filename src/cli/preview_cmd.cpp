@@ -1,13 +1,14 @@
 // `zelvo preview`: a screen as a game shows it with a pack; `zelvo sheet`: every hi-res tile of a
 // pack in a grid. Both write a PNG, and with --json describe what they drew.
 #include "cli/commands.h"
+#include "cli/json_text.h"
 
 #include "pipeline/pack_read.h"
+#include "platform/output_rule.h"
+#include "platform/path.h"
 #include "render/freeimage_ptr.h"
 #include "tiles/screen_file.h"
 #include "viewer/pack_preview.h"
-
-#include <nlohmann/json.hpp>
 
 namespace zelvo::cli {
 
@@ -18,20 +19,45 @@ using Json = nlohmann::ordered_json;
 constexpr int kCompareGap = 4; // pixels between the plain enlargement and the preview
 
 int fail(std::FILE* err, const char* command, const Error& error) {
-  std::fprintf(err, "zelvo %s: %s\n", command, error.message().c_str());
-  return 1;
+  sayError(err, command, error.message());
+  return kExitFailure;
+}
+
+// The rule of the PNG image a command writes: never the pack it reads, nor the screen and the
+// tiles files beside it (when `screen` is given); an existing image goes only with --force.
+OutputRule pngRule(const std::string& pack, const std::string& screen, bool force) {
+  OutputRule rule;
+  rule.extensions = {".png"};
+  rule.inputs.push_back({pack, "the pack read"});
+  if (!screen.empty()) {
+    rule.inputs.push_back({screen, "the screen file"});
+    rule.inputFolder = folderOf(screen).empty() ? std::string(".") : folderOf(screen);
+    rule.inputExtensions = {".mstiles"};
+    rule.inputFolderWhat = "a tiles file the preview reads";
+  }
+  rule.replace = force ? ReplacePolicy::anyFile() : ReplacePolicy::nothing();
+  rule.replaceHint = "use --force to replace it";
+  return rule;
+}
+
+// Checks the output before anything is read: 0, or the exit status.
+int checkPng(const std::string& path, const OutputRule& rule, const char* command, std::FILE* err) {
+  if (Status named = checkOutputName(path, rule); !named) {
+    sayError(err, command, named.error().message());
+    return kExitUsage;
+  }
+  if (Status ready = checkOutput(path, rule); !ready) return fail(err, command, ready.error());
+  return kExitSuccess;
 }
 
 } // namespace
 
 int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
+  const OutputRule rule = pngRule(options.packPath, options.screenPath, options.force);
+  if (int refused = checkPng(options.outputPath, rule, "preview", err)) return refused;
   FreeImageSession images;
   ScreenFile screen;
-  if (!loadScreenFile(screen, options.screenPath)) {
-    std::fprintf(err, "zelvo preview: %s: cannot load the screen file (or the tiles file beside it)\n",
-                 options.screenPath.c_str());
-    return 1;
-  }
+  if (!loadScreenOrSay(screen, options.screenPath, err, "preview")) return kExitFailure;
   Result<PackTiles> pack = readPackTiles(options.packPath);
   if (!pack) return fail(err, "preview", pack.error());
   Result<Preview> preview = renderPreview(screen, *pack);
@@ -45,8 +71,10 @@ int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
     if (!written)
       return fail(err, "preview", makeError(ErrorCause::OutOfMemory, options.outputPath, "the comparison"));
   }
-  if (Status saved = writePngFile(written.get(), options.outputPath); !saved)
-    return fail(err, "preview", saved.error());
+  if (Status saved = writePngFile(written.get(), options.outputPath, rule.replace); !saved) {
+    sayError(err, "preview", outputFailure(saved.error(), rule));
+    return kExitFailure;
+  }
 
   if (options.json) {
     const PreviewCounts& c = preview->counts;
@@ -59,19 +87,23 @@ int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
     info["replacedByArt"] = c.replacedByArt;
     info["missing"] = c.missing;
     info["unknown"] = c.unknown;
-    std::fprintf(out, "%s\n", info.dump(2).c_str());
+    if (!writeOutput(out, jsonText(info) + "\n", err, "preview")) return kExitFailure;
   }
-  return 0;
+  return kExitSuccess;
 }
 
 int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err) {
+  const OutputRule rule = pngRule(options.packPath, {}, options.force);
+  if (int refused = checkPng(options.outputPath, rule, "sheet", err)) return refused;
   FreeImageSession images;
   Result<PackTiles> pack = readPackTiles(options.packPath);
   if (!pack) return fail(err, "sheet", pack.error());
   Result<Sheet> sheet = renderSheet(*pack, options.group, options.columns);
   if (!sheet) return fail(err, "sheet", Error{sheet.error().cause, options.packPath, sheet.error().detail});
-  if (Status saved = writePngFile(sheet->image.get(), options.outputPath); !saved)
-    return fail(err, "sheet", saved.error());
+  if (Status saved = writePngFile(sheet->image.get(), options.outputPath, rule.replace); !saved) {
+    sayError(err, "sheet", outputFailure(saved.error(), rule));
+    return kExitFailure;
+  }
 
   if (options.json) {
     Json info;
@@ -86,9 +118,9 @@ int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err) {
       entries.push_back(
           Json{{"group", e.group}, {"index", e.index}, {"x", e.x}, {"y", e.y}, {"tile", e.tile}});
     info["entries"] = std::move(entries);
-    std::fprintf(out, "%s\n", info.dump(2).c_str());
+    if (!writeOutput(out, jsonText(info) + "\n", err, "sheet")) return kExitFailure;
   }
-  return 0;
+  return kExitSuccess;
 }
 
 } // namespace zelvo::cli

@@ -2,6 +2,7 @@
 // two shapes of the result. The zip scan is in zip_scan.cpp, the gzip and bzip2 copies and the copy
 // of one entry in stream_copy.cpp.
 #include "compress/rom_unpack.h"
+#include "compress/section_reader.h"
 
 #include "platform/path.h"
 
@@ -61,14 +62,19 @@ namespace {
 // Opens the named file and reads its first 16 bytes and its size.
 Result<File> openWithProbe(const std::string& path, RomProbe& probe) {
   File file = File::openRead(path);
-  if (!file) return systemError(File::lastOpenError(), path, "opening");
+  if (!file) return File::openFailure(path, "opening");
   std::size_t got = 0;
   std::uint64_t size = 0;
   if (!file.read(probe.head, sizeof probe.head, got) || !file.size(size))
     return systemError(file.lastError(), path, "reading");
   if (got < sizeof probe.head)
     return makeError(ErrorCause::Truncated, path, "the file holds only " + std::to_string(got) + " bytes");
-  probe.size = std::uint32_t(std::min<std::uint64_t>(size, 0xFFFFFFFFu));
+  // The probe holds a 32-bit size: a larger file is named as what it is.
+  if (size > 0xFFFFFFFFu)
+    return makeError(ErrorCause::LimitExceeded, path,
+                     "the file holds " + sizeText(size) +
+                         "; a ROM, or a container of one, holds less than 4 GiB");
+  probe.size = std::uint32_t(size);
   return file;
 }
 

@@ -331,7 +331,7 @@ bool Run::createOutput() {
     return fail(kCannotOpen, systemError(File::lastOpenError(), outputPath_, "opening for writing"));
   // The pack is written to a new file in the output's folder that takes the output's place only
   // when complete, so a failed build leaves an existing pack untouched and creates no file.
-  auto save = AtomicSave::begin(outputPath_);
+  auto save = AtomicSave::begin(outputPath_, job_.replace);
   if (!save) return fail(kCannotOpen, save.error());
   output_.emplace(std::move(*save));
 

@@ -3,6 +3,7 @@
 
 #include "compress/bzip2_parallel.h"
 #include "pipeline/build_report.h"
+#include "platform/atomic_save.h"
 #include "platform/error.h"
 #include "platform/progress.h"
 
@@ -39,6 +40,8 @@ struct BuildJob {
   // Only what the screens paint: the run ends once they are applied, with the coverage in the
   // report, and writes nothing (no "Success!" line).
   bool screensOnly = false;
+  // What the pack may replace at the output when it takes its place at the end.
+  ReplacePolicy replace = ReplacePolicy::anyFile();
   // Filled by the run with what it found (see build_report.h), when given.
   BuildReport* report = nullptr;
 };

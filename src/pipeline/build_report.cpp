@@ -283,7 +283,8 @@ std::string buildReportJson(const BuildReport& report, int indent) {
         {"warnings", report.warnings}}},
       {"coverage", report.coverage ? Json::parse(coverageJson(*report.coverage, -1)) : Json()},
       {"digests", {{"romMd5", textOrNull(report.romMd5)}, {"hiResMd5", textOrNull(report.hiResMd5)}}}};
-  return json.dump(indent);
+  // A name that is not UTF-8 is written with U+FFFD in place of its stray bytes.
+  return json.dump(indent, ' ', false, Json::error_handler_t::replace);
 }
 
 } // namespace zelvo

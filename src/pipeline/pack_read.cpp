@@ -164,7 +164,7 @@ const std::uint8_t* PackTiles::tile(int group, std::uint32_t index) const {
 
 Result<PackTiles> readPackTiles(const std::string& path) {
   File file = File::openRead(path);
-  if (!file) return systemError(File::lastOpenError(), path, "opening");
+  if (!file) return File::openFailure(path, "opening");
   std::uint64_t fileSize = 0;
   if (!file.size(fileSize)) return systemError(file.lastError(), path, "reading");
   PackHeader header{};

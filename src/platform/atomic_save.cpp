@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -34,13 +35,79 @@ void syncFolder(const std::string& folder) {
   ::close(fd);
 }
 
+// Moves `from` to `to` unless something has that name (EEXIST then): 0 or an errno value. Where
+// the file system cannot do that in one call, a hard link does the same.
+int moveNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+  if (::link(from.c_str(), to.c_str()) != 0) return errno;
+  ::unlink(from.c_str());
+  return 0;
+}
+
+bool exchangeNames(const std::string& a, const std::string& b) {
+  return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
+}
+
+// Whether the regular file at `path` (links followed) starts with `prefix`.
+bool startsWith(const std::string& path, const std::string& prefix) {
+  File file = File::openRead(path);
+  std::string head(prefix.size(), '\0');
+  return file && file.readExact(head.data(), head.size()) && head == prefix;
+}
+
+// An exclusive lock on a folder, held while it lives (nothing when the system cannot lock it).
+class FolderLock {
+public:
+  explicit FolderLock(const std::string& folder)
+      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_); // releases the lock
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+  int fd_;
+};
+
 } // namespace
 
-Result<AtomicSave> AtomicSave::begin(const std::string& target) {
+Status ReplacePolicy::allows(const std::string& path, const std::string& shownAs) const {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0)
+    return errno == ENOENT ? Status() : systemError(errno, shownAs, "looking at the file there");
+  if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+    return makeError(S_ISDIR(st.st_mode) ? ErrorCause::InvalidArgument : ErrorCause::Unsupported, shownAs,
+                     std::string("is ") + fileTypeName(st.st_mode & S_IFMT) + ", not a regular file");
+  switch (kind_) {
+  case Kind::AnyFile:
+    return {};
+  case Kind::Nothing:
+    return makeError(ErrorCause::Exists, shownAs, "exists");
+  case Kind::OnlyStartingWith:
+    if (startsWith(path, prefix_)) return {};
+    return makeError(ErrorCause::Exists, shownAs, "exists and is not " + what_);
+  case Kind::AllButStartingWith:
+    if (!startsWith(path, prefix_)) return {};
+    return makeError(ErrorCause::Exists, shownAs, "is " + what_);
+  }
+  return {};
+}
+
+Result<AtomicSave> AtomicSave::begin(const std::string& target, ReplacePolicy replace) {
   if (target.empty()) return makeError(ErrorCause::InvalidArgument, target, "no file name");
   if (isDirectory(target)) return makeError(ErrorCause::InvalidArgument, target, "is a folder");
+  // What may not be replaced is refused before anything is written, and again as the file takes
+  // its place.
+  if (Status allowed = replace.allows(target, target); !allowed) return allowed.error();
   AtomicSave save;
   save.target_ = target;
+  save.replace_ = std::move(replace);
   save.folder_ = folderOf(target);
   if (save.folder_.empty()) save.folder_ = ".";
   if (!isDirectory(save.folder_))
@@ -66,7 +133,8 @@ Result<AtomicSave> AtomicSave::begin(const std::string& target) {
 
 AtomicSave::AtomicSave(AtomicSave&& other) noexcept
     : file_(std::move(other.file_)), target_(std::move(other.target_)), folder_(std::move(other.folder_)),
-      tempName_(std::move(other.tempName_)), active_(std::exchange(other.active_, false)) {}
+      tempName_(std::move(other.tempName_)), replace_(std::move(other.replace_)),
+      active_(std::exchange(other.active_, false)) {}
 
 AtomicSave& AtomicSave::operator=(AtomicSave&& other) noexcept {
   if (this != &other) {
@@ -75,6 +143,7 @@ AtomicSave& AtomicSave::operator=(AtomicSave&& other) noexcept {
     target_ = std::move(other.target_);
     folder_ = std::move(other.folder_);
     tempName_ = std::move(other.tempName_);
+    replace_ = std::move(other.replace_);
     active_ = std::exchange(other.active_, false);
   }
   return *this;
@@ -124,11 +193,63 @@ Status AtomicSave::prepare() {
   return {};
 }
 
-Status AtomicSave::publish() {
-  if (faultPoint(FaultOp::Rename) || std::rename(tempName_.c_str(), target_.c_str()) != 0)
-    return failWith(systemError(errno, target_, "replacing the file"));
+Status AtomicSave::publish(std::string* kept) {
+  if (faultPoint(FaultOp::Rename)) return failWith(systemError(errno, target_, "replacing the file"));
+  std::string old; // the replaced file's temporary name
+  for (int attempt = 0;; ++attempt) {
+    if (replace_.replacesNothing()) {
+      const int err = moveNoReplace(tempName_, target_);
+      if (err == 0) break;
+      if (err == EEXIST) {
+        Status why = replace_.allows(target_, target_);
+        return failWith(why ? makeError(ErrorCause::Exists, target_, "exists") : why.error());
+      }
+      return failWith(systemError(err, target_, "replacing the file"));
+    }
+    // The new file and whatever is at the target change places in one step; what was there is
+    // then looked at under the temporary name, and put back when it may not be replaced.
+    if (exchangeNames(tempName_, target_)) {
+      if (Status allowed = replace_.allows(tempName_, target_); !allowed) {
+        if (!exchangeNames(tempName_, target_)) tempName_.clear(); // keep the old content, whatever it costs
+        return failWith(allowed.error());
+      }
+      old = tempName_;
+      break;
+    }
+    if (errno == ENOENT && attempt < 8) { // nothing at the target
+      const int err = moveNoReplace(tempName_, target_);
+      if (err == 0) break;
+      if (err == EEXIST) continue; // a file appeared meanwhile: it is looked at as above
+      return failWith(systemError(err, target_, "replacing the file"));
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+      return failWith(systemError(errno, target_, "replacing the file"));
+    // A file system that cannot exchange: the target is looked at just before it is replaced.
+    if (Status allowed = replace_.allows(target_, target_); !allowed) return failWith(allowed.error());
+    if (kept && pathKind(target_) == PathKind::File) {
+      for (int tries = 0;; ++tries) {
+        std::string candidate = candidateTempName(folder_);
+        if (::link(target_.c_str(), candidate.c_str()) == 0) {
+          old = candidate;
+          break;
+        }
+        if (errno != EEXIST || tries == 100)
+          return failWith(systemError(errno, target_, "keeping the old file"));
+      }
+    }
+    if (std::rename(tempName_.c_str(), target_.c_str()) != 0) {
+      const int err = errno;
+      if (!old.empty()) ::unlink(old.c_str());
+      return failWith(systemError(err, target_, "replacing the file"));
+    }
+    break;
+  }
   tempName_.clear();
   active_ = false;
+  if (kept)
+    *kept = old;
+  else if (!old.empty())
+    ::unlink(old.c_str());
   syncFolder(folder_);
   return {};
 }
@@ -147,24 +268,10 @@ Status commitTogether(AtomicSave& first, AtomicSave& second) {
     first.abandon();
     return prepared;
   }
+  const FolderLock lock(first.folder_);
   // The first target's old content keeps a second name until the second target is replaced.
   std::string kept;
-  if (isRegularFile(first.target_)) {
-    for (int attempt = 0;; ++attempt) {
-      std::string candidate = candidateTempName(first.folder_);
-      if (!faultPoint(FaultOp::Rename) && ::link(first.target_.c_str(), candidate.c_str()) == 0) {
-        kept = candidate;
-        break;
-      }
-      if (errno != EEXIST || attempt == 100) {
-        Error e = systemError(errno, first.target_, "keeping the old file");
-        second.abandon();
-        return first.failWith(std::move(e));
-      }
-    }
-  }
-  if (Status published = first.publish(); !published) {
-    if (!kept.empty()) ::unlink(kept.c_str());
+  if (Status published = first.publish(&kept); !published) {
     second.abandon();
     return published;
   }
@@ -181,8 +288,9 @@ Status commitTogether(AtomicSave& first, AtomicSave& second) {
   return {};
 }
 
-Status saveFileAtomically(const std::string& target, const void* data, std::size_t size) {
-  auto save = AtomicSave::begin(target);
+Status saveFileAtomically(const std::string& target, const void* data, std::size_t size,
+                          ReplacePolicy replace) {
+  auto save = AtomicSave::begin(target, std::move(replace));
   if (!save) return save.error();
   if (!save->file().writeAll(data, size)) return save->writeError();
   return save->commit();

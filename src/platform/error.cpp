@@ -33,6 +33,8 @@ const char* causeName(ErrorCause cause) {
     return "cancelled";
   case ErrorCause::InvalidArgument:
     return "invalid argument";
+  case ErrorCause::Exists:
+    return "exists";
   }
   return "error";
 }
@@ -63,6 +65,9 @@ Error systemError(int err, std::string path, const std::string& action) {
     break;
   case ENOMEM:
     cause = ErrorCause::OutOfMemory;
+    break;
+  case EEXIST:
+    cause = ErrorCause::Exists;
     break;
   default:
     cause = action.rfind("read", 0) == 0 ? ErrorCause::ReadFailed : ErrorCause::WriteFailed;

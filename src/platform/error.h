@@ -11,19 +11,20 @@
 namespace zelvo {
 
 enum class ErrorCause {
-  NotFound,       // no such file or folder
-  AccessDenied,   // the system refused access
-  ReadFailed,     // the system reported an error while reading
-  WriteFailed,    // the system reported an error (or a short write) while writing
-  NoSpace,        // the disk or the temporary folder is full
-  Truncated,      // the data ends before its format says it does
-  BadFormat,      // a magic, flag, field or size that the format does not allow
-  Unsupported,    // a valid variant this program does not read
-  LimitExceeded,  // a size or count beyond the bounds this program accepts
-  DigestMismatch, // a digest or checksum that does not match the data
-  OutOfMemory,    // memory could not be had
-  Cancelled,      // the user stopped the operation
-  InvalidArgument // a caller's value out of range
+  NotFound,        // no such file or folder
+  AccessDenied,    // the system refused access
+  ReadFailed,      // the system reported an error while reading
+  WriteFailed,     // the system reported an error (or a short write) while writing
+  NoSpace,         // the disk or the temporary folder is full
+  Truncated,       // the data ends before its format says it does
+  BadFormat,       // a magic, flag, field or size that the format does not allow
+  Unsupported,     // a valid variant this program does not read
+  LimitExceeded,   // a size or count beyond the bounds this program accepts
+  DigestMismatch,  // a digest or checksum that does not match the data
+  OutOfMemory,     // memory could not be had
+  Cancelled,       // the user stopped the operation
+  InvalidArgument, // a caller's value out of range
+  Exists           // a file is where a new one was to appear, and may not be replaced
 };
 
 // A short lower-case name of `cause` ("not found", "truncated", ...).

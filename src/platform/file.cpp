@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include "platform/fault.h"
+#include "platform/fs.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -12,8 +13,10 @@ namespace zelvo {
 
 namespace {
 thread_local int tLastOpenError = 0;
+thread_local unsigned tLastOpenRefusal = 0; // the type bits of a file openRead refused, else 0
 
 int openRetry(const char* path, int flags, mode_t mode = 0) {
+  tLastOpenRefusal = 0;
   if ((flags & (O_WRONLY | O_RDWR | O_CREAT)) && faultPoint(FaultOp::Open)) {
     tLastOpenError = errno;
     return -1;
@@ -71,15 +74,34 @@ File& File::operator=(File&& other) noexcept {
 }
 
 File File::openRead(const std::string& path) {
-  int fd = openRetry(path.c_str(), O_RDONLY);
-  if (fd >= 0) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-      ::close(fd);
-      return File();
-    }
+  tLastOpenRefusal = 0;
+  // Without blocking, so that a FIFO with no writer or a device that waits opens at once (and
+  // never becomes the controlling terminal), to be refused below.
+  int fd = openRetry(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return File();
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    tLastOpenError = errno;
+    ::close(fd);
+    return File();
   }
+  if (!S_ISREG(st.st_mode)) {
+    tLastOpenRefusal = st.st_mode & S_IFMT;
+    tLastOpenError = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    return File();
+  }
+  // Reads of a regular file never wait anyway; the flag is dropped all the same.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return File(fd);
+}
+
+Error File::openFailure(const std::string& path, const std::string& action) {
+  if (tLastOpenRefusal != 0)
+    return makeError(tLastOpenRefusal == S_IFDIR ? ErrorCause::InvalidArgument : ErrorCause::Unsupported,
+                     path, std::string(fileTypeName(tLastOpenRefusal)) + ", not a regular file");
+  return systemError(tLastOpenError, path, action);
 }
 
 File File::create(const std::string& path) {

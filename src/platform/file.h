@@ -1,6 +1,8 @@
 // Owning file handle: the one place that opens, reads, writes and positions files.
 #pragma once
 
+#include "platform/error.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,7 +18,9 @@ public:
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // Existing file only, for reading; other readers may open it too.
+  // Existing regular file only, for reading; other readers may open it too. A FIFO, device,
+  // socket or folder is refused at once, without waiting for a writer or the device
+  // (File::openFailure says what it was).
   static File openRead(const std::string& path);
   // For writing: created, or truncated when it exists.
   static File create(const std::string& path);
@@ -59,6 +63,10 @@ public:
   // File::lastOpenError()); 0 when none failed. A short write counts as ENOSPC.
   int lastError() const { return error_; }
   static int lastOpenError();
+  // Why the last open on this thread failed, naming `path`: what the file is when openRead
+  // refused it for not being a regular file ("a FIFO, not a regular file"), else the system's
+  // reason for `action`.
+  static Error openFailure(const std::string& path, const std::string& action);
   // The descriptor, for the platform layer's own use (linking a file without a name).
   int descriptor() const { return fd_; }
 

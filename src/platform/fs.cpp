@@ -19,6 +19,25 @@ PathKind pathKind(const std::string& path) {
   return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::File;
 }
 
+const char* fileTypeName(unsigned type) {
+  switch (type) {
+  case S_IFIFO:
+    return "a FIFO";
+  case S_IFCHR:
+    return "a character device";
+  case S_IFBLK:
+    return "a block device";
+  case S_IFSOCK:
+    return "a socket";
+  case S_IFDIR:
+    return "a folder";
+  case S_IFLNK:
+    return "a symbolic link";
+  default:
+    return "a file";
+  }
+}
+
 bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool createDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }

@@ -14,6 +14,10 @@ PathKind pathKind(const std::string& path);
 inline bool isDirectory(const std::string& path) { return pathKind(path) == PathKind::Directory; }
 inline bool isRegularFile(const std::string& path) { return pathKind(path) == PathKind::File; }
 
+// What a file of the type bits `type` (st_mode & S_IFMT) is, for a person: "a FIFO", "a character
+// device", "a block device", "a socket", "a folder", "a symbolic link", "a file".
+const char* fileTypeName(unsigned type);
+
 bool deleteFile(const std::string& path);
 bool createDirectory(const std::string& path);
 

@@ -91,7 +91,7 @@ Result<RgbaImage> readImageFromMemory(std::span<const std::uint8_t> bytes, const
 
 Result<ImageInfo> readImageHeader(const std::string& path) {
   File file = File::openRead(path);
-  if (!file) return systemError(File::lastOpenError(), path, "reading");
+  if (!file) return File::openFailure(path, "reading");
   std::uint8_t start[kImageHeaderBytes];
   Result<std::size_t> got = readStart(file, start, sizeof start, path);
   if (!got) return got.error();
@@ -100,7 +100,7 @@ Result<ImageInfo> readImageHeader(const std::string& path) {
 
 Result<RgbaImage> readImage(const std::string& path) {
   File file = File::openRead(path);
-  if (!file) return systemError(File::lastOpenError(), path, "reading");
+  if (!file) return File::openFailure(path, "reading");
   std::uint64_t size = 0;
   if (!file.size(size)) return systemError(file.lastError(), path, "reading");
 

@@ -12,10 +12,12 @@
 namespace zelvo {
 
 // Encodes `image` as `format` (PNG or BMP) and writes it into a new save of `path`, which the
-// caller commits (alone, or together with another).
-Result<AtomicSave> writeImageSave(FIBITMAP* image, FREE_IMAGE_FORMAT format, const std::string& path);
+// caller commits (alone, or together with another). `replace`: what the save may replace.
+Result<AtomicSave> writeImageSave(FIBITMAP* image, FREE_IMAGE_FORMAT format, const std::string& path,
+                                  ReplacePolicy replace = ReplacePolicy::anyFile());
 
 // Saves `image` as `format` as the whole new content of `path`.
-Status saveImageAtomically(FIBITMAP* image, FREE_IMAGE_FORMAT format, const std::string& path);
+Status saveImageAtomically(FIBITMAP* image, FREE_IMAGE_FORMAT format, const std::string& path,
+                           ReplacePolicy replace = ReplacePolicy::anyFile());
 
 } // namespace zelvo

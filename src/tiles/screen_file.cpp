@@ -79,7 +79,7 @@ Status readScreenFile(ScreenFile& screen, File& file, const std::string& path, T
 
 Status readScreenFile(ScreenFile& screen, const std::string& path, TilesBeside tiles) {
   File file = File::openRead(path);
-  if (!file) return systemError(File::lastOpenError(), path, "opening");
+  if (!file) return File::openFailure(path, "opening");
   return readScreenFile(screen, file, path, tiles);
 }
 

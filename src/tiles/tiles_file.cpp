@@ -77,7 +77,7 @@ Status readTilesFile(TileSet& set, File& file, const std::string& path) {
 
 Status readTilesFile(TileSet& set, const std::string& path) {
   File file = File::openRead(path);
-  if (!file) return systemError(File::lastOpenError(), path, "opening");
+  if (!file) return File::openFailure(path, "opening");
   return readTilesFile(set, file, path);
 }
 

@@ -131,7 +131,7 @@ FiBitmap sideBySide(FIBITMAP* left, FIBITMAP* right, int gap) {
   return image;
 }
 
-Status writePngFile(FIBITMAP* image, const std::string& path) {
+Status writePngFile(FIBITMAP* image, const std::string& path, const ReplacePolicy& replace) {
   std::unique_ptr<FIMEMORY, MemoryCloser> memory(FreeImage_OpenMemory());
   if (!memory || !FreeImage_SaveToMemory(FIF_PNG, image, memory.get(), 0))
     return makeError(ErrorCause::OutOfMemory, path, "the image cannot be encoded as PNG");
@@ -139,7 +139,7 @@ Status writePngFile(FIBITMAP* image, const std::string& path) {
   DWORD size = 0;
   if (!FreeImage_AcquireMemory(memory.get(), &data, &size))
     return makeError(ErrorCause::OutOfMemory, path, "the image cannot be encoded as PNG");
-  return saveFileAtomically(path, data, size);
+  return saveFileAtomically(path, data, size, replace);
 }
 
 } // namespace zelvo

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "pipeline/pack_read.h"
+#include "platform/atomic_save.h"
 #include "platform/error.h"
 #include "render/freeimage_ptr.h"
 #include "tiles/screen_file.h"
@@ -69,7 +70,8 @@ inline constexpr int kSheetChecker = 4; // edge of a checkerboard square beneath
 Result<Sheet> renderSheet(const PackTiles& pack, int group, int columns);
 
 // Writes `image` as a PNG (alpha inside) to `path`; an existing file is replaced only by a
-// complete new one.
-Status writePngFile(FIBITMAP* image, const std::string& path);
+// complete new one, and only as `replace` allows.
+Status writePngFile(FIBITMAP* image, const std::string& path,
+                    const ReplacePolicy& replace = ReplacePolicy::anyFile());
 
 } // namespace zelvo

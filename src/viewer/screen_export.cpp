@@ -58,20 +58,21 @@ std::string applySaveExtension(const std::string& name, ExportFormat format) {
 }
 
 Status renderAndSave(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
-                     const std::string& imagePath, const std::string& alphaPath) {
+                     const std::string& imagePath, const std::string& alphaPath,
+                     const ReplacePolicy& replace) {
   FiBitmap image =
       spritesOnly ? renderSprites(screen, true, 0, factor) : renderBackground(screen, true, factor);
   if (!image) return makeError(ErrorCause::InvalidArgument, imagePath, "the screen could not be rendered");
-  if (format == ExportFormat::Png) return saveImageAtomically(image.get(), FIF_PNG, imagePath);
+  if (format == ExportFormat::Png) return saveImageAtomically(image.get(), FIF_PNG, imagePath, replace);
 
   FiBitmap image24(FreeImage_ConvertTo24Bits(image.get()));
   if (!image24) return makeError(ErrorCause::OutOfMemory, imagePath, "no memory to convert the image");
-  auto colour = writeImageSave(image24.get(), FIF_BMP, imagePath);
+  auto colour = writeImageSave(image24.get(), FIF_BMP, imagePath, replace);
   if (!colour) return colour.error();
   image24.reset();
   FiBitmap alpha(FreeImage_GetChannel(image.get(), FICC_ALPHA));
   if (!alpha) return colour->commit(); // the image stands without its alpha image
-  auto mask = writeImageSave(alpha.get(), FIF_BMP, alphaPath);
+  auto mask = writeImageSave(alpha.get(), FIF_BMP, alphaPath, replace);
   if (!mask) return mask.error();
   return commitTogether(*colour, *mask);
 }
@@ -82,13 +83,13 @@ bool renderAndWrite(const ScreenFile& screen, int factor, ExportFormat format, b
 }
 
 Status exportScreenImage(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
-                         const std::string& targetPath) {
+                         const std::string& targetPath, const ReplacePolicy& replace) {
   const std::string alphaPath = alphaPathFor(targetPath);
   // Only files are replaced: a folder in the way fails the save before anything is written.
   if (isDirectory(targetPath)) return makeError(ErrorCause::InvalidArgument, targetPath, "is a folder");
   if (format == ExportFormat::Bmp && isDirectory(alphaPath))
     return makeError(ErrorCause::InvalidArgument, alphaPath, "is a folder");
-  return renderAndSave(screen, factor, format, spritesOnly, targetPath, alphaPath);
+  return renderAndSave(screen, factor, format, spritesOnly, targetPath, alphaPath, replace);
 }
 
 bool saveScreenFiles(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,

@@ -3,6 +3,7 @@
 // BMP holding the alpha channel. These are the images the build's tile replacement reads back.
 #pragma once
 
+#include "platform/atomic_save.h"
 #include "platform/error.h"
 #include "tiles/screen_file.h"
 
@@ -34,9 +35,11 @@ std::string applySaveExtension(const std::string& name, ExportFormat format);
 // saves `imagePath` (and, for BMP, `alphaPath`). Each file appears or replaces its old
 // counterpart only complete and on disk; a BMP and its alpha image replace theirs together. A
 // failure leaves the old files as they were (or absent, when they were) and no temporary file.
-// When the image has no alpha channel to be had, a BMP is saved alone.
+// When the image has no alpha channel to be had, a BMP is saved alone. `replace`: what each file
+// may replace.
 Status renderAndSave(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
-                     const std::string& imagePath, const std::string& alphaPath);
+                     const std::string& imagePath, const std::string& alphaPath,
+                     const ReplacePolicy& replace = ReplacePolicy::anyFile());
 // The same, as true when it succeeded.
 bool renderAndWrite(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
                     const std::string& imagePath, const std::string& alphaPath);
@@ -45,7 +48,8 @@ bool renderAndWrite(const ScreenFile& screen, int factor, ExportFormat format, b
 // existing "_alpha" image alone. A folder at either path fails the save. The files get the
 // permissions of those they replace, or those of any new file.
 Status exportScreenImage(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
-                         const std::string& targetPath);
+                         const std::string& targetPath,
+                         const ReplacePolicy& replace = ReplacePolicy::anyFile());
 // The same, as true when it succeeded.
 bool saveScreenFiles(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
                      const std::string& targetPath);

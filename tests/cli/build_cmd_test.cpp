@@ -140,6 +140,11 @@ TEST_F(BuildCommandTest, ExitStatusSaysWhetherTheBuildSucceeded) {
   EXPECT_EQ(zelvo(dir.path(), "build in --output out.zrm", dir).status, 2);
   EXPECT_EQ(test::readFileBytes(dir.file("out.zrm")), old);
   EXPECT_EQ(zelvo(dir.path(), "build in --rom game.sms --output out.zrm --threads 0", dir).status, 2);
+  // More threads than cores: as many as there are cores, said once.
+  o = zelvo(dir.path(), "build in --rom game.sms --output many.zrm --scale 1 --threads 1024", dir);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err.find("zelvo build: --threads 1024 is more than the "), 0u) << o.err;
+  EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1);
   o = zelvo(dir.path(), "build in --rom game.sms --output out.zrm --scale 1", dir);
   EXPECT_EQ(o.status, 0);
   const std::string pack = test::readFileBytes(dir.file("out.zrm"));
@@ -148,13 +153,17 @@ TEST_F(BuildCommandTest, ExitStatusSaysWhetherTheBuildSucceeded) {
   EXPECT_EQ(zelvo(dir.path(), "build in --rom game.sms --output one.zrm --scale 1 --threads 1", dir).status,
             0);
   EXPECT_EQ(test::readFileBytes(dir.file("one.zrm")), pack);
+  EXPECT_EQ(test::readFileBytes(dir.file("many.zrm")), pack);
 }
 
 // --quiet keeps warnings and error lines; --json leaves stdout to the report alone; --report saves
 // the same report whatever the build's outcome.
+// A name that is not UTF-8 and holds an escape (Latin-1 "é", ESC) is escaped in the log and
+// written with U+FFFD in the JSON.
 TEST_F(BuildCommandTest, QuietJsonAndReportShapeWhatIsPrinted) {
-  ASSERT_TRUE(test::writeFileBytes(joinPath(input, "a.mstiles"), "not tiles", 9)); // passed over: a warning
-  const std::string warning = "Warning: tiles file a.mstiles passed over: ";
+  const std::string junk = "a\xE9\x1B.mstiles";
+  ASSERT_TRUE(test::writeFileBytes(joinPath(input, junk), "not tiles", 9)); // passed over: a warning
+  const std::string warning = "Warning: tiles file a\\xe9\\e.mstiles passed over: ";
   // A ROM that passes the checks before the build but is refused by its ROM stage.
   ASSERT_TRUE(test::writeFileBytes(dir.file("bad.sms"), "not a ROM", 9));
   struct Case {
@@ -193,7 +202,7 @@ TEST_F(BuildCommandTest, QuietJsonAndReportShapeWhatIsPrinted) {
     const auto report = nlohmann::json::parse(o.out);
     EXPECT_EQ(report["success"], k.status == 0);
     EXPECT_EQ(report["tilesFile"], "game.mstiles");
-    EXPECT_EQ(report["tilesPassedOver"][0]["name"], "a.mstiles");
+    EXPECT_EQ(report["tilesPassedOver"][0]["name"], "a\uFFFD\u001B.mstiles");
     EXPECT_EQ(report["digests"]["romMd5"].is_string(), k.status == 0);
   }
   const auto saved = nlohmann::json::parse(test::readFileBytes(dir.file("r.json")));
@@ -456,7 +465,7 @@ TEST(BuildCommand, PaintOnOneExportSurvivesTheUntouchedOnes) {
     EXPECT_EQ(counted["tiles"]["painted"], replaced.size());
     for (const auto& screen : counted["screens"])
       EXPECT_EQ(screen["paintedHere"], screen["screen"] == std::string(painted) + ".msscreen" ? 8 : 0);
-    ASSERT_EQ(zelvo(work, "preview a.msscreen ../p.zrm ../preview.png", dir).status, 0);
+    ASSERT_EQ(zelvo(work, "preview a.msscreen ../p.zrm ../preview.png --force", dir).status, 0);
     Result<RgbaImage> preview = readImage(dir.file("preview.png"));
     ASSERT_TRUE(preview);
     for (int y : {16, 47})

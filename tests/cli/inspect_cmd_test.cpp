@@ -125,20 +125,24 @@ TEST(InspectCommand, UnreadableFilesFailWithAMessage) {
   TilesFileOptions flags;
   flags.extraFlags = 4;
   ASSERT_TRUE(test::writeTilesFixture(dir.file("flags.mstiles"), sample(), flags));
-  // The reason comes from the file's reader; with --json it comes as JSON on stdout too.
-  const std::pair<const char*, const char*> cases[] = {{"cut.mstiles", "payload ends or breaks after"},
-                                                       {"other.bin", "unknown magic"},
-                                                       {"flags.mstiles", "undefined flag bits 0x4"},
-                                                       {"missing.mstiles", "cannot open"}};
-  for (const auto& [name, reason] : cases) {
-    const Outcome r = inspect(dir, "'" + dir.file(name) + "' --json");
-    EXPECT_EQ(r.status, 1) << name;
-    EXPECT_NE(r.err.find(name), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+  // The reason comes from the file's reader; with --json it comes as JSON on stdout too. A name
+  // that is not UTF-8 is escaped on stderr and written with U+FFFD in the JSON.
+  const struct {
+    std::string name, reason, shown, inJson;
+  } cases[] = {{"cut.mstiles", "payload ends or breaks after", "cut.mstiles", "cut.mstiles"},
+               {"other.bin", "unknown magic", "other.bin", "other.bin"},
+               {"flags.mstiles", "undefined flag bits 0x4", "flags.mstiles", "flags.mstiles"},
+               {"missing.mstiles", "cannot open", "missing.mstiles", "missing.mstiles"},
+               {"caf\xE9\n.mstiles", "cannot open", "caf\\xe9\\n.mstiles", "caf\uFFFD\n.mstiles"}};
+  for (const auto& c : cases) {
+    const Outcome r = inspect(dir, "'" + dir.file(c.name) + "' --json");
+    EXPECT_EQ(r.status, 1) << c.shown;
+    EXPECT_NE(r.err.find(c.shown), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
     const auto j = nlohmann::json::parse(r.out);
     EXPECT_EQ(j["ok"], false);
-    EXPECT_EQ(j["path"], dir.file(name));
-    EXPECT_NE(j["problems"][0].get<std::string>().find(reason), std::string::npos) << r.out;
+    EXPECT_EQ(j["path"], dir.file(c.inJson));
+    EXPECT_NE(j["problems"][0].get<std::string>().find(c.reason), std::string::npos) << r.out;
   }
 }
 

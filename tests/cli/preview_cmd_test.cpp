@@ -49,8 +49,8 @@ TEST_F(PreviewCommandTest, WritesThePreviewAloneOrBesideTheExportAndCountsWhatIt
   for (const char* name : test::kExampleScreens) {
     for (const bool compare : {false, true}) {
       SCOPED_TRACE(std::string(name) + (compare ? " compared" : ""));
-      const Outcome o =
-          run("preview " + screen(name) + " '" + pack + "' out.png --json" + (compare ? " --compare" : ""));
+      const Outcome o = run("preview " + screen(name) + " '" + pack + "' out.png --json --force" +
+                            (compare ? " --compare" : ""));
       ASSERT_EQ(o.status, 0) << o.err;
       EXPECT_EQ(FreeImage_GetFileType(dir.file("out.png").c_str(), 0), FIF_PNG);
       const Picture written = loadPicture(dir.file("out.png"));
@@ -105,12 +105,13 @@ TEST_F(PreviewCommandTest, RefusesDamagedPacksUnloadableScreensAndBadArgumentsWi
     int status;
     const char* said; // part of the message
   } cases[] = {
-      {"preview " + screen("title") + " damaged.zrm kept.png", 1, "damaged.zrm"},
+      {"preview " + screen("title") + " damaged.zrm kept.png --force", 1, "damaged.zrm"},
       {"preview " + screen("title") + " damaged.zrm out.png --compare", 1, "damaged.zrm"},
-      {"preview " + screen("title") + " none.zrm kept.png", 1, "none.zrm"},
-      {"preview broken.msscreen '" + pack + "' kept.png", 1, "broken.msscreen"},
-      {"preview " + screen("title") + " '" + pack + "' missing/out.png", 1, "out.png"},
-      {"sheet damaged.zrm kept.png", 1, "damaged.zrm"},
+      {"preview " + screen("title") + " none.zrm kept.png --force", 1, "none.zrm"},
+      {"preview broken.msscreen '" + pack + "' kept.png --force", 1, "broken.msscreen"},
+      {"preview " + screen("title") + " '" + pack + "' missing/out.png", 1,
+       "output folder not found: missing"},
+      {"sheet damaged.zrm kept.png --force", 1, "damaged.zrm"},
       {"preview " + screen("title") + " '" + pack + "'", 2, ""},
       {"sheet '" + pack + "' out.png --group 9", 2, ""},
       {"sheet '" + pack + "' out.png --columns 0", 2, ""},
@@ -184,7 +185,7 @@ TEST(SheetCommand, ShowsEveryEntryOnceAndEntriesThatShareATileShowTheSamePixels)
   for (const auto& c : cases) {
     SCOPED_TRACE(c.options);
     const Outcome o =
-        test::runZelvo(dir.path(), std::string("sheet game.zrm sheet.png --json ") + c.options, dir);
+        test::runZelvo(dir.path(), std::string("sheet game.zrm sheet.png --json --force ") + c.options, dir);
     ASSERT_EQ(o.status, 0) << o.err;
     const auto j = nlohmann::json::parse(o.out);
     EXPECT_EQ(j["tileCount"], c.tiles);

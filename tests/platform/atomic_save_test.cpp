@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 
@@ -90,6 +91,68 @@ TEST(AtomicSave, EveryInjectedFailureKeepsTheOldFile) {
     }
     EXPECT_TRUE(succeeded);
   }
+}
+
+// What is at the target when the new file takes its place decides, whatever was there at begin():
+// a file that appeared meanwhile, a non-pack put where a pack was, a FIFO. A refused save leaves
+// what is there as it is and no temporary file; of two saves that may replace nothing, one wins.
+TEST(AtomicSave, TheReplacePolicyHoldsAsTheFileTakesItsPlace) {
+  const ReplacePolicy pack = ReplacePolicy::onlyStartingWith("PACK", "a pack");
+  struct Case {
+    const char* name;
+    ReplacePolicy policy;
+    const char* putThere; // written after begin(); "fifo" makes a FIFO, null leaves it missing
+    bool replaced;
+  };
+  const Case cases[] = {
+      {"nothing, none there", ReplacePolicy::nothing(), nullptr, true},
+      {"nothing, one appeared", ReplacePolicy::nothing(), "painted", false},
+      {"a pack, a pack there", pack, "PACK old", true},
+      {"a pack, another file put there", pack, "notes", false},
+      {"any but a pack, a pack there", ReplacePolicy::allButStartingWith("PACK", "a pack"), "PACK old",
+       false},
+      {"any file, a FIFO there", ReplacePolicy::anyFile(), "fifo", false},
+      {"any file, a file there", ReplacePolicy::anyFile(), "old", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string target = dir.file("out.zrm");
+    auto save = AtomicSave::begin(target, c.policy);
+    ASSERT_TRUE(save);
+    ASSERT_TRUE(save->file().writeAll("new", 3));
+    const bool fifo = c.putThere && std::string(c.putThere) == "fifo";
+    if (fifo) {
+      ASSERT_EQ(::mkfifo(target.c_str(), 0644), 0);
+    } else if (c.putThere) {
+      ASSERT_TRUE(test::writeFileBytes(target, c.putThere, std::strlen(c.putThere)));
+    }
+    const Status committed = save->commit();
+    EXPECT_EQ(committed.ok(), c.replaced);
+    struct stat st {};
+    ASSERT_EQ(::lstat(target.c_str(), &st), 0);
+    if (c.replaced) {
+      EXPECT_EQ(test::readFileBytes(target), "new");
+    } else if (fifo) {
+      EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    } else {
+      EXPECT_EQ(test::readFileBytes(target), c.putThere);
+    }
+    EXPECT_EQ(test::countTmpFiles(dir.path()), 0u);
+  }
+
+  TempDir dir;
+  const std::string target = dir.file("c.png");
+  auto first = AtomicSave::begin(target, ReplacePolicy::nothing());
+  auto second = AtomicSave::begin(target, ReplacePolicy::nothing());
+  ASSERT_TRUE(first && second);
+  ASSERT_TRUE(first->file().writeAll("first", 5) && second->file().writeAll("second", 6));
+  EXPECT_TRUE(first->commit());
+  const Status late = second->commit();
+  ASSERT_FALSE(late);
+  EXPECT_EQ(late.error().cause, ErrorCause::Exists);
+  EXPECT_EQ(test::readFileBytes(target), "first");
+  EXPECT_EQ(test::countTmpFiles(dir.path()), 0u);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "platform/file.h"
 #include "platform/fs.h"
 #include "platform/temp_files.h"
+#include "platform/text.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,21 @@ TEST(Wildcard, MatchesCaseInsensitivelyWithStarAndQuestionMark) {
   EXPECT_TRUE(wildcardMatch("a?c*", "abcdef"));
   EXPECT_FALSE(wildcardMatch("a?c", "ac"));
   EXPECT_TRUE(wildcardMatch("*a*b", "xxaxxbxab"));
+}
+
+TEST(Printable, EscapesControlsAndStrayBytesAndKeepsText) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"title.msscreen", "title.msscreen"},
+      {"caf\xC3\xA9 \xE2\x82\xAC.png", "caf\xC3\xA9 \xE2\x82\xAC.png"}, // UTF-8 stays
+      {"a\nb\tc\rd", "a\\nb\\tc\\rd"},
+      {"\x1B[31mred", "\\e[31mred"},
+      {"x\x7F\x01", "x\\x7f\\x01"},
+      {"caf\xE9.png", "caf\\xe9.png"},     // Latin-1, not UTF-8
+      {"\xC2\x9B[2J", "\\xc2\\x9b[2J"},    // a C1 control written as UTF-8
+      {"\xE2\x82", "\\xe2\\x82"},          // a sequence cut short
+      {"\xED\xA0\x80", "\\xed\\xa0\\x80"}, // a surrogate
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(printable(text), shown) << shown;
 }
 
 TEST(ListMatching, SortsCaseInsensitivelyAndMarksDirectories) {
