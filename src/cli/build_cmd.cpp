@@ -6,7 +6,6 @@
 #include "platform/atomic_save.h"
 #include "platform/fs.h"
 #include "platform/process_info.h"
-#include "render/freeimage_ptr.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -158,7 +157,6 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
     std::fprintf(err, "zelvo build: %s\n", ready.error().message().c_str());
     return kExitFailure;
   }
-  FreeImageSession freeImage;
   // With --json the log goes beside the reasons on stderr, so stdout holds one JSON document.
   std::FILE* logStream = options.json ? err : out;
   ConsoleLog log(logStream, err, isTerminal(logStream), options.quiet,

@@ -4,7 +4,6 @@
 
 #include "platform/fs.h"
 #include "platform/path.h"
-#include "render/freeimage_ptr.h"
 #include "render/image_save.h"
 #include "tiles/screen_file.h"
 #include "viewer/screen_export.h"
@@ -75,18 +74,15 @@ int exportDisplay(const ExportOptions& options, std::FILE* err) {
   }
   if (!options.force && pathKind(options.outputPath) != PathKind::Missing)
     return refuseExisting(err, options.outputPath);
-  FreeImageSession images;
   ScreenFile screen;
   if (!loadScreen(screen, options.screenPath, err)) return kExitFailure;
-  FiBitmap image = renderForDisplay(screen);
+  Result<RgbaImage> image = renderForDisplay(screen);
   if (!image) {
-    std::fprintf(err, "zelvo export: %s: the screen has neither background nor sprites to show\n",
-                 options.screenPath.c_str());
+    std::fprintf(err, "zelvo export: %s: %s\n", options.screenPath.c_str(), image.error().detail.c_str());
     return kExitFailure;
   }
-  // The viewer ignores the alpha byte of its image (0 throughout): the file is written opaque.
-  FiBitmap shown(FreeImage_ConvertTo24Bits(image.get()));
-  const Status saved = saveImageAtomically(shown.get(), FIF_PNG, options.outputPath);
+  // The picture is opaque, so the PNG holds no alpha.
+  const Status saved = saveImageAtomically(*image, ImageFormat::Png, options.outputPath);
   if (!saved) {
     std::fprintf(err, "zelvo export: %s\n", saved.error().message().c_str());
     return kExitFailure;
@@ -131,7 +127,6 @@ int exportFolder(const ExportOptions& options, std::FILE* err) {
       if (std::string existing = firstExisting(filesWritten(targetOf(name), format)); !existing.empty())
         return refuseExisting(err, existing);
 
-  FreeImageSession images;
   int status = kExitSuccess;
   for (const std::string& name : screens) {
     ScreenFile screen;
@@ -167,7 +162,6 @@ int runExport(const ExportOptions& options, std::FILE*, std::FILE* err) {
     if (std::string existing = firstExisting(filesWritten(options.outputPath, format)); !existing.empty())
       return refuseExisting(err, existing);
 
-  FreeImageSession images;
   ScreenFile screen;
   if (!loadScreen(screen, options.screenPath, err)) return kExitFailure;
   return exportOne(screen, options.factor, format, options.outputPath, err);

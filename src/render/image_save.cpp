@@ -1,32 +1,28 @@
 #include "render/image_save.h"
 
-#include <memory>
-
 namespace zelvo {
 
 namespace {
 
-struct MemoryCloser {
-  void operator()(FIMEMORY* memory) const { FreeImage_CloseMemory(memory); }
-};
-
-} // namespace
-
-Result<AtomicSave> writeImageSave(FIBITMAP* image, FREE_IMAGE_FORMAT format, const std::string& path) {
-  std::unique_ptr<FIMEMORY, MemoryCloser> memory(FreeImage_OpenMemory(nullptr, 0));
-  if (!memory) return makeError(ErrorCause::OutOfMemory, path, "no memory to encode the image");
-  BYTE* data = nullptr;
-  DWORD size = 0;
-  if (!image || !FreeImage_SaveToMemory(format, image, memory.get(), 0) ||
-      !FreeImage_AcquireMemory(memory.get(), &data, &size))
-    return makeError(ErrorCause::WriteFailed, path, "the image could not be encoded");
+Result<AtomicSave> writeEncoded(Result<EncodedImage> encoded, const std::string& path) {
+  if (!encoded) return encoded.error();
   auto save = AtomicSave::begin(path);
   if (!save) return save.error();
-  if (!save->file().writeAll(data, size)) return save->writeError();
+  if (!save->file().writeAll(encoded->bytes.get(), encoded->size)) return save->writeError();
   return save;
 }
 
-Status saveImageAtomically(FIBITMAP* image, FREE_IMAGE_FORMAT format, const std::string& path) {
+} // namespace
+
+Result<AtomicSave> writeImageSave(const RgbaImage& image, ImageFormat format, const std::string& path) {
+  return writeEncoded(format == ImageFormat::Png ? encodePng(image, path) : encodeBmp(image, path), path);
+}
+
+Result<AtomicSave> writeAlphaBmpSave(const RgbaImage& image, const std::string& path) {
+  return writeEncoded(encodeAlphaBmp(image, path), path);
+}
+
+Status saveImageAtomically(const RgbaImage& image, ImageFormat format, const std::string& path) {
   auto save = writeImageSave(image, format, path);
   if (!save) return save.error();
   return save->commit();
