@@ -28,4 +28,12 @@ Status saveImageAtomically(const RgbaImage& image, ImageFormat format, const std
   return save->commit();
 }
 
+Status saveBmpPair(const RgbaImage& image, const std::string& path, const std::string& alphaPath) {
+  auto colour = writeImageSave(image, ImageFormat::Bmp, path);
+  if (!colour) return colour.error();
+  auto mask = writeAlphaBmpSave(image, alphaPath);
+  if (!mask) return mask.error();
+  return commitTogether(*colour, *mask);
+}
+
 } // namespace zelvo

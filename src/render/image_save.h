@@ -40,5 +40,8 @@ Result<AtomicSave> writeAlphaBmpSave(const RgbaImage& image, const std::string& 
 
 // Saves `image` as `format` as the whole new content of `path`.
 Status saveImageAtomically(const RgbaImage& image, ImageFormat format, const std::string& path);
+// Saves `image` as a BMP at `path` and its alpha BMP at `alphaPath`; the two replace their old
+// files together (commitTogether), or neither does.
+Status saveBmpPair(const RgbaImage& image, const std::string& path, const std::string& alphaPath);
 
 } // namespace zelvo

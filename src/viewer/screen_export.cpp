@@ -1,6 +1,5 @@
 #include "viewer/screen_export.h"
 
-#include "platform/atomic_save.h"
 #include "platform/fs.h"
 #include "render/image_save.h"
 #include "viewer/screen_render.h"
@@ -64,12 +63,7 @@ Status renderAndSave(const ScreenFile& screen, int factor, ExportFormat format, 
     return makeError(image.error().cause, imagePath,
                      "the screen could not be rendered: " + image.error().detail);
   if (format == ExportFormat::Png) return saveImageAtomically(*image, ImageFormat::Png, imagePath);
-
-  auto colour = writeImageSave(*image, ImageFormat::Bmp, imagePath);
-  if (!colour) return colour.error();
-  auto mask = writeAlphaBmpSave(*image, alphaPath);
-  if (!mask) return mask.error();
-  return commitTogether(*colour, *mask);
+  return saveBmpPair(*image, imagePath, alphaPath);
 }
 
 bool renderAndWrite(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
