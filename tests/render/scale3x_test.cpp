@@ -61,7 +61,7 @@ TEST(Scale3xRow, MatchesTheReferenceOnRandomRows) {
   for (int round = 0; round < 300; ++round) {
     const unsigned width = round % 12, height = 1 + rng() % 5;
     const Picture p = randomPicture(rng, width, height, {0xFF112233, 0x00112233, 0xFF112234, 0x7F000000});
-    EXPECT_EQ(scaleByRows3x(p), referenceScale3x(p));
+    EXPECT_EQ(scaleByRows(p, 3), referenceScale3x(p));
   }
 }
 

@@ -76,47 +76,33 @@ inline Grid toGrid(const Picture& p) {
   return grid;
 }
 
-// Runs Scale2xRow32 over a picture in screen order, every row in its own exact-size buffer so
-// that a read or write past a row end is caught by the sanitizer build.
-inline Picture scaleByRows2x(const Picture& p) {
+// Runs Scale2xRow32 (factor 2) or Scale3xRow32 (factor 3) over a picture in screen order, every
+// row in its own exact-size buffer so that a read or write past a row end is caught by the
+// sanitizer build.
+inline Picture scaleByRows(const Picture& p, unsigned factor) {
   std::vector<std::vector<std::uint32_t>> rows;
   for (unsigned y = 0; y < p.height; ++y)
     rows.emplace_back(p.pixels.begin() + std::ptrdiff_t(y * p.width),
                       p.pixels.begin() + std::ptrdiff_t((y + 1) * p.width));
-  Picture out{2 * p.width, 2 * p.height, {}};
+  Picture out{factor * p.width, factor * p.height, {}};
   for (unsigned y = 0; y < p.height; ++y) {
     const std::vector<std::uint32_t>& above = y > 0 ? rows[y - 1] : rows[y];
     const std::vector<std::uint32_t>& below = y + 1 < p.height ? rows[y + 1] : rows[y];
-    std::vector<std::uint32_t> upper(2 * p.width), lower(2 * p.width);
-    Scale2xRow32(rows[y].data(), above.data(), below.data(), upper.data(), lower.data(), p.width);
-    out.pixels.insert(out.pixels.end(), upper.begin(), upper.end());
-    out.pixels.insert(out.pixels.end(), lower.begin(), lower.end());
-  }
-  return out;
-}
-
-// The same with Scale3xRow32.
-inline Picture scaleByRows3x(const Picture& p) {
-  std::vector<std::vector<std::uint32_t>> rows;
-  for (unsigned y = 0; y < p.height; ++y)
-    rows.emplace_back(p.pixels.begin() + std::ptrdiff_t(y * p.width),
-                      p.pixels.begin() + std::ptrdiff_t((y + 1) * p.width));
-  Picture out{3 * p.width, 3 * p.height, {}};
-  for (unsigned y = 0; y < p.height; ++y) {
-    const std::vector<std::uint32_t>& above = y > 0 ? rows[y - 1] : rows[y];
-    const std::vector<std::uint32_t>& below = y + 1 < p.height ? rows[y + 1] : rows[y];
-    std::vector<std::uint32_t> top(3 * p.width), middle(3 * p.width), bottom(3 * p.width);
-    Scale3xRow32(rows[y].data(), above.data(), below.data(), top.data(), middle.data(), bottom.data(),
-                 p.width);
-    for (const std::vector<std::uint32_t>* row : {&top, &middle, &bottom})
-      out.pixels.insert(out.pixels.end(), row->begin(), row->end());
+    std::vector<std::vector<std::uint32_t>> made(factor, std::vector<std::uint32_t>(factor * p.width));
+    if (factor == 2)
+      Scale2xRow32(rows[y].data(), above.data(), below.data(), made[0].data(), made[1].data(), p.width);
+    else
+      Scale3xRow32(rows[y].data(), above.data(), below.data(), made[0].data(), made[1].data(), made[2].data(),
+                   p.width);
+    for (const std::vector<std::uint32_t>& row : made)
+      out.pixels.insert(out.pixels.end(), row.begin(), row.end());
   }
   return out;
 }
 
 // A letter grid enlarged by the row operations of `factor` (2 or 3).
-inline Grid scaledGrid(int factor, const Grid& grid) {
-  return toGrid(factor == 2 ? scaleByRows2x(fromGrid(grid)) : scaleByRows3x(fromGrid(grid)));
+inline Grid scaledGrid(unsigned factor, const Grid& grid) {
+  return toGrid(scaleByRows(fromGrid(grid), factor));
 }
 
 // An 8x8 picture enlarged by enlargeTileBlock; empty when it refuses the scale.
