@@ -81,7 +81,6 @@ double secondsBetween(Clock::time_point a, Clock::time_point b) {
 void BM_FullBuild(benchmark::State& state) {
   const int scale = int(state.range(0));
   const unsigned threads = unsigned(state.range(1)); // 0: one per core
-  static zelvo::FreeImageSession freeImage;
   LargeGame& game = LargeGame::at(scale);
   if (!game.ok()) {
     state.SkipWithError("could not write the large game");
@@ -125,7 +124,6 @@ BENCHMARK(BM_FullBuild)
     ->UseRealTime();
 
 void BM_ScreenImageDecodeOnly(benchmark::State& state) {
-  static zelvo::FreeImageSession freeImage;
   LargeGame& game = LargeGame::at(4);
   if (!game.ok()) return state.SkipWithError("could not write the large game");
   const std::string image = zelvo::joinPath(game.folder(), "screen000.png");
@@ -138,7 +136,6 @@ void BM_ScreenImageDecodeOnly(benchmark::State& state) {
 BENCHMARK(BM_ScreenImageDecodeOnly)->Unit(benchmark::kMillisecond);
 
 void BM_ScreenReplacement(benchmark::State& state) {
-  static zelvo::FreeImageSession freeImage;
   LargeGame& game = LargeGame::at(4);
   if (!game.ok()) return state.SkipWithError("could not write the large game");
   std::unique_ptr<zelvo::TileSet> tiles = zelvo::createTileSet();

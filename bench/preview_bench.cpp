@@ -9,6 +9,7 @@
 #include "platform/file.h"
 #include "platform/fs.h"
 #include "platform/path.h"
+#include "render/image_save.h"
 #include "viewer/pack_preview.h"
 
 #include <benchmark/benchmark.h>
@@ -69,7 +70,6 @@ public:
   const std::string& screen() const { return screen_; }
 
   static PreviewGame& get() {
-    static FreeImageSession freeImage;
     static PreviewGame game;
     return game;
   }
@@ -101,7 +101,7 @@ void BM_RenderPreview(benchmark::State& state) {
     if (!preview) return state.SkipWithError(preview.error().message().c_str());
     state.counters["fromPack"] = preview->counts.fromPack;
     state.counters["replaced"] = preview->counts.replacedByArt;
-    benchmark::DoNotOptimize(preview->image.get());
+    benchmark::DoNotOptimize(preview->image.pixels.get());
   }
 }
 BENCHMARK(BM_RenderPreview)->Unit(benchmark::kMillisecond);
@@ -116,7 +116,7 @@ void BM_PreviewCommand(benchmark::State& state) {
     Result<PackTiles> pack = readPackTiles(game.pack());
     if (!pack || !loadScreenFile(screen, game.screen())) return state.SkipWithError("could not load");
     Result<Preview> preview = renderPreview(screen, *pack);
-    if (!preview || !writePngFile(preview->image.get(), output))
+    if (!preview || !saveImageAtomically(preview->image, ImageFormat::Png, output))
       return state.SkipWithError("could not write");
   }
   deleteFile(output);

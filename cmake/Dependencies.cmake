@@ -6,15 +6,9 @@ find_package(BZip2 REQUIRED)
 find_package(LibLZMA REQUIRED)
 pkg_check_modules(LIBMD REQUIRED IMPORTED_TARGET libmd)
 pkg_check_modules(DIVSUFSORT REQUIRED IMPORTED_TARGET libdivsufsort)
-# PNG decoding of artists' images (reads the header before any pixel, never applies gamma).
+# PNG reading of artists' images (the header before any pixel, never applying gamma) and PNG
+# writing of the images the program makes.
 pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET spng)
-
-# FreeImage ships no CMake or pkg-config file on Debian.
-find_path(FREEIMAGE_INCLUDE_DIR FreeImage.h REQUIRED)
-find_library(FREEIMAGE_LIBRARY freeimage REQUIRED)
-add_library(FreeImage::FreeImage UNKNOWN IMPORTED)
-set_target_properties(FreeImage::FreeImage PROPERTIES IMPORTED_LOCATION ${FREEIMAGE_LIBRARY}
-                                                      INTERFACE_INCLUDE_DIRECTORIES ${FREEIMAGE_INCLUDE_DIR})
 
 find_package(CLI11 CONFIG REQUIRED)
 find_package(nlohmann_json CONFIG REQUIRED)

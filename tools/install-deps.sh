@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
-  zlib1g-dev libbz2-dev liblzma-dev libmd-dev libfreeimage-dev
+  zlib1g-dev libbz2-dev liblzma-dev libmd-dev
   libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libspng-dev libdivsufsort-dev help2man bash-completion

@@ -5,6 +5,7 @@
 #include "synthetic_game.h"
 
 #include "platform/fs.h"
+#include "render/image_save.h"
 
 #include <cstdio>
 #include <cstring>
@@ -204,18 +205,6 @@ void spriteScreen(Recorder& rec, Screen& s) {
   s.sprites.push_back(rec.sprite(kBird, nullptr, 252, 40));
 }
 
-bool savePng(FIBITMAP* image, const std::string& path) {
-  return FreeImage_Save(FIF_PNG, image, path.c_str(), PNG_Z_BEST_COMPRESSION) != 0;
-}
-
-// A 24-bit BMP and an 8-bit "_alpha" BMP of its alpha channel, as the export writes them.
-bool saveBmpPair(FIBITMAP* image, const std::string& path, const std::string& alphaPath) {
-  FiBitmap colour(FreeImage_ConvertTo24Bits(image));
-  FiBitmap alpha(FreeImage_GetChannel(image, FICC_ALPHA));
-  return colour && alpha && FreeImage_Save(FIF_BMP, colour.get(), path.c_str(), 0) &&
-         FreeImage_Save(FIF_BMP, alpha.get(), alphaPath.c_str(), 0);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -230,7 +219,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "make_example: can't create %s\n", game.c_str());
     return 1;
   }
-  FreeImageSession freeImage;
   Catalogue catalogue;
   Recorder rec(catalogue);
   static Screen title, level, sprites;
@@ -246,23 +234,23 @@ int main(int argc, char** argv) {
   rec.entry(kSpriteGroup, kSprites, planes);
 
   Brush brush;
-  FiBitmap titleArt = paintScreen(title, kScale, brush);
+  Result<RgbaImage> titleArt = paintScreen(title, kScale, brush);
   brush.seed = 7;
   brush.shading = 40;
-  FiBitmap levelArt = paintScreen(level, kScale, brush);
+  Result<RgbaImage> levelArt = paintScreen(level, kScale, brush);
   brush.seed = 3;
   brush.shading = 30;
-  FiBitmap spriteArt = paintScreen(sprites, kScale, brush);
+  Result<RgbaImage> spriteArt = paintScreen(sprites, kScale, brush);
 
-  const bool ok =
-      writeCatalogue(joinPath(game, "game.mstiles"), catalogue) &&
-      writeScreen(joinPath(game, "title.msscreen"), title) &&
-      writeScreen(joinPath(game, "level.msscreen"), level) &&
-      writeScreen(joinPath(game, "sprites.msscreen"), sprites) && titleArt && levelArt && spriteArt &&
-      savePng(titleArt.get(), joinPath(game, "title.png")) &&
-      saveBmpPair(levelArt.get(), joinPath(game, "level.bmp"), joinPath(game, "level_alpha.bmp")) &&
-      savePng(spriteArt.get(), joinPath(game, "sprites.png")) &&
-      writeBytes(joinPath(root, "game.sms"), makeRom(0x8000, 1986));
+  const bool ok = writeCatalogue(joinPath(game, "game.mstiles"), catalogue) &&
+                  writeScreen(joinPath(game, "title.msscreen"), title) &&
+                  writeScreen(joinPath(game, "level.msscreen"), level) &&
+                  writeScreen(joinPath(game, "sprites.msscreen"), sprites) && titleArt && levelArt &&
+                  spriteArt &&
+                  saveImageAtomically(*titleArt, ImageFormat::Png, joinPath(game, "title.png")) &&
+                  saveBmpPair(*levelArt, joinPath(game, "level.bmp"), joinPath(game, "level_alpha.bmp")) &&
+                  saveImageAtomically(*spriteArt, ImageFormat::Png, joinPath(game, "sprites.png")) &&
+                  writeBytes(joinPath(root, "game.sms"), makeRom(0x8000, 1986));
   if (!ok) {
     std::fputs("make_example: writing the example failed\n", stderr);
     return 1;

@@ -24,7 +24,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "make_large_game: can't create %s\n", folder.c_str());
     return 1;
   }
-  zelvo::FreeImageSession freeImage;
   if (!zelvo::synth::writeLargeGame(folder, scale, zelvo::synth::LargeGameSize{}, 2024)) {
     std::fputs("make_large_game: writing the game failed\n", stderr);
     return 1;

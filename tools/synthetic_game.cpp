@@ -5,6 +5,7 @@
 #include "platform/byte_io.h"
 #include "platform/file.h"
 #include "platform/fs.h"
+#include "render/image_save.h"
 #include "render/scale.h"
 #include "tiles/tiles_file.h"
 
@@ -161,24 +162,14 @@ void drawTile(const std::uint8_t colours[16], const std::uint8_t planes[32], std
   }
 }
 
-// The enlargement the build makes of a tile (Scale2x, Scale3x, Scale2x twice), top row first.
-std::vector<std::uint32_t> enlarge(const std::uint32_t* tile, int size, int scale) {
-  if (scale == 1) return std::vector<std::uint32_t>(tile, tile + size * size);
-  if (scale == 4) return enlarge(enlarge(tile, size, 2).data(), size * 2, 2);
-  const int out = size * scale;
-  std::vector<std::uint32_t> result(std::size_t(out) * out);
-  for (int y = 0; y < size; ++y) {
-    const std::uint32_t* centre = tile + y * size;
-    const std::uint32_t* above = tile + std::max(y - 1, 0) * size;
-    const std::uint32_t* below = tile + std::min(y + 1, size - 1) * size;
-    std::uint32_t* row = result.data() + std::size_t(y) * scale * out;
-    if (scale == 2) {
-      Scale2xRow32(centre, above, below, row, row + out, std::uint32_t(size));
-    } else {
-      Scale3xRow32(centre, above, below, row, row + out, row + 2 * out, std::uint32_t(size));
-    }
-  }
-  return result;
+// The enlargement the build makes of a tile, top row first.
+std::vector<std::uint32_t> enlarge(const std::uint32_t tile[64], int scale) {
+  std::uint32_t block[64]; // bottom row first, as the tile decoders draw
+  for (int y = 0; y < 8; ++y) std::memcpy(block + 8 * (7 - y), tile + 8 * y, 32);
+  std::vector<std::uint32_t> out(std::size_t(64) * scale * scale);
+  enlargeTileBlock(reinterpret_cast<const std::uint8_t*>(block), std::uint32_t(scale),
+                   reinterpret_cast<std::uint8_t*>(out.data()));
+  return out;
 }
 
 std::uint32_t contentHash(const std::uint8_t* colours, const std::uint8_t* planes, std::uint16_t flip) {
@@ -197,7 +188,7 @@ std::vector<std::uint32_t> paintTile(const std::uint8_t* colours, const std::uin
   drawTile(colours, planes, flip, zeroClear, small);
   const std::uint32_t hash = contentHash(colours, planes, flip) ^ brush.seed;
   if (brush.untouchedEvery > 0 && hash % std::uint32_t(brush.untouchedEvery) == 0)
-    return enlarge(small, 8, scale);
+    return enlarge(small, scale);
 
   const int edge = 8 * scale;
   std::vector<std::uint32_t> big(std::size_t(edge) * edge);
@@ -224,30 +215,35 @@ std::vector<std::uint32_t> paintTile(const std::uint8_t* colours, const std::uin
   return big;
 }
 
-// Puts a square tile, top row first, at (left, top) counted from the image's top; parts outside the
-// image are cut off. As in the export, a later sprite's whole square replaces what lies beneath it.
-void putTile(FIBITMAP* image, const std::vector<std::uint32_t>& tile, int edge, int left, int top) {
-  const int width = int(FreeImage_GetWidth(image)), height = int(FreeImage_GetHeight(image));
+// Puts a square tile (0xAARRGGBB words, top row first) at (left, top) counted from the image's
+// top; parts outside the image are cut off. As in the export, a later sprite's whole square
+// replaces what lies beneath it.
+void putTile(RgbaImage& image, const std::vector<std::uint32_t>& tile, int edge, int left, int top) {
   for (int y = 0; y < edge; ++y) {
     const int iy = top + y;
-    if (iy < 0 || iy >= height) continue;
-    auto* line = reinterpret_cast<std::uint32_t*>(FreeImage_GetScanLine(image, height - 1 - iy));
+    if (iy < 0 || iy >= int(image.height)) continue;
     for (int x = 0; x < edge; ++x) {
       const int ix = left + x;
-      if (ix < 0 || ix >= width) continue;
-      line[ix] = tile[std::size_t(y) * edge + x];
+      if (ix < 0 || ix >= int(image.width)) continue;
+      const std::uint32_t word = tile[std::size_t(y) * edge + x];
+      std::uint8_t* pixel = image.at(std::uint32_t(ix), std::uint32_t(iy));
+      pixel[0] = std::uint8_t(word >> 16);
+      pixel[1] = std::uint8_t(word >> 8);
+      pixel[2] = std::uint8_t(word);
+      pixel[3] = std::uint8_t(word >> 24);
     }
   }
 }
 
 } // namespace
 
-FiBitmap paintScreen(const Screen& screen, int scale, const Brush& brush) {
+Result<RgbaImage> paintScreen(const Screen& screen, int scale, const Brush& brush) {
   const int edge = 8 * scale;
   if (screen.hasGrid) {
     const int columns = (screen.width + 7) / 8, first = 32 - columns, rows = screen.height / 8;
-    FiBitmap image(FreeImage_Allocate(screen.width * scale, screen.height * scale, 32));
-    if (!image) return nullptr;
+    Result<RgbaImage> image =
+        makeRgbaImage(std::uint32_t(screen.width * scale), std::uint32_t(screen.height * scale));
+    if (!image) return image;
     for (int r = 0; r < rows; ++r) {
       for (int c = first; c < 32; ++c) {
         const Cell& cell = screen.grid[r][c];
@@ -258,21 +254,20 @@ FiBitmap paintScreen(const Screen& screen, int scale, const Brush& brush) {
         } else {
           tile.assign(std::size_t(edge) * edge, 0); // black, alpha 0: nothing known was drawn here
         }
-        putTile(image.get(), tile, edge, (c - first) * edge, r * edge);
+        putTile(*image, tile, edge, (c - first) * edge, r * edge);
       }
     }
     return image;
   }
-  FiBitmap image(FreeImage_Allocate(256 * scale, 224 * scale, 32));
-  if (!image) return nullptr;
+  Result<RgbaImage> image = makeRgbaImage(256 * std::uint32_t(scale), 224 * std::uint32_t(scale));
+  if (!image) return image;
   for (const Sprite& s : screen.sprites) {
     const int x = s.x >= 248 ? 248 : s.x;
     const int y = s.y >= 215 ? 216 : s.y;
     const int y2 = s.y >= 207 ? 216 : s.y;
-    putTile(image.get(), paintTile(s.colours, s.planes, 0, true, scale, brush), edge, x * scale,
-            y * scale + 1);
+    putTile(*image, paintTile(s.colours, s.planes, 0, true, scale, brush), edge, x * scale, y * scale + 1);
     if (s.tall)
-      putTile(image.get(), paintTile(s.colours2, s.planes2, 0, true, scale, brush), edge, x * scale,
+      putTile(*image, paintTile(s.colours2, s.planes2, 0, true, scale, brush), edge, x * scale,
               y2 * scale + 1 + edge);
   }
   return image;
@@ -307,14 +302,9 @@ void randomPattern(Random& random, std::uint8_t planes[32]) {
   }
 }
 
-bool saveImage(FIBITMAP* image, const std::string& folder, const std::string& base, bool asBmp) {
-  if (!asBmp)
-    return FreeImage_Save(FIF_PNG, image, joinPath(folder, base + ".png").c_str(), PNG_Z_BEST_SPEED) != 0;
-  FiBitmap colour(FreeImage_ConvertTo24Bits(image));
-  FiBitmap alpha(FreeImage_GetChannel(image, FICC_ALPHA));
-  return colour && alpha &&
-         FreeImage_Save(FIF_BMP, colour.get(), joinPath(folder, base + ".bmp").c_str(), 0) &&
-         FreeImage_Save(FIF_BMP, alpha.get(), joinPath(folder, base + "_alpha.bmp").c_str(), 0);
+bool saveImage(const RgbaImage& image, const std::string& folder, const std::string& base, bool asBmp) {
+  if (!asBmp) return saveImageAtomically(image, ImageFormat::Png, joinPath(folder, base + ".png")).ok();
+  return saveBmpPair(image, joinPath(folder, base + ".bmp"), joinPath(folder, base + "_alpha.bmp")).ok();
 }
 
 } // namespace
@@ -397,9 +387,9 @@ bool writeLargeGame(const std::string& folder, int scale, const LargeGameSize& s
     std::snprintf(base, sizeof base, "screen%03u", unsigned(n));
     Brush brush;
     brush.seed = seed + n;
-    FiBitmap image = paintScreen(screen, scale, brush);
+    Result<RgbaImage> image = paintScreen(screen, scale, brush);
     if (!image || !writeScreen(joinPath(folder, std::string(base) + ".msscreen"), screen) ||
-        !saveImage(image.get(), folder, base, n % 5 == 4))
+        !saveImage(*image, folder, base, n % 5 == 4))
       return false;
   }
   return writeBytes(joinPath(folder, "game.sms"), makeRom(256 * 1024, seed));

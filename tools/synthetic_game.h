@@ -3,7 +3,7 @@
 // it comes from a real game.
 #pragma once
 
-#include "render/freeimage_ptr.h"
+#include "render/rgba_image.h"
 #include "tiles/tile_store.h"
 
 #include <cstdint>
@@ -78,7 +78,7 @@ struct Brush {
 
 // The image an artist painted over `screen` at `scale`: the visible grid (plain cells opaque,
 // priority cells transparent at colour 0), or the sprites on a transparent ground.
-FiBitmap paintScreen(const Screen& screen, int scale, const Brush& brush);
+Result<RgbaImage> paintScreen(const Screen& screen, int scale, const Brush& brush);
 
 // A deterministic random source for the generators.
 using Random = std::mt19937;

@@ -11,7 +11,6 @@
 //   --quit-after MS        end the program as File > Exit does, MS milliseconds after start
 #include "app/build_dialog_qt.h"
 #include "app/main_window_qt.h"
-#include "render/freeimage_ptr.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -74,7 +73,6 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Zelvo Tool");
   const Automation automation = parseAutomation(QApplication::arguments());
 
-  zelvo::initFreeImage();
   {
     zelvo::MainWindow::Options options;
     options.settingsPath = automation.settingsFile.toStdString();
@@ -82,6 +80,5 @@ int main(int argc, char** argv) {
     scheduleAutomation(frame, automation);
     frame.runMessageLoop();
   } // the frame writes the settings as it goes
-  zelvo::shutdownFreeImage();
   return 0;
 }

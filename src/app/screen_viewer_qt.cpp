@@ -2,7 +2,7 @@
 
 #include "app/file_dialogs_qt.h"
 #include "app/main_window_qt.h"
-#include "render/freeimage_ptr.h"
+#include "render/rgba_image.h"
 #include "tiles/screen_file.h"
 #include "viewer/pack_preview.h"
 #include "viewer/screen_export.h"
@@ -42,27 +42,21 @@ private:
   const ScreenViewerWindow& viewer_;
 };
 
-// A copy of a 32-bit image, top row first, opaque: the colours as they are (the renderer leaves
-// the alpha byte 0), or, with a ground colour, blended over it by their alpha.
-QImage toQImage(FIBITMAP* image, std::optional<QRgb> ground = std::nullopt) {
-  const int width = int(FreeImage_GetWidth(image)), height = int(FreeImage_GetHeight(image));
-  QImage out(width, height, QImage::Format_RGB32);
+// An opaque copy of an image: the colours as they are, or, with a ground colour, blended over it
+// by their alpha.
+QImage toQImage(const RgbaImage& image, std::optional<QRgb> ground = std::nullopt) {
+  QImage out(int(image.width), int(image.height), QImage::Format_RGB32);
   if (out.isNull()) return out;
-  for (int y = 0; y < height; ++y) {
-    const auto* source = reinterpret_cast<const std::uint32_t*>(FreeImage_GetScanLine(image, height - 1 - y));
-    auto* target = reinterpret_cast<QRgb*>(out.scanLine(y));
-    for (int x = 0; x < width; ++x) {
-      std::uint32_t pixel = source[x];
+  for (std::uint32_t y = 0; y < image.height; ++y) {
+    const std::uint8_t* source = image.row(y);
+    auto* target = reinterpret_cast<QRgb*>(out.scanLine(int(y)));
+    for (std::uint32_t x = 0; x < image.width; ++x, source += 4) {
+      int rgb[3] = {source[0], source[1], source[2]};
       if (ground) {
-        const std::uint32_t alpha = pixel >> 24;
-        std::uint32_t blended = 0;
-        for (int shift = 0; shift < 24; shift += 8)
-          blended |=
-              ((((pixel >> shift) & 0xFF) * alpha + ((*ground >> shift) & 0xFF) * (255 - alpha) + 127) / 255)
-              << shift;
-        pixel = blended;
+        const int alpha = source[3], under[3] = {qRed(*ground), qGreen(*ground), qBlue(*ground)};
+        for (int c = 0; c < 3; ++c) rgb[c] = (rgb[c] * alpha + under[c] * (255 - alpha) + 127) / 255;
       }
-      target[x] = 0xFF000000u | (pixel & 0xFFFFFFu);
+      target[x] = qRgb(rgb[0], rgb[1], rgb[2]);
     }
   }
   return out;
@@ -95,7 +89,7 @@ bool ScreenViewerWindow::loadScreen(const QString& path) {
     return false;
   }
 
-  if (FiBitmap image = renderForDisplay(*screen)) picture_ = toQImage(image.get());
+  if (Result<RgbaImage> image = renderForDisplay(*screen)) picture_ = toQImage(*image);
   fitClientArea();
   path_ = path;
   screen_ = std::move(screen);
@@ -133,8 +127,8 @@ bool ScreenViewerWindow::showPreview(const QString& packPath, QString& error) {
     return false;
   }
   // Sprites lie over the olive the original shows beneath them.
-  preview_ = screen_->background() ? toQImage(preview->image.get())
-                                   : toQImage(preview->image.get(), QRgb(kSpriteFillColour));
+  preview_ =
+      screen_->background() ? toQImage(preview->image) : toQImage(preview->image, QRgb(kSpriteFillColour));
   pack_ = packPath;
   setWindowTitle(screenTitle(path_) + " with " + screenTitle(packPath));
   // Below the pack's scale the hi-res pixels would be squeezed: the window grows to show them all.

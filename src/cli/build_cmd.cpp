@@ -8,7 +8,6 @@
 #include "platform/fs.h"
 #include "platform/process_info.h"
 #include "platform/text.h"
-#include "render/freeimage_ptr.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -185,7 +184,6 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
     return kExitFailure;
   }
   const unsigned threads = boundedThreads(options.threads, err);
-  FreeImageSession freeImage;
   // With --json the log goes beside the reasons on stderr, so stdout holds one JSON document.
   std::FILE* logStream = options.json ? err : out;
   ConsoleLog log(logStream, err, isTerminal(logStream), options.quiet,

@@ -6,7 +6,6 @@
 #include "platform/output_rule.h"
 #include "platform/path.h"
 #include "platform/text.h"
-#include "render/freeimage_ptr.h"
 #include "render/image_save.h"
 #include "tiles/screen_file.h"
 #include "viewer/screen_export.h"
@@ -94,17 +93,15 @@ int exportDisplay(const ExportOptions& options, std::FILE* err) {
   const OutputRule rule =
       imageRule(options, ExportFormat::Png, folderOf(options.screenPath), options.screenPath);
   if (int refused = checkTargets(options.outputPath, ExportFormat::Png, rule, err)) return refused;
-  FreeImageSession images;
   ScreenFile screen;
   if (!loadScreen(screen, options.screenPath, err)) return kExitFailure;
-  FiBitmap image = renderForDisplay(screen);
+  Result<RgbaImage> image = renderForDisplay(screen);
   if (!image) {
-    sayError(err, "export", options.screenPath + ": the screen has neither background nor sprites to show");
+    sayError(err, "export", options.screenPath + ": " + image.error().detail);
     return kExitFailure;
   }
-  // The viewer ignores the alpha byte of its image (0 throughout): the file is written opaque.
-  FiBitmap shown(FreeImage_ConvertTo24Bits(image.get()));
-  const Status saved = saveImageAtomically(shown.get(), FIF_PNG, options.outputPath, rule.replace);
+  // The picture is opaque, so the PNG holds no alpha.
+  const Status saved = saveImageAtomically(*image, ImageFormat::Png, options.outputPath, rule.replace);
   if (!saved) {
     sayError(err, "export", outputFailure(saved.error(), rule));
     return kExitFailure;
@@ -147,7 +144,6 @@ int exportFolder(const ExportOptions& options, std::FILE* out, std::FILE* err) {
   for (const std::string& name : screens)
     if (int refused = checkTargets(targetOf(name), format, rule, err)) return refused;
 
-  FreeImageSession images;
   // A large game takes a while: each image is named as it is written, and a summary ends the run.
   std::size_t written = 0;
   for (const std::string& name : screens) {
@@ -192,7 +188,6 @@ int runExport(const ExportOptions& options, std::FILE* out, std::FILE* err) {
   const OutputRule rule = imageRule(options, format, folderOf(options.screenPath), options.screenPath);
   if (int refused = checkTargets(options.outputPath, format, rule, err)) return refused;
 
-  FreeImageSession images;
   ScreenFile screen;
   if (!loadScreen(screen, options.screenPath, err)) return kExitFailure;
   return exportOne(screen, options.factor, format, options.outputPath, rule, err);

@@ -6,7 +6,7 @@
 #include "pipeline/pack_read.h"
 #include "platform/output_rule.h"
 #include "platform/path.h"
-#include "render/freeimage_ptr.h"
+#include "render/image_save.h"
 #include "tiles/screen_file.h"
 #include "viewer/pack_preview.h"
 
@@ -55,7 +55,6 @@ int checkPng(const std::string& path, const OutputRule& rule, const char* comman
 int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
   const OutputRule rule = pngRule(options.packPath, options.screenPath, options.force);
   if (int refused = checkPng(options.outputPath, rule, "preview", err)) return refused;
-  FreeImageSession images;
   ScreenFile screen;
   if (!loadScreenOrSay(screen, options.screenPath, err, "preview")) return kExitFailure;
   Result<PackTiles> pack = readPackTiles(options.packPath);
@@ -64,14 +63,17 @@ int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
   if (!preview)
     return fail(err, "preview", Error{preview.error().cause, options.screenPath, preview.error().detail});
 
-  FiBitmap written = std::move(preview->image);
+  RgbaImage written = std::move(preview->image);
   if (options.compare) {
-    FiBitmap plain = renderPlain(screen, int(pack->scale));
-    written = plain ? sideBySide(plain.get(), written.get(), kCompareGap) : nullptr;
-    if (!written)
-      return fail(err, "preview", makeError(ErrorCause::OutOfMemory, options.outputPath, "the comparison"));
+    Result<RgbaImage> plain = renderPlain(screen, int(pack->scale));
+    Result<RgbaImage> both = plain ? sideBySide(*plain, written, kCompareGap) : std::move(plain);
+    if (!both)
+      return fail(
+          err, "preview",
+          makeError(both.error().cause, options.outputPath, "the comparison: " + both.error().detail));
+    written = std::move(*both);
   }
-  if (Status saved = writePngFile(written.get(), options.outputPath, rule.replace); !saved) {
+  if (Status saved = saveImageAtomically(written, ImageFormat::Png, options.outputPath, rule.replace); !saved) {
     sayError(err, "preview", outputFailure(saved.error(), rule));
     return kExitFailure;
   }
@@ -81,8 +83,8 @@ int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
     Json info;
     info["kind"] = screen.background() ? "background" : "sprites";
     info["scale"] = pack->scale;
-    info["width"] = FreeImage_GetWidth(written.get());
-    info["height"] = FreeImage_GetHeight(written.get());
+    info["width"] = written.width;
+    info["height"] = written.height;
     info["fromPack"] = c.fromPack;
     info["replacedByArt"] = c.replacedByArt;
     info["missing"] = c.missing;
@@ -95,12 +97,11 @@ int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
 int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err) {
   const OutputRule rule = pngRule(options.packPath, {}, options.force);
   if (int refused = checkPng(options.outputPath, rule, "sheet", err)) return refused;
-  FreeImageSession images;
   Result<PackTiles> pack = readPackTiles(options.packPath);
   if (!pack) return fail(err, "sheet", pack.error());
   Result<Sheet> sheet = renderSheet(*pack, options.group, options.columns);
   if (!sheet) return fail(err, "sheet", Error{sheet.error().cause, options.packPath, sheet.error().detail});
-  if (Status saved = writePngFile(sheet->image.get(), options.outputPath, rule.replace); !saved) {
+  if (Status saved = saveImageAtomically(sheet->image, ImageFormat::Png, options.outputPath, rule.replace); !saved) {
     sayError(err, "sheet", outputFailure(saved.error(), rule));
     return kExitFailure;
   }
@@ -109,8 +110,8 @@ int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err) {
     Json info;
     info["scale"] = pack->scale;
     info["columns"] = options.columns;
-    info["width"] = FreeImage_GetWidth(sheet->image.get());
-    info["height"] = FreeImage_GetHeight(sheet->image.get());
+    info["width"] = sheet->image.width;
+    info["height"] = sheet->image.height;
     info["entryCount"] = sheet->entries.size();
     info["tileCount"] = sheet->distinctTiles;
     Json entries = Json::array();

@@ -14,9 +14,7 @@ namespace zelvo {
 
 namespace {
 
-constexpr std::uint32_t kBlockBytes = 256; // 8 x 8 pixels of 4 bytes
 constexpr std::uint32_t kBlockPixels = 64;
-constexpr std::uint32_t kBlockPitch = 32;     // bytes per block row
 constexpr std::uint32_t kProgressStep = 1024; // entries between two progress reports
 constexpr std::uint64_t kOffsetLimit = 0x100000000ull;
 
@@ -29,7 +27,7 @@ std::uint64_t mix(std::uint64_t h, std::uint64_t v) {
 // Hash of a drawn block and its pattern index: duplicates can only be found among equal hashes.
 std::uint64_t blockHash(std::uint32_t patternIndex, const std::uint8_t* block) {
   std::uint64_t h = 0x243F6A8885A308D3ull ^ patternIndex;
-  for (std::uint32_t i = 0; i < kBlockBytes; i += 8) {
+  for (std::uint32_t i = 0; i < kTileBlockBytes; i += 8) {
     std::uint64_t word;
     std::memcpy(&word, block + i, 8);
     h = mix(h, word);
@@ -58,7 +56,7 @@ struct Generation {
 // from another entry.
 void drawGroup(const TileGroup& group, int groupIndex, std::uint8_t* scratch) {
   for (std::uint32_t i = 0; i < group.count; ++i)
-    drawHiResBlock(group, groupIndex, i, scratch + std::size_t(kBlockBytes) * i);
+    drawHiResBlock(group, groupIndex, i, scratch + std::size_t(kTileBlockBytes) * i);
 }
 
 Error storeError(const File& file) {
@@ -84,7 +82,7 @@ Status generateGroup(Generation& gen, const TileGroup& group, int groupIndex, st
       const std::uint64_t position = std::uint64_t(gen.tilesWritten) * gen.tileBytes;
       if (position + gen.tileBytes > kOffsetLimit)
         return makeError(ErrorCause::LimitExceeded, {}, "the hi-res tiles would take more than 4 GiB");
-      if (!enlargeTileBlock(scratch + std::size_t(kBlockBytes) * i, gen.scale, tile))
+      if (!enlargeTileBlock(scratch + std::size_t(kTileBlockBytes) * i, gen.scale, tile))
         return makeError(ErrorCause::InvalidArgument, {}, "a scale outside 1 to 4");
       if (!gen.file.writeAll(tile, gen.tileBytes)) return storeError(gen.file);
       out[i] = std::uint32_t(position);
@@ -128,16 +126,16 @@ bool hiResTileOffset(const HiResTileTable& table, int group, std::uint32_t index
 }
 
 void drawHiResBlock(const TileGroup& group, int groupIndex, std::uint32_t index, std::uint8_t* block) {
-  std::memset(block, 0, kBlockBytes);
+  std::memset(block, 0, kTileBlockBytes);
   if (hiResGroupIsOpaque(groupIndex))
-    DrawTile(group, index, block, kBlockPitch, hiResGroupFlip(groupIndex), PixelArgb32);
+    DrawTile(group, index, block, kTileBlockPitch, hiResGroupFlip(groupIndex), PixelArgb32);
   else
-    DrawTileAlpha(group, index, block, kBlockPitch, hiResGroupFlip(groupIndex));
+    DrawTileAlpha(group, index, block, kTileBlockPitch, hiResGroupFlip(groupIndex));
 }
 
 bool generateHiResTile(const TileGroup& group, int groupIndex, std::uint32_t index, std::uint32_t scale,
                        std::uint8_t* tile) {
-  std::uint8_t block[kBlockBytes];
+  std::uint8_t block[kTileBlockBytes];
   drawHiResBlock(group, groupIndex, index, block);
   return enlargeTileBlock(block, scale, tile);
 }
@@ -156,7 +154,7 @@ bool markDuplicateTiles(const TileEntry* entries, const std::uint8_t* blocks, st
 
   for (std::uint32_t j = 0; j < count; ++j) {
     const std::uint32_t pattern = entries[j].patternIndex;
-    const std::uint8_t* block = blocks + std::size_t(kBlockBytes) * j;
+    const std::uint8_t* block = blocks + std::size_t(kTileBlockBytes) * j;
     const std::uint64_t h = blockHash(pattern, block);
     hashes[j] = h;
     out[j] = kOwnTile;
@@ -169,54 +167,12 @@ bool markDuplicateTiles(const TileEntry* entries, const std::uint8_t* blocks, st
       // Every entry already in the table has a tile of its own, and equal entries form classes,
       // so at most one of them matches: the lowest entry of the class.
       if (hashes[i] == h && entries[i].patternIndex == pattern &&
-          std::memcmp(blocks + std::size_t(kBlockBytes) * i, block, kBlockBytes) == 0) {
+          std::memcmp(blocks + std::size_t(kTileBlockBytes) * i, block, kTileBlockBytes) == 0) {
         out[j] = i;
         break;
       }
     }
   }
-  return true;
-}
-
-bool enlargeTileBlock(const std::uint8_t* block, std::uint32_t scale, std::uint8_t* tile) {
-  if (scale < 1 || scale > 4) return false;
-  std::uint32_t src[kBlockPixels];
-  std::memcpy(src, block, kBlockBytes);
-  auto row = [&src](int r) { return src + 8 * r; };
-
-  if (scale == 1) {
-    for (int r = 7; r >= 0; --r) std::memcpy(tile + (7 - r) * kBlockPitch, row(r), kBlockPitch);
-    return true;
-  }
-  if (scale == 3) {
-    std::uint32_t out[24 * 24];
-    for (int r = 7; r >= 0; --r) {
-      const int t = 3 * (7 - r);
-      Scale3xRow32(row(r), row(std::min(r + 1, 7)), row(std::max(r - 1, 0)), out + 24 * t, out + 24 * (t + 1),
-                   out + 24 * (t + 2), 8);
-    }
-    std::memcpy(tile, out, sizeof out);
-    return true;
-  }
-
-  // Scale2x of the block, top row first.
-  std::uint32_t mid[16 * 16];
-  for (int r = 7; r >= 0; --r) {
-    const int t = 2 * (7 - r);
-    Scale2xRow32(row(r), row(std::min(r + 1, 7)), row(std::max(r - 1, 0)), mid + 16 * t, mid + 16 * (t + 1),
-                 8);
-  }
-  if (scale == 2) {
-    std::memcpy(tile, mid, sizeof mid);
-    return true;
-  }
-  // Scale2x again over the intermediate tile, which is already top row first.
-  std::uint32_t out[32 * 32];
-  for (int r = 0; r < 16; ++r) {
-    Scale2xRow32(mid + 16 * r, mid + 16 * std::max(r - 1, 0), mid + 16 * std::min(r + 1, 15),
-                 out + 32 * (2 * r), out + 32 * (2 * r + 1), 16);
-  }
-  std::memcpy(tile, out, sizeof out);
   return true;
 }
 
@@ -233,7 +189,7 @@ Status generateHiResTiles(HiResTileTable& table, const TileSet& tiles, std::uint
 
   Generation gen;
   gen.scale = scale;
-  gen.tileBytes = kBlockBytes * scale * scale;
+  gen.tileBytes = kTileBlockBytes * scale * scale;
   gen.progress = progress;
 
   Result<File> store = createScratchFile();

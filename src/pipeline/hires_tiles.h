@@ -5,6 +5,7 @@
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/progress.h"
+#include "render/scale.h"
 #include "tiles/tile_store.h"
 
 #include <cstdint>
@@ -80,7 +81,8 @@ std::uint32_t hiResGroupFlip(int group);
 // pattern cannot be found leaves the block transparent black.
 void drawHiResBlock(const TileGroup& group, int groupIndex, std::uint32_t index, std::uint8_t* block);
 // The hi-res tile that the scale stage makes of that entry at `scale` (1 to 4): drawn, then
-// enlarged into `tile` (256 x scale x scale bytes, top row first). False for any other scale.
+// enlarged by enlargeTileBlock into `tile` (256 x scale x scale bytes, top row first). False for any
+// other scale.
 bool generateHiResTile(const TileGroup& group, int groupIndex, std::uint32_t index, std::uint32_t scale,
                        std::uint8_t* tile);
 
@@ -91,10 +93,5 @@ bool generateHiResTile(const TileGroup& group, int groupIndex, std::uint32_t ind
 // lookup cannot be had.
 bool markDuplicateTiles(const TileEntry* entries, const std::uint8_t* blocks, std::uint32_t count,
                         std::uint32_t* out);
-
-// Enlarges one drawn block (8x8 pixels, pitch 32, bottom row first) by `scale` (1 to 4) into
-// `tile` (256 x scale x scale bytes, top row first): a plain copy, Scale2x, Scale3x or Scale2x
-// twice. False for any other scale.
-bool enlargeTileBlock(const std::uint8_t* block, std::uint32_t scale, std::uint8_t* tile);
 
 } // namespace zelvo

@@ -4,6 +4,9 @@
 
 #include "render/image_read.h"
 
+#include <memory>
+#include <spng.h>
+
 namespace zelvo {
 
 // Whether `bytes` start with the type's signature.
@@ -12,6 +15,13 @@ bool looksLikeBmp(std::span<const std::uint8_t> bytes);
 
 Result<ImageInfo> readPngHeader(std::span<const std::uint8_t> bytes, const std::string& name);
 Result<RgbaImage> decodePng(std::span<const std::uint8_t> bytes, const std::string& name);
+
+struct SpngContextFree {
+  void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
+};
+using SpngContext = std::unique_ptr<spng_ctx, SpngContextFree>;
+// The error of libspng's `code` about `name`.
+Error pngError(int code, const std::string& name);
 
 Result<ImageInfo> readBmpHeader(std::span<const std::uint8_t> bytes, const std::string& name);
 Result<RgbaImage> decodeBmp(std::span<const std::uint8_t> bytes, const std::string& name);

@@ -55,24 +55,6 @@ Error tooLargeImage(const char* type, std::int64_t width, std::int64_t height, c
                        std::to_string(kMaxImageSide));
 }
 
-Result<RgbaImage> allocateRgbaImage(std::uint32_t width, std::uint32_t height, const std::string& name,
-                                    bool zeroed) {
-  RgbaImage image;
-  image.width = width;
-  image.height = height;
-  const std::size_t size = image.byteCount();
-  image.pixels.reset(zeroed ? new (std::nothrow) std::uint8_t[size]()
-                            : new (std::nothrow) std::uint8_t[size]);
-  if (!image.pixels)
-    return makeError(ErrorCause::OutOfMemory, name,
-                     "no memory for " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
-  return image;
-}
-
-Result<RgbaImage> makeRgbaImage(std::uint32_t width, std::uint32_t height, const std::string& name) {
-  return allocateRgbaImage(width, height, name, true);
-}
-
 Result<ImageInfo> readImageHeader(std::span<const std::uint8_t> bytes, const std::string& name) {
   if (looksLikePng(bytes)) return readPngHeader(bytes, name);
   if (looksLikeBmp(bytes)) return readBmpHeader(bytes, name);

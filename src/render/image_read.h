@@ -9,10 +9,10 @@
 #pragma once
 
 #include "platform/error.h"
+#include "render/rgba_image.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
 #include <string>
 
@@ -27,29 +27,12 @@ constexpr std::size_t kMaxImageFileBytes = std::size_t(40) << 20;
 // PNG's signature and header chunk, fit in it.
 constexpr std::size_t kImageHeaderBytes = 4096;
 
-enum class ImageFormat { Png, Bmp };
-
 struct ImageInfo {
   ImageFormat format = ImageFormat::Png;
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   std::string kind; // for a person: "PNG, 8-bit palette, interlaced", "BMP, 40-byte header, 8 bits, RLE8"
 };
-
-// 4 bytes per pixel in the order red, green, blue, alpha; rows from the top, no padding.
-struct RgbaImage {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  std::unique_ptr<std::uint8_t[]> pixels;
-
-  std::size_t byteCount() const { return std::size_t(width) * height * 4; }
-  std::uint8_t* row(std::uint32_t y) { return pixels.get() + std::size_t(y) * width * 4; }
-  const std::uint8_t* row(std::uint32_t y) const { return pixels.get() + std::size_t(y) * width * 4; }
-};
-
-// An image of `width` x `height` pixels, every byte 0 (transparent black); OutOfMemory when the
-// memory cannot be had.
-Result<RgbaImage> makeRgbaImage(std::uint32_t width, std::uint32_t height, const std::string& name);
 
 // The header of the image in `bytes` (its start is enough: see kImageHeaderBytes); `name` is the
 // path that errors name.

@@ -4,8 +4,6 @@
 #include "render/image_codecs.h"
 
 #include <cstring>
-#include <memory>
-#include <spng.h>
 
 namespace zelvo {
 
@@ -16,10 +14,7 @@ namespace {
 constexpr std::size_t kChunkLimit = std::size_t(4) << 20;
 constexpr std::size_t kChunkCacheLimit = std::size_t(4) << 20;
 
-struct ContextFree {
-  void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
-};
-using Context = std::unique_ptr<spng_ctx, ContextFree>;
+} // namespace
 
 Error pngError(int code, const std::string& name) {
   ErrorCause cause = ErrorCause::BadFormat;
@@ -48,6 +43,8 @@ Error pngError(int code, const std::string& name) {
   return makeError(cause, name, std::move(detail));
 }
 
+namespace {
+
 const char* colourTypeName(std::uint8_t type) {
   switch (type) {
   case SPNG_COLOR_TYPE_GRAYSCALE:
@@ -65,8 +62,8 @@ const char* colourTypeName(std::uint8_t type) {
 }
 
 // A decoder on `bytes` that has read and accepted the header.
-Result<Context> open(std::span<const std::uint8_t> bytes, const std::string& name, ImageInfo& info) {
-  Context ctx(spng_ctx_new(0));
+Result<SpngContext> open(std::span<const std::uint8_t> bytes, const std::string& name, ImageInfo& info) {
+  SpngContext ctx(spng_ctx_new(0));
   if (!ctx) return makeError(ErrorCause::OutOfMemory, name, "no memory for a PNG decoder");
   int code = spng_set_png_buffer(ctx.get(), bytes.data(), bytes.size());
   if (!code) code = spng_set_chunk_limits(ctx.get(), kChunkLimit, kChunkCacheLimit);
@@ -92,14 +89,14 @@ bool looksLikePng(std::span<const std::uint8_t> bytes) {
 
 Result<ImageInfo> readPngHeader(std::span<const std::uint8_t> bytes, const std::string& name) {
   ImageInfo info;
-  Result<Context> ctx = open(bytes, name, info);
+  Result<SpngContext> ctx = open(bytes, name, info);
   if (!ctx) return ctx.error();
   return info;
 }
 
 Result<RgbaImage> decodePng(std::span<const std::uint8_t> bytes, const std::string& name) {
   ImageInfo info;
-  Result<Context> ctx = open(bytes, name, info);
+  Result<SpngContext> ctx = open(bytes, name, info);
   if (!ctx) return ctx.error();
   std::size_t size = 0;
   int code = spng_decoded_image_size(ctx->get(), SPNG_FMT_RGBA8, &size);

@@ -1,7 +1,6 @@
 #include "render/scale.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 #if defined(_MSC_VER)
@@ -97,108 +96,11 @@ void scale3xRow(const T* centre, const T* above, const T* below, T* top, T* midd
           below[last - 1], below[last], below[last], top + 3 * last, middle + 3 * last, bottom + 3 * last);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Whole images.
-
-template <typename T> T* lineOf(FIBITMAP* bitmap, unsigned y) {
-  return reinterpret_cast<T*>(FreeImage_GetScanLine(bitmap, static_cast<int>(y)));
-}
-
-// Runs the row operation of pixel type T over every source line, bottom line first. Output
-// lines of source line y are factor * y (the side of the line below) up to factor * y + factor - 1
-// (the side of the line above).
-template <int Factor, typename T> void scaleLines(FIBITMAP* source, FIBITMAP* output) {
-  const unsigned width = FreeImage_GetWidth(source);
-  const unsigned height = FreeImage_GetHeight(source);
-  for (unsigned y = 0; y < height; ++y) {
-    const T* centre = lineOf<T>(source, y);
-    const T* above = y + 1 < height ? lineOf<T>(source, y + 1) : centre;
-    const T* below = y > 0 ? lineOf<T>(source, y - 1) : centre;
-    if constexpr (Factor == 2) {
-      scale2xRow<T>(centre, above, below, lineOf<T>(output, 2 * y + 1), lineOf<T>(output, 2 * y), width);
-    } else {
-      scale3xRow<T>(centre, above, below, lineOf<T>(output, 3 * y + 2), lineOf<T>(output, 3 * y + 1),
-                    lineOf<T>(output, 3 * y), width);
-    }
-  }
-}
-
-template <int Factor> FiBitmap scaleImage(FIBITMAP* image) {
-  if (!image) return nullptr;
-  const unsigned bpp = FreeImage_GetBPP(image);
-  const unsigned width = FreeImage_GetWidth(image);
-  const unsigned height = FreeImage_GetHeight(image);
-  if (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return nullptr;
-  if (width == 0 || height == 0 || width > INT_MAX / Factor || height > INT_MAX / Factor) return nullptr;
-  const int outWidth = static_cast<int>(width) * Factor;
-  const int outHeight = static_cast<int>(height) * Factor;
-  // Non-standard types (16-bit grey, 32-bit integer or float samples) keep their type: their
-  // pixels are copied as whole words, so labelling them as colour bitmaps would be wrong.
-  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image);
-
-  if (bpp == 8) {
-    const RGBQUAD* palette = FreeImage_GetPalette(image);
-    if (!palette) return nullptr;
-    FiBitmap output(FreeImage_AllocateT(type, outWidth, outHeight, 8, 0, 0, 0));
-    if (!output) return nullptr;
-    RGBQUAD* outPalette = FreeImage_GetPalette(output.get());
-    if (!outPalette) return nullptr;
-    const unsigned colours = std::min(FreeImage_GetColorsUsed(image), FreeImage_GetColorsUsed(output.get()));
-    std::memcpy(outPalette, palette, colours * sizeof(RGBQUAD));
-    // A transparent palette stays transparent.
-    if (const unsigned count = FreeImage_GetTransparencyCount(image); count > 0) {
-      FreeImage_SetTransparencyTable(output.get(), FreeImage_GetTransparencyTable(image),
-                                     static_cast<int>(count));
-    }
-    scaleLines<Factor, std::uint8_t>(image, output.get());
-    return output;
-  }
-
-  FiBitmap output(FreeImage_AllocateT(type, outWidth, outHeight, bpp == 24 ? 32 : static_cast<int>(bpp),
-                                      FreeImage_GetRedMask(image), FreeImage_GetGreenMask(image),
-                                      FreeImage_GetBlueMask(image)));
-  if (!output) return nullptr;
-  if (bpp == 16) {
-    scaleLines<Factor, std::uint16_t>(image, output.get());
-    return output;
-  }
-  if (bpp == 32) {
-    scaleLines<Factor, std::uint32_t>(image, output.get());
-    return output;
-  }
-  // 24 bits: enlarge a 32-bit copy and convert the result back.
-  FiBitmap source(FreeImage_ConvertTo32Bits(image));
-  if (!source) return nullptr;
-  scaleLines<Factor, std::uint32_t>(source.get(), output.get());
-  source.reset();
-  return FiBitmap(FreeImage_ConvertTo24Bits(output.get()));
-}
-
 } // namespace
-
-void Scale2xRow8(const std::uint8_t* centre, const std::uint8_t* above, const std::uint8_t* below,
-                 std::uint8_t* upper, std::uint8_t* lower, std::uint32_t width) {
-  scale2xRow(centre, above, below, upper, lower, width);
-}
-
-void Scale2xRow16(const std::uint16_t* centre, const std::uint16_t* above, const std::uint16_t* below,
-                  std::uint16_t* upper, std::uint16_t* lower, std::uint32_t width) {
-  scale2xRow(centre, above, below, upper, lower, width);
-}
 
 void Scale2xRow32(const std::uint32_t* centre, const std::uint32_t* above, const std::uint32_t* below,
                   std::uint32_t* upper, std::uint32_t* lower, std::uint32_t width) {
   scale2xRow(centre, above, below, upper, lower, width);
-}
-
-void Scale3xRow8(const std::uint8_t* centre, const std::uint8_t* above, const std::uint8_t* below,
-                 std::uint8_t* top, std::uint8_t* middle, std::uint8_t* bottom, std::uint32_t width) {
-  scale3xRow(centre, above, below, top, middle, bottom, width);
-}
-
-void Scale3xRow16(const std::uint16_t* centre, const std::uint16_t* above, const std::uint16_t* below,
-                  std::uint16_t* top, std::uint16_t* middle, std::uint16_t* bottom, std::uint32_t width) {
-  scale3xRow(centre, above, below, top, middle, bottom, width);
 }
 
 void Scale3xRow32(const std::uint32_t* centre, const std::uint32_t* above, const std::uint32_t* below,
@@ -206,14 +108,46 @@ void Scale3xRow32(const std::uint32_t* centre, const std::uint32_t* above, const
   scale3xRow(centre, above, below, top, middle, bottom, width);
 }
 
-FiBitmap Scale2xImage(FIBITMAP* image) { return scaleImage<2>(image); }
+bool enlargeTileBlock(const std::uint8_t* block, std::uint32_t scale, std::uint8_t* tile) {
+  if (scale < 1 || scale > 4) return false;
+  std::uint32_t src[64];
+  std::memcpy(src, block, kTileBlockBytes);
+  auto row = [&src](int r) { return src + 8 * r; };
 
-FiBitmap Scale3xImage(FIBITMAP* image) { return scaleImage<3>(image); }
+  if (scale == 1) {
+    for (int r = 7; r >= 0; --r) std::memcpy(tile + (7 - r) * kTileBlockPitch, row(r), kTileBlockPitch);
+    return true;
+  }
+  if (scale == 3) {
+    std::uint32_t out[24 * 24];
+    for (int r = 7; r >= 0; --r) {
+      const int t = 3 * (7 - r);
+      Scale3xRow32(row(r), row(std::min(r + 1, 7)), row(std::max(r - 1, 0)), out + 24 * t, out + 24 * (t + 1),
+                   out + 24 * (t + 2), 8);
+    }
+    std::memcpy(tile, out, sizeof out);
+    return true;
+  }
 
-FiBitmap Scale4xImage(FIBITMAP* image) {
-  FiBitmap twice = Scale2xImage(image);
-  if (!twice) return nullptr;
-  return Scale2xImage(twice.get());
+  // Scale2x of the block, top row first.
+  std::uint32_t mid[16 * 16];
+  for (int r = 7; r >= 0; --r) {
+    const int t = 2 * (7 - r);
+    Scale2xRow32(row(r), row(std::min(r + 1, 7)), row(std::max(r - 1, 0)), mid + 16 * t, mid + 16 * (t + 1),
+                 8);
+  }
+  if (scale == 2) {
+    std::memcpy(tile, mid, sizeof mid);
+    return true;
+  }
+  // Scale2x again over the intermediate tile, which is already top row first.
+  std::uint32_t out[32 * 32];
+  for (int r = 0; r < 16; ++r) {
+    Scale2xRow32(mid + 16 * r, mid + 16 * std::max(r - 1, 0), mid + 16 * std::min(r + 1, 15),
+                 out + 32 * (2 * r), out + 32 * (2 * r + 1), 16);
+  }
+  std::memcpy(tile, out, sizeof out);
+  return true;
 }
 
 } // namespace zelvo

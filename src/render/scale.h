@@ -1,12 +1,10 @@
 // Pixel-art enlargement by the Scale2x and Scale3x rules: every source pixel becomes a 2x2 or
 // 3x3 block that takes a neighbour's colour where edges of equal colour meet, and is a plain
-// copy of the pixel elsewhere. Pixels are compared and copied as whole values (palette index,
-// 16-bit word, 32-bit word including the top byte); no new colours are ever made.
+// copy of the pixel elsewhere. Pixels are compared and copied as whole 32-bit words, alpha
+// included; no new colours are ever made.
 #pragma once
 
 #include <cstdint>
-
-#include "render/freeimage_ptr.h"
 
 namespace zelvo {
 
@@ -16,33 +14,24 @@ namespace zelvo {
 // source rows. At x = 0 the left neighbour is the pixel itself, at x = width - 1 the right one.
 // Width 1 gives plain copies of the pixel (both sides are the pixel itself); width 0 writes
 // nothing. No allocation.
-void Scale2xRow8(const std::uint8_t* centre, const std::uint8_t* above, const std::uint8_t* below,
-                 std::uint8_t* upper, std::uint8_t* lower, std::uint32_t width);
-void Scale2xRow16(const std::uint16_t* centre, const std::uint16_t* above, const std::uint16_t* below,
-                  std::uint16_t* upper, std::uint16_t* lower, std::uint32_t width);
 void Scale2xRow32(const std::uint32_t* centre, const std::uint32_t* above, const std::uint32_t* below,
                   std::uint32_t* upper, std::uint32_t* lower, std::uint32_t width);
 
 // As above for three output rows of 3 * width pixels: `top` on the side of `above`, `middle`,
 // and `bottom` on the side of `below`. At x = 0 the left column of the neighbourhood is the
 // centre column, at x = width - 1 the right column is.
-void Scale3xRow8(const std::uint8_t* centre, const std::uint8_t* above, const std::uint8_t* below,
-                 std::uint8_t* top, std::uint8_t* middle, std::uint8_t* bottom, std::uint32_t width);
-void Scale3xRow16(const std::uint16_t* centre, const std::uint16_t* above, const std::uint16_t* below,
-                  std::uint16_t* top, std::uint16_t* middle, std::uint16_t* bottom, std::uint32_t width);
 void Scale3xRow32(const std::uint32_t* centre, const std::uint32_t* above, const std::uint32_t* below,
                   std::uint32_t* top, std::uint32_t* middle, std::uint32_t* bottom, std::uint32_t width);
 
-// Whole-bitmap enlargement of an 8, 16, 24 or 32-bit image (8-bit keeps the palette, 16-bit
-// its colour masks, 24-bit gives 24-bit). Scan lines are bottom-up: the upper output line of
-// source line y is 2y + 1 (3y + 2 for the top line at 3x). Returns null for a null input,
-// any other pixel size, an 8-bit image without a palette, or a failed allocation or
-// conversion. The input is neither changed nor released. An image one pixel wide or high
-// (never passed by the system) gives plain enlarged copies of its pixels. Bitmaps of other
-// types with 16 or 32 bits per pixel (grey or float samples) keep their type.
-FiBitmap Scale2xImage(FIBITMAP* image);
-FiBitmap Scale3xImage(FIBITMAP* image);
-// Scale2xImage applied twice.
-FiBitmap Scale4xImage(FIBITMAP* image);
+// An 8x8 block as the tile decoders draw it: 4 bytes a pixel, rows of 32 bytes, bottom row first.
+inline constexpr std::uint32_t kTileBlockPitch = 32;
+inline constexpr std::uint32_t kTileBlockBytes = 8 * kTileBlockPitch;
+
+// The enlargement of one tile, for every use of it (the build's hi-res tiles, the export, the
+// viewer and the preview): `block` is 8x8 pixels as the tile decoders draw them (pitch 32, bottom
+// row first), `tile` receives 8 x scale pixels square, top row first (256 x scale x scale bytes).
+// Scale 1 is a plain copy, 2 Scale2x, 3 Scale3x, 4 Scale2x twice; a tile's edge is the image's
+// edge (no neighbouring tile is looked at). False, writing nothing, for any other scale.
+bool enlargeTileBlock(const std::uint8_t* block, std::uint32_t scale, std::uint8_t* tile);
 
 } // namespace zelvo

@@ -1,27 +1,15 @@
 #include "viewer/pack_preview.h"
 
 #include "pipeline/hires_tiles.h"
-#include "platform/atomic_save.h"
 #include "viewer/screen_render.h"
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 namespace zelvo {
 
 namespace {
-
-// Puts a tile (`edge` pixels square, top row first) with its top-left corner at (left, top),
-// counted from the image's top; the square lies wholly inside the image.
-void putTile(FIBITMAP* image, const std::uint8_t* tile, int edge, int left, int top) {
-  const int height = int(FreeImage_GetHeight(image));
-  const std::size_t rowBytes = std::size_t(edge) * 4;
-  for (int y = 0; y < edge; ++y)
-    std::memcpy(FreeImage_GetScanLine(image, height - 1 - (top + y)) + std::size_t(left) * 4,
-                tile + y * rowBytes, rowBytes);
-}
 
 // Finds the tile to draw for a piece of screen content, and counts what it found.
 class TileSource {
@@ -62,10 +50,10 @@ private:
   std::vector<std::uint8_t> plain_; // what the pack's tile would be without art
 };
 
-FiBitmap drawBackground(const ScreenFile& screen, int scale, TileSource& source) {
-  FiBitmap image = allocateScreenImage(256 * scale, 224 * scale);
-  if (!image) return nullptr;
-  const int edge = 8 * scale;
+Result<RgbaImage> drawBackground(const ScreenFile& screen, int scale, TileSource& source) {
+  Result<RgbaImage> image = makeRgbaImage(256 * std::uint32_t(scale), 224 * std::uint32_t(scale));
+  if (!image) return image;
+  const std::uint32_t edge = 8 * std::uint32_t(scale);
   const int hidden = 256 - int(screen.width()); // pixels of the grid's left edge cut away
   for (int r = 0; r < kScreenRows; ++r) {
     for (int c = 0; c < kScreenColumns; ++c) {
@@ -73,31 +61,26 @@ FiBitmap drawBackground(const ScreenFile& screen, int scale, TileSource& source)
       const bool visible = 8 * r < int(screen.height()) && 8 * c + 8 > hidden;
       const std::uint8_t* tile =
           source.find(groupForNameWord(cell.nameWord), cell.palette, cell.pattern, visible);
-      if (tile) putTile(image.get(), tile, edge, edge * c, edge * r);
+      if (tile) putTile(*image, tile, edge, edge * std::uint32_t(c), edge * std::uint32_t(r));
     }
   }
-  return cutToVisible(std::move(image), screen, scale);
+  return cutToVisible(std::move(*image), screen, scale);
 }
 
-FiBitmap drawSprites(const ScreenFile& screen, int scale, TileSource& source) {
+Result<RgbaImage> drawSprites(const ScreenFile& screen, int scale, TileSource& source) {
   const int width = 256 * scale, height = 224 * scale, edge = 8 * scale;
-  FiBitmap image = allocateScreenImage(width, height);
-  if (!image) return nullptr;
-  FreeImage_SetTransparent(image.get(), TRUE);
+  Result<RgbaImage> image = makeRgbaImage(std::uint32_t(width), std::uint32_t(height));
+  if (!image) return image;
   forEachSpriteTile(screen, scale,
                     [&](const std::uint8_t* colours, const std::uint8_t* planes, int left, int top) {
                       if (left + edge > width || top + edge > height)
                         return true; // a square that does not fit is not drawn
                       if (const std::uint8_t* tile = source.find(kSpriteGroup, colours, planes, true))
-                        putTile(image.get(), tile, edge, left, top);
+                        putTile(*image, tile, std::uint32_t(edge), std::uint32_t(left), std::uint32_t(top));
                       return true;
                     });
   return image;
 }
-
-struct MemoryCloser {
-  void operator()(FIMEMORY* memory) const { FreeImage_CloseMemory(memory); }
-};
 
 } // namespace
 
@@ -107,39 +90,24 @@ Result<Preview> renderPreview(const ScreenFile& screen, const PackTiles& pack) {
   if (!screen.loaded() || (!screen.background() && !screen.sprites()))
     return makeError(ErrorCause::InvalidArgument, {}, "the screen has neither background nor sprites");
   TileSource source(screen, pack);
-  Preview preview;
-  preview.image = screen.background() ? drawBackground(screen, int(pack.scale), source)
-                                      : drawSprites(screen, int(pack.scale), source);
-  if (!preview.image) return makeError(ErrorCause::OutOfMemory, {}, "the preview image");
-  preview.counts = source.counts;
-  return preview;
+  Result<RgbaImage> image = screen.background() ? drawBackground(screen, int(pack.scale), source)
+                                                : drawSprites(screen, int(pack.scale), source);
+  if (!image) return image.error();
+  return Preview{std::move(*image), source.counts};
 }
 
-FiBitmap renderPlain(const ScreenFile& screen, int factor) {
+Result<RgbaImage> renderPlain(const ScreenFile& screen, int factor) {
   if (screen.background()) return renderBackground(screen, true, factor);
   return renderSprites(screen, true, 0, factor);
 }
 
-FiBitmap sideBySide(FIBITMAP* left, FIBITMAP* right, int gap) {
-  const int leftWidth = int(FreeImage_GetWidth(left)), rightWidth = int(FreeImage_GetWidth(right));
-  const int height = int(std::max(FreeImage_GetHeight(left), FreeImage_GetHeight(right)));
-  FiBitmap image = allocateScreenImage(leftWidth + gap + rightWidth, height);
-  if (!image || !FreeImage_Paste(image.get(), left, 0, 0, 256) ||
-      !FreeImage_Paste(image.get(), right, leftWidth + gap, 0, 256))
-    return nullptr;
-  FreeImage_SetTransparent(image.get(), TRUE);
+Result<RgbaImage> sideBySide(const RgbaImage& left, const RgbaImage& right, std::uint32_t gap) {
+  Result<RgbaImage> image =
+      makeRgbaImage(left.width + gap + right.width, std::max(left.height, right.height), "the comparison");
+  if (!image) return image;
+  pasteImage(*image, left, 0, 0);
+  pasteImage(*image, right, left.width + gap, 0);
   return image;
-}
-
-Status writePngFile(FIBITMAP* image, const std::string& path, const ReplacePolicy& replace) {
-  std::unique_ptr<FIMEMORY, MemoryCloser> memory(FreeImage_OpenMemory());
-  if (!memory || !FreeImage_SaveToMemory(FIF_PNG, image, memory.get(), 0))
-    return makeError(ErrorCause::OutOfMemory, path, "the image cannot be encoded as PNG");
-  BYTE* data = nullptr;
-  DWORD size = 0;
-  if (!FreeImage_AcquireMemory(memory.get(), &data, &size))
-    return makeError(ErrorCause::OutOfMemory, path, "the image cannot be encoded as PNG");
-  return saveFileAtomically(path, data, size, replace);
 }
 
 } // namespace zelvo

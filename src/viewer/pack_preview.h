@@ -6,7 +6,7 @@
 #include "pipeline/pack_read.h"
 #include "platform/atomic_save.h"
 #include "platform/error.h"
-#include "render/freeimage_ptr.h"
+#include "render/rgba_image.h"
 #include "tiles/screen_file.h"
 
 #include <cstdint>
@@ -25,7 +25,7 @@ struct PreviewCounts {
 };
 
 struct Preview {
-  FiBitmap image; // as the export's image at the pack's scale: same size, placement and alpha rules
+  RgbaImage image; // as the export's image at the pack's scale: same size, placement and alpha rules
   PreviewCounts counts;
 };
 
@@ -38,11 +38,11 @@ struct Preview {
 Result<Preview> renderPreview(const ScreenFile& screen, const PackTiles& pack);
 
 // The screen as the export draws it at `factor`, without any pack: its background, or its sprites.
-FiBitmap renderPlain(const ScreenFile& screen, int factor);
+Result<RgbaImage> renderPlain(const ScreenFile& screen, int factor);
 
 // `left` and `right` side by side, `gap` transparent pixels apart, tops aligned; the rest of the
 // image black with alpha 0.
-FiBitmap sideBySide(FIBITMAP* left, FIBITMAP* right, int gap);
+Result<RgbaImage> sideBySide(const RgbaImage& left, const RgbaImage& right, std::uint32_t gap);
 
 // One tile entry on a sheet: its group and index in the pack, where its tile lies on the sheet
 // (top-left corner, counted from the top), and the number of the tile it shows.
@@ -54,7 +54,7 @@ struct SheetEntry {
 };
 
 struct Sheet {
-  FiBitmap image;
+  RgbaImage image;
   std::vector<SheetEntry> entries;
   std::uint32_t distinctTiles = 0; // different tiles among the entries shown
 };
@@ -68,10 +68,5 @@ inline constexpr int kSheetChecker = 4; // edge of a checkerboard square beneath
 // 255; the sheet itself is opaque. Fails for a group outside -1 to 8, columns outside 1 to 1024,
 // no entry to show, or an image too large to make.
 Result<Sheet> renderSheet(const PackTiles& pack, int group, int columns);
-
-// Writes `image` as a PNG (alpha inside) to `path`; an existing file is replaced only by a
-// complete new one, and only as `replace` allows.
-Status writePngFile(FIBITMAP* image, const std::string& path,
-                    const ReplacePolicy& replace = ReplacePolicy::anyFile());
 
 } // namespace zelvo

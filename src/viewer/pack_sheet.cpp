@@ -1,6 +1,5 @@
 // The sheet of a pack's hi-res tiles, one square per tile entry.
 #include "viewer/pack_preview.h"
-#include "viewer/screen_render.h"
 
 #include <algorithm>
 
@@ -8,31 +7,23 @@ namespace zelvo {
 
 namespace {
 
-constexpr std::uint32_t kGround = 0xFF404040u; // between the tiles
+constexpr std::uint8_t kGround = 0x40; // the grey between the tiles
 constexpr std::uint32_t kCheckerLight = 0xC8, kCheckerDark = 0x8C;
 constexpr std::uint64_t kMaxSheetPixels = std::uint64_t(1) << 28; // 1 GiB of pixels
 
-// `pixel` (0xAARRGGBB) over the opaque grey level `ground`.
-std::uint32_t over(std::uint32_t pixel, std::uint32_t ground) {
-  const std::uint32_t alpha = pixel >> 24;
-  std::uint32_t out = 0xFF000000u;
-  for (int shift = 0; shift < 24; shift += 8) {
-    const std::uint32_t channel = (pixel >> shift) & 0xFF;
-    out |= ((channel * alpha + ground * (255 - alpha) + 127) / 255) << shift;
-  }
-  return out;
-}
-
-// Draws a tile (`edge` pixels square, top row first) over the checkerboard at (left, top).
-void putOverChecker(FIBITMAP* image, const std::uint8_t* tile, int edge, int left, int top) {
-  const int height = int(FreeImage_GetHeight(image));
-  const auto* pixels = reinterpret_cast<const std::uint32_t*>(tile);
-  for (int y = 0; y < edge; ++y) {
-    auto* line =
-        reinterpret_cast<std::uint32_t*>(FreeImage_GetScanLine(image, height - 1 - (top + y))) + left;
-    for (int x = 0; x < edge; ++x) {
+// Draws a tile square (as putTile takes it) over the checkerboard, the square's top-left corner
+// at (left, top): each pixel blended by its alpha over the opaque grey beneath it.
+void putOverChecker(RgbaImage& image, const std::uint8_t* tile, std::uint32_t edge, std::uint32_t left,
+                    std::uint32_t top) {
+  putTile(image, tile, edge, left, top);
+  for (std::uint32_t y = 0; y < edge; ++y) {
+    std::uint8_t* pixel = image.at(left, top + y);
+    for (std::uint32_t x = 0; x < edge; ++x, pixel += 4) {
       const bool light = ((x / kSheetChecker) + (y / kSheetChecker)) % 2 == 0;
-      line[x] = over(pixels[y * edge + x], light ? kCheckerLight : kCheckerDark);
+      const std::uint32_t ground = light ? kCheckerLight : kCheckerDark, alpha = pixel[3];
+      for (int c = 0; c < 3; ++c)
+        pixel[c] = std::uint8_t((pixel[c] * alpha + ground * (255 - alpha) + 127) / 255);
+      pixel[3] = 255;
     }
   }
 }
@@ -46,7 +37,8 @@ Result<Sheet> renderSheet(const PackTiles& pack, int group, int columns) {
     return makeError(ErrorCause::InvalidArgument, {}, "the columns must be 1 to 1024");
   if (!pack.tiles) return makeError(ErrorCause::InvalidArgument, {}, "the pack holds no tiles");
 
-  const int edge = 8 * int(pack.scale), pitch = edge + kSheetGap;
+  const std::uint32_t edge = 8 * pack.scale;
+  const int pitch = int(edge) + kSheetGap;
   Sheet sheet;
   std::uint64_t rows = 0;
   std::uint32_t widest = 0;
@@ -72,16 +64,14 @@ Result<Sheet> renderSheet(const PackTiles& pack, int group, int columns) {
     return makeError(ErrorCause::LimitExceeded, {},
                      "the sheet would be " + std::to_string(width) + " x " + std::to_string(height) +
                          " pixels");
-  sheet.image = allocateScreenImage(int(width), int(height));
-  if (!sheet.image) return makeError(ErrorCause::OutOfMemory, {}, "the sheet image");
-  for (std::uint64_t y = 0; y < height; ++y) {
-    auto* line = reinterpret_cast<std::uint32_t*>(FreeImage_GetScanLine(sheet.image.get(), int(y)));
-    std::fill(line, line + width, kGround);
-  }
+  Result<RgbaImage> image = makeRgbaImage(std::uint32_t(width), std::uint32_t(height));
+  if (!image) return image.error();
+  sheet.image = std::move(*image);
+  fillImage(sheet.image, kGround, kGround, kGround, 255);
 
   std::vector<bool> seen(pack.tileCount);
   for (const SheetEntry& e : sheet.entries) {
-    putOverChecker(sheet.image.get(), pack.tileData(e.tile), edge, e.x, e.y);
+    putOverChecker(sheet.image, pack.tileData(e.tile), edge, std::uint32_t(e.x), std::uint32_t(e.y));
     if (!seen[e.tile]) ++sheet.distinctTiles;
     seen[e.tile] = true;
   }

@@ -1,8 +1,6 @@
 #include "viewer/screen_export.h"
 
-#include "platform/atomic_save.h"
 #include "platform/fs.h"
-#include "render/freeimage_ptr.h"
 #include "render/image_save.h"
 #include "viewer/screen_render.h"
 
@@ -60,21 +58,13 @@ std::string applySaveExtension(const std::string& name, ExportFormat format) {
 Status renderAndSave(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
                      const std::string& imagePath, const std::string& alphaPath,
                      const ReplacePolicy& replace) {
-  FiBitmap image =
+  Result<RgbaImage> image =
       spritesOnly ? renderSprites(screen, true, 0, factor) : renderBackground(screen, true, factor);
-  if (!image) return makeError(ErrorCause::InvalidArgument, imagePath, "the screen could not be rendered");
-  if (format == ExportFormat::Png) return saveImageAtomically(image.get(), FIF_PNG, imagePath, replace);
-
-  FiBitmap image24(FreeImage_ConvertTo24Bits(image.get()));
-  if (!image24) return makeError(ErrorCause::OutOfMemory, imagePath, "no memory to convert the image");
-  auto colour = writeImageSave(image24.get(), FIF_BMP, imagePath, replace);
-  if (!colour) return colour.error();
-  image24.reset();
-  FiBitmap alpha(FreeImage_GetChannel(image.get(), FICC_ALPHA));
-  if (!alpha) return colour->commit(); // the image stands without its alpha image
-  auto mask = writeImageSave(alpha.get(), FIF_BMP, alphaPath, replace);
-  if (!mask) return mask.error();
-  return commitTogether(*colour, *mask);
+  if (!image)
+    return makeError(image.error().cause, imagePath,
+                     "the screen could not be rendered: " + image.error().detail);
+  if (format == ExportFormat::Png) return saveImageAtomically(*image, ImageFormat::Png, imagePath, replace);
+  return saveBmpPair(*image, imagePath, alphaPath, replace);
 }
 
 bool renderAndWrite(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,

@@ -5,13 +5,14 @@
 
 #include "platform/atomic_save.h"
 #include "platform/error.h"
+#include "render/rgba_image.h"
 #include "tiles/screen_file.h"
 
 #include <string>
 
 namespace zelvo {
 
-enum class ExportFormat { Png, Bmp };
+using ExportFormat = ImageFormat;
 
 // The save dialog's types, by the 1-based index of the filter chosen: 1 PNG, 2 BMP. False for
 // any other index.
@@ -35,8 +36,7 @@ std::string applySaveExtension(const std::string& name, ExportFormat format);
 // saves `imagePath` (and, for BMP, `alphaPath`). Each file appears or replaces its old
 // counterpart only complete and on disk; a BMP and its alpha image replace theirs together. A
 // failure leaves the old files as they were (or absent, when they were) and no temporary file.
-// When the image has no alpha channel to be had, a BMP is saved alone. `replace`: what each file
-// may replace.
+// `replace`: what each file may replace.
 Status renderAndSave(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
                      const std::string& imagePath, const std::string& alphaPath,
                      const ReplacePolicy& replace = ReplacePolicy::anyFile());

@@ -4,168 +4,104 @@
 #include "render/tile_draw.h"
 #include "tiles/content_lookup.h"
 
+#include <cstring>
+
 namespace zelvo {
 
 namespace {
 
-constexpr unsigned kRedMask = 255;
-constexpr unsigned kGreenMask = 65280;
-constexpr unsigned kBlueMask = 16711680;
-
-// Where the 8 x 8 square whose top-left pixel is (x, top) starts for the tile decoders, which
-// write their block bottom row first: the square's bottom line, counted from the last line.
-std::uint8_t* squareOrigin(FIBITMAP* image, int x, int top) {
-  const int line = int(FreeImage_GetHeight(image)) - top - 8;
-  return FreeImage_GetScanLine(image, line) + 4 * x;
+Status checkRenderable(const ScreenFile& screen, int factor, bool hasPart, const char* part) {
+  if (factor < 1 || factor > 4)
+    return makeError(ErrorCause::InvalidArgument, {}, "the factor must be 1 to 4");
+  if (!screen.loaded() || !screen.tiles)
+    return makeError(ErrorCause::InvalidArgument, {}, "the screen and its tiles are not loaded");
+  if (!hasPart) return makeError(ErrorCause::InvalidArgument, {}, std::string("the screen has no ") + part);
+  return {};
 }
 
-FiBitmap enlarge(FIBITMAP* tile, int factor) {
-  switch (factor) {
-  case 2:
-    return Scale2xImage(tile);
-  case 3:
-    return Scale3xImage(tile);
-  case 4:
-    return Scale4xImage(tile);
-  default:
-    return nullptr;
-  }
-}
-
-bool canRender(const ScreenFile& screen, int factor) {
-  return screen.loaded() && screen.tiles && factor >= 1 && factor <= 4;
-}
-
-// A pixel value that the opaque sprite decode never writes (its top byte is always 0) and that
-// the enlargements copy but never make: it marks colour index 0 through an enlargement.
-constexpr std::uint32_t kUnpainted = 0xFF000000u;
-
-void fillTile(FIBITMAP* tile, std::uint32_t value) {
-  for (int line = 0; line < 8; ++line) {
-    auto* row = reinterpret_cast<std::uint32_t*>(FreeImage_GetScanLine(tile, line));
-    for (int x = 0; x < 8; ++x) row[x] = value;
-  }
-}
-
-// Copies the pixels of `square` other than kUnpainted into `image` with the square's top-left
-// corner at (left, top) counted from the top; the square lies wholly inside the image.
-void pastePainted(FIBITMAP* image, FIBITMAP* square, int left, int top) {
-  const int size = int(FreeImage_GetHeight(square)), imageHeight = int(FreeImage_GetHeight(image));
-  for (int line = 0; line < size; ++line) {
-    const auto* from = reinterpret_cast<const std::uint32_t*>(FreeImage_GetScanLine(square, line));
-    auto* to =
-        reinterpret_cast<std::uint32_t*>(FreeImage_GetScanLine(image, imageHeight - top - size + line)) +
-        left;
-    for (int x = 0; x < size; ++x)
-      if (from[x] != kUnpainted) to[x] = from[x];
-  }
-}
+// An 8x8 block for the tile decoders and the square it is enlarged into.
+struct TileScratch {
+  std::uint8_t block[kTileBlockBytes];
+  std::uint8_t tile[kTileBlockBytes * 16];
+};
 
 } // namespace
 
-FiBitmap allocateScreenImage(int width, int height) {
-  return FiBitmap(FreeImage_Allocate(width, height, 32, kRedMask, kGreenMask, kBlueMask));
-}
-
-FiBitmap cutToVisible(FiBitmap image, const ScreenFile& screen, int factor) {
+Result<RgbaImage> cutToVisible(RgbaImage image, const ScreenFile& screen, int factor) {
   const ImageSize size = exportImageSize(screen, factor, false);
-  const int width = int(size.width), height = int(size.height);
-  if (width < 256 * factor || height < 224 * factor) {
-    FiBitmap visible(FreeImage_Copy(image.get(), 256 * factor - width, 0, 256 * factor, height));
-    if (visible) image = std::move(visible);
-  }
-  return image;
+  const bool fills = size.width == image.width && size.height == image.height;
+  if (fills || size.width > image.width || size.height > image.height) return image;
+  return cropImage(image, image.width - size.width, 0, size.width, size.height);
 }
 
-FiBitmap renderBackground(const ScreenFile& screen, bool transparent, int factor) {
-  if (!canRender(screen, factor) || !screen.background()) return nullptr;
-  FiBitmap image = allocateScreenImage(256 * factor, 224 * factor);
-  if (!image) return nullptr;
-  FiBitmap tile;
-  if (factor > 1) {
-    tile = allocateScreenImage(8, 8);
-    if (!tile) return nullptr;
-  }
+Result<RgbaImage> renderBackground(const ScreenFile& screen, bool transparent, int factor) {
+  if (Status ok = checkRenderable(screen, factor, screen.background() != nullptr, "background"); !ok)
+    return ok.error();
+  const std::uint32_t edge = 8 * std::uint32_t(factor);
+  Result<RgbaImage> image = makeRgbaImage(256 * std::uint32_t(factor), 224 * std::uint32_t(factor));
+  if (!image) return image;
+  if (!transparent) fillImage(*image, 0, 0, 0, 255);
+  TileScratch scratch;
   const TileSet& tiles = *screen.tiles;
-  const int edge = 8 * factor;
   for (int r = 0; r < kScreenRows; ++r) {
     for (int c = 0; c < kScreenColumns; ++c) {
       const ScreenCell& cell = *screen.cell(r, c);
       const TileRef ref = lookupCell(tiles, cell);
-      if (!ref.found()) continue; // stays black with alpha 0
+      if (!ref.found()) continue; // stays black
       const TileGroup& group = tiles.groups[ref.group];
-      const std::uint32_t index = ref.index;
       const std::uint32_t flip = cell.nameWord & kNameWordFlipBits;
-
-      FIBITMAP* target = factor == 1 ? image.get() : tile.get();
-      std::uint8_t* origin = factor == 1 ? squareOrigin(target, 8 * c, 8 * r) : FreeImage_GetBits(target);
-      const std::uint32_t pitch = FreeImage_GetPitch(target);
-      if (!transparent)
-        DrawTile(group, index, origin, pitch, flip, PixelXrgb32);
-      else if (cell.nameWord & kNameWordPriorityBit)
-        DrawTileAlpha(group, index, origin, pitch, flip);
+      bool drawn;
+      if (transparent && (cell.nameWord & kNameWordPriorityBit))
+        drawn = DrawTileAlpha(group, ref.index, scratch.block, kTileBlockPitch, flip);
       else
-        DrawTile(group, index, origin, pitch, flip, PixelArgb32);
-      if (factor == 1) continue;
-
-      FiBitmap big = enlarge(tile.get(), factor);
-      if (!big) return nullptr;
-      FreeImage_Paste(image.get(), big.get(), edge * c, edge * r, 256);
+        drawn = DrawTile(group, ref.index, scratch.block, kTileBlockPitch, flip, PixelArgb32);
+      if (!drawn) continue;
+      enlargeTileBlock(scratch.block, std::uint32_t(factor), scratch.tile);
+      putTile(*image, scratch.tile, edge, edge * std::uint32_t(c), edge * std::uint32_t(r));
     }
   }
-  tile.reset();
-  return cutToVisible(std::move(image), screen, factor);
+  return cutToVisible(std::move(*image), screen, factor);
 }
 
-FiBitmap renderSprites(const ScreenFile& screen, bool transparent, std::uint32_t fillColour, int factor) {
-  if (!canRender(screen, factor) || !screen.sprites()) return nullptr;
-  const int imageWidth = 256 * factor, imageHeight = 224 * factor;
-  FiBitmap image = allocateScreenImage(imageWidth, imageHeight);
-  if (!image) return nullptr;
-  FreeImage_SetTransparent(image.get(), transparent ? TRUE : FALSE);
-  FiBitmap tile;
-  if (factor > 1) {
-    tile = allocateScreenImage(8, 8);
-    if (!tile) return nullptr;
-  }
-  if (!transparent) {
-    for (int line = 0; line < imageHeight; ++line) {
-      auto* row = reinterpret_cast<std::uint32_t*>(FreeImage_GetScanLine(image.get(), line));
-      for (int x = 0; x < imageWidth; ++x) row[x] = fillColour;
-    }
-  }
-
-  const TileSet& tiles = *screen.tiles;
-  const TileGroup& group = tiles.groups[kSpriteGroup];
-  const int edge = 8 * factor;
-  auto drawAt = [&](const std::uint8_t* palette, const std::uint8_t* pattern, int left, int top) {
-    const std::uint32_t index = findEntryByContent(group, palette, pattern);
-    if (index == kNotFound) return true;
-    if (left < 0 || top < 0 || left + edge > imageWidth || top + edge > imageHeight) return true;
-    FIBITMAP* target = factor == 1 ? image.get() : tile.get();
-    std::uint8_t* origin = factor == 1 ? squareOrigin(target, left, top) : FreeImage_GetBits(target);
-    const std::uint32_t pitch = FreeImage_GetPitch(target);
-    if (transparent) {
-      DrawTileAlpha(group, index, origin, pitch, TileFlipNone);
-    } else {
-      if (factor > 1) fillTile(target, kUnpainted);
-      DrawTileTransparent(group, index, origin, pitch);
-    }
-    if (factor == 1) return true;
-    FiBitmap big = enlarge(tile.get(), factor);
-    if (!big) return true;
-    // Opaque: colour index 0 shows what lies beneath at every factor, not only at 1x.
-    if (transparent)
-      FreeImage_Paste(image.get(), big.get(), left, top, 256);
-    else
-      pastePainted(image.get(), big.get(), left, top);
-    return true;
-  };
-  forEachSpriteTile(screen, factor, drawAt);
+Result<RgbaImage> renderSprites(const ScreenFile& screen, bool transparent, std::uint32_t fillColour,
+                                int factor) {
+  if (Status ok = checkRenderable(screen, factor, screen.sprites() != nullptr, "sprites"); !ok)
+    return ok.error();
+  const int edge = 8 * factor, width = 256 * factor, height = 224 * factor;
+  Result<RgbaImage> image = makeRgbaImage(std::uint32_t(width), std::uint32_t(height));
+  if (!image) return image;
+  if (!transparent)
+    fillImage(*image, std::uint8_t(fillColour >> 16), std::uint8_t(fillColour >> 8), std::uint8_t(fillColour),
+              255);
+  TileScratch scratch;
+  const TileGroup& group = screen.tiles->groups[kSpriteGroup];
+  forEachSpriteTile(
+      screen, factor, [&](const std::uint8_t* palette, const std::uint8_t* pattern, int left, int top) {
+        const std::uint32_t index = findEntryByContent(group, palette, pattern);
+        if (index == kNotFound) return true;
+        if (left < 0 || top < 0 || left + edge > width || top + edge > height) return true;
+        if (transparent) {
+          if (!DrawTileAlpha(group, index, scratch.block, kTileBlockPitch, TileFlipNone)) return true;
+        } else {
+          // Colour index 0 is left unpainted, so what lies beneath shows through at every factor.
+          for (std::uint32_t i = 0; i < kTileBlockBytes; i += 4)
+            std::memcpy(scratch.block + i, &kUnpaintedPixel, 4);
+          if (!DrawTileTransparent(group, index, scratch.block, kTileBlockPitch)) return true;
+        }
+        enlargeTileBlock(scratch.block, std::uint32_t(factor), scratch.tile);
+        if (transparent)
+          putTile(*image, scratch.tile, std::uint32_t(edge), std::uint32_t(left), std::uint32_t(top));
+        else
+          putPaintedTile(*image, scratch.tile, std::uint32_t(edge), std::uint32_t(left), std::uint32_t(top));
+        return true;
+      });
   return image;
 }
 
-FiBitmap renderForDisplay(const ScreenFile& screen) {
+Result<RgbaImage> renderForDisplay(const ScreenFile& screen) {
+  if (screen.loaded() && !screen.background() && !screen.sprites())
+    return makeError(ErrorCause::InvalidArgument, {},
+                     "the screen has neither background nor sprites to show");
   if (screen.background()) return renderBackground(screen, false, 1);
   return renderSprites(screen, false, kSpriteFillColour, 1);
 }

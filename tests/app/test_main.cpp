@@ -1,7 +1,5 @@
 // The test program of the desktop windows: one application object for every test, on the
 // offscreen platform so that no display is needed.
-#include "render/freeimage_ptr.h"
-
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -9,6 +7,5 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
-  zelvo::FreeImageSession images;
   return RUN_ALL_TESTS();
 }

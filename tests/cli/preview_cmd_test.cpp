@@ -18,13 +18,6 @@ namespace {
 using test::Picture;
 using Outcome = test::CliOutcome;
 
-Picture loadPicture(const std::string& path) {
-  // Opaque images are written (and read back) without an alpha channel.
-  FiBitmap image(FreeImage_Load(FreeImage_GetFileType(path.c_str(), 0), path.c_str(), 0));
-  FiBitmap image32(image ? FreeImage_ConvertTo32Bits(image.get()) : nullptr);
-  return image32 ? test::pictureOf(image32.get()) : Picture();
-}
-
 class PreviewCommandTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -36,7 +29,6 @@ protected:
     return "'" + joinPath(test::kExampleFolder, name) + ".msscreen'";
   }
 
-  FreeImageSession freeImage;
   test::TempDir dir;
   std::string pack;
 };
@@ -52,17 +44,19 @@ TEST_F(PreviewCommandTest, WritesThePreviewAloneOrBesideTheExportAndCountsWhatIt
       const Outcome o = run("preview " + screen(name) + " '" + pack + "' out.png --json --force" +
                             (compare ? " --compare" : ""));
       ASSERT_EQ(o.status, 0) << o.err;
-      EXPECT_EQ(FreeImage_GetFileType(dir.file("out.png").c_str(), 0), FIF_PNG);
-      const Picture written = loadPicture(dir.file("out.png"));
+      std::string kind;
+      const Picture written = test::readPicture(dir.file("out.png"), &kind);
+      EXPECT_EQ(kind, "PNG, 8-bit RGBA");
 
       ScreenFile screenFile;
       ASSERT_TRUE(
           loadScreenFile(screenFile, joinPath(test::kExampleFolder, std::string(name) + ".msscreen")));
       Result<Preview> preview = renderPreview(screenFile, *tiles);
       ASSERT_TRUE(preview);
-      const Picture expected = test::pictureOf(preview->image.get());
-      FiBitmap plainImage = renderPlain(screenFile, 2);
-      const Picture plain = test::pictureOf(plainImage.get());
+      const Picture expected = test::pictureOf(preview->image);
+      Result<RgbaImage> plainImage = renderPlain(screenFile, 2);
+      ASSERT_TRUE(plainImage);
+      const Picture plain = test::pictureOf(*plainImage);
       if (compare) {
         ASSERT_EQ(written.width, 2 * expected.width + 4);
         ASSERT_EQ(written.height, expected.height);
@@ -136,7 +130,6 @@ PatternEntry twoColourPattern(std::uint8_t seed) {
 // Every tile entry appears once, group by group, each group on new rows; entries whose tiles the
 // build merged show the same pixels; transparent pixels show the checkerboard.
 TEST(SheetCommand, ShowsEveryEntryOnceAndEntriesThatShareATileShowTheSamePixels) {
-  FreeImageSession freeImage;
   test::TempDir dir;
   const std::string input = dir.file("in");
   ASSERT_TRUE(createDirectory(input));
@@ -191,7 +184,9 @@ TEST(SheetCommand, ShowsEveryEntryOnceAndEntriesThatShareATileShowTheSamePixels)
     EXPECT_EQ(j["tileCount"], c.tiles);
     ASSERT_EQ(j["entryCount"], c.layout.size());
     EXPECT_EQ(j["entries"][0]["tile"], j["entries"][1]["tile"]) << "the first two entries share their tile";
-    const Picture sheet = loadPicture(dir.file("sheet.png"));
+    std::string kind;
+    const Picture sheet = test::readPicture(dir.file("sheet.png"), &kind);
+    EXPECT_EQ(kind, "PNG, 8-bit RGB") << "the sheet is opaque";
     EXPECT_EQ(j["width"], sheet.width);
     EXPECT_EQ(j["height"], sheet.height);
     int right = 0, bottom = 0;

@@ -4,12 +4,13 @@
 //                                    damaged ROM, with a tiny game to build them into
 #include "compress/md5.h"
 #include "pipeline/pack_format.h"
-#include "render/freeimage_ptr.h"
 #include "support/fixtures.h"
+#include "support/image_files.h"
 #include "support/lzma_zip.h"
 #include "support/rom_fixtures.h"
 #include "tiles/tiles_file.h"
 
+#include <array>
 #include <bzlib.h>
 #include <cstdio>
 #include <cstring>
@@ -114,23 +115,50 @@ Bytes validPack(std::uint32_t scale) {
                    test::compressBytes(kMethodBZip2, payload.data(), payload.size()));
 }
 
-// Saves a picture with `bpp` bits per pixel (a palette below 16, 16 bits per channel at 64) in
-// `format`.
-bool saveImage(const fs::path& path, FREE_IMAGE_FORMAT format, int bpp, int flags = 0, int width = 13,
-               int height = 7) {
-  FiBitmap image(bpp == 64 ? FreeImage_AllocateT(FIT_RGBA16, width, height)
-                           : FreeImage_Allocate(width, height, bpp));
-  if (!image) return false;
-  if (RGBQUAD* palette = FreeImage_GetPalette(image.get()))
-    for (unsigned i = 0; i < FreeImage_GetColorsUsed(image.get()); ++i)
-      palette[i] = RGBQUAD{BYTE(i * 40), BYTE(255 - i * 20), BYTE(i * 7), 0};
-  const unsigned pitch = FreeImage_GetLine(image.get());
-  for (int y = 0; y < height; ++y) {
-    BYTE* line = FreeImage_GetScanLine(image.get(), y);
-    for (unsigned x = 0; x < pitch; ++x) line[x] = BYTE(bpp == 8 ? (x / 3 + y) % 5 : x * 29 + y * 71);
+// A picture of `bits` bits per pixel, `width` x `height`, as PNG (a palette below 24 bits, 16
+// bits per channel at 64) or BMP (a palette below 16 bits, or RLE8), its rows of bytes from a
+// simple pattern (palette indices cycling through five entries at 8 bits).
+struct ImageSeed {
+  bool png = true;
+  int bits = 32;
+  bool interlaced = false;
+  bool rle8 = false;
+  int width = 13, height = 7;
+};
+
+Bytes imageBytes(const ImageSeed& seed) {
+  const int width = seed.width, height = seed.height, bits = seed.bits;
+  auto byteAt = [bits](int x, int y) { return std::uint8_t(bits == 8 ? (x / 3 + y) % 5 : x * 29 + y * 71); };
+  std::vector<std::array<std::uint8_t, 4>> palette;
+  if (bits <= 8)
+    for (int i = 0; i < 1 << bits; ++i)
+      palette.push_back({std::uint8_t(i * 7), std::uint8_t(255 - i * 20), std::uint8_t(i * 40), 255});
+  if (seed.png) {
+    test::PngLayout layout;
+    layout.colourType = bits <= 8 ? 3 : bits == 24 ? 2 : 6;
+    layout.bitDepth = std::uint8_t(bits <= 8 ? bits : bits == 64 ? 16 : 8);
+    layout.interlaced = seed.interlaced;
+    layout.palette = palette;
+    const int rowBytes = (width * bits + 7) / 8;
+    Bytes samples;
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < rowBytes; ++x) samples.push_back(byteAt(x, y));
+    return test::pngBytes(layout, width, height, samples);
   }
-  fs::create_directories(path.parent_path());
-  return FreeImage_Save(format, image.get(), path.c_str(), flags) != 0;
+  test::BmpLayout layout;
+  layout.bits = std::uint16_t(bits);
+  for (const auto& c : palette) layout.palette.push_back({c[0], c[1], c[2]});
+  if (seed.rle8) {
+    layout.compression = test::kBmpRle8;
+    return test::bmpBytes(layout, width, height, test::bmpRle(width, height, false, [&](int x, int y) {
+                            return int(byteAt(x, y));
+                          }));
+  }
+  const int rowBytes = (width * bits + 7) / 8, pitch = (rowBytes + 3) / 4 * 4;
+  Bytes rows(std::size_t(pitch) * height, 0);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < rowBytes; ++x) rows[std::size_t(height - 1 - y) * pitch + x] = byteAt(x, y);
+  return test::bmpBytes(layout, width, height, rows);
 }
 
 bool writeCorpus(const fs::path& root) {
@@ -171,12 +199,12 @@ bool writeCorpus(const fs::path& root) {
   ok &= save(root / "rom_loader" / "bzip2", test::bzip2Bytes(rom, 1));
   ok &= save(root / "rom_loader" / "zip_in_gzip", test::gzipBytes(test::zipArchive({{"game.sms", 8, rom}})));
 
-  for (int bpp : {1, 4, 8, 16, 24, 32, 64}) {
-    if (bpp != 16) ok &= saveImage(root / "png" / ("bpp" + std::to_string(bpp)), FIF_PNG, bpp);
-    if (bpp != 64) ok &= saveImage(root / "bmp" / ("bpp" + std::to_string(bpp)), FIF_BMP, bpp);
+  for (int bits : {1, 4, 8, 16, 24, 32, 64}) {
+    if (bits != 16) ok &= save(root / "png" / ("bpp" + std::to_string(bits)), imageBytes({true, bits}));
+    if (bits != 64) ok &= save(root / "bmp" / ("bpp" + std::to_string(bits)), imageBytes({false, bits}));
   }
-  ok &= saveImage(root / "png" / "interlaced", FIF_PNG, 32, PNG_INTERLACED);
-  ok &= saveImage(root / "bmp" / "rle8", FIF_BMP, 8, BMP_SAVE_RLE);
+  ok &= save(root / "png" / "interlaced", imageBytes({true, 32, true}));
+  ok &= save(root / "bmp" / "rle8", imageBytes({false, 8, false, true}));
 
   // The fast bzip2 encoder: the first byte chooses how often the rest repeats.
   std::mt19937 random(7);
@@ -247,7 +275,7 @@ bool writeHostile(const fs::path& root) {
   ok &= save(root / "game" / "shot.msscreen", test::screenFileBytes(smallScreen(tiles, true, false)));
   ok &= save(root / "bmp_huge" / "shot.msscreen", test::screenFileBytes(smallScreen(tiles, true, false)));
   ok &= save(root / "bmp_rle8" / "shot.msscreen", test::screenFileBytes(smallScreen(tiles, true, false)));
-  ok &= saveImage(root / "game" / "shot.png", FIF_PNG, 32, 0, 256, 16);
+  ok &= save(root / "game" / "shot.png", imageBytes({true, 32, false, false, 256, 16}));
 
   const std::uint64_t gib = 1ull << 30;
   const Bytes zeros = bzip2OfZeros(gib);
@@ -310,7 +338,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: zelvo_fuzz_files corpus|hostile FOLDER\n");
     return 2;
   }
-  zelvo::FreeImageSession freeImage;
   const bool ok = mode == "corpus" ? zelvo::writeCorpus(argv[2]) : zelvo::writeHostile(argv[2]);
   if (!ok) std::fprintf(stderr, "zelvo_fuzz_files: could not write every file\n");
   return ok ? 0 : 1;

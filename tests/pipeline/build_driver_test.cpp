@@ -269,7 +269,6 @@ protected:
     EXPECT_EQ(test::countTmpFiles(tmp), 0u);
   }
 
-  FreeImageSession freeImage;
   TempDir root;
   std::string input, outFolder, tmp, cwd, romPath, outputPath;
   std::unique_ptr<test::ScopedTmpDir> tmpDir;
@@ -292,8 +291,8 @@ TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack)
   auto image = test::blankImage(256 * scale, 8 * scale);
   std::vector<std::uint8_t> painted(edge * edge * 4);
   for (std::size_t i = 0; i < painted.size(); ++i) painted[i] = std::uint8_t(i % 4 == 3 ? 255 : i * 13);
-  test::putTile(image.get(), edge, 0, edge, painted);
-  ASSERT_TRUE(test::savePng(image.get(), joinPath(input, "shot.png")));
+  test::putTile(image, edge, 0, edge, painted);
+  ASSERT_TRUE(test::savePng(image, joinPath(input, "shot.png")));
 
   ASSERT_TRUE(run(scale));
   EXPECT_EQ(log.lines, stagesThen(7, "Success!"));
@@ -388,9 +387,9 @@ TEST_F(BuildDriverTest, PacksAreTheSameForEveryThreadCount) {
     ASSERT_TRUE(test::writeScreenFixture(base + ".msscreen", screen));
     auto image = test::blankImage(256 * 4, 8 * 4);
     for (int cell = 0; cell < 2; ++cell)
-      test::putTile(image.get(), cell * edge, 0, edge,
+      test::putTile(image, cell * edge, 0, edge,
                     std::vector<std::uint8_t>(edge * edge * 4, std::uint8_t(10 * k + cell + 1)));
-    ASSERT_TRUE(test::saveBmp(image.get(), base + ".bmp"));
+    ASSERT_TRUE(test::saveBmp(image, base + ".bmp"));
   }
   std::string first;
   Lines firstLines;
@@ -450,24 +449,25 @@ TEST_F(BuildDriverTest, ScreensFindTheirImagesByBaseName) {
   }
   auto paint = [&](std::uint8_t value) {
     auto image = test::blankImage(256 * scale, 8 * scale);
-    test::putTile(image.get(), 0, 0, edge, std::vector<std::uint8_t>(edge * edge * 4, value));
+    test::putTile(image, 0, 0, edge, std::vector<std::uint8_t>(edge * edge * 4, value));
     return image;
   };
   // a: both a.png (opaque, so its alpha comes from a_alpha.png) and a.bmp.
-  ASSERT_TRUE(FreeImage_Save(FIF_PNG, FiBitmap(FreeImage_ConvertTo24Bits(paint(11).get())).get(),
-                             joinPath(input, "a.png").c_str(), 0));
-  ASSERT_TRUE(test::saveBmp(paint(12).get(), joinPath(input, "a.bmp")));
-  ASSERT_TRUE(test::saveGrey(256, 8, 50, joinPath(input, "a_alpha.png"), FIF_PNG));
-  ASSERT_TRUE(test::saveGrey(256, 8, 60, joinPath(input, "a_alpha.bmp"), FIF_BMP));
+  RgbaImage opaque = paint(11);
+  for (std::size_t i = 3; i < opaque.byteCount(); i += 4) opaque.pixels[i] = 255;
+  ASSERT_TRUE(test::savePng(opaque, joinPath(input, "a.png")));
+  ASSERT_TRUE(test::saveBmp(paint(12), joinPath(input, "a.bmp")));
+  ASSERT_TRUE(test::saveGrey(256, 8, 50, joinPath(input, "a_alpha.png"), ImageFormat::Png));
+  ASSERT_TRUE(test::saveGrey(256, 8, 60, joinPath(input, "a_alpha.bmp"), ImageFormat::Bmp));
   // b: only b.bmp, with b_alpha.bmp.
-  ASSERT_TRUE(test::saveBmp(paint(20).get(), joinPath(input, "b.bmp")));
-  ASSERT_TRUE(test::saveGrey(256, 8, 70, joinPath(input, "b_alpha.bmp"), FIF_BMP));
+  ASSERT_TRUE(test::saveBmp(paint(20), joinPath(input, "b.bmp")));
+  ASSERT_TRUE(test::saveGrey(256, 8, 70, joinPath(input, "b_alpha.bmp"), ImageFormat::Bmp));
   // c: a folder named c.png does not count.
   ASSERT_TRUE(createDirectory(joinPath(input, "c.png")));
-  ASSERT_TRUE(test::saveBmp(paint(30).get(), joinPath(input, "c.bmp")));
+  ASSERT_TRUE(test::saveBmp(paint(30), joinPath(input, "c.bmp")));
   // d.e: the base keeps its inner dot.
-  ASSERT_TRUE(test::saveBmp(paint(40).get(), joinPath(input, "d.e.bmp")));
-  ASSERT_TRUE(test::saveBmp(paint(41).get(), joinPath(input, "d.bmp")));
+  ASSERT_TRUE(test::saveBmp(paint(40), joinPath(input, "d.e.bmp")));
+  ASSERT_TRUE(test::saveBmp(paint(41), joinPath(input, "d.bmp")));
 
   ASSERT_TRUE(run(scale));
   const Pack pack = readPack(outputPath);
@@ -584,14 +584,13 @@ TEST_F(BuildDriverTest, TheReportSaysWhatEveryScreenDidWithItsImage) {
       if (i.width == 0) {
         ASSERT_TRUE(test::writeFileBytes(path, "\x89PNG\r\n\x1a\n", 8));
       } else if (name.ends_with("_Alpha.bmp")) {
-        ASSERT_TRUE(test::saveGrey(int(i.width), int(i.height), 90, path, FIF_BMP));
+        ASSERT_TRUE(test::saveGrey(int(i.width), int(i.height), 90, path, ImageFormat::Bmp));
       } else {
         auto image = test::blankImage(int(i.width), int(i.height));
         std::vector<std::uint8_t> tile(edge * edge * 4, k.paint);
         for (std::size_t b = 3; b < tile.size(); b += 4) tile[b] = 255;
-        test::putTile(image.get(), 0, 0, edge, tile);
-        ASSERT_TRUE(name.ends_with(".BMP") ? test::saveBmp(image.get(), path)
-                                           : test::savePng(image.get(), path));
+        test::putTile(image, 0, 0, edge, tile);
+        ASSERT_TRUE(name.ends_with(".BMP") ? test::saveBmp(image, path) : test::savePng(image, path));
       }
     }
   }
@@ -872,8 +871,8 @@ TEST_F(BuildDriverTest, AWriteFailureAtAnyStageLeavesNoPackAndKeepsTheOldOne) {
   screen.setCell(0, 0, recipe, 0, 0);
   ASSERT_TRUE(test::writeScreenFixture(joinPath(input, "shot.msscreen"), screen));
   auto image = test::blankImage(256 * 2, 16);
-  for (int y = 0; y < 16; ++y) std::memset(FreeImage_GetScanLine(image.get(), y), 0x5A, 256 * 2 * 4);
-  ASSERT_TRUE(test::savePng(image.get(), joinPath(input, "shot.png")));
+  fillImage(image, 0x5A, 0x5A, 0x5A, 0x5A);
+  ASSERT_TRUE(test::savePng(image, joinPath(input, "shot.png")));
   const std::string oldPack = "an older pack";
   ASSERT_TRUE(test::writeFileBytes(outputPath, oldPack.data(), oldPack.size()));
 

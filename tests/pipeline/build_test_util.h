@@ -3,7 +3,8 @@
 #pragma once
 
 #include "pipeline/build_report.h"
-#include "render/freeimage_ptr.h"
+#include "render/image_save.h"
+#include "render/rgba_image.h"
 #include "support/fixtures.h"
 #include "tiles/tile_store.h"
 
@@ -53,40 +54,41 @@ inline std::unique_ptr<TileSet> tileSetOf(const TilesRecipe& recipe) {
   return makeTileSet(content);
 }
 
-// A 32-bit image, all pixels 0 (black, alpha 0).
-inline FiBitmap blankImage(int width, int height) {
-  FiBitmap image(FreeImage_Allocate(width, height, 32));
-  for (int y = 0; y < height; ++y)
-    std::memset(FreeImage_GetScanLine(image.get(), y), 0, std::size_t(width) * 4);
-  return image;
+// An image of every pixel 0 (black, alpha 0).
+inline RgbaImage blankImage(int width, int height) {
+  return makeRgbaImage(std::uint32_t(width), std::uint32_t(height)).value();
 }
 
-// Puts tile bytes (edge x edge pixels, top row first) at (left, top) counted from the top.
-inline void putTile(FIBITMAP* image, int left, int top, int edge, const std::vector<std::uint8_t>& tile) {
-  const int height = int(FreeImage_GetHeight(image));
-  for (int y = 0; y < edge; ++y) {
-    std::memcpy(FreeImage_GetScanLine(image, height - 1 - (top + y)) + left * 4, tile.data() + y * edge * 4,
-                std::size_t(edge) * 4);
-  }
+// Puts hi-res tile bytes (edge x edge pixels of blue, green, red, alpha, top row first) at
+// (left, top) counted from the top.
+inline void putTile(RgbaImage& image, int left, int top, int edge, const std::vector<std::uint8_t>& tile) {
+  for (int y = 0; y < edge; ++y)
+    for (int x = 0; x < edge; ++x) {
+      const std::uint8_t* in = &tile[std::size_t(y * edge + x) * 4];
+      std::uint8_t* out = image.at(std::uint32_t(left + x), std::uint32_t(top + y));
+      const std::uint8_t rgba[4] = {in[2], in[1], in[0], in[3]};
+      std::memcpy(out, rgba, 4);
+    }
 }
 
-inline bool savePng(FIBITMAP* image, const std::string& path) {
-  return FreeImage_Save(FIF_PNG, image, path.c_str(), 0) != 0;
+inline bool savePng(const RgbaImage& image, const std::string& path) {
+  return saveImageAtomically(image, ImageFormat::Png, path).ok();
 }
 // A 24-bit BMP of the colours (alpha dropped).
-inline bool saveBmp(FIBITMAP* image, const std::string& path) {
-  FiBitmap colour(FreeImage_ConvertTo24Bits(image));
-  return colour && FreeImage_Save(FIF_BMP, colour.get(), path.c_str(), 0);
+inline bool saveBmp(const RgbaImage& image, const std::string& path) {
+  return saveImageAtomically(image, ImageFormat::Bmp, path).ok();
 }
-// An 8-bit grey image of one value, saved as BMP or PNG by the extension.
-inline bool saveGrey(int width, int height, std::uint8_t value, const std::string& path,
-                     FREE_IMAGE_FORMAT fif) {
-  FiBitmap grey(FreeImage_Allocate(width, height, 8));
-  RGBQUAD* palette = FreeImage_GetPalette(grey.get());
-  for (int i = 0; i < 256; ++i) palette[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
-  for (int y = 0; y < height; ++y)
-    std::memset(FreeImage_GetScanLine(grey.get(), y), value, std::size_t(width));
-  return FreeImage_Save(fif, grey.get(), path.c_str(), 0) != 0;
+// A grey image of one value: as BMP, 8 bits with a palette of 256 greys (as the export's alpha
+// images are); as PNG, 8-bit RGB.
+inline bool saveGrey(int width, int height, std::uint8_t value, const std::string& path, ImageFormat format) {
+  RgbaImage image = blankImage(width, height);
+  if (format == ImageFormat::Png) {
+    fillImage(image, value, value, value, 255);
+    return savePng(image, path);
+  }
+  fillImage(image, 0, 0, 0, value);
+  Result<AtomicSave> save = writeAlphaBmpSave(image, path);
+  return save && save->commit().ok();
 }
 
 } // namespace zelvo::test

@@ -68,14 +68,13 @@ public:
     sprites.addSprite(40, 20, tiles, 3, 0);
     ASSERT_TRUE(test::writeScreenFixture(joinPath(game, "sprites.msscreen"), sprites));
     auto painted = [](int width, int height, std::uint8_t value) {
-      FiBitmap image = test::blankImage(width, height);
-      for (int y = 0; y < height; ++y)
-        std::memset(FreeImage_GetScanLine(image.get(), y), value, std::size_t(width) * 4);
+      RgbaImage image = test::blankImage(width, height);
+      fillImage(image, value, value, value, value);
       return image;
     };
-    ASSERT_TRUE(test::savePng(painted(512, 32, 0x5A).get(), joinPath(game, "cells.png")));
-    ASSERT_TRUE(test::saveBmp(painted(512, 448, 0xC3).get(), joinPath(game, "sprites.bmp")));
-    ASSERT_TRUE(test::saveGrey(512, 448, 255, joinPath(game, "sprites_alpha.bmp"), FIF_BMP));
+    ASSERT_TRUE(test::savePng(painted(512, 32, 0x5A), joinPath(game, "cells.png")));
+    ASSERT_TRUE(test::saveBmp(painted(512, 448, 0xC3), joinPath(game, "sprites.bmp")));
+    ASSERT_TRUE(test::saveGrey(512, 448, 255, joinPath(game, "sprites_alpha.bmp"), ImageFormat::Bmp));
 
     std::vector<std::uint8_t> rom(40000);
     for (std::size_t i = 0; i < rom.size(); ++i) rom[i] = std::uint8_t(i * 13 + (i >> 8));
@@ -126,7 +125,6 @@ public:
     return exportScreenImage(screen, 2, format, false, joinPath(out, name));
   }
 
-  FreeImageSession freeImage;
   TempDir root;
   std::string game, out, tmp;
   std::unique_ptr<test::ScopedTmpDir> tmpDir;

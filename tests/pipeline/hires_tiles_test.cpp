@@ -440,13 +440,5 @@ TEST(MarkDuplicateTiles, EqualsTheQuadraticLoopOnRandomGroups) {
   }
 }
 
-TEST(EnlargeTileBlock, RejectsScalesOutsideOneToFour) {
-  std::uint8_t block[256] = {};
-  std::vector<std::uint8_t> tile(4096, 0xAB);
-  EXPECT_FALSE(enlargeTileBlock(block, 0, tile.data()));
-  EXPECT_FALSE(enlargeTileBlock(block, 5, tile.data()));
-  EXPECT_EQ(tile, std::vector<std::uint8_t>(4096, 0xAB));
-}
-
 } // namespace
 } // namespace zelvo

@@ -4,12 +4,12 @@
 // replaces exactly that tile's entry, with the painted pixels.
 #include "pipeline/hires_tiles.h"
 #include "pipeline/tile_replace.h"
-#include "render/freeimage_ptr.h"
 #include "support/example_pack.h"
 #include "support/image_files.h"
 #include "support/temp_dir.h"
 #include "tiles/screen_file.h"
 #include "tiles/tiles_file.h"
+#include "viewer/pack_preview.h"
 #include "viewer/screen_export.h"
 
 #include <cstring>
@@ -26,8 +26,8 @@ using test::Picture;
 using test::PngLayout;
 using Bytes = std::vector<std::uint8_t>;
 
-// The export as written, and its picture as a painting program opens it (read by FreeImage, not
-// by the reader under test).
+// The export as written, and its picture as a painting program opens it: the image the export
+// draws (the tests of the export check that its files hold it).
 struct Exported {
   Bytes image, alpha; // the alpha image: empty for a PNG
   Picture picture;
@@ -43,38 +43,17 @@ Bytes bytesOf(const std::string& path) {
   return Bytes(s.begin(), s.end());
 }
 
-Picture pictureOf(FIBITMAP* colour, FIBITMAP* alpha) {
-  FiBitmap image32(FreeImage_ConvertTo32Bits(colour));
-  Picture p{int(FreeImage_GetWidth(colour)), int(FreeImage_GetHeight(colour)), {}};
-  p.rgba.resize(std::size_t(p.width) * p.height * 4);
-  for (int y = 0; y < p.height; ++y) {
-    const BYTE* line = FreeImage_GetScanLine(image32.get(), p.height - 1 - y);
-    const BYTE* grey = alpha ? FreeImage_GetScanLine(alpha, p.height - 1 - y) : nullptr;
-    for (int x = 0; x < p.width; ++x) {
-      std::uint8_t* out = p.at(x, y);
-      out[0] = line[4 * x + FI_RGBA_RED];
-      out[1] = line[4 * x + FI_RGBA_GREEN];
-      out[2] = line[4 * x + FI_RGBA_BLUE];
-      out[3] = grey ? grey[x] : line[4 * x + FI_RGBA_ALPHA];
-    }
-  }
-  return p;
-}
-
 Exported exportOf(const ScreenFile& screen, int scale, ExportFormat format, const test::TempDir& dir) {
   const std::string image = dir.file(std::string("export") + exportExtension(format));
   const std::string alpha = alphaPathFor(image);
   Exported out;
-  if (!renderAndWrite(screen, scale, format, screen.background() == nullptr, image, alpha)) return out;
+  Result<RgbaImage> drawn = renderPlain(screen, scale);
+  if (!drawn || !renderAndWrite(screen, scale, format, screen.background() == nullptr, image, alpha))
+    return out;
   out.image = bytesOf(image);
-  FiBitmap colour(FreeImage_Load(format == ExportFormat::Png ? FIF_PNG : FIF_BMP, image.c_str(), 0));
-  FiBitmap grey;
-  if (format == ExportFormat::Bmp) {
-    out.alpha = bytesOf(alpha);
-    grey.reset(FreeImage_Load(FIF_BMP, alpha.c_str(), 0));
-    if (!grey || FreeImage_GetBPP(grey.get()) != 8) return out;
-  }
-  if (colour) out.picture = pictureOf(colour.get(), grey.get());
+  if (format == ExportFormat::Bmp) out.alpha = bytesOf(alpha);
+  out.picture = Picture{int(drawn->width), int(drawn->height),
+                        Bytes(drawn->pixels.get(), drawn->pixels.get() + drawn->byteCount())};
   return out;
 }
 
@@ -333,7 +312,6 @@ Bytes storeBytes(HiResTileTable& table) {
 }
 
 TEST(ImageRoundTrip, ExportsResavedInEveryLosslessLayoutReplaceOnlyWhatWasPainted) {
-  FreeImageSession freeImage;
   test::TempDir dir;
   auto build = createTileSet();
   ASSERT_TRUE(openTilesFile(*build, joinPath(test::kExampleFolder, "game.mstiles")));

@@ -1,21 +1,21 @@
-// Helpers of the enlargement tests: pictures as the eye sees them (top row first), letter
-// grids, FreeImage bitmaps of every pixel size built from them, and slow whole-image references.
+// Helpers of the enlargement tests: pictures as the eye sees them (top row first), letter grids,
+// the row operations run over whole pictures, an 8x8 picture enlarged by enlargeTileBlock, and
+// slow whole-picture references.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
-#include <FreeImage.h>
-
-#include "render/freeimage_ptr.h"
+#include "render/scale.h"
 
 namespace zelvo::test {
 
-// Pixel values of a picture, rows top first, whatever the pixel size (8, 16, 24 or 32 bits).
+// 32-bit pixel values of a picture, rows top first.
 struct Picture {
   unsigned width = 0;
   unsigned height = 0;
@@ -44,80 +44,76 @@ inline void PrintTo(const Picture& p, std::ostream* os) {
   }
 }
 
-// Letter grids: one letter a pixel, rows top first. Upper-case letters are opaque colours;
-// a lower-case letter differs from its upper-case one only in the top byte (alpha at 32 bits,
-// the high byte at 16 bits, another index at 8 bits), so they do not exist at 24 bits.
+// Letter grids: one letter a pixel, rows top first. Upper-case letters are opaque colours; a
+// lower-case letter differs from its upper-case one only in the top byte (alpha 0).
 using Grid = std::vector<std::string>;
 
-inline std::uint32_t letterValue(char letter, unsigned bpp) {
+inline std::uint32_t letterValue(char letter) {
   const bool lower = letter >= 'a' && letter <= 'z';
   const std::uint32_t k = std::uint32_t(lower ? letter - 'a' : letter - 'A');
-  switch (bpp) {
-  case 8:
-    return lower ? 100 + k : 1 + k;
-  case 16:
-    return (lower ? 0x0000u : 0x8000u) | (0x20u + k);
-  default: {
-    const std::uint32_t rgb = ((k + 1) * 0x00254F3Bu) & 0x00FFFFFFu;
-    return bpp == 24 ? rgb : rgb | (lower ? 0x00000000u : 0xFF000000u);
-  }
-  }
+  return (((k + 1) * 0x00254F3Bu) & 0x00FFFFFFu) | (lower ? 0x00000000u : 0xFF000000u);
 }
 
-inline char valueLetter(std::uint32_t value, unsigned bpp) {
+inline char valueLetter(std::uint32_t value) {
   for (char c = 'A'; c <= 'Z'; ++c) {
-    if (letterValue(c, bpp) == value) return c;
-    if (bpp != 24 && letterValue(char(c - 'A' + 'a'), bpp) == value) return char(c - 'A' + 'a');
+    if (letterValue(c) == value) return c;
+    if (letterValue(char(c - 'A' + 'a')) == value) return char(c - 'A' + 'a');
   }
   return '?';
 }
 
-inline Picture fromGrid(const Grid& grid, unsigned bpp) {
+inline Picture fromGrid(const Grid& grid) {
   Picture p{unsigned(grid.empty() ? 0 : grid[0].size()), unsigned(grid.size()), {}};
   for (const std::string& row : grid)
-    for (char c : row) p.pixels.push_back(letterValue(c, bpp));
+    for (char c : row) p.pixels.push_back(letterValue(c));
   return p;
 }
 
-inline Grid toGrid(const Picture& p, unsigned bpp) {
+inline Grid toGrid(const Picture& p) {
   Grid grid(p.height, std::string(p.width, ' '));
   for (unsigned y = 0; y < p.height; ++y)
-    for (unsigned x = 0; x < p.width; ++x) grid[y][x] = valueLetter(p.at(x, y), bpp);
+    for (unsigned x = 0; x < p.width; ++x) grid[y][x] = valueLetter(p.at(x, y));
   return grid;
 }
 
-// A bitmap of the picture (top row = highest scan line). 8-bit images get a palette of
-// distinct grey-blue entries, 16-bit images 5-6-5 masks.
-inline FiBitmap makeBitmap(const Picture& p, unsigned bpp) {
-  FiBitmap bitmap(bpp == 16 ? FreeImage_Allocate(int(p.width), int(p.height), 16, FI16_565_RED_MASK,
-                                                 FI16_565_GREEN_MASK, FI16_565_BLUE_MASK)
-                            : FreeImage_Allocate(int(p.width), int(p.height), int(bpp)));
-  if (!bitmap) return bitmap;
-  if (bpp == 8) {
-    RGBQUAD* palette = FreeImage_GetPalette(bitmap.get());
-    for (unsigned i = 0; i < 256; ++i) palette[i] = RGBQUAD{BYTE(i), BYTE(255 - i), BYTE(i * 7), 0};
-  }
-  const unsigned bytes = bpp / 8;
+// Runs Scale2xRow32 (factor 2) or Scale3xRow32 (factor 3) over a picture in screen order, every
+// row in its own exact-size buffer so that a read or write past a row end is caught by the
+// sanitizer build.
+inline Picture scaleByRows(const Picture& p, unsigned factor) {
+  std::vector<std::vector<std::uint32_t>> rows;
+  for (unsigned y = 0; y < p.height; ++y)
+    rows.emplace_back(p.pixels.begin() + std::ptrdiff_t(y * p.width),
+                      p.pixels.begin() + std::ptrdiff_t((y + 1) * p.width));
+  Picture out{factor * p.width, factor * p.height, {}};
   for (unsigned y = 0; y < p.height; ++y) {
-    BYTE* line = FreeImage_GetScanLine(bitmap.get(), int(p.height - 1 - y));
-    for (unsigned x = 0; x < p.width; ++x)
-      for (unsigned b = 0; b < bytes; ++b) line[x * bytes + b] = BYTE(p.at(x, y) >> (8 * b));
+    const std::vector<std::uint32_t>& above = y > 0 ? rows[y - 1] : rows[y];
+    const std::vector<std::uint32_t>& below = y + 1 < p.height ? rows[y + 1] : rows[y];
+    std::vector<std::vector<std::uint32_t>> made(factor, std::vector<std::uint32_t>(factor * p.width));
+    if (factor == 2)
+      Scale2xRow32(rows[y].data(), above.data(), below.data(), made[0].data(), made[1].data(), p.width);
+    else
+      Scale3xRow32(rows[y].data(), above.data(), below.data(), made[0].data(), made[1].data(), made[2].data(),
+                   p.width);
+    for (const std::vector<std::uint32_t>& row : made)
+      out.pixels.insert(out.pixels.end(), row.begin(), row.end());
   }
-  return bitmap;
+  return out;
 }
 
-inline Picture readBitmap(FIBITMAP* bitmap) {
-  const unsigned bytes = FreeImage_GetBPP(bitmap) / 8;
-  Picture p{FreeImage_GetWidth(bitmap), FreeImage_GetHeight(bitmap), {}};
-  for (unsigned y = 0; y < p.height; ++y) {
-    const BYTE* line = FreeImage_GetScanLine(bitmap, int(p.height - 1 - y));
-    for (unsigned x = 0; x < p.width; ++x) {
-      std::uint32_t v = 0;
-      for (unsigned b = 0; b < bytes; ++b) v |= std::uint32_t(line[x * bytes + b]) << (8 * b);
-      p.pixels.push_back(v);
-    }
-  }
-  return p;
+// A letter grid enlarged by the row operations of `factor` (2 or 3).
+inline Grid scaledGrid(unsigned factor, const Grid& grid) {
+  return toGrid(scaleByRows(fromGrid(grid), factor));
+}
+
+// An 8x8 picture enlarged by enlargeTileBlock; empty when it refuses the scale.
+inline Picture enlargedBlock(const Picture& p, std::uint32_t scale) {
+  std::uint32_t block[64]; // bottom row first, as the tile decoders draw
+  for (unsigned y = 0; y < 8; ++y) std::memcpy(block + 8 * (7 - y), &p.pixels[8 * y], 32);
+  Picture out{8 * scale, 8 * scale, std::vector<std::uint32_t>(std::size_t(64) * scale * scale)};
+  if (!enlargeTileBlock(reinterpret_cast<const std::uint8_t*>(block), scale,
+                        reinterpret_cast<std::uint8_t*>(out.pixels.data())))
+    return {};
+  return out;
 }
 
 // Slow references, pixel by pixel in screen orientation (B above, H below) with clamped
@@ -165,15 +161,6 @@ inline Picture referenceScale3x(const Picture& p) {
     }
   }
   return out;
-}
-
-// Enlarges a letter grid held in a bitmap of `bpp` bits with `scale` and reads the result back;
-// {"null"} when the operation gives null or changes the pixel size.
-template <typename ScaleFn> Grid scaledGrid(ScaleFn scale, const Grid& grid, unsigned bpp) {
-  FiBitmap input = makeBitmap(fromGrid(grid, bpp), bpp);
-  FiBitmap output = scale(input.get());
-  if (!output || FreeImage_GetBPP(output.get()) != bpp) return {"null"};
-  return toGrid(readBitmap(output.get()), bpp);
 }
 
 // A random picture of a few colours taken from `colours`, so equal neighbours are common.

@@ -2,7 +2,8 @@
 // tiles straight from the pattern bits, and the tiles and screens the tests render and export.
 #pragma once
 
-#include "render/freeimage_ptr.h"
+#include "render/image_read.h"
+#include "render/rgba_image.h"
 #include "render/scale.h"
 #include "support/fixtures.h"
 #include "tiles/screen_file.h"
@@ -27,19 +28,34 @@ struct Picture {
   std::uint32_t at(int x, int y) const { return pixels[std::size_t(y) * width + x]; }
 };
 
-inline Picture pictureOf(FIBITMAP* image) {
-  Picture p(int(FreeImage_GetWidth(image)), int(FreeImage_GetHeight(image)));
-  for (int y = 0; y < p.height; ++y)
-    std::memcpy(&p.at(0, y), FreeImage_GetScanLine(image, p.height - 1 - y), std::size_t(p.width) * 4);
+inline Picture pictureOf(const RgbaImage& image) {
+  Picture p(int(image.width), int(image.height));
+  for (std::size_t i = 0; i < p.pixels.size(); ++i) {
+    const std::uint8_t* rgba = image.pixels.get() + 4 * i;
+    p.pixels[i] =
+        std::uint32_t(rgba[3]) << 24 | std::uint32_t(rgba[0]) << 16 | std::uint32_t(rgba[1]) << 8 | rgba[2];
+  }
   return p;
 }
 
-inline FiBitmap bitmapOf(const Picture& p) {
-  FiBitmap image(FreeImage_Allocate(p.width, p.height, 32));
-  for (int y = 0; y < p.height; ++y)
-    std::memcpy(FreeImage_GetScanLine(image.get(), p.height - 1 - y),
-                p.pixels.data() + std::size_t(y) * p.width, std::size_t(p.width) * 4);
+inline RgbaImage imageOf(const Picture& p) {
+  RgbaImage image = makeRgbaImage(std::uint32_t(p.width), std::uint32_t(p.height)).value();
+  for (std::size_t i = 0; i < p.pixels.size(); ++i) {
+    const std::uint32_t v = p.pixels[i];
+    const std::uint8_t rgba[4] = {std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v),
+                                  std::uint8_t(v >> 24)};
+    std::memcpy(image.pixels.get() + 4 * i, rgba, 4);
+  }
   return image;
+}
+
+// The image file at `path` as the program's reader decodes it (empty when it cannot), and in
+// `kind` what its header says it is ("PNG, 8-bit RGBA", "BMP, 40-byte header, 24 bits").
+inline Picture readPicture(const std::string& path, std::string* kind = nullptr) {
+  Result<ImageInfo> info = readImageHeader(path);
+  if (kind) *kind = info ? info->kind : info.error().message();
+  Result<RgbaImage> image = readImage(path);
+  return image ? pictureOf(*image) : Picture();
 }
 
 inline Picture cut(const Picture& p, int left, int top, int width, int height) {
@@ -86,7 +102,6 @@ inline std::uint32_t colourOf(std::uint8_t code, std::uint32_t alpha) {
 }
 
 enum class Ink {
-  Plain,  // every colour with alpha 0 (what the viewer shows)
   Opaque, // every colour with alpha 255
   Alpha,  // colour number 0 with its colour and alpha 0, the others with alpha 255
 };
@@ -104,14 +119,15 @@ inline Picture drawnTile(const PaletteEntry& palette, const PatternEntry& patter
   return p;
 }
 
-// The square enlarged on its own by the system's pixel-art rule for `factor`.
+// The 8 x 8 square enlarged on its own by the system's pixel-art rule for `factor`.
 inline Picture enlarged(const Picture& tile, int factor) {
-  if (factor == 1) return tile;
-  FiBitmap small = bitmapOf(tile);
-  FiBitmap big = factor == 2   ? Scale2xImage(small.get())
-                 : factor == 3 ? Scale3xImage(small.get())
-                               : Scale4xImage(small.get());
-  return big ? pictureOf(big.get()) : Picture();
+  std::uint32_t block[64]; // bottom row first, as the tile decoders draw
+  for (int y = 0; y < 8; ++y) std::memcpy(block + 8 * (7 - y), tile.pixels.data() + 8 * y, 32);
+  Picture big(8 * factor, 8 * factor);
+  if (!enlargeTileBlock(reinterpret_cast<const std::uint8_t*>(block), std::uint32_t(factor),
+                        reinterpret_cast<std::uint8_t*>(big.pixels.data())))
+    return Picture();
+  return big;
 }
 
 // A pattern whose colour numbers come from a seed, about one pixel in four being colour 0.
@@ -191,11 +207,11 @@ inline int entryShowing(const TilesContent& t, int group, const std::uint8_t* pa
 }
 
 // The whole grid (uncut) as the renderer draws it at `factor`: each resolved cell drawn, enlarged
-// on its own and put in its square; the rest black with alpha 0.
+// on its own and put in its square; the rest black (with alpha 0 when transparent).
 inline Picture expectedBackground(const TilesContent& t, const ScreenContent& s, bool transparent,
                                   int factor) {
   const int edge = 8 * factor;
-  Picture out(256 * factor, 224 * factor);
+  Picture out(256 * factor, 224 * factor, transparent ? 0 : 0xFF000000u);
   for (int r = 0; r < kScreenRows; ++r)
     for (int c = 0; c < kScreenColumns; ++c) {
       const ScreenCell& cell = s.cells[std::size_t(r * kScreenColumns + c)];
@@ -204,7 +220,7 @@ inline Picture expectedBackground(const TilesContent& t, const ScreenContent& s,
       const int index = entryShowing(t, group, cell.palette, cell.pattern);
       if (index < 0) continue;
       const TileEntry& e = t.groups[group][std::size_t(index)];
-      const Ink ink = !transparent ? Ink::Plain : group >= 4 ? Ink::Alpha : Ink::Opaque;
+      const Ink ink = transparent && group >= 4 ? Ink::Alpha : Ink::Opaque;
       const Picture tile = drawnTile(t.palettes[e.paletteIndex], t.patterns[e.patternIndex],
                                      cell.nameWord & (kFlipH | kFlipV), ink);
       paste(out, enlarged(tile, factor), edge * c, edge * r);
@@ -214,11 +230,11 @@ inline Picture expectedBackground(const TilesContent& t, const ScreenContent& s,
 
 // The sprites as the renderer draws them at `factor`, from the clamps of the console's coordinates
 // up: every resolving tile that fits, in record order. Transparent: each enlarged square replaces
-// what lies beneath. Opaque: over `fill`, colour number 0 showing what lies beneath.
+// what lies beneath. Opaque: over `fill` (0xRRGGBB), colour number 0 showing what lies beneath.
 inline Picture expectedSprites(const TilesContent& t, const ScreenContent& s, bool transparent,
                                std::uint32_t fill, int factor) {
   const int edge = 8 * factor;
-  Picture out(256 * factor, 224 * factor, transparent ? 0 : fill);
+  Picture out(256 * factor, 224 * factor, transparent ? 0 : 0xFF000000u | fill);
   auto draw = [&](const std::uint8_t* palette, const std::uint8_t* pattern, int left, int top) {
     const int index = entryShowing(t, kSpriteGroup, palette, pattern);
     if (index < 0 || left + edge > out.width || top + edge > out.height) return;
@@ -228,10 +244,7 @@ inline Picture expectedSprites(const TilesContent& t, const ScreenContent& s, bo
     for (int y = 0; y < edge; ++y)
       for (int x = 0; x < edge; ++x) {
         const std::uint32_t v = tile.at(x, y);
-        if (transparent)
-          out.at(left + x, top + y) = v;
-        else if (v >> 24)
-          out.at(left + x, top + y) = v & 0xFFFFFF;
+        if (transparent || v >> 24) out.at(left + x, top + y) = v;
       }
   };
   for (const SpriteRecord& r : s.sprites) {

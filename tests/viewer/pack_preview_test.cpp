@@ -90,7 +90,6 @@ std::unique_ptr<ScreenFile> loadScreen(const std::string& path) {
 class ExamplePackTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    session = new FreeImageSession;
     dir = new test::TempDir;
     for (int scale = 1; scale <= 4; ++scale) {
       for (bool images : {true, false}) {
@@ -105,35 +104,29 @@ protected:
     for (auto* packs : {&withArt, &bare})
       for (auto& pack : *packs) pack.reset();
     delete dir;
-    delete session;
   }
   void SetUp() override {
     for (int s = 0; s < 4; ++s)
       ASSERT_TRUE(withArt[s] && bare[s]) << "the example's packs at scale " << s + 1;
   }
 
-  static FreeImageSession* session;
   static test::TempDir* dir;
   static std::unique_ptr<PackTiles> withArt[4], bare[4];
 };
-FreeImageSession* ExamplePackTest::session = nullptr;
 test::TempDir* ExamplePackTest::dir = nullptr;
 std::unique_ptr<PackTiles> ExamplePackTest::withArt[4], ExamplePackTest::bare[4];
 
 // An image painted over a screen: a PNG with its own alpha, or a 24-bit BMP whose alpha is the
 // grey of the 8-bit "_alpha" BMP beside it.
 Picture paintedImage(const std::string& path, const std::string& alphaPath) {
-  FiBitmap image(FreeImage_Load(FreeImage_GetFileType(path.c_str(), 0), path.c_str(), 0));
-  FiBitmap image32(image ? FreeImage_ConvertTo32Bits(image.get()) : nullptr);
-  if (!image32) return Picture();
-  Picture p = test::pictureOf(image32.get());
+  Picture p = test::readPicture(path);
   if (alphaPath.empty()) return p;
-  FiBitmap alpha(FreeImage_Load(FIF_BMP, alphaPath.c_str(), 0));
-  if (!alpha || FreeImage_GetBPP(alpha.get()) != 8) return Picture();
-  for (int y = 0; y < p.height; ++y)
-    for (int x = 0; x < p.width; ++x)
-      p.at(x, y) = (p.at(x, y) & 0xFFFFFF) |
-                   std::uint32_t(FreeImage_GetScanLine(alpha.get(), p.height - 1 - y)[x]) << 24;
+  std::string kind;
+  const Picture grey = test::readPicture(alphaPath, &kind);
+  if (kind != "BMP, 40-byte header, 8 bits" || grey.width != p.width || grey.height != p.height)
+    return Picture();
+  for (std::size_t i = 0; i < p.pixels.size(); ++i)
+    p.pixels[i] = (p.pixels[i] & 0xFFFFFF) | grey.pixels[i] << 24;
   return p;
 }
 
@@ -178,9 +171,9 @@ TEST_F(ExamplePackTest, PreviewIsTheExportWhereNoArtReplacedATileAndTheArtWhereI
     for (const char* name : test::kExampleScreens) {
       SCOPED_TRACE(std::string(name) + " at scale " + std::to_string(scale));
       auto screen = loadScreen(joinPath(test::kExampleFolder, std::string(name) + ".msscreen"));
-      FiBitmap exported = renderPlain(*screen, scale);
+      Result<RgbaImage> exported = renderPlain(*screen, scale);
       ASSERT_TRUE(exported);
-      const Picture plain = test::pictureOf(exported.get());
+      const Picture plain = test::pictureOf(*exported);
 
       Picture expected = plain;
       const int hidden = screen->background() ? (256 - int(screen->width())) * scale : 0;
@@ -207,14 +200,14 @@ TEST_F(ExamplePackTest, PreviewIsTheExportWhereNoArtReplacedATileAndTheArtWhereI
 
       Result<Preview> preview = renderPreview(*screen, pack);
       ASSERT_TRUE(preview) << preview.error().message();
-      EXPECT_EQ(test::difference(test::pictureOf(preview->image.get()), expected), "");
+      EXPECT_EQ(test::difference(test::pictureOf(preview->image), expected), "");
       EXPECT_EQ(preview->counts.fromPack, counts.fromPack);
       EXPECT_EQ(preview->counts.replacedByArt, counts.replacedByArt);
       EXPECT_EQ(preview->counts.missing + preview->counts.unknown, 0u);
 
       Result<Preview> untouched = renderPreview(*screen, plainPack);
       ASSERT_TRUE(untouched) << untouched.error().message();
-      EXPECT_EQ(test::difference(test::pictureOf(untouched->image.get()), plain), "");
+      EXPECT_EQ(test::difference(test::pictureOf(untouched->image), plain), "");
       EXPECT_EQ(untouched->counts.fromPack, counts.fromPack);
       EXPECT_EQ(untouched->counts.replacedByArt, 0u);
     }
@@ -257,8 +250,8 @@ TEST_F(ExamplePackTest, ScreensOfAnotherGameAreDrawnFromTheirOwnTilesAndCountedM
       ASSERT_GT(expected.missing, 0u);
       Result<Preview> preview = renderPreview(*screen, *withArt[scale - 1]);
       ASSERT_TRUE(preview) << preview.error().message();
-      FiBitmap plain = renderPlain(*screen, scale);
-      EXPECT_EQ(test::difference(test::pictureOf(preview->image.get()), test::pictureOf(plain.get())), "");
+      Result<RgbaImage> plain = renderPlain(*screen, scale);
+      EXPECT_EQ(test::difference(test::pictureOf(preview->image), test::pictureOf(*plain)), "");
       EXPECT_EQ(preview->counts.fromPack, 0u);
       EXPECT_EQ(preview->counts.replacedByArt, 0u);
       EXPECT_EQ(preview->counts.missing, expected.missing);

@@ -6,6 +6,8 @@
 #include "pipeline/hires_tiles.h"
 #include "pipeline/tile_replace.h"
 #include "platform/fs.h"
+#include "render/image_read.h"
+#include "render/image_save.h"
 #include "support/screen_pictures.h"
 #include "support/temp_dir.h"
 #include "tiles/tiles_file.h"
@@ -85,51 +87,42 @@ protected:
     return bytes.size() <= 64 ? bytes : "<" + std::to_string(bytes.size()) + " bytes>";
   }
 
-  FreeImageSession freeImage;
   TempDir dir;
   test::TilesContent tiles = test::viewerTiles();
 };
 
-FiBitmap loadImage(const std::string& path) {
-  return FiBitmap(FreeImage_Load(FreeImage_GetFileType(path.c_str(), 0), path.c_str(), 0));
-}
-
 TEST_F(ScreenExportTest, PngHoldsItsAlphaAndBmpComesWithAnEightBitAlphaImage) {
   auto screen = load(test::backgroundScreen(tiles, 248, 192));
   for (int factor : {1, 2}) {
-    FiBitmap rendered = renderBackground(*screen, true, factor);
+    Result<RgbaImage> rendered = renderBackground(*screen, true, factor);
     ASSERT_TRUE(rendered);
-    const test::Picture expected = test::pictureOf(rendered.get());
+    const test::Picture expected = test::pictureOf(*rendered);
     ASSERT_EQ(expected.width, 248 * factor);
     ASSERT_EQ(expected.height, 192 * factor);
 
     ASSERT_TRUE(renderAndWrite(*screen, factor, ExportFormat::Png, false, dir.file("a.png"),
                                dir.file("a_alpha.png")));
     EXPECT_EQ(pathKind(dir.file("a_alpha.png")), PathKind::Missing);
-    FiBitmap png = loadImage(dir.file("a.png"));
-    ASSERT_TRUE(png);
-    EXPECT_EQ(FreeImage_GetBPP(png.get()), 32u);
-    EXPECT_EQ(test::difference(test::pictureOf(png.get()), expected), "") << factor;
+    std::string kind;
+    EXPECT_EQ(test::difference(test::readPicture(dir.file("a.png"), &kind), expected), "") << factor;
+    EXPECT_EQ(kind, "PNG, 8-bit RGBA");
 
     ASSERT_TRUE(renderAndWrite(*screen, factor, ExportFormat::Bmp, false, dir.file("a.bmp"),
                                dir.file("a_alpha.bmp")));
-    FiBitmap bmp = loadImage(dir.file("a.bmp")), alpha = loadImage(dir.file("a_alpha.bmp"));
-    ASSERT_TRUE(bmp && alpha);
-    ASSERT_EQ(FreeImage_GetBPP(bmp.get()), 24u);
-    ASSERT_EQ(FreeImage_GetBPP(alpha.get()), 8u);
-    ASSERT_EQ(FreeImage_GetWidth(alpha.get()), FreeImage_GetWidth(bmp.get()));
-    ASSERT_EQ(FreeImage_GetHeight(alpha.get()), FreeImage_GetHeight(bmp.get()));
-    FiBitmap colour32(FreeImage_ConvertTo32Bits(bmp.get()));
-    const test::Picture colour = test::pictureOf(colour32.get());
+    std::string colourKind, alphaKind;
+    const test::Picture colour = test::readPicture(dir.file("a.bmp"), &colourKind);
+    const test::Picture grey = test::readPicture(dir.file("a_alpha.bmp"), &alphaKind);
+    EXPECT_EQ(colourKind, "BMP, 40-byte header, 24 bits");
+    EXPECT_EQ(alphaKind, "BMP, 40-byte header, 8 bits");
     ASSERT_EQ(colour.width, expected.width);
     ASSERT_EQ(colour.height, expected.height);
-    for (int y = 0; y < expected.height; ++y) {
-      const BYTE* grey = FreeImage_GetScanLine(alpha.get(), expected.height - 1 - y);
+    ASSERT_EQ(grey.width, expected.width);
+    ASSERT_EQ(grey.height, expected.height);
+    for (int y = 0; y < expected.height; ++y)
       for (int x = 0; x < expected.width; ++x) {
-        ASSERT_EQ(colour.at(x, y) & 0xFFFFFF, expected.at(x, y) & 0xFFFFFF) << x << ", " << y;
-        ASSERT_EQ(grey[x], expected.at(x, y) >> 24) << x << ", " << y;
+        ASSERT_EQ(colour.at(x, y), 0xFF000000u | expected.at(x, y)) << x << ", " << y;
+        ASSERT_EQ(grey.at(x, y), 0xFF000000u | (expected.at(x, y) >> 24) * 0x010101u) << x << ", " << y;
       }
-    }
   }
   // A sprite screen's image is transparent wherever no sprite lies.
   ScreenContent sprites;
@@ -137,9 +130,8 @@ TEST_F(ScreenExportTest, PngHoldsItsAlphaAndBmpComesWithAnEightBitAlphaImage) {
   auto spriteScreen = load(sprites, "sprites");
   ASSERT_TRUE(
       renderAndWrite(*spriteScreen, 2, ExportFormat::Png, true, dir.file("b.png"), dir.file("b_alpha.png")));
-  FiBitmap png = loadImage(dir.file("b.png"));
-  ASSERT_TRUE(png);
-  EXPECT_EQ(test::difference(test::pictureOf(png.get()), test::expectedSprites(tiles, sprites, true, 0, 2)),
+  EXPECT_EQ(test::difference(test::readPicture(dir.file("b.png")),
+                             test::expectedSprites(tiles, sprites, true, 0, 2)),
             "");
 }
 
@@ -160,17 +152,17 @@ TEST_F(ScreenExportTest, ExistingImagesAreReplacedWholeAndPngLeavesTheAlphaImage
   put("shot.png", "old picture");
   put("shot_alpha.png", "old alpha");
   ASSERT_TRUE(save(*screen, 2, ExportFormat::Png, dir.file("shot.png")));
-  FiBitmap png = loadImage(dir.file("shot.png"));
-  ASSERT_TRUE(png);
-  EXPECT_EQ(FreeImage_GetWidth(png.get()), 512u);
+  EXPECT_EQ(test::readPicture(dir.file("shot.png")).width, 512);
   EXPECT_EQ(contentOf("shot_alpha.png"), "old alpha");
 
   put("shot.bmp", "old picture");
   put("shot_alpha.bmp", "old alpha");
   ASSERT_TRUE(save(*screen, 1, ExportFormat::Bmp, dir.file("shot.bmp")));
-  FiBitmap bmp = loadImage(dir.file("shot.bmp")), alpha = loadImage(dir.file("shot_alpha.bmp"));
-  ASSERT_TRUE(bmp && alpha);
-  EXPECT_EQ(FreeImage_GetBPP(alpha.get()), 8u);
+  std::string colourKind, alphaKind;
+  EXPECT_EQ(test::readPicture(dir.file("shot.bmp"), &colourKind).width, 256);
+  EXPECT_EQ(test::readPicture(dir.file("shot_alpha.bmp"), &alphaKind).width, 256);
+  EXPECT_EQ(colourKind, "BMP, 40-byte header, 24 bits");
+  EXPECT_EQ(alphaKind, "BMP, 40-byte header, 8 bits");
   EXPECT_EQ(test::countTmpFiles(dir.path()), 0u);
 }
 
@@ -306,16 +298,14 @@ TEST_P(ExportRoundTrip, UntouchedExportReplacesNoTile) {
   EXPECT_EQ(tilesChanged(generated, storeBytes()), 0);
 
   // Not idle: one pixel painted over a tile the screen shows changes that tile, and only it.
-  FiBitmap painted = loadImage(image);
+  Result<RgbaImage> painted = readImage(image); // a BMP's colours alone: its alpha image stays
   ASSERT_TRUE(painted);
-  const int edge = 8 * p.factor, width = int(FreeImage_GetWidth(painted.get()));
-  const int x = p.kind == Kind::Sprites ? edge / 2 : width - edge / 2; // sprite at (0, 0) / cell (1, 31)
-  const int y = p.kind == Kind::Sprites ? 1 + edge / 2 : edge + edge / 2;
-  BYTE* pixel = FreeImage_GetScanLine(painted.get(), FreeImage_GetHeight(painted.get()) - 1 - y) +
-                x * FreeImage_GetBPP(painted.get()) / 8;
-  pixel[0] ^= 0x80;
-  ASSERT_TRUE(
-      FreeImage_Save(p.format == ExportFormat::Png ? FIF_PNG : FIF_BMP, painted.get(), image.c_str(), 0));
+  const std::uint32_t edge = 8 * std::uint32_t(p.factor);
+  const std::uint32_t x =
+      p.kind == Kind::Sprites ? edge / 2 : painted->width - edge / 2; // sprite at (0, 0) / cell (1, 31)
+  const std::uint32_t y = p.kind == Kind::Sprites ? 1 + edge / 2 : edge + edge / 2;
+  painted->at(x, y)[2] ^= 0x80;
+  ASSERT_TRUE(saveImageAtomically(*painted, p.format, image));
   ASSERT_EQ(replaceTilesFromScreen(*table, *build, dir.file("s.msscreen"), image, alphaPathFor(image)),
             ReplaceResult::Processed);
   EXPECT_EQ(tilesChanged(generated, storeBytes()), 1);

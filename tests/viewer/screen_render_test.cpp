@@ -44,7 +44,6 @@ protected:
     return s;
   }
 
-  FreeImageSession freeImage;
   test::TempDir dir;
   test::TilesContent tiles = test::viewerTiles();
   int screens = 0;
@@ -55,10 +54,9 @@ TEST_F(ScreenRenderTest, BackgroundIsEveryCellDrawnAndEnlargedOnItsOwn) {
   auto screen = load(content);
   for (bool transparent : {false, true})
     for (int factor = 1; factor <= 4; ++factor) {
-      FiBitmap image = renderBackground(*screen, transparent, factor);
+      Result<RgbaImage> image = renderBackground(*screen, transparent, factor);
       ASSERT_TRUE(image);
-      EXPECT_EQ(FreeImage_GetBPP(image.get()), 32u);
-      EXPECT_EQ(test::difference(test::pictureOf(image.get()),
+      EXPECT_EQ(test::difference(test::pictureOf(*image),
                                  test::expectedBackground(tiles, content, transparent, factor)),
                 "")
           << (transparent ? "transparent" : "opaque") << " at " << factor << "x";
@@ -69,9 +67,9 @@ TEST_F(ScreenRenderTest, GridRowsAndColumnsStartEightTimesTheFactorApart) {
   ScreenContent content;
   content.setCell(5, 7, tiles, 0, 0); // group 0: opaque throughout in the transparent mode
   auto screen = load(content);
-  FiBitmap image = renderBackground(*screen, true, 3);
+  Result<RgbaImage> image = renderBackground(*screen, true, 3);
   ASSERT_TRUE(image);
-  const Picture p = test::pictureOf(image.get());
+  const Picture p = test::pictureOf(*image);
   for (int y = 0; y < p.height; ++y)
     for (int x = 0; x < p.width; ++x) {
       const bool inCell = x >= 24 * 7 && x < 24 * 8 && y >= 24 * 5 && y < 24 * 6;
@@ -88,19 +86,18 @@ TEST_F(ScreenRenderTest, NarrowOrShortScreensShowTheRightHandColumnsAndTopRows) 
     const ScreenContent content = test::backgroundScreen(tiles, c.width, c.height);
     auto screen = load(content);
     for (int factor : {1, 2}) {
-      FiBitmap image = renderBackground(*screen, true, factor);
+      Result<RgbaImage> image = renderBackground(*screen, true, factor);
       ASSERT_TRUE(image);
       const Picture whole = test::expectedBackground(tiles, content, true, factor);
-      EXPECT_EQ(
-          test::difference(test::pictureOf(image.get()), test::cut(whole, (256 - c.width) * factor, 0,
-                                                                   c.width * factor, c.height * factor)),
-          "")
+      EXPECT_EQ(test::difference(test::pictureOf(*image), test::cut(whole, (256 - c.width) * factor, 0,
+                                                                    c.width * factor, c.height * factor)),
+                "")
           << c.width << " x " << c.height << " at " << factor << "x";
     }
   }
 }
 
-TEST_F(ScreenRenderTest, CellsWithoutEntryStayBlackWithAlphaZero) {
+TEST_F(ScreenRenderTest, CellsWithoutEntryStayBlack) {
   ScreenContent content;
   content.setCell(0, 0, tiles, 0, 0);
   content.setCell(0, 1, test::makePalette(999), tiles.patterns[0]); // palette not in the tiles file
@@ -109,13 +106,14 @@ TEST_F(ScreenRenderTest, CellsWithoutEntryStayBlackWithAlphaZero) {
   auto screen = load(content);
   for (bool transparent : {false, true})
     for (int factor : {1, 2, 4}) {
-      FiBitmap image = renderBackground(*screen, transparent, factor);
+      Result<RgbaImage> image = renderBackground(*screen, transparent, factor);
       ASSERT_TRUE(image);
-      const Picture p = test::pictureOf(image.get());
+      const Picture p = test::pictureOf(*image);
       const int edge = 8 * factor;
-      EXPECT_EQ(test::difference(test::cut(p, edge, 0, 3 * edge, edge), Picture(3 * edge, edge)), "")
+      const Picture black(3 * edge, edge, transparent ? 0 : 0xFF000000u); // with alpha 0 when transparent
+      EXPECT_EQ(test::difference(test::cut(p, edge, 0, 3 * edge, edge), black), "")
           << transparent << " " << factor;
-      EXPECT_NE(test::difference(test::cut(p, 0, 0, edge, edge), Picture(edge, edge)), "");
+      EXPECT_NE(test::difference(test::cut(p, 0, 0, edge, edge), test::cut(black, 0, 0, edge, edge)), "");
     }
 }
 
@@ -124,9 +122,10 @@ TEST_F(ScreenRenderTest, OnlyPriorityCellsLetColourZeroThroughWhenTransparent) {
   content.setCell(0, 0, tiles, 0, 0);                  // group 0
   content.setCell(0, 1, tiles, 0, 0, test::kPriority); // group 4, the same palette and pattern
   auto screen = load(content);
-  FiBitmap transparent = renderBackground(*screen, true, 1), opaque = renderBackground(*screen, false, 1);
+  Result<RgbaImage> transparent = renderBackground(*screen, true, 1),
+                    opaque = renderBackground(*screen, false, 1);
   ASSERT_TRUE(transparent && opaque);
-  const Picture t = test::pictureOf(transparent.get()), o = test::pictureOf(opaque.get());
+  const Picture t = test::pictureOf(*transparent), o = test::pictureOf(*opaque);
   int zeros = 0;
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x) {
@@ -135,8 +134,8 @@ TEST_F(ScreenRenderTest, OnlyPriorityCellsLetColourZeroThroughWhenTransparent) {
       EXPECT_EQ(t.at(x, y) >> 24, 255u);
       EXPECT_EQ(t.at(8 + x, y) >> 24, colourZero ? 0u : 255u);
       EXPECT_EQ(t.at(8 + x, y) & 0xFFFFFF, t.at(x, y) & 0xFFFFFF); // the colour is kept
-      EXPECT_EQ(o.at(x, y) >> 24, 0u);                             // the viewer ignores alpha
-      EXPECT_EQ(o.at(8 + x, y) >> 24, 0u);
+      EXPECT_EQ(o.at(x, y) >> 24, 255u);                           // the viewer's picture is opaque
+      EXPECT_EQ(o.at(8 + x, y) >> 24, 255u);
     }
   EXPECT_GT(zeros, 4);
 }
@@ -146,9 +145,9 @@ TEST_F(ScreenRenderTest, SpritesAreDrawnInOrderAtTheirClampedPlaces) {
   auto screen = load(content);
   for (bool transparent : {false, true})
     for (int factor = 1; factor <= 4; ++factor) {
-      FiBitmap image = renderSprites(*screen, transparent, 0x123456, factor);
+      Result<RgbaImage> image = renderSprites(*screen, transparent, 0x123456, factor);
       ASSERT_TRUE(image);
-      EXPECT_EQ(test::difference(test::pictureOf(image.get()),
+      EXPECT_EQ(test::difference(test::pictureOf(*image),
                                  test::expectedSprites(tiles, content, transparent, 0x123456, factor)),
                 "")
           << (transparent ? "transparent" : "opaque") << " at " << factor << "x";
@@ -160,9 +159,9 @@ TEST_F(ScreenRenderTest, TallSpriteAtLine210DrawsOnlyItsUpperTile) {
   content.addTallSprite(20, 210, tiles, 0, 1, 1, 4);
   auto screen = load(content);
   for (int factor : {1, 2}) {
-    FiBitmap image = renderSprites(*screen, true, 0, factor);
+    Result<RgbaImage> image = renderSprites(*screen, true, 0, factor);
     ASSERT_TRUE(image);
-    const Picture p = test::pictureOf(image.get());
+    const Picture p = test::pictureOf(*image);
     const int edge = 8 * factor, top = 210 * factor + 1;
     Picture expected(p.width, p.height);
     test::paste(
@@ -180,18 +179,18 @@ TEST_F(ScreenRenderTest, ViewerShowsTheGridOrElseSpritesOverOlive) {
 
   const ScreenContent sprites = spriteScreen();
   auto spriteOnly = load(sprites);
-  FiBitmap shown = renderForDisplay(*spriteOnly);
+  Result<RgbaImage> shown = renderForDisplay(*spriteOnly);
   ASSERT_TRUE(shown);
-  const Picture p = test::pictureOf(shown.get());
+  const Picture p = test::pictureOf(*shown);
   EXPECT_EQ(test::difference(p, test::expectedSprites(tiles, sprites, false, 0x808000, 1)), "");
-  EXPECT_EQ(p.at(200, 200), 0x808000u);
+  EXPECT_EQ(p.at(200, 200), 0xFF808000u);
   // Colour 0 of the sprite at (0, 0), drawn from line 1, shows the olive.
   bool sawColourZero = false;
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x)
       if (test::colourNumber(tiles.patterns[1], y, x) == 0) {
         sawColourZero = true;
-        EXPECT_EQ(p.at(x, y + 1), 0x808000u);
+        EXPECT_EQ(p.at(x, y + 1), 0xFF808000u);
       }
   EXPECT_TRUE(sawColourZero);
 
@@ -201,7 +200,7 @@ TEST_F(ScreenRenderTest, ViewerShowsTheGridOrElseSpritesOverOlive) {
   auto screen = load(both);
   shown = renderForDisplay(*screen);
   ASSERT_TRUE(shown);
-  EXPECT_EQ(test::difference(test::pictureOf(shown.get()),
+  EXPECT_EQ(test::difference(test::pictureOf(*shown),
                              test::cut(test::expectedBackground(tiles, both, false, 1), 8, 0, 248, 192)),
             "");
 
