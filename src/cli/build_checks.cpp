@@ -13,6 +13,9 @@ namespace {
 
 Status refuse(ErrorCause cause, const std::string& text) { return makeError(cause, {}, text); }
 
+// How every saved report begins (buildReportJson with an indent of 2).
+constexpr char kReportStart[] = "{\n  \"success\": ";
+
 } // namespace
 
 OutputRule buildOutputRule(const std::string& inputFolder, const std::string& romPath,
@@ -26,8 +29,10 @@ OutputRule buildOutputRule(const std::string& inputFolder, const std::string& ro
   rule.inputExtensions = {".mstiles", ".msscreen", ".png", ".bmp"};
   rule.inputFolderWhat = "a file the build reads";
   const std::string magic(kPackMagic, sizeof kPackMagic);
+  // Without --force a build replaces what an earlier build wrote there: a pack, or a report (the
+  // report's JSON always starts so), so the same command can be run again.
   rule.replace = force       ? ReplacePolicy::anyFile()
-                 : forReport ? ReplacePolicy::nothing()
+                 : forReport ? ReplacePolicy::onlyStartingWith(kReportStart, "a build report")
                              : ReplacePolicy::onlyStartingWith(magic, "a pack");
   rule.replaceHint = "use --force to replace it";
   return rule;

@@ -179,6 +179,7 @@ TEST_F(BuildCommandTest, QuietJsonAndReportShapeWhatIsPrinted) {
       {"--json", 0, true, "Success!", 11},
       {"--json --quiet --rom bad.sms", 1, true, "Error: invalid original ROM", 2},
       {"--report r.json", 0, false, "Success!", 11},
+      {"--report r.json", 0, false, "Success!", 11}, // again: an earlier report is replaced
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.arguments);
