@@ -73,7 +73,8 @@ int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
           makeError(both.error().cause, options.outputPath, "the comparison: " + both.error().detail));
     written = std::move(*both);
   }
-  if (Status saved = saveImageAtomically(written, ImageFormat::Png, options.outputPath, rule.replace); !saved) {
+  if (Status saved = saveImageAtomically(written, ImageFormat::Png, options.outputPath, rule.replace);
+      !saved) {
     sayError(err, "preview", outputFailure(saved.error(), rule));
     return kExitFailure;
   }
@@ -101,7 +102,8 @@ int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err) {
   if (!pack) return fail(err, "sheet", pack.error());
   Result<Sheet> sheet = renderSheet(*pack, options.group, options.columns);
   if (!sheet) return fail(err, "sheet", Error{sheet.error().cause, options.packPath, sheet.error().detail});
-  if (Status saved = saveImageAtomically(sheet->image, ImageFormat::Png, options.outputPath, rule.replace); !saved) {
+  if (Status saved = saveImageAtomically(sheet->image, ImageFormat::Png, options.outputPath, rule.replace);
+      !saved) {
     sayError(err, "sheet", outputFailure(saved.error(), rule));
     return kExitFailure;
   }

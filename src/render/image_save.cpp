@@ -6,7 +6,8 @@ namespace zelvo {
 
 namespace {
 
-Result<AtomicSave> writeEncoded(Result<EncodedImage> encoded, const std::string& path, ReplacePolicy replace) {
+Result<AtomicSave> writeEncoded(Result<EncodedImage> encoded, const std::string& path,
+                                ReplacePolicy replace) {
   if (!encoded) return encoded.error();
   auto save = AtomicSave::begin(path, std::move(replace));
   if (!save) return save.error();
