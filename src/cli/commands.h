@@ -54,6 +54,8 @@ struct CoverageOptions {
   int scale = 4;
   unsigned threads = 0;
   bool json = false;
+  std::string mapsFolder; // a map of every screen is written there as NAME-coverage.png, when given
+  bool force = false;     // replace existing maps
 };
 int runCoverage(const CoverageOptions& options, std::FILE* out, std::FILE* err);
 

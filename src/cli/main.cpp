@@ -99,6 +99,10 @@ int main(int argc, char** argv) {
   coverageCmd->add_option("-s,--scale", coverage.scale, "Scale the images are painted at, 1 to 4")
       ->check(CLI::Range(1, 4));
   coverageCmd->add_flag("--json", coverage.json, "Print the counts as one JSON object");
+  coverageCmd->add_option(
+      "--maps", coverage.mapsFolder,
+      "Write a map of every screen, its cells tinted by what they show, into this folder");
+  coverageCmd->add_flag("--force", coverage.force, "Replace existing maps");
 
   try {
     app.parse(argc, argv);

@@ -19,13 +19,14 @@ void CoverageCounter::addScreen(const std::string& name, const HiResTileTable& t
     // A square the image does not wholly hold is not cut: never paint.
     const bool cut = painted && square.left >= 0 && square.top >= 0 &&
                      square.left + edge <= screen.image.width && square.top + edge <= screen.image.height;
-    added.squares.push_back({offset, cut && !square.asExported});
+    added.squares.push_back({offset, cut && !square.asExported, square.left, square.top});
   }
 }
 
 Coverage CoverageCounter::finish(const HiResTileTable& table, const PaintLedger& ledger,
                                  std::size_t nextCount) const {
   Coverage out;
+  out.squareEdge = 8u * table.scale;
   auto isPainted = [&](std::uint32_t offset) { return ledger.painted.count(offset) != 0; };
   // Entries that share a stored tile are painted together.
   std::unordered_map<std::uint32_t, std::size_t> entriesOf;
@@ -39,15 +40,20 @@ Coverage CoverageCounter::finish(const HiResTileTable& table, const PaintLedger&
   for (std::size_t s = 0; s < screens_.size(); ++s) {
     ScreenCoverage& screen = out.screens.emplace_back();
     screen.screen = screens_[s].name;
+    screen.squares.reserve(screens_[s].squares.size());
     for (const Square& square : screens_[s].squares) {
-      if (square.here)
+      SquareKind kind = SquareKind::Unpainted;
+      if (square.here) {
+        kind = SquareKind::PaintedHere;
         ++screen.paintedHere;
-      else if (isPainted(square.offset))
+      } else if (isPainted(square.offset)) {
+        kind = SquareKind::PaintedElsewhere;
         ++screen.paintedElsewhere;
-      else {
+      } else {
         ++screen.unpainted;
         left[s].insert(square.offset);
       }
+      screen.squares.push_back({square.left, square.top, kind});
     }
     out.cellsTotal += screens_[s].squares.size();
     out.cellsPainted += screen.paintedHere + screen.paintedElsewhere;
