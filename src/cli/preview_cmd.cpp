@@ -8,6 +8,7 @@
 #include "platform/path.h"
 #include "render/image_save.h"
 #include "tiles/screen_file.h"
+#include "viewer/legend.h"
 #include "viewer/pack_preview.h"
 
 namespace zelvo::cli {
@@ -66,14 +67,17 @@ int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
   RgbaImage written = std::move(preview->image);
   if (options.compare) {
     Result<RgbaImage> plain = renderPlain(screen, int(pack->scale));
-    Result<RgbaImage> both = plain ? sideBySide(*plain, written, kCompareGap) : std::move(plain);
+    Result<RgbaImage> both = plain ? captionedSideBySide(*plain, written, kCompareGap, "without the pack",
+                                                         "with the pack", textScaleFor(int(pack->scale)))
+                                   : std::move(plain);
     if (!both)
       return fail(
           err, "preview",
           makeError(both.error().cause, options.outputPath, "the comparison: " + both.error().detail));
     written = std::move(*both);
   }
-  if (Status saved = saveImageAtomically(written, ImageFormat::Png, options.outputPath, rule.replace); !saved) {
+  if (Status saved = saveImageAtomically(written, ImageFormat::Png, options.outputPath, rule.replace);
+      !saved) {
     sayError(err, "preview", outputFailure(saved.error(), rule));
     return kExitFailure;
   }
@@ -101,7 +105,8 @@ int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err) {
   if (!pack) return fail(err, "sheet", pack.error());
   Result<Sheet> sheet = renderSheet(*pack, options.group, options.columns);
   if (!sheet) return fail(err, "sheet", Error{sheet.error().cause, options.packPath, sheet.error().detail});
-  if (Status saved = saveImageAtomically(sheet->image, ImageFormat::Png, options.outputPath, rule.replace); !saved) {
+  if (Status saved = saveImageAtomically(sheet->image, ImageFormat::Png, options.outputPath, rule.replace);
+      !saved) {
     sayError(err, "sheet", outputFailure(saved.error(), rule));
     return kExitFailure;
   }

@@ -44,7 +44,8 @@ private:
   int scale_;
 };
 
-// The whole scale of the words on a picture drawn at `scale` (1 to 4): 1 up to 2x, then 2.
-inline int textScaleFor(int scale) { return scale >= 3 ? 2 : 1; }
+// The whole scale of the words on a picture drawn at `scale` (1 to 4): 1 at 1x, 2 at 2x and 3x,
+// 3 at 4x.
+inline int textScaleFor(int scale) { return scale / 2 + 1; }
 
 } // namespace zelvo

@@ -44,6 +44,14 @@ Result<RgbaImage> renderPlain(const ScreenFile& screen, int factor);
 // image black with alpha 0.
 Result<RgbaImage> sideBySide(const RgbaImage& left, const RgbaImage& right, std::uint32_t gap);
 
+// The height of the strip of captions over a comparison whose words are drawn at `textScale`.
+int captionStripHeight(int textScale);
+// `left` and `right` side by side as sideBySide puts them, beneath an opaque strip of
+// captionStripHeight(textScale) pixels where each caption is centred over its picture.
+Result<RgbaImage> captionedSideBySide(const RgbaImage& left, const RgbaImage& right, std::uint32_t gap,
+                                      const std::string& leftCaption, const std::string& rightCaption,
+                                      int textScale);
+
 // One tile entry on a sheet: its group and index in the pack, where its tile lies on the sheet
 // (top-left corner, counted from the top), and the number of the tile it shows.
 struct SheetEntry {
