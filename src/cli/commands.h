@@ -107,8 +107,9 @@ struct SheetOptions {
   std::string outputPath;
   int group = -1; // -1: every group
   int columns = 16;
+  int pageHeight = 4096; // the tallest a page may be; further pages are NAME-2.png, NAME-3.png, ...
   bool json = false;
-  bool force = false; // replace an existing image
+  bool force = false; // replace existing images
 };
 int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err);
 
