@@ -2,7 +2,7 @@
 // is left to paint; with --maps, a picture of every screen that shows it. Nothing else is written.
 #include "cli/commands.h"
 
-#include "pipeline/build_driver.h"
+#include "pipeline/build_report.h"
 #include "platform/fs.h"
 #include "platform/output_rule.h"
 #include "platform/path.h"
@@ -17,15 +17,6 @@
 namespace zelvo::cli {
 
 namespace {
-
-// Keeps the error line and its reason; the build's other lines are not what this command says.
-class QuietLog : public BuildLog {
-public:
-  void ClearLog() override { last.clear(); }
-  void AppendLogLine(const std::string& text) override { last = text; }
-  void FailureReason(const Error& why) override { reason = why.message(); }
-  std::string last, reason;
-};
 
 std::string percentOf(std::size_t part, std::size_t whole) {
   return std::to_string(whole ? part * 100 / whole : 0) + " %";
@@ -131,30 +122,24 @@ int runCoverage(const CoverageOptions& options, std::FILE* out, std::FILE* err) 
   if (!options.mapsFolder.empty())
     if (int refused = planMaps(options, rule, targets, err)) return refused;
 
-  QuietLog log;
-  BuildReport report;
-  BuildJob job;
-  job.log = &log;
-  job.report = &report;
-  job.inputFolder = options.folder;
-  job.scale = std::uint8_t(options.scale);
-  job.threads = boundedThreads(options.threads, err);
-  job.screensOnly = true;
-  if (!RunBuild(job) || !report.coverage) {
-    sayError(err, "coverage", log.last + (log.reason.empty() ? "" : ": " + log.reason));
+  Result<Coverage> counted =
+      countFolderCoverage(options.folder, options.scale, boundedThreads(options.threads, err));
+  if (!counted) {
+    sayError(err, "coverage", counted.error().message());
     return kExitFailure;
   }
+  const Coverage& coverage = *counted;
   std::vector<std::string> maps;
-  const bool mapsWritten = writeMaps(options, rule, targets, *report.coverage, maps, err);
+  const bool mapsWritten = writeMaps(options, rule, targets, coverage, maps, err);
   const int status = mapsWritten ? kExitSuccess : kExitFailure;
   if (options.json) {
-    nlohmann::ordered_json json = nlohmann::ordered_json::parse(coverageJson(*report.coverage, -1));
+    nlohmann::ordered_json json = nlohmann::ordered_json::parse(coverageJson(coverage, -1));
     json["scale"] = options.scale;
     if (!options.mapsFolder.empty()) json["maps"] = maps;
     const std::string text = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     return writeOutput(out, text, err, "coverage") ? status : kExitFailure;
   }
-  printWords(*report.coverage, printable(options.folder), options.scale, out);
+  printWords(coverage, printable(options.folder), options.scale, out);
   if (!options.mapsFolder.empty())
     std::fprintf(out, "Maps: %zu of %zu written into %s\n", maps.size(), targets.size(),
                  printable(options.mapsFolder).c_str());

@@ -1,11 +1,32 @@
 #include "pipeline/coverage.h"
 
+#include "pipeline/build_driver.h"
 #include "pipeline/hires_tiles.h"
 
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
 namespace zelvo {
+
+namespace {
+
+// Keeps the build's last line and the reason of a failure; asks `progress` whether to go on.
+class QuietLog : public BuildLog {
+public:
+  explicit QuietLog(ProgressSink* progress) : progress_(progress) {}
+  void ClearLog() override { last.clear(); }
+  void AppendLogLine(const std::string& text) override { last = text; }
+  void FailureReason(const Error& why) override { reason = why; }
+  bool shouldContinue() override { return !cancelRequested(progress_); }
+  std::string last;
+  std::optional<Error> reason;
+
+private:
+  ProgressSink* progress_;
+};
+
+} // namespace
 
 void CoverageCounter::addScreen(const std::string& name, const HiResTileTable& table,
                                 const PreparedScreen& screen, bool painted) {
@@ -92,6 +113,22 @@ std::string coverageText(const Coverage& coverage) {
   const std::size_t percent = coverage.tilesTotal ? coverage.tilesPainted * 100 / coverage.tilesTotal : 0;
   return groupedNumber(coverage.tilesPainted) + " of " + groupedNumber(coverage.tilesTotal) +
          " tile entries painted (" + std::to_string(percent) + " %)";
+}
+
+Result<Coverage> countFolderCoverage(const std::string& folder, int scale, unsigned threads,
+                                     ProgressSink* progress) {
+  QuietLog log(progress);
+  BuildReport report;
+  BuildJob job;
+  job.log = &log;
+  job.report = &report;
+  job.inputFolder = folder;
+  job.scale = std::uint8_t(scale);
+  job.threads = threads;
+  job.screensOnly = true;
+  if (RunBuild(job) && report.coverage) return std::move(*report.coverage);
+  const ErrorCause cause = log.reason ? log.reason->cause : ErrorCause::InvalidArgument;
+  return makeError(cause, {}, log.last + (log.reason ? ": " + log.reason->message() : std::string()));
 }
 
 } // namespace zelvo

@@ -70,6 +70,12 @@ private:
   std::vector<Screen> screens_;
 };
 
+// The coverage of the capture folder `folder` at `scale` (1 to 4), counted as a build of it counts
+// it, with `threads` workers (0: one per core). Fails as the build's first stages would, the error
+// giving the build's line and its reason, or when `progress` asks to stop.
+Result<Coverage> countFolderCoverage(const std::string& folder, int scale, unsigned threads = 0,
+                                     ProgressSink* progress = nullptr);
+
 // "15,054 of 20,000 tile entries painted (75 %)"
 std::string coverageText(const Coverage& coverage);
 // A count with a comma between thousands: "15,054".
