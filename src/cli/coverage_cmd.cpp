@@ -7,12 +7,15 @@
 #include "platform/output_rule.h"
 #include "platform/path.h"
 #include "platform/text.h"
+#include "platform/thread_pool.h"
 #include "render/image_save.h"
 #include "tiles/screen_file.h"
 #include "viewer/coverage_map.h"
 
+#include <deque>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 namespace zelvo::cli {
 
@@ -88,29 +91,50 @@ int planMaps(const CoverageOptions& options, const OutputRule& rule, MapTargets&
   return kExitSuccess;
 }
 
-// Draws and saves the map of every planned screen; the paths written go to `written`. False when
-// one could not be made (the reason on `err`); the others are written anyway.
+// Draws and saves the map of every planned screen, on `threads` workers (0: one per core); the
+// paths written go to `written`, in the screens' order. False when one could not be made (the
+// reason on `err`); the others are written anyway.
 bool writeMaps(const CoverageOptions& options, const OutputRule& rule, const MapTargets& targets,
-               const Coverage& coverage, std::vector<std::string>& written, std::FILE* err) {
+               const Coverage& coverage, unsigned threads, std::vector<std::string>& written,
+               std::FILE* err) {
+  // What became of one map: empty when it was written, else why not.
+  using Outcome = std::optional<std::string>;
+  std::optional<ThreadPool> pool;
+  if (resolveThreadCount(threads) > 1) pool.emplace(threads);
+  OrderedTasks<Outcome> tasks(pool ? &*pool : nullptr, pool ? 2 * std::size_t(pool->size()) : 1);
+  std::deque<std::string> paths; // of the maps in `tasks`, oldest first
   bool all = true;
+  auto take = [&] {
+    const Outcome failed = tasks.pop();
+    if (failed) {
+      sayError(err, "coverage", *failed);
+      all = false;
+    } else {
+      written.push_back(paths.front());
+    }
+    paths.pop_front();
+  };
   for (const ScreenCoverage& screen : coverage.screens) {
     const auto target = targets.find(screen.screen);
     if (target == targets.end()) continue;
-    ScreenFile file;
-    if (!loadScreenOrSay(file, joinPath(options.folder, screen.screen), err, "coverage")) {
-      all = false;
-      continue;
-    }
-    Result<RgbaImage> map = renderCoverageMap(file, screen, options.scale);
-    Status saved = map ? saveImageAtomically(*map, ImageFormat::Png, target->second, rule.replace)
-                       : Status(Error{map.error().cause, target->second, map.error().detail});
-    if (!saved) {
-      sayError(err, "coverage", outputFailure(saved.error(), rule));
-      all = false;
-      continue;
-    }
-    written.push_back(target->second);
+    if (tasks.full()) take();
+    paths.push_back(target->second);
+    tasks.push([&options, &rule, &screen, path = target->second]() -> Outcome {
+      const std::string screenPath = joinPath(options.folder, screen.screen);
+      ScreenFile file;
+      if (const Status read = readScreenFile(file, screenPath); !read) {
+        const Error& why = read.error();
+        return screenPath + ": cannot load the screen file (or the tiles file beside it): " +
+               (why.path == screenPath || why.path.empty() ? why.detail : why.message());
+      }
+      Result<RgbaImage> map = renderCoverageMap(file, screen, options.scale);
+      Status saved = map ? saveImageAtomically(*map, ImageFormat::Png, path, rule.replace)
+                         : Status(Error{map.error().cause, path, map.error().detail});
+      if (!saved) return outputFailure(saved.error(), rule);
+      return std::nullopt;
+    });
   }
+  while (!tasks.empty()) take();
   return all;
 }
 
@@ -122,15 +146,15 @@ int runCoverage(const CoverageOptions& options, std::FILE* out, std::FILE* err) 
   if (!options.mapsFolder.empty())
     if (int refused = planMaps(options, rule, targets, err)) return refused;
 
-  Result<Coverage> counted =
-      countFolderCoverage(options.folder, options.scale, boundedThreads(options.threads, err));
+  const unsigned threads = boundedThreads(options.threads, err);
+  Result<Coverage> counted = countFolderCoverage(options.folder, options.scale, threads);
   if (!counted) {
     sayError(err, "coverage", counted.error().message());
     return kExitFailure;
   }
   const Coverage& coverage = *counted;
   std::vector<std::string> maps;
-  const bool mapsWritten = writeMaps(options, rule, targets, coverage, maps, err);
+  const bool mapsWritten = writeMaps(options, rule, targets, coverage, threads, maps, err);
   const int status = mapsWritten ? kExitSuccess : kExitFailure;
   if (options.json) {
     nlohmann::ordered_json json = nlohmann::ordered_json::parse(coverageJson(coverage, -1));

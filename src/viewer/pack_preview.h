@@ -90,7 +90,8 @@ Result<Sheet> renderSheet(const PackTiles& pack, int group, int columns, int pag
 int sheetLabelHeight(std::uint32_t scale);
 // Draws the mark of an unpainted tile over the square of `edge` pixels at (left, top).
 void markUnpaintedTile(RgbaImage& image, int left, int top, int edge);
-// "group 0: background", ..., "group 8: sprites".
+// "group 0: background", "group 1: background, flipped H", ..., "group 7: background, flipped H+V,
+// priority", "group 8: sprites".
 std::string sheetGroupName(int group);
 
 // Where page `page` (0 the first) of a sheet saved at `path` goes: `path` itself for the first,

@@ -53,15 +53,16 @@ Legend sheetLegend(const std::string& title, int textScale) {
       if (marked) markUnpaintedTile(image, left, top, edge);
     };
   };
-  return Legend(title,
-                {{"painted: not the plain enlargement", tile(false)},
-                 {"unpainted: the plain enlargement, as the build makes it", tile(true)}},
+  return Legend(title, {{"painted", tile(false)}, {"unpainted: the plain enlargement", tile(true)}},
                 textScale);
 }
 
+// The label of a group on the pages after its first.
+std::string continuedName(int group) { return "group " + std::to_string(group) + " (continued)"; }
+
 } // namespace
 
-int sheetLabelHeight(std::uint32_t scale) { return (kGlyphHeight + 2) * sheetTextScale(scale); }
+int sheetLabelHeight(std::uint32_t scale) { return (kGlyphHeight + 3) * sheetTextScale(scale); }
 
 void markUnpaintedTile(RgbaImage& image, int left, int top, int edge) {
   const int size = std::max(3, edge * 3 / 8);
@@ -71,12 +72,11 @@ void markUnpaintedTile(RgbaImage& image, int left, int top, int edge) {
 }
 
 std::string sheetGroupName(int group) {
-  static const char* const flips[4] = {"", ", flipped horizontally", ", flipped vertically",
-                                       ", flipped both ways"};
+  static const char* const flips[4] = {"", ", flipped H", ", flipped V", ", flipped H+V"};
   if (group == kSpriteGroup) return "group 8: sprites";
   if (group < 0 || group > kSpriteGroup) return "group " + std::to_string(group);
   return "group " + std::to_string(group) + ": background" + flips[group % kPriorityGroupOffset] +
-         (group >= kPriorityGroupOffset ? ", with priority" : "");
+         (group >= kPriorityGroupOffset ? ", priority" : "");
 }
 
 std::string sheetPagePath(const std::string& path, std::size_t page) {
@@ -107,7 +107,8 @@ Result<Sheet> renderSheet(const PackTiles& pack, int group, int columns, int pag
   for (int g = 0; g < kGroupCount; ++g) {
     if ((group >= 0 && g != group) || pack.tiles->groups[g].count == 0) continue;
     widest = std::max(widest, pack.tiles->groups[g].count);
-    width = std::max(width, 2 * kSheetGap + textWidth(sheetGroupName(g) + " (continued)", textScale));
+    width = std::max({width, 2 * kSheetGap + textWidth(sheetGroupName(g), textScale),
+                      2 * kSheetGap + textWidth(continuedName(g), textScale)});
   }
   if (widest == 0) return makeError(ErrorCause::InvalidArgument, {}, "there are no tile entries to show");
   width = std::max({width, kSheetGap + int(std::min<std::uint32_t>(widest, std::uint32_t(columns))) * pitch,
@@ -137,7 +138,7 @@ Result<Sheet> renderSheet(const PackTiles& pack, int group, int columns, int pag
           label = true;
         }
         if (label) {
-          labels.push_back({int(heights.size()), y, sheetGroupName(g) + (i ? " (continued)" : "")});
+          labels.push_back({int(heights.size()), y, i ? continuedName(g) : sheetGroupName(g)});
           y += labelHeight;
         }
       }
