@@ -119,6 +119,7 @@ void MainWindow::buildMenu() {
 
   QMenu* view = menuBar()->addMenu("&View");
   addCommand(view, "&Preview With Pack...", kCmdPreviewWithPack)->setCheckable(true);
+  addCommand(view, "&Coverage", kCmdCoverage)->setCheckable(true);
   QMenu* zoom = view->addMenu("&Zoom");
   auto* zooms = new QActionGroup(this);
   zooms->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
@@ -209,6 +210,9 @@ bool MainWindow::runCommand(int command) {
     return true;
   case kCmdPreviewWithPack:
     previewWithPack();
+    return true;
+  case kCmdCoverage:
+    coverage();
     return true;
   case kCmdZoom1x:
   case kCmdZoom2x:
@@ -312,6 +316,15 @@ ScreenViewerWindow* MainWindow::openScreen(const QString& path) {
   if (viewer) {
     viewer->setAttribute(Qt::WA_DeleteOnClose);
     viewer->setWindowTitle(screenTitle(path));
+    connect(viewer, &ScreenViewerWindow::coverageCounted, this,
+            [this, viewer](const QString& error, const QString& summary) {
+              if (!error.isEmpty()) {
+                statusBar()->clearMessage();
+                showProblem("coverageError", "Coverage", "The coverage cannot be counted.\n\n" + error);
+              } else {
+                statusBar()->showMessage(viewer->windowTitle() + ": " + summary, 10000);
+              }
+            });
     mdi_->addSubWindow(viewer);
     viewer->resize(viewer->sizeHint());
     viewer->show();
@@ -365,6 +378,19 @@ void MainWindow::previewWithPack() {
   updateViewMenu();
 }
 
+void MainWindow::coverage() {
+  if (auto* viewer = qobject_cast<ScreenViewerWindow*>(mdi_->currentSubWindow())) {
+    if (viewer->coverageShown()) {
+      viewer->hideCoverage();
+    } else {
+      viewer->showCoverage();
+      if (viewer->coverageShown())
+        statusBar()->showMessage("Counting the coverage of the screen's folder...");
+    }
+  }
+  updateViewMenu();
+}
+
 void MainWindow::zoom(int factor) {
   if (auto* viewer = qobject_cast<ScreenViewerWindow*>(mdi_->currentSubWindow())) viewer->setZoom(factor);
   updateViewMenu();
@@ -373,6 +399,7 @@ void MainWindow::zoom(int factor) {
 void MainWindow::updateViewMenu() {
   const auto* viewer = qobject_cast<ScreenViewerWindow*>(mdi_ ? mdi_->currentSubWindow() : nullptr);
   commandAction(kCmdPreviewWithPack)->setChecked(viewer && !viewer->previewPack().isEmpty());
+  commandAction(kCmdCoverage)->setChecked(viewer && viewer->coverageShown());
   for (int factor = 1; factor <= 4; ++factor)
     commandAction(kCmdZoom1x + factor - 1)->setChecked(viewer && viewer->zoom() == factor);
 }

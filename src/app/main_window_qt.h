@@ -38,6 +38,7 @@ enum Command : int {
   kCmdZoom2x = 4866,
   kCmdZoom3x = 4867,
   kCmdZoom4x = 4868,
+  kCmdCoverage = 4869,
   kCmdCascade = 5120,
   kCmdTile = 5121,
 };
@@ -90,6 +91,10 @@ public:
   // else the preview with a pack the user chooses (starting from the one chosen last). A pack
   // that cannot be shown gives a message box with the reason.
   void previewWithPack();
+  // View > Coverage in the active viewer: the tint hidden when it is shown, else shown once the
+  // coverage of the screen's folder is counted. The status bar then gives the coverage; a count
+  // that fails gives a message box with the reason.
+  void coverage();
   // View > Zoom in the active viewer.
   void zoom(int factor);
   // The About box, not yet shown.

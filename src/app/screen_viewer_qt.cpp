@@ -2,8 +2,10 @@
 
 #include "app/file_dialogs_qt.h"
 #include "app/main_window_qt.h"
+#include "platform/path.h"
 #include "render/rgba_image.h"
 #include "tiles/screen_file.h"
+#include "viewer/coverage_map.h"
 #include "viewer/pack_preview.h"
 #include "viewer/screen_export.h"
 #include "viewer/screen_render.h"
@@ -11,6 +13,7 @@
 #include <QApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QThread>
 #include <QWidget>
 
 #include <optional>
@@ -62,6 +65,35 @@ QImage toQImage(const RgbaImage& image, std::optional<QRgb> ground = std::nullop
   return out;
 }
 
+// The colours of an opaque image, as the core's image type.
+RgbaImage fromQImage(const QImage& image) {
+  Result<RgbaImage> out = makeRgbaImage(std::uint32_t(image.width()), std::uint32_t(image.height()));
+  if (!out) return {};
+  const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+  for (int y = 0; y < rgb.height(); ++y) {
+    const auto* source = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+    std::uint8_t* target = out->row(std::uint32_t(y));
+    for (int x = 0; x < rgb.width(); ++x, target += 4) {
+      target[0] = std::uint8_t(qRed(source[x]));
+      target[1] = std::uint8_t(qGreen(source[x]));
+      target[2] = std::uint8_t(qBlue(source[x]));
+      target[3] = 255;
+    }
+  }
+  return std::move(*out);
+}
+
+// Asks the count to stop when the window goes or the coverage is hidden.
+class CountStop final : public ProgressSink {
+public:
+  explicit CountStop(const std::atomic<bool>& stop) : stop_(stop) {}
+  void progress(ProgressStage, std::uint64_t, std::uint64_t) override {}
+  bool shouldContinue() override { return !stop_.load(std::memory_order_relaxed); }
+
+private:
+  const std::atomic<bool>& stop_;
+};
+
 } // namespace
 
 const FileDialogSetup& saveBitmapDialogSetup() {
@@ -75,7 +107,7 @@ ScreenViewerWindow::ScreenViewerWindow(QWidget* parent) : QMdiSubWindow(parent) 
   setWidget(new ViewerClientArea(*this));
 }
 
-ScreenViewerWindow::~ScreenViewerWindow() = default;
+ScreenViewerWindow::~ScreenViewerWindow() { stopCount(); }
 
 bool ScreenViewerWindow::loadScreen(const QString& path) {
   error_.clear();
@@ -130,9 +162,11 @@ bool ScreenViewerWindow::showPreview(const QString& packPath, QString& error) {
   preview_ =
       screen_->background() ? toQImage(preview->image) : toQImage(preview->image, QRgb(kSpriteFillColour));
   pack_ = packPath;
+  previewScale_ = int(pack->scale);
   setWindowTitle(screenTitle(path_) + " with " + screenTitle(packPath));
   // Below the pack's scale the hi-res pixels would be squeezed: the window grows to show them all.
   if (zoom_ < int(pack->scale)) setZoom(int(pack->scale));
+  tint();
   widget()->update();
   return true;
 }
@@ -142,7 +176,93 @@ void ScreenViewerWindow::showOriginal() {
   pack_.clear();
   preview_ = QImage();
   setWindowTitle(screenTitle(path_));
+  tint();
   widget()->update();
+}
+
+void ScreenViewerWindow::showCoverage() {
+  if (!screen_) return;
+  coverageWanted_ = true;
+  coverage_.reset(); // the images may have changed since the last count
+  tint();
+  startCount();
+}
+
+void ScreenViewerWindow::hideCoverage() {
+  coverageWanted_ = false;
+  stopCount();
+  tinted_ = QImage();
+  widget()->update();
+}
+
+void ScreenViewerWindow::startCount() {
+  if (counter_) return; // countEnded starts again when the scale wanted changed meanwhile
+  stopCounting_ = false;
+  counted_.reset();
+  countError_.clear();
+  countScale_ = coverageScale();
+  counter_.reset(QThread::create([this, folder = folderOf(path_.toStdString()), scale = countScale_] {
+    CountStop stop(stopCounting_);
+    Result<Coverage> counted = countFolderCoverage(folder.empty() ? "." : folder, scale, 0, &stop);
+    if (counted)
+      counted_ = std::move(*counted);
+    else
+      countError_ = QString::fromStdString(counted.error().message());
+  }));
+  counter_->setObjectName("coverage");
+  connect(counter_.get(), &QThread::finished, this, [this, count = ++counts_] {
+    if (count == counts_) countEnded();
+  });
+  counter_->start();
+}
+
+void ScreenViewerWindow::stopCount() {
+  if (!counter_) return;
+  stopCounting_ = true;
+  counter_->wait();
+  counter_.reset();
+  ++counts_;
+}
+
+void ScreenViewerWindow::countEnded() {
+  if (!counter_) return; // stopped meanwhile
+  counter_->wait();
+  counter_.reset();
+  if (!coverageWanted_) return;
+  if (countScale_ != coverageScale()) { // the picture changed while it counted
+    startCount();
+    return;
+  }
+  QString error = countError_, summary;
+  if (counted_) {
+    const std::string name = fileNameOf(path_.toStdString());
+    for (ScreenCoverage& screen : counted_->screens)
+      if (screen.screen == name) coverage_ = std::move(screen);
+    if (!coverage_)
+      error = "The screen is not among the screens its folder's coverage counts.";
+    else
+      summary = QString::fromStdString(coverageText(*counted_));
+    coverageScale_ = countScale_;
+    counted_.reset();
+  }
+  tint();
+  widget()->update();
+  emit coverageCounted(error, summary);
+}
+
+void ScreenViewerWindow::tint() {
+  tinted_ = QImage();
+  if (!coverageWanted_) return;
+  if (coverage_ && coverageScale_ != coverageScale()) {
+    coverage_.reset();
+    startCount();
+  }
+  const QImage& shown = pack_.isEmpty() ? picture_ : preview_;
+  if (!coverage_ || shown.isNull()) return;
+  RgbaImage image = fromQImage(shown);
+  if (!image.pixels) return;
+  tintSquares(image, *coverage_, coverageScale_, pack_.isEmpty() ? 1 : previewScale_);
+  tinted_ = toQImage(image);
 }
 
 FileChooser& ScreenViewerWindow::fileChooser() const {

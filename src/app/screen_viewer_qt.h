@@ -1,11 +1,17 @@
 // The child window that shows one screen file inside the frame.
 #pragma once
 
+#include "pipeline/coverage.h"
+
 #include <QImage>
 #include <QMdiSubWindow>
 #include <QString>
 
+#include <atomic>
 #include <memory>
+#include <optional>
+
+class QThread;
 
 namespace zelvo {
 
@@ -45,6 +51,19 @@ public:
   // The pack whose preview is shown; empty while the original is.
   const QString& previewPack() const { return pack_; }
 
+  // View > Coverage: tints the shown picture (the original, or the preview) by what each cell or
+  // sprite tile shows, painted here, painted elsewhere or unpainted (viewer/coverage_map.h), as the
+  // coverage of the screen's folder counts it: at the preview's scale, or at 4x while the original
+  // is shown. The count runs on a thread of its own, again whenever the coverage is shown anew or
+  // the picture changes; the tint appears once it is done, and coverageCounted says so.
+  void showCoverage();
+  // The picture without the tint; a count still running is dropped.
+  void hideCoverage();
+  // Whether the coverage is asked for (the tint may not be there yet).
+  bool coverageShown() const { return coverageWanted_; }
+  // The counts the tint shows, null while none is.
+  const ScreenCoverage* coverage() const { return coverage_ ? &*coverage_ : nullptr; }
+
   // Makes the client area `zoom` (1 to 4) times the screen's size, so its pixels stay square;
   // a minimised or maximised window keeps its size.
   void setZoom(int zoom);
@@ -59,10 +78,18 @@ public:
   const QString& screenPath() const { return path_; }
   // The screen's picture at 1x, null when there is none.
   const QImage& picture() const { return picture_; }
-  // What is painted: the picture, or the preview while one is shown.
-  const QImage& shownPicture() const { return pack_.isEmpty() ? picture_ : preview_; }
+  // What is painted: the picture, or the preview while one is shown; tinted while the coverage is.
+  const QImage& shownPicture() const {
+    if (coverageWanted_ && !tinted_.isNull()) return tinted_;
+    return pack_.isEmpty() ? picture_ : preview_;
+  }
   // The dialogs used by saveBitmap; null: the frame's, else the platform's.
   void setFileChooser(FileChooser* chooser) { chooser_ = chooser; }
+
+signals:
+  // A count of the coverage ended: `error` says why it failed, or is empty when the tint is shown.
+  // `summary` is the coverage in words ("29 of 41 tile entries painted (70 %)").
+  void coverageCounted(const QString& error, const QString& summary);
 
 protected:
   QString error_;
@@ -71,13 +98,36 @@ protected:
 private:
   FileChooser& fileChooser() const;
   void fitClientArea();
+  // The scale the coverage is counted at for what is shown.
+  int coverageScale() const { return pack_.isEmpty() ? 4 : previewScale_; }
+  // Starts a count at coverageScale() unless one is running (it then starts again when that ends).
+  void startCount();
+  // On the window's thread, once the counter ended.
+  void countEnded();
+  // Stops a running count and waits for it.
+  void stopCount();
+  // The tinted picture made again from what is shown and the coverage counted for it.
+  void tint();
 
   QString path_;
   std::unique_ptr<ScreenFile> screen_;
   QImage picture_;
   QImage preview_;
   QString pack_;
+  int previewScale_ = 0;
   int zoom_ = 1;
+  // The coverage: asked for, counted on `counter_` at `countScale_` (the worker's result in
+  // `counted_`), and what the tint shows (`coverage_` of the screen, at `coverageScale_`).
+  bool coverageWanted_ = false;
+  std::unique_ptr<QThread> counter_;
+  int counts_ = 0; // counts started: an end that is not the last one's is not taken
+  std::atomic<bool> stopCounting_{false};
+  std::optional<Coverage> counted_;
+  QString countError_;
+  int countScale_ = 0;
+  std::optional<ScreenCoverage> coverage_;
+  int coverageScale_ = 0;
+  QImage tinted_;
   FileChooser* chooser_ = nullptr;
 };
 

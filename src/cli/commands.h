@@ -54,6 +54,8 @@ struct CoverageOptions {
   int scale = 4;
   unsigned threads = 0;
   bool json = false;
+  std::string mapsFolder; // a map of every screen is written there as NAME-coverage.png, when given
+  bool force = false;     // replace existing maps
 };
 int runCoverage(const CoverageOptions& options, std::FILE* out, std::FILE* err);
 
@@ -105,8 +107,9 @@ struct SheetOptions {
   std::string outputPath;
   int group = -1; // -1: every group
   int columns = 16;
+  int pageHeight = 4096; // the tallest a page may be; further pages are NAME-2.png, NAME-3.png, ...
   bool json = false;
-  bool force = false; // replace an existing image
+  bool force = false; // replace existing images
 };
 int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err);
 

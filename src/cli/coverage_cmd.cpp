@@ -1,24 +1,25 @@
 // `zelvo coverage`: what the images of a capture folder paint, by the build's own rules, and what
-// is left to paint. Nothing is written.
+// is left to paint; with --maps, a picture of every screen that shows it. Nothing else is written.
 #include "cli/commands.h"
 
-#include "pipeline/build_driver.h"
+#include "pipeline/build_report.h"
+#include "platform/fs.h"
+#include "platform/output_rule.h"
+#include "platform/path.h"
 #include "platform/text.h"
+#include "platform/thread_pool.h"
+#include "render/image_save.h"
+#include "tiles/screen_file.h"
+#include "viewer/coverage_map.h"
 
+#include <deque>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 namespace zelvo::cli {
 
 namespace {
-
-// Keeps the error line and its reason; the build's other lines are not what this command says.
-class QuietLog : public BuildLog {
-public:
-  void ClearLog() override { last.clear(); }
-  void AppendLogLine(const std::string& text) override { last = text; }
-  void FailureReason(const Error& why) override { reason = why.message(); }
-  std::string last, reason;
-};
 
 std::string percentOf(std::size_t part, std::size_t whole) {
   return std::to_string(whole ? part * 100 / whole : 0) + " %";
@@ -41,34 +42,132 @@ void printWords(const Coverage& c, const std::string& folder, int scale, std::FI
   std::fputs("Paint next (the screens that cover the most unpainted tile entries, each after those above):\n",
              out);
   for (const NextScreen& n : c.next)
-    std::fprintf(out, "  %s: %s unpainted tile entries\n", n.screen.c_str(),
+    std::fprintf(out, "  %s: %s unpainted tile entries\n", printable(n.screen).c_str(),
                  groupedNumber(n.unpaintedTiles).c_str());
+}
+
+// The maps to write: by screen name, the map's path in the maps folder.
+using MapTargets = std::map<std::string, std::string>;
+
+// The rule of a map: a PNG, never in the capture folder among the files a build reads there
+// (where it could be taken for paint); an existing map goes only with --force.
+OutputRule mapRule(const CoverageOptions& options) {
+  OutputRule rule;
+  rule.role = "map";
+  rule.extensions = {".png"};
+  rule.inputFolder = options.folder;
+  rule.inputExtensions = {".msscreen", ".mstiles", ".png", ".bmp"};
+  rule.inputFolderWhat = "a file of the capture folder";
+  rule.replace = options.force ? ReplacePolicy::anyFile() : ReplacePolicy::nothing();
+  rule.replaceHint = "use --force to replace it";
+  return rule;
+}
+
+// Makes the maps folder when missing and checks every map's path before anything is counted: 0
+// with `targets` filled, or the exit status.
+int planMaps(const CoverageOptions& options, const OutputRule& rule, MapTargets& targets, std::FILE* err) {
+  const std::string& folder = options.mapsFolder;
+  if (pathKind(folder) == PathKind::Missing && !createDirectory(folder)) {
+    sayError(err, "coverage", folder + ": cannot create the folder");
+    return kExitFailure;
+  }
+  if (!isDirectory(folder)) {
+    sayError(err, "coverage", folder + ": not a folder");
+    return kExitFailure;
+  }
+  for (const DirEntry& entry : listMatching(options.folder, "*.msscreen")) {
+    if (entry.directory) continue;
+    const std::string target = joinPath(folder, stripExtension(entry.name) + "-coverage.png");
+    if (Status named = checkOutputName(target, rule); !named) {
+      sayError(err, "coverage", named.error().message());
+      return kExitUsage;
+    }
+    if (Status ready = checkOutput(target, rule); !ready) {
+      sayError(err, "coverage", ready.error().message());
+      return kExitFailure;
+    }
+    targets[entry.name] = target;
+  }
+  return kExitSuccess;
+}
+
+// Draws and saves the map of every planned screen, on `threads` workers (0: one per core); the
+// paths written go to `written`, in the screens' order. False when one could not be made (the
+// reason on `err`); the others are written anyway.
+bool writeMaps(const CoverageOptions& options, const OutputRule& rule, const MapTargets& targets,
+               const Coverage& coverage, unsigned threads, std::vector<std::string>& written,
+               std::FILE* err) {
+  // What became of one map: empty when it was written, else why not.
+  using Outcome = std::optional<std::string>;
+  std::optional<ThreadPool> pool;
+  if (resolveThreadCount(threads) > 1) pool.emplace(threads);
+  OrderedTasks<Outcome> tasks(pool ? &*pool : nullptr, pool ? 2 * std::size_t(pool->size()) : 1);
+  std::deque<std::string> paths; // of the maps in `tasks`, oldest first
+  bool all = true;
+  auto take = [&] {
+    const Outcome failed = tasks.pop();
+    if (failed) {
+      sayError(err, "coverage", *failed);
+      all = false;
+    } else {
+      written.push_back(paths.front());
+    }
+    paths.pop_front();
+  };
+  for (const ScreenCoverage& screen : coverage.screens) {
+    const auto target = targets.find(screen.screen);
+    if (target == targets.end()) continue;
+    if (tasks.full()) take();
+    paths.push_back(target->second);
+    tasks.push([&options, &rule, &screen, path = target->second]() -> Outcome {
+      const std::string screenPath = joinPath(options.folder, screen.screen);
+      ScreenFile file;
+      if (const Status read = readScreenFile(file, screenPath); !read) {
+        const Error& why = read.error();
+        return screenPath + ": cannot load the screen file (or the tiles file beside it): " +
+               (why.path == screenPath || why.path.empty() ? why.detail : why.message());
+      }
+      Result<RgbaImage> map = renderCoverageMap(file, screen, options.scale);
+      Status saved = map ? saveImageAtomically(*map, ImageFormat::Png, path, rule.replace)
+                         : Status(Error{map.error().cause, path, map.error().detail});
+      if (!saved) return outputFailure(saved.error(), rule);
+      return std::nullopt;
+    });
+  }
+  while (!tasks.empty()) take();
+  return all;
 }
 
 } // namespace
 
 int runCoverage(const CoverageOptions& options, std::FILE* out, std::FILE* err) {
-  QuietLog log;
-  BuildReport report;
-  BuildJob job;
-  job.log = &log;
-  job.report = &report;
-  job.inputFolder = options.folder;
-  job.scale = std::uint8_t(options.scale);
-  job.threads = boundedThreads(options.threads, err);
-  job.screensOnly = true;
-  if (!RunBuild(job) || !report.coverage) {
-    sayError(err, "coverage", log.last + (log.reason.empty() ? "" : ": " + log.reason));
+  const OutputRule rule = mapRule(options);
+  MapTargets targets;
+  if (!options.mapsFolder.empty())
+    if (int refused = planMaps(options, rule, targets, err)) return refused;
+
+  const unsigned threads = boundedThreads(options.threads, err);
+  Result<Coverage> counted = countFolderCoverage(options.folder, options.scale, threads);
+  if (!counted) {
+    sayError(err, "coverage", counted.error().message());
     return kExitFailure;
   }
+  const Coverage& coverage = *counted;
+  std::vector<std::string> maps;
+  const bool mapsWritten = writeMaps(options, rule, targets, coverage, threads, maps, err);
+  const int status = mapsWritten ? kExitSuccess : kExitFailure;
   if (options.json) {
-    nlohmann::ordered_json json = nlohmann::ordered_json::parse(coverageJson(*report.coverage, -1));
+    nlohmann::ordered_json json = nlohmann::ordered_json::parse(coverageJson(coverage, -1));
     json["scale"] = options.scale;
+    if (!options.mapsFolder.empty()) json["maps"] = maps;
     const std::string text = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    return writeOutput(out, text, err, "coverage") ? kExitSuccess : kExitFailure;
+    return writeOutput(out, text, err, "coverage") ? status : kExitFailure;
   }
-  printWords(*report.coverage, printable(options.folder), options.scale, out);
-  return checkOutputWritten(out, err, "coverage", kExitSuccess);
+  printWords(coverage, printable(options.folder), options.scale, out);
+  if (!options.mapsFolder.empty())
+    std::fprintf(out, "Maps: %zu of %zu written into %s\n", maps.size(), targets.size(),
+                 printable(options.mapsFolder).c_str());
+  return checkOutputWritten(out, err, "coverage", status);
 }
 
 } // namespace zelvo::cli

@@ -88,6 +88,10 @@ int main(int argc, char** argv) {
   sheetCmd->add_option("--group", sheet.group, "Only this tile group, 0 to 8 (-1: every group)")
       ->check(CLI::Range(-1, 8));
   sheetCmd->add_option("--columns", sheet.columns, "Tiles per row, 1 to 1024")->check(CLI::Range(1, 1024));
+  sheetCmd
+      ->add_option("--page-height", sheet.pageHeight,
+                   "Tallest page in pixels; further pages are written as OUTPUT-2.png, OUTPUT-3.png, ...")
+      ->check(CLI::Range(256, 65536));
   sheetCmd->add_flag("--json", sheet.json, "Print where every tile entry lies as one JSON object");
   sheetCmd->add_flag("--force", sheet.force, "Replace an existing image");
 
@@ -99,6 +103,10 @@ int main(int argc, char** argv) {
   coverageCmd->add_option("-s,--scale", coverage.scale, "Scale the images are painted at, 1 to 4")
       ->check(CLI::Range(1, 4));
   coverageCmd->add_flag("--json", coverage.json, "Print the counts as one JSON object");
+  coverageCmd->add_option(
+      "--maps", coverage.mapsFolder,
+      "Write a map of every screen, its cells tinted by what they show, into this folder");
+  coverageCmd->add_flag("--force", coverage.force, "Replace existing maps");
 
   try {
     app.parse(argc, argv);

@@ -8,6 +8,7 @@
 #include "platform/path.h"
 #include "render/image_save.h"
 #include "tiles/screen_file.h"
+#include "viewer/legend.h"
 #include "viewer/pack_preview.h"
 
 namespace zelvo::cli {
@@ -66,7 +67,9 @@ int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
   RgbaImage written = std::move(preview->image);
   if (options.compare) {
     Result<RgbaImage> plain = renderPlain(screen, int(pack->scale));
-    Result<RgbaImage> both = plain ? sideBySide(*plain, written, kCompareGap) : std::move(plain);
+    Result<RgbaImage> both = plain ? captionedSideBySide(*plain, written, kCompareGap, "without the pack",
+                                                         "with the pack", textScaleFor(int(pack->scale)))
+                                   : std::move(plain);
     if (!both)
       return fail(
           err, "preview",
@@ -100,26 +103,45 @@ int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err) {
   if (int refused = checkPng(options.outputPath, rule, "sheet", err)) return refused;
   Result<PackTiles> pack = readPackTiles(options.packPath);
   if (!pack) return fail(err, "sheet", pack.error());
-  Result<Sheet> sheet = renderSheet(*pack, options.group, options.columns);
+  Result<Sheet> sheet = renderSheet(*pack, options.group, options.columns, options.pageHeight);
   if (!sheet) return fail(err, "sheet", Error{sheet.error().cause, options.packPath, sheet.error().detail});
-  if (Status saved = saveImageAtomically(sheet->image, ImageFormat::Png, options.outputPath, rule.replace);
-      !saved) {
-    sayError(err, "sheet", outputFailure(saved.error(), rule));
-    return kExitFailure;
+  // Every page is checked before the first is written.
+  std::vector<std::string> paths;
+  for (std::size_t p = 0; p < sheet->pages.size(); ++p) {
+    paths.push_back(sheetPagePath(options.outputPath, p));
+    if (p == 0) continue;
+    if (int refused = checkPng(paths.back(), rule, "sheet", err)) return refused;
   }
+  for (std::size_t p = 0; p < sheet->pages.size(); ++p)
+    if (Status saved = saveImageAtomically(sheet->pages[p], ImageFormat::Png, paths[p], rule.replace);
+        !saved) {
+      sayError(err, "sheet", outputFailure(saved.error(), rule));
+      return kExitFailure;
+    }
 
   if (options.json) {
     Json info;
     info["scale"] = pack->scale;
     info["columns"] = options.columns;
-    info["width"] = sheet->image.width;
-    info["height"] = sheet->image.height;
+    info["width"] = sheet->pages[0].width;
+    info["height"] = sheet->pages[0].height;
     info["entryCount"] = sheet->entries.size();
+    info["paintedCount"] = sheet->paintedEntries;
     info["tileCount"] = sheet->distinctTiles;
+    Json pages = Json::array();
+    for (std::size_t p = 0; p < sheet->pages.size(); ++p)
+      pages.push_back(
+          Json{{"path", paths[p]}, {"width", sheet->pages[p].width}, {"height", sheet->pages[p].height}});
+    info["pages"] = std::move(pages);
     Json entries = Json::array();
     for (const SheetEntry& e : sheet->entries)
-      entries.push_back(
-          Json{{"group", e.group}, {"index", e.index}, {"x", e.x}, {"y", e.y}, {"tile", e.tile}});
+      entries.push_back(Json{{"group", e.group},
+                             {"index", e.index},
+                             {"page", e.page + 1},
+                             {"x", e.x},
+                             {"y", e.y},
+                             {"tile", e.tile},
+                             {"painted", e.painted}});
     info["entries"] = std::move(entries);
     if (!writeOutput(out, jsonText(info) + "\n", err, "sheet")) return kExitFailure;
   }

@@ -1,11 +1,32 @@
 #include "pipeline/coverage.h"
 
+#include "pipeline/build_driver.h"
 #include "pipeline/hires_tiles.h"
 
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
 namespace zelvo {
+
+namespace {
+
+// Keeps the build's last line and the reason of a failure; asks `progress` whether to go on.
+class QuietLog : public BuildLog {
+public:
+  explicit QuietLog(ProgressSink* progress) : progress_(progress) {}
+  void ClearLog() override { last.clear(); }
+  void AppendLogLine(const std::string& text) override { last = text; }
+  void FailureReason(const Error& why) override { reason = why; }
+  bool shouldContinue() override { return !cancelRequested(progress_); }
+  std::string last;
+  std::optional<Error> reason;
+
+private:
+  ProgressSink* progress_;
+};
+
+} // namespace
 
 void CoverageCounter::addScreen(const std::string& name, const HiResTileTable& table,
                                 const PreparedScreen& screen, bool painted) {
@@ -19,13 +40,14 @@ void CoverageCounter::addScreen(const std::string& name, const HiResTileTable& t
     // A square the image does not wholly hold is not cut: never paint.
     const bool cut = painted && square.left >= 0 && square.top >= 0 &&
                      square.left + edge <= screen.image.width && square.top + edge <= screen.image.height;
-    added.squares.push_back({offset, cut && !square.asExported});
+    added.squares.push_back({offset, cut && !square.asExported, square.left, square.top});
   }
 }
 
 Coverage CoverageCounter::finish(const HiResTileTable& table, const PaintLedger& ledger,
                                  std::size_t nextCount) const {
   Coverage out;
+  out.squareEdge = 8u * table.scale;
   auto isPainted = [&](std::uint32_t offset) { return ledger.painted.count(offset) != 0; };
   // Entries that share a stored tile are painted together.
   std::unordered_map<std::uint32_t, std::size_t> entriesOf;
@@ -39,15 +61,20 @@ Coverage CoverageCounter::finish(const HiResTileTable& table, const PaintLedger&
   for (std::size_t s = 0; s < screens_.size(); ++s) {
     ScreenCoverage& screen = out.screens.emplace_back();
     screen.screen = screens_[s].name;
+    screen.squares.reserve(screens_[s].squares.size());
     for (const Square& square : screens_[s].squares) {
-      if (square.here)
+      SquareKind kind = SquareKind::Unpainted;
+      if (square.here) {
+        kind = SquareKind::PaintedHere;
         ++screen.paintedHere;
-      else if (isPainted(square.offset))
+      } else if (isPainted(square.offset)) {
+        kind = SquareKind::PaintedElsewhere;
         ++screen.paintedElsewhere;
-      else {
+      } else {
         ++screen.unpainted;
         left[s].insert(square.offset);
       }
+      screen.squares.push_back({square.left, square.top, kind});
     }
     out.cellsTotal += screens_[s].squares.size();
     out.cellsPainted += screen.paintedHere + screen.paintedElsewhere;
@@ -86,6 +113,22 @@ std::string coverageText(const Coverage& coverage) {
   const std::size_t percent = coverage.tilesTotal ? coverage.tilesPainted * 100 / coverage.tilesTotal : 0;
   return groupedNumber(coverage.tilesPainted) + " of " + groupedNumber(coverage.tilesTotal) +
          " tile entries painted (" + std::to_string(percent) + " %)";
+}
+
+Result<Coverage> countFolderCoverage(const std::string& folder, int scale, unsigned threads,
+                                     ProgressSink* progress) {
+  QuietLog log(progress);
+  BuildReport report;
+  BuildJob job;
+  job.log = &log;
+  job.report = &report;
+  job.inputFolder = folder;
+  job.scale = std::uint8_t(scale);
+  job.threads = threads;
+  job.screensOnly = true;
+  if (RunBuild(job) && report.coverage) return std::move(*report.coverage);
+  const ErrorCause cause = log.reason ? log.reason->cause : ErrorCause::InvalidArgument;
+  return makeError(cause, {}, log.last + (log.reason ? ": " + log.reason->message() : std::string()));
 }
 
 } // namespace zelvo

@@ -11,11 +11,24 @@
 
 namespace zelvo {
 
+// What a square of a screen shows: a tile this screen paints, one another screen paints, or one
+// no screen paints.
+enum class SquareKind : std::uint8_t { PaintedHere, PaintedElsewhere, Unpainted };
+
+// Where a square lies on the screen's image at the coverage's scale (its top-left corner; it may
+// lie partly outside, as the leftmost column of a screen narrower than the grid), and what it shows.
+struct CoverageSquare {
+  std::int32_t left = 0;
+  std::int32_t top = 0;
+  SquareKind kind = SquareKind::Unpainted;
+};
+
 struct ScreenCoverage {
   std::string screen;
-  std::size_t paintedHere = 0;      // squares (cells, sprite tiles) this screen's image paints
-  std::size_t paintedElsewhere = 0; // squares whose tile another screen paints
-  std::size_t unpainted = 0;        // squares whose tile no screen paints
+  std::size_t paintedHere = 0;         // squares (cells, sprite tiles) this screen's image paints
+  std::size_t paintedElsewhere = 0;    // squares whose tile another screen paints
+  std::size_t unpainted = 0;           // squares whose tile no screen paints
+  std::vector<CoverageSquare> squares; // every square counted, in the order the build applies them
 };
 
 struct NextScreen {
@@ -28,6 +41,7 @@ struct Coverage {
   std::size_t tilesPainted = 0; // of those, the ones whose stored tile some screen paints
   std::size_t cellsTotal = 0;   // squares of every screen that resolve to an entry
   std::size_t cellsPainted = 0; // of those, the ones whose tile some screen paints
+  std::uint32_t squareEdge = 0; // the edge of a square in pixels: 8 times the scale
   std::vector<ScreenCoverage> screens;
   std::vector<NextScreen> next; // chosen greedily, best first
 };
@@ -47,6 +61,7 @@ private:
   struct Square {
     std::uint32_t offset;
     bool here;
+    std::int32_t left, top;
   };
   struct Screen {
     std::string name;
@@ -54,6 +69,12 @@ private:
   };
   std::vector<Screen> screens_;
 };
+
+// The coverage of the capture folder `folder` at `scale` (1 to 4), counted as a build of it counts
+// it, with `threads` workers (0: one per core). Fails as the build's first stages would, the error
+// giving the build's line and its reason, or when `progress` asks to stop.
+Result<Coverage> countFolderCoverage(const std::string& folder, int scale, unsigned threads = 0,
+                                     ProgressSink* progress = nullptr);
 
 // "15,054 of 20,000 tile entries painted (75 %)"
 std::string coverageText(const Coverage& coverage);

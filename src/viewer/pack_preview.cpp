@@ -1,6 +1,7 @@
 #include "viewer/pack_preview.h"
 
 #include "pipeline/hires_tiles.h"
+#include "viewer/legend.h"
 #include "viewer/screen_render.h"
 
 #include <algorithm>
@@ -107,6 +108,26 @@ Result<RgbaImage> sideBySide(const RgbaImage& left, const RgbaImage& right, std:
   if (!image) return image;
   pasteImage(*image, left, 0, 0);
   pasteImage(*image, right, left.width + gap, 0);
+  return image;
+}
+
+int captionStripHeight(int textScale) { return (kGlyphHeight + 8) * textScale; }
+
+Result<RgbaImage> captionedSideBySide(const RgbaImage& left, const RgbaImage& right, std::uint32_t gap,
+                                      const std::string& leftCaption, const std::string& rightCaption,
+                                      int textScale) {
+  const std::uint32_t strip = std::uint32_t(captionStripHeight(textScale));
+  Result<RgbaImage> both = sideBySide(left, right, gap);
+  if (!both) return both;
+  Result<RgbaImage> image = makeRgbaImage(both->width, both->height + strip, "the comparison");
+  if (!image) return image;
+  pasteImage(*image, *both, 0, strip);
+  fillRect(*image, 0, 0, int(image->width), int(strip), kStripGround);
+  const int top = 4 * textScale;
+  drawText(*image, (int(left.width) - textWidth(leftCaption, textScale)) / 2, top, leftCaption, textScale,
+           kStripText);
+  drawText(*image, int(left.width + gap) + (int(right.width) - textWidth(rightCaption, textScale)) / 2, top,
+           rightCaption, textScale, kStripText);
   return image;
 }
 

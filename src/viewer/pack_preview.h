@@ -44,29 +44,58 @@ Result<RgbaImage> renderPlain(const ScreenFile& screen, int factor);
 // image black with alpha 0.
 Result<RgbaImage> sideBySide(const RgbaImage& left, const RgbaImage& right, std::uint32_t gap);
 
-// One tile entry on a sheet: its group and index in the pack, where its tile lies on the sheet
-// (top-left corner, counted from the top), and the number of the tile it shows.
+// The height of the strip of captions over a comparison whose words are drawn at `textScale`.
+int captionStripHeight(int textScale);
+// `left` and `right` side by side as sideBySide puts them, beneath an opaque strip of
+// captionStripHeight(textScale) pixels where each caption is centred over its picture.
+Result<RgbaImage> captionedSideBySide(const RgbaImage& left, const RgbaImage& right, std::uint32_t gap,
+                                      const std::string& leftCaption, const std::string& rightCaption,
+                                      int textScale);
+
+// One tile entry on a sheet: its group and index in the pack, the page it lies on (0 the first),
+// where its tile lies on that page (top-left corner, counted from the top), the number of the
+// tile it shows, and whether that tile is painted: not the plain enlargement of the entry.
 struct SheetEntry {
   int group = 0;
   std::uint32_t index = 0;
   int x = 0, y = 0;
   std::uint32_t tile = 0;
+  int page = 0;
+  bool painted = false;
 };
 
 struct Sheet {
-  RgbaImage image;
+  std::vector<RgbaImage> pages;
   std::vector<SheetEntry> entries;
-  std::uint32_t distinctTiles = 0; // different tiles among the entries shown
+  std::uint32_t distinctTiles = 0;  // different tiles among the entries shown
+  std::uint32_t paintedEntries = 0; // entries shown whose tile is painted
 };
 
-inline constexpr int kSheetGap = 2;     // pixels between tiles and around the sheet
-inline constexpr int kSheetChecker = 4; // edge of a checkerboard square beneath transparent pixels
+inline constexpr int kSheetGap = 2;           // pixels between tiles and around the sheet
+inline constexpr int kSheetChecker = 4;       // edge of a checkerboard square beneath transparent pixels
+inline constexpr int kSheetPageHeight = 4096; // the tallest page unless told
 
 // Every tile entry of the pack (of group `group` only, when it is 0 to 8), group by group in the
-// pack's order, each group starting a new row of `columns` tiles, kSheetGap pixels apart on grey.
-// Tiles are drawn over a light and dark checkerboard that shows through wherever alpha is below
-// 255; the sheet itself is opaque. Fails for a group outside -1 to 8, columns outside 1 to 1024,
-// no entry to show, or an image too large to make.
-Result<Sheet> renderSheet(const PackTiles& pack, int group, int columns);
+// pack's order, kSheetGap pixels apart on grey: each group under a label that names it, starting a
+// new row of `columns` tiles. Tiles are drawn over a light and dark checkerboard that shows through
+// wherever alpha is below 255, and an unpainted tile (the plain enlargement of its entry, as the
+// build generates it) gets a mark in its top-left corner. Each page starts with a legend of the
+// mark and is at most `pageHeight` pixels tall; a group that goes on to the next page is labelled
+// again there. The pages are opaque. Fails for a group outside -1 to 8, columns outside 1 to 1024,
+// no entry to show, a page too low to hold its legend, a label and a row, or images too large to
+// make.
+Result<Sheet> renderSheet(const PackTiles& pack, int group, int columns, int pageHeight = kSheetPageHeight);
+
+// The height of a group's label on a sheet of a pack at `scale`.
+int sheetLabelHeight(std::uint32_t scale);
+// Draws the mark of an unpainted tile over the square of `edge` pixels at (left, top).
+void markUnpaintedTile(RgbaImage& image, int left, int top, int edge);
+// "group 0: background", "group 1: background, flipped H", ..., "group 7: background, flipped H+V,
+// priority", "group 8: sprites".
+std::string sheetGroupName(int group);
+
+// Where page `page` (0 the first) of a sheet saved at `path` goes: `path` itself for the first,
+// else "-2", "-3", ... inserted before the extension of its last component.
+std::string sheetPagePath(const std::string& path, std::size_t page);
 
 } // namespace zelvo

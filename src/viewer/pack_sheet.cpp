@@ -1,7 +1,11 @@
-// The sheet of a pack's hi-res tiles, one square per tile entry.
+// The sheet of a pack's hi-res tiles, one square per tile entry, in pages.
+#include "pipeline/hires_tiles.h"
+#include "platform/fs.h"
+#include "viewer/legend.h"
 #include "viewer/pack_preview.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace zelvo {
 
@@ -9,13 +13,20 @@ namespace {
 
 constexpr std::uint8_t kGround = 0x40; // the grey between the tiles
 constexpr std::uint32_t kCheckerLight = 0xC8, kCheckerDark = 0x8C;
-constexpr std::uint64_t kMaxSheetPixels = std::uint64_t(1) << 28; // 1 GiB of pixels
+constexpr std::uint64_t kMaxSheetPixels = std::uint64_t(1) << 28; // 1 GiB of pixels, all pages
+constexpr Colour kMark{250, 50, 40, 255}, kMarkEdge{255, 255, 255, 255};
+
+int sheetTextScale(std::uint32_t scale) { return scale >= 3 ? 2 : 1; }
 
 // Draws a tile square (as putTile takes it) over the checkerboard, the square's top-left corner
-// at (left, top): each pixel blended by its alpha over the opaque grey beneath it.
+// at (left, top): each pixel blended by its alpha over the opaque grey beneath it. Without a tile,
+// the checkerboard alone.
 void putOverChecker(RgbaImage& image, const std::uint8_t* tile, std::uint32_t edge, std::uint32_t left,
                     std::uint32_t top) {
-  putTile(image, tile, edge, left, top);
+  if (tile)
+    putTile(image, tile, edge, left, top);
+  else
+    fillRect(image, int(left), int(top), int(edge), int(edge), {0, 0, 0, 0});
   for (std::uint32_t y = 0; y < edge; ++y) {
     std::uint8_t* pixel = image.at(left, top + y);
     for (std::uint32_t x = 0; x < edge; ++x, pixel += 4) {
@@ -28,9 +39,58 @@ void putOverChecker(RgbaImage& image, const std::uint8_t* tile, std::uint32_t ed
   }
 }
 
+// A label placed on a page.
+struct Label {
+  int page = 0;
+  int y = 0;
+  std::string text;
+};
+
+Legend sheetLegend(const std::string& title, int textScale) {
+  auto tile = [](bool marked) {
+    return [marked](RgbaImage& image, int left, int top, int edge) {
+      putOverChecker(image, nullptr, std::uint32_t(edge), std::uint32_t(left), std::uint32_t(top));
+      if (marked) markUnpaintedTile(image, left, top, edge);
+    };
+  };
+  return Legend(title, {{"painted", tile(false)}, {"unpainted: the plain enlargement", tile(true)}},
+                textScale);
+}
+
+// The label of a group on the pages after its first.
+std::string continuedName(int group) { return "group " + std::to_string(group) + " (continued)"; }
+
 } // namespace
 
-Result<Sheet> renderSheet(const PackTiles& pack, int group, int columns) {
+int sheetLabelHeight(std::uint32_t scale) { return (kGlyphHeight + 3) * sheetTextScale(scale); }
+
+void markUnpaintedTile(RgbaImage& image, int left, int top, int edge) {
+  const int size = std::max(3, edge * 3 / 8);
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x + y < size; ++x)
+      fillRect(image, left + x, top + y, 1, 1, x + y == size - 1 ? kMarkEdge : kMark);
+}
+
+std::string sheetGroupName(int group) {
+  static const char* const flips[4] = {"", ", flipped H", ", flipped V", ", flipped H+V"};
+  if (group == kSpriteGroup) return "group 8: sprites";
+  if (group < 0 || group > kSpriteGroup) return "group " + std::to_string(group);
+  return "group " + std::to_string(group) + ": background" + flips[group % kPriorityGroupOffset] +
+         (group >= kPriorityGroupOffset ? ", priority" : "");
+}
+
+std::string sheetPagePath(const std::string& path, std::size_t page) {
+  if (page == 0) return path;
+  std::size_t dot = path.size();
+  for (std::size_t i = path.size(); i-- > 0 && !isSeparator(path[i]);)
+    if (path[i] == '.') {
+      dot = i;
+      break;
+    }
+  return path.substr(0, dot) + "-" + std::to_string(page + 1) + path.substr(dot);
+}
+
+Result<Sheet> renderSheet(const PackTiles& pack, int group, int columns, int pageHeight) {
   if (group < -1 || group >= kGroupCount)
     return makeError(ErrorCause::InvalidArgument, {}, "the group must be 0 to 8");
   if (columns < 1 || columns > 1024)
@@ -38,40 +98,92 @@ Result<Sheet> renderSheet(const PackTiles& pack, int group, int columns) {
   if (!pack.tiles) return makeError(ErrorCause::InvalidArgument, {}, "the pack holds no tiles");
 
   const std::uint32_t edge = 8 * pack.scale;
-  const int pitch = int(edge) + kSheetGap;
-  Sheet sheet;
-  std::uint64_t rows = 0;
+  const int pitch = int(edge) + kSheetGap, textScale = sheetTextScale(pack.scale);
+  const int labelHeight = sheetLabelHeight(pack.scale);
+
+  // The width: the widest row of tiles, label or legend.
   std::uint32_t widest = 0;
+  int width = 0;
+  for (int g = 0; g < kGroupCount; ++g) {
+    if ((group >= 0 && g != group) || pack.tiles->groups[g].count == 0) continue;
+    widest = std::max(widest, pack.tiles->groups[g].count);
+    width = std::max({width, 2 * kSheetGap + textWidth(sheetGroupName(g), textScale),
+                      2 * kSheetGap + textWidth(continuedName(g), textScale)});
+  }
+  if (widest == 0) return makeError(ErrorCause::InvalidArgument, {}, "there are no tile entries to show");
+  width = std::max({width, kSheetGap + int(std::min<std::uint32_t>(widest, std::uint32_t(columns))) * pitch,
+                    sheetLegend("page 1", textScale).minimumWidth()});
+  const int top = sheetLegend("page 1", textScale).height(width) + kSheetGap;
+  if (top + labelHeight + pitch > pageHeight)
+    return makeError(ErrorCause::InvalidArgument, {},
+                     "a page must be at least " + std::to_string(top + labelHeight + pitch) + " pixels tall");
+
+  // Rows go down the page, each group under its label, until the next would pass the page's foot.
+  Sheet sheet;
+  std::vector<Label> labels;
+  std::vector<int> heights;
+  int y = top;
+  std::vector<std::uint8_t> plain(pack.tileBytes);
   for (int g = 0; g < kGroupCount; ++g) {
     if (group >= 0 && g != group) continue;
-    const std::uint32_t count = pack.tiles->groups[g].count;
-    for (std::uint32_t i = 0; i < count; ++i) {
-      const std::uint64_t row = rows + i / std::uint32_t(columns);
-      if (kSheetGap + (row + 1) * pitch > 0x7FFFFFFF)
-        return makeError(ErrorCause::LimitExceeded, {}, "the sheet would be too tall");
-      sheet.entries.push_back(SheetEntry{g, i, kSheetGap + int(i % std::uint32_t(columns)) * pitch,
-                                         kSheetGap + int(row) * pitch, pack.tileNumber(g, i)});
+    const TileGroup& tiles = pack.tiles->groups[g];
+    for (std::uint32_t i = 0; i < tiles.count; ++i) {
+      const bool rowStart = i % std::uint32_t(columns) == 0;
+      if (rowStart) {
+        if (i) y += pitch; // past the row above
+        bool label = i == 0;
+        if (y + (label ? labelHeight : 0) + pitch > pageHeight && y > top) {
+          heights.push_back(y);
+          y = top;
+          label = true;
+        }
+        if (label) {
+          labels.push_back({int(heights.size()), y, i ? continuedName(g) : sheetGroupName(g)});
+          y += labelHeight;
+        }
+      }
+      SheetEntry& e = sheet.entries.emplace_back();
+      e = {g,
+           i,
+           kSheetGap + int(i % std::uint32_t(columns)) * pitch,
+           y,
+           pack.tileNumber(g, i),
+           int(heights.size())};
+      e.painted = !generateHiResTile(tiles, g, i, pack.scale, plain.data()) ||
+                  std::memcmp(plain.data(), pack.tile(g, i), pack.tileBytes) != 0;
+      sheet.paintedEntries += e.painted;
     }
-    rows += (count + std::uint32_t(columns) - 1) / std::uint32_t(columns);
-    widest = std::max(widest, count);
+    if (tiles.count) y += pitch;
   }
-  if (sheet.entries.empty())
-    return makeError(ErrorCause::InvalidArgument, {}, "there are no tile entries to show");
+  heights.push_back(y);
 
-  const std::uint64_t width = kSheetGap + std::min<std::uint64_t>(widest, std::uint64_t(columns)) * pitch;
-  const std::uint64_t height = kSheetGap + rows * pitch;
-  if (width * height > kMaxSheetPixels)
+  std::uint64_t pixels = 0;
+  for (int height : heights) pixels += std::uint64_t(width) * std::uint64_t(height);
+  if (pixels > kMaxSheetPixels)
     return makeError(ErrorCause::LimitExceeded, {},
-                     "the sheet would be " + std::to_string(width) + " x " + std::to_string(height) +
-                         " pixels");
-  Result<RgbaImage> image = makeRgbaImage(std::uint32_t(width), std::uint32_t(height));
-  if (!image) return image.error();
-  sheet.image = std::move(*image);
-  fillImage(sheet.image, kGround, kGround, kGround, 255);
-
+                     "the sheet would be " + std::to_string(heights.size()) + " pages of " +
+                         std::to_string(width) + " pixels wide, " + std::to_string(pixels) +
+                         " pixels in all");
+  const std::string counts = std::to_string(sheet.entries.size()) + " tile entries, " +
+                             std::to_string(sheet.paintedEntries) + " painted";
+  for (std::size_t p = 0; p < heights.size(); ++p) {
+    Result<RgbaImage> image = makeRgbaImage(std::uint32_t(width), std::uint32_t(heights[p]), "the sheet");
+    if (!image) return image.error();
+    fillImage(*image, kGround, kGround, kGround, 255);
+    const std::string title = heights.size() > 1 ? counts + "; page " + std::to_string(p + 1) + " of " +
+                                                       std::to_string(heights.size())
+                                                 : counts;
+    sheetLegend(title, textScale).draw(*image, 0, width);
+    sheet.pages.push_back(std::move(*image));
+  }
+  for (const Label& label : labels)
+    drawText(sheet.pages[std::size_t(label.page)], kSheetGap, label.y + textScale, label.text, textScale,
+             kStripText);
   std::vector<bool> seen(pack.tileCount);
   for (const SheetEntry& e : sheet.entries) {
-    putOverChecker(sheet.image, pack.tileData(e.tile), edge, std::uint32_t(e.x), std::uint32_t(e.y));
+    RgbaImage& page = sheet.pages[std::size_t(e.page)];
+    putOverChecker(page, pack.tileData(e.tile), edge, std::uint32_t(e.x), std::uint32_t(e.y));
+    if (!e.painted) markUnpaintedTile(page, e.x, e.y, int(edge));
     if (!seen[e.tile]) ++sheet.distinctTiles;
     seen[e.tile] = true;
   }

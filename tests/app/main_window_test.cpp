@@ -128,14 +128,15 @@ TEST(MainWindow, MenuTextsOrderAndCommandNumbers) {
   QMenu* save = top[0]->menu()->actions()[2]->menu();
   ASSERT_NE(save, nullptr);
   expectLines(menuLines(save), {{"&1x", 4097}, {"&2x", 4098}, {"&3x", 4099}, {"&4x", 4100}});
-  expectLines(menuLines(top[1]->menu()), {{"&Preview With Pack...", 4864}, {"&Zoom", 0}});
-  QMenu* zoom = top[1]->menu()->actions()[1]->menu();
+  expectLines(menuLines(top[1]->menu()),
+              {{"&Preview With Pack...", 4864}, {"&Coverage", 4869}, {"&Zoom", 0}});
+  QMenu* zoom = top[1]->menu()->actions()[2]->menu();
   ASSERT_NE(zoom, nullptr);
   expectLines(menuLines(zoom), {{"&1x", 4865}, {"&2x", 4866}, {"&3x", 4867}, {"&4x", 4868}});
   expectLines(menuLines(top[2]->menu()), {{"&Cascade", 5120}, {"&Tile", 5121}});
   expectLines(menuLines(top[3]->menu()), {{"&About...", 4352}});
 
-  for (int command : {4096, 4097, 4098, 4099, 4100, 4101, 4102, 4352, 4864, 4865, 4866, 4867, 4868}) {
+  for (int command : {4096, 4097, 4098, 4099, 4100, 4101, 4102, 4352, 4864, 4865, 4866, 4867, 4868, 4869}) {
     ASSERT_NE(frame.commandAction(command), nullptr) << command;
   }
   EXPECT_FALSE(frame.runCommand(4103));

@@ -9,6 +9,7 @@
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
 #include "tiles/tile_store.h"
+#include "viewer/coverage_map.h"
 #include "viewer/pack_preview.h"
 
 #include <QAction>
@@ -17,6 +18,8 @@
 #include <QMdiArea>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QSignalSpy>
+#include <QStatusBar>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -292,6 +295,59 @@ TEST(ScreenViewer, PreviewWithPackShowsTheScreenAsThePackDrawsItAndTogglesBack) 
   ASSERT_NE(box, nullptr);
   EXPECT_TRUE(box->text().contains("damaged.zrm")) << box->text().toStdString();
   box->close();
+}
+
+// View > Coverage: the open screen tinted as its folder's coverage counts it, at 4x for the
+// original (the example is painted at 2x: nothing counts as painted then) and counted again at the
+// pack's scale for a preview; the check mark takes the tint away.
+TEST(ScreenViewer, CoverageTintsTheScreenAsItsFolderCountsItAndTogglesBack) {
+  TempDir dir;
+  const std::string pack = test::buildExamplePack(dir, 2, true);
+  ASSERT_FALSE(pack.empty());
+  Frame f;
+  MainWindow& frame = f.open();
+  ScreenViewerWindow* viewer =
+      frame.openScreen(QString::fromStdString(joinPath(test::kExampleFolder, "title.msscreen")));
+  ASSERT_NE(viewer, nullptr);
+  QSignalSpy counted(viewer, &ScreenViewerWindow::coverageCounted);
+  // Each square's corner, on its edge, in its kind's colour; `scale` the shown picture's.
+  auto expectTinted = [&](int countedAt, int scale) {
+    ASSERT_NE(viewer->coverage(), nullptr);
+    const QImage& shown = viewer->shownPicture();
+    int wrong = 0;
+    for (const CoverageSquare& square : viewer->coverage()->squares) {
+      const Colour c = squareTint(square.kind);
+      wrong += shown.pixel(square.left * scale / countedAt, square.top * scale / countedAt) !=
+               qRgb(c.red, c.green, c.blue);
+    }
+    EXPECT_EQ(wrong, 0);
+  };
+
+  frame.runCommand(kCmdCoverage);
+  EXPECT_TRUE(frame.commandAction(kCmdCoverage)->isChecked());
+  ASSERT_TRUE(counted.wait(120000));
+  EXPECT_EQ(counted.takeFirst()[0].toString(), "");
+  EXPECT_EQ(viewer->coverage()->unpainted, viewer->coverage()->squares.size());
+  expectTinted(4, 1);
+  EXPECT_TRUE(frame.statusBar()->currentMessage().contains("0 of 41 tile entries painted"))
+      << frame.statusBar()->currentMessage().toStdString();
+
+  f.chooser.fileAnswer = QString::fromStdString(pack);
+  frame.runCommand(kCmdPreviewWithPack);
+  ASSERT_TRUE(counted.wait(120000));
+  EXPECT_EQ(counted.takeFirst()[0].toString(), "");
+  Result<Coverage> expected = countFolderCoverage(test::kExampleFolder, 2);
+  ASSERT_TRUE(expected);
+  EXPECT_EQ(viewer->coverage()->paintedHere, expected->screens[2].paintedHere);
+  EXPECT_GT(viewer->coverage()->paintedHere, 0u);
+  expectTinted(2, 2);
+  const QImage tinted = viewer->shownPicture();
+
+  frame.runCommand(kCmdCoverage);
+  EXPECT_FALSE(frame.commandAction(kCmdCoverage)->isChecked());
+  EXPECT_FALSE(viewer->coverageShown());
+  EXPECT_NE(viewer->shownPicture(), tinted);
+  EXPECT_EQ(viewer->shownPicture().size(), tinted.size());
 }
 
 } // namespace

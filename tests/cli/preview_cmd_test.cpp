@@ -2,6 +2,7 @@
 // and the packs, screens and arguments they refuse.
 #include "support/example_pack.h"
 #include "support/screen_pictures.h"
+#include "viewer/legend.h"
 #include "viewer/pack_preview.h"
 
 #include <gtest/gtest.h>
@@ -58,14 +59,21 @@ TEST_F(PreviewCommandTest, WritesThePreviewAloneOrBesideTheExportAndCountsWhatIt
       ASSERT_TRUE(plainImage);
       const Picture plain = test::pictureOf(*plainImage);
       if (compare) {
+        // The captions' strip, then the halves: each caption drawn within its half.
+        const int strip = captionStripHeight(textScaleFor(2));
         ASSERT_EQ(written.width, 2 * expected.width + 4);
-        ASSERT_EQ(written.height, expected.height);
-        EXPECT_EQ(test::difference(test::cut(written, 0, 0, plain.width, plain.height), plain), "");
-        EXPECT_EQ(
-            test::difference(test::cut(written, plain.width, 0, 4, plain.height), Picture(4, plain.height)),
-            "");
-        EXPECT_EQ(test::difference(test::cut(written, plain.width + 4, 0, expected.width, expected.height),
-                                   expected),
+        ASSERT_EQ(written.height, expected.height + strip);
+        for (const int left : {0, plain.width + 4}) {
+          const Picture caption = test::cut(written, left, 0, plain.width, strip);
+          const int drawn = int(std::count(caption.pixels.begin(), caption.pixels.end(), 0xFFF0F0F0u));
+          EXPECT_GT(drawn, 100) << "the caption over the half at " << left;
+        }
+        EXPECT_EQ(test::difference(test::cut(written, 0, strip, plain.width, plain.height), plain), "");
+        EXPECT_EQ(test::difference(test::cut(written, plain.width, strip, 4, plain.height),
+                                   Picture(4, plain.height)),
+                  "");
+        EXPECT_EQ(test::difference(
+                      test::cut(written, plain.width + 4, strip, expected.width, expected.height), expected),
                   "");
       } else {
         EXPECT_EQ(test::difference(written, expected), "");
@@ -120,6 +128,65 @@ TEST_F(PreviewCommandTest, RefusesDamagedPacksUnloadableScreensAndBadArgumentsWi
   EXPECT_EQ(test::countTmpFiles(dir.path()), 0u);
 }
 
+// Pages no taller than asked, each as full as the next row allows: every entry once, on its page,
+// in order; unpainted entries marked, and as many painted as the coverage counts; every page
+// named in the JSON, and every page's name checked before the first is written.
+TEST_F(PreviewCommandTest, SheetPagesSplitAtTheHeightAskedAndAreListedInTheJson) {
+  const int limit = 256, pitch = 16 + kSheetGap;
+  const Outcome o =
+      run("sheet '" + pack + "' sheet.png --json --columns 1 --page-height " + std::to_string(limit));
+  ASSERT_EQ(o.status, 0) << o.err;
+  const auto j = nlohmann::json::parse(o.out);
+  const auto& pages = j["pages"];
+  ASSERT_GE(pages.size(), 3u);
+  std::vector<Picture> pictures;
+  for (std::size_t p = 0; p < pages.size(); ++p) {
+    SCOPED_TRACE(p);
+    const std::string name = p == 0 ? "sheet.png" : "sheet-" + std::to_string(p + 1) + ".png";
+    EXPECT_EQ(pages[p]["path"], name);
+    pictures.push_back(test::readPicture(dir.file(name)));
+    EXPECT_EQ(pages[p]["width"], pictures.back().width);
+    EXPECT_EQ(pages[p]["height"], pictures.back().height);
+    EXPECT_LE(pictures.back().height, limit);
+    if (p + 1 < pages.size()) {
+      EXPECT_GT(pictures.back().height + sheetLabelHeight(2) + pitch, limit);
+    }
+  }
+  EXPECT_FALSE(isRegularFile(dir.file("sheet-" + std::to_string(pages.size() + 1) + ".png")));
+
+  const Outcome counted = run("coverage '" + test::kExampleFolder + "' --scale 2 --json");
+  ASSERT_EQ(counted.status, 0) << counted.err;
+  EXPECT_EQ(j["paintedCount"], nlohmann::json::parse(counted.out)["tiles"]["painted"]);
+  ASSERT_EQ(j["entries"].size(), j["entryCount"]);
+  std::pair<int, int> last{-1, 0};
+  int painted = 0, lastPage = 1;
+  for (const auto& e : j["entries"]) {
+    const std::pair<int, int> entry{e["group"], e["index"]};
+    EXPECT_LT(last, entry);
+    last = entry;
+    const int page = e["page"], x = e["x"], y = e["y"];
+    ASSERT_GE(page, lastPage);
+    ASSERT_LE(page, int(pages.size()));
+    lastPage = page;
+    const Picture& picture = pictures[std::size_t(page - 1)];
+    ASSERT_LE(x + 16, picture.width);
+    ASSERT_LE(y + 16, picture.height);
+    painted += e["painted"].get<bool>();
+    EXPECT_EQ(picture.at(x, y) == 0xFFFA3228u, !e["painted"].get<bool>())
+        << entry.first << "," << entry.second;
+  }
+  EXPECT_EQ(painted, j["paintedCount"]);
+
+  // A later page that exists stops the sheet before its first page is written.
+  ASSERT_TRUE(test::writeFileBytes(dir.file("again-3.png"), "kept", 4));
+  const Outcome refused =
+      run("sheet '" + pack + "' again.png --columns 1 --page-height " + std::to_string(limit));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("again-3.png"), std::string::npos) << refused.err;
+  EXPECT_FALSE(isRegularFile(dir.file("again.png")));
+  EXPECT_EQ(test::readFileBytes(dir.file("again-3.png")), "kept");
+}
+
 // A pattern of colours 0 and 1 only.
 PatternEntry twoColourPattern(std::uint8_t seed) {
   PatternEntry p{};
@@ -150,31 +217,36 @@ TEST(SheetCommand, ShowsEveryEntryOnceAndEntriesThatShareATileShowTheSamePixels)
   ASSERT_TRUE(pack) << pack.error().message();
   ASSERT_EQ(pack->tileCount, 4u);
 
+  // Where each entry lies: its column, and the labels and rows above it on the page.
   const struct {
     const char* options;
-    std::vector<std::array<int, 4>> layout; // group, index, x, y
+    std::vector<std::array<int, 5>> layout; // group, index, column, labels, rows
     unsigned tiles;
   } cases[] = {
       {"--columns 2",
-       {{0, 0, 2, 2},
-        {0, 1, 20, 2},
-        {0, 2, 2, 20},
-        {4, 0, 2, 38},
-        {4, 1, 20, 38},
-        {8, 0, 2, 56},
-        {8, 1, 20, 56}},
+       {{0, 0, 0, 1, 0},
+        {0, 1, 1, 1, 0},
+        {0, 2, 0, 1, 1},
+        {4, 0, 0, 2, 2},
+        {4, 1, 1, 2, 2},
+        {8, 0, 0, 3, 3},
+        {8, 1, 1, 3, 3}},
        4},
-      {"--group 4", {{4, 0, 2, 2}, {4, 1, 20, 2}}, 1},
+      {"--group 4", {{4, 0, 0, 1, 0}, {4, 1, 1, 1, 0}}, 1},
       {"",
-       {{0, 0, 2, 2},
-        {0, 1, 20, 2},
-        {0, 2, 38, 2},
-        {4, 0, 2, 20},
-        {4, 1, 20, 20},
-        {8, 0, 2, 38},
-        {8, 1, 20, 38}},
+       {{0, 0, 0, 1, 0},
+        {0, 1, 1, 1, 0},
+        {0, 2, 2, 1, 0},
+        {4, 0, 0, 2, 1},
+        {4, 1, 1, 2, 1},
+        {8, 0, 0, 3, 2},
+        {8, 1, 1, 3, 2}},
        4},
   };
+  const int label = sheetLabelHeight(2), pitch = 16 + kSheetGap;
+  RgbaImage markImage = makeRgbaImage(16, 16).value();
+  markUnpaintedTile(markImage, 0, 0, 16);
+  const Picture mark = test::pictureOf(markImage);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.options);
     const Outcome o =
@@ -182,6 +254,7 @@ TEST(SheetCommand, ShowsEveryEntryOnceAndEntriesThatShareATileShowTheSamePixels)
     ASSERT_EQ(o.status, 0) << o.err;
     const auto j = nlohmann::json::parse(o.out);
     EXPECT_EQ(j["tileCount"], c.tiles);
+    EXPECT_EQ(j["paintedCount"], 0) << "no image painted any tile";
     ASSERT_EQ(j["entryCount"], c.layout.size());
     EXPECT_EQ(j["entries"][0]["tile"], j["entries"][1]["tile"]) << "the first two entries share their tile";
     std::string kind;
@@ -189,18 +262,27 @@ TEST(SheetCommand, ShowsEveryEntryOnceAndEntriesThatShareATileShowTheSamePixels)
     EXPECT_EQ(kind, "PNG, 8-bit RGB") << "the sheet is opaque";
     EXPECT_EQ(j["width"], sheet.width);
     EXPECT_EQ(j["height"], sheet.height);
+    EXPECT_EQ(j["pages"],
+              nlohmann::json::parse(R"([{"path": "sheet.png", "width": )" + std::to_string(sheet.width) +
+                                    R"(, "height": )" + std::to_string(sheet.height) + "}]"));
+    const int top = j["entries"][0]["y"].get<int>() - label; // beneath the legend
+    EXPECT_GT(top, 0);
     int right = 0, bottom = 0;
     for (std::size_t i = 0; i < c.layout.size(); ++i) {
       const auto& e = j["entries"][i];
-      const auto [group, index, x, y] = c.layout[i];
+      const auto [group, index, column, labels, rows] = c.layout[i];
+      const int x = kSheetGap + column * pitch, y = top + labels * label + rows * pitch;
       EXPECT_EQ(e["group"], group);
       EXPECT_EQ(e["index"], index);
+      EXPECT_EQ(e["page"], 1);
       EXPECT_EQ(e["x"], x);
       EXPECT_EQ(e["y"], y);
       EXPECT_EQ(e["tile"], pack->tileNumber(group, std::uint32_t(index)));
+      EXPECT_EQ(e["painted"], false);
       right = std::max(right, x + 16 + kSheetGap);
       bottom = std::max(bottom, y + 16 + kSheetGap);
-      // The entry's tile, opaque pixels as they are and transparent ones showing the checkerboard.
+      // The entry's tile, opaque pixels as they are and transparent ones showing the checkerboard,
+      // under the mark of an unpainted tile in its top-left corner.
       const std::uint8_t* tile = pack->tile(group, std::uint32_t(index));
       Picture expected(16, 16);
       for (int py = 0; py < 16; ++py)
@@ -209,10 +291,11 @@ TEST(SheetCommand, ShowsEveryEntryOnceAndEntriesThatShareATileShowTheSamePixels)
           std::memcpy(&v, tile + 4 * (py * 16 + px), 4);
           const std::uint32_t grey = (px / kSheetChecker + py / kSheetChecker) % 2 ? 0x8C : 0xC8;
           expected.at(px, py) = v >> 24 == 255 ? v : v >> 24 == 0 ? 0xFF000000u | grey * 0x10101u : 0;
+          if (mark.at(px, py)) expected.at(px, py) = mark.at(px, py);
         }
       EXPECT_EQ(test::difference(test::cut(sheet, x, y, 16, 16), expected), "") << "entry " << i;
     }
-    EXPECT_EQ(sheet.width, right);
+    EXPECT_GE(sheet.width, right);
     EXPECT_EQ(sheet.height, bottom);
   }
 }

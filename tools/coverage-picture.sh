@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Makes the README's picture of a coverage map: the bundled example's level screen as
+# `zelvo coverage --maps` draws it at 2x (the scale its images are painted at).
+#
+#   tools/coverage-picture.sh [output.png] [path/to/zelvo]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${1:-docs/coverage-map.png}
+zelvo=${2:-}
+if [ -z "$zelvo" ]; then
+  for candidate in build/default/src/cli/zelvo build/ci/src/cli/zelvo; do
+    if [ -x "$candidate" ]; then zelvo=$candidate; break; fi
+  done
+fi
+if [ -z "$zelvo" ] || [ ! -x "$zelvo" ]; then
+  echo "zelvo not found: build it first (cmake --build --preset ci --target zelvo)" >&2
+  exit 1
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$zelvo" coverage examples/game --scale 2 --maps "$work"
+cp "$work/level-coverage.png" "$out"
+echo "picture: $out"
