@@ -109,8 +109,7 @@ PreparedSheet prepareSheet(const HiResTileTable& table, const TileSet& buildTile
   found.imageRead = true;
   found.imageSize = {image->width, image->height};
   out.fromChunk = chunk != nullptr;
-  Result<SheetMap> map =
-      chunk ? parseSheetMap(chunk->text, imagePath) : parseSheetMap(sidecarText, sidecarPath);
+  Result<SheetMap> map = chunk ? parseSheetMap(chunk->text, {}) : parseSheetMap(sidecarText, sidecarPath);
   if (!map) return skipped(map.error());
   out.scale = map->scale;
   out.slots = map->slots.size();
@@ -119,7 +118,7 @@ PreparedSheet prepareSheet(const HiResTileTable& table, const TileSet& buildTile
     return skipped(makeError(ErrorCause::InvalidArgument, imagePath, "no high-resolution tiles to replace"));
   if (map->scale != table.scale) {
     found.paintedFactor = int(map->scale);
-    return skipped(makeError(ErrorCause::BadFormat, imagePath,
+    return skipped(makeError(ErrorCause::BadFormat, {},
                              "the sheet is painted at " + std::to_string(map->scale) +
                                  "x; this build is at " + std::to_string(table.scale) +
                                  "x (write it again with --scale " + std::to_string(table.scale) + ")"));
