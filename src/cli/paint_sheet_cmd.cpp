@@ -38,7 +38,7 @@ private:
 // written into the capture folder: the build takes it from there.
 OutputRule sheetRule(const std::string& folder, bool sidecar, bool force) {
   OutputRule rule;
-  rule.role = sidecar ? "sidecar" : "image";
+  rule.role = sidecar ? "sheet's map" : "sheet";
   rule.extensions = {sidecar ? ".json" : ".png"};
   rule.inputFolder = folder;
   rule.inputExtensions = {".mstiles", ".msscreen"};
