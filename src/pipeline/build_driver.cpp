@@ -366,7 +366,7 @@ bool Run::applySheet(const SheetCandidate& candidate, const PreparedSheet& sheet
   SheetReport& found = report_.sheets.emplace_back();
   found.image = candidate.image;
   found.map = sheet.fromChunk ? std::string("chunk") : candidate.sidecar;
-  found.slots = sheet.slots;
+  found.slotCount = sheet.slotCount;
   found.slotsNotInCapture = sheet.slotsNotInCapture;
   Error why;
   const std::size_t firstConflict = ledger_.conflicts.size();

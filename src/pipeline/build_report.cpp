@@ -304,7 +304,7 @@ std::string buildReportJson(const BuildReport& report, int indent) {
     item["imageSize"] = sheet.info.imageRead ? sizeJson(sheet.info.imageSize) : Json();
     item["mapSize"] = sheet.info.imageRead ? sizeJson(sheet.info.expectedSize) : Json();
     item["paintedFactor"] = sheet.info.paintedFactor ? Json(sheet.info.paintedFactor) : Json();
-    item["slots"] = sheet.slots;
+    item["slots"] = sheet.slotCount;
     item["slotsNotInCapture"] = sheet.slotsNotInCapture;
     item["replaced"] = std::move(replaced);
     item["leftAsWritten"] = sheet.info.leftAsExported;

@@ -45,7 +45,7 @@ struct SheetReport {
   std::string map;                          // where its map was read: "chunk" or the sidecar's name
   ScreenStatus status = ScreenStatus::Used; // used, unreadable-image, wrong-scale or failed
   std::string reason;                       // why it was skipped
-  std::size_t slots = 0;                    // in its map
+  std::size_t slotCount = 0;                // in its map
   std::size_t slotsNotInCapture = 0;        // skipped: the build's tiles do not hold theirs
   ScreenReplaceInfo info; // sizes (the image's, and the map's as expected), entries replaced
 };

@@ -112,7 +112,7 @@ PreparedSheet prepareSheet(const HiResTileTable& table, const TileSet& buildTile
   Result<SheetMap> map = chunk ? parseSheetMap(chunk->text, {}) : parseSheetMap(sidecarText, sidecarPath);
   if (!map) return skipped(map.error());
   out.scale = map->scale;
-  out.slots = map->slots.size();
+  out.slotCount = map->slots.size();
   found.expectedSize = {map->width, map->height};
   if (!table.tempFile || table.tileCount == 0 || table.scale < 1 || table.scale > 4)
     return skipped(makeError(ErrorCause::InvalidArgument, imagePath, "no high-resolution tiles to replace"));

@@ -31,7 +31,7 @@ struct PreparedSheet {
   bool isSheet = false; // a map was found: in the image's text chunk or in the sidecar
   bool fromChunk = false;
   std::uint32_t scale = 0; // the map's, once read
-  std::size_t slots = 0;
+  std::size_t slotCount = 0;
   std::size_t slotsNotInCapture = 0; // slots whose tile the build's tiles do not hold: skipped
   // The slots as squares: `skipped` with the reason when the sheet cannot be applied (its image or
   // map cannot be read, or it is painted at another scale: then info.paintedFactor is that scale).
