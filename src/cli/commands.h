@@ -103,14 +103,19 @@ struct PreviewOptions {
 int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err);
 
 struct SheetOptions {
-  std::string packPath;
+  std::string packPath; // with toPaint, a capture folder
   std::string outputPath;
   int group = -1; // -1: every group
   int columns = 16;
   int pageHeight = 4096; // the tallest a page may be; further pages are NAME-2.png, NAME-3.png, ...
   bool json = false;
-  bool force = false; // replace existing images
+  bool force = false;     // replace an existing image
+  bool toPaint = false;   // a sheet to paint, from a capture folder, with its map
+  int scale = 4;          // with toPaint: the build's scale
+  bool unpainted = false; // with toPaint: only the tiles no image paints
+  std::string screen;     // with toPaint: only the tiles this screen shows
 };
 int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err);
+int runPaintSheet(const SheetOptions& options, std::FILE* out, std::FILE* err);
 
 } // namespace zelvo::cli

@@ -82,8 +82,10 @@ int main(int argc, char** argv) {
   previewCmd->add_flag("--force", preview.force, "Replace an existing image");
 
   SheetOptions sheet;
-  auto* sheetCmd = app.add_subcommand("sheet", "Lay out every hi-res tile of a pack in a grid");
-  sheetCmd->add_option("PACK", sheet.packPath, "Hi-res ROM pack (.zrm)")->required();
+  auto* sheetCmd = app.add_subcommand(
+      "sheet", "Lay out every hi-res tile of a pack in a grid, or the tiles of a capture folder to paint");
+  sheetCmd->add_option("PACK", sheet.packPath, "Hi-res ROM pack (.zrm); with --to-paint, a capture folder")
+      ->required();
   sheetCmd->add_option("OUTPUT", sheet.outputPath, "PNG image to write")->required();
   sheetCmd->add_option("--group", sheet.group, "Only this tile group, 0 to 8 (-1: every group)")
       ->check(CLI::Range(-1, 8));
@@ -94,6 +96,17 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(256, 65536));
   sheetCmd->add_flag("--json", sheet.json, "Print where every tile entry lies as one JSON object");
   sheetCmd->add_flag("--force", sheet.force, "Replace an existing image");
+  auto* toPaint = sheetCmd->add_flag(
+      "--to-paint", sheet.toPaint,
+      "A sheet to paint of the folder's tiles as its images leave them, with its map (in the PNG and in "
+      "OUTPUT's .json); the build imports it from its input folder");
+  sheetCmd->add_option("-s,--scale", sheet.scale, "With --to-paint: the build's scale, 1 to 4")
+      ->check(CLI::Range(1, 4))
+      ->needs(toPaint);
+  sheetCmd->add_flag("--unpainted", sheet.unpainted, "With --to-paint: only the tiles no image paints")
+      ->needs(toPaint);
+  sheetCmd->add_option("--screen", sheet.screen, "With --to-paint: only the tiles this screen shows")
+      ->needs(toPaint);
 
   CoverageOptions coverage;
   auto* coverageCmd =
@@ -121,7 +134,8 @@ int main(int argc, char** argv) {
   if (*buildCmd) return runBuild(build, stdout, stderr);
   if (*exportCmd) return runExport(exportOpts, stdout, stderr);
   if (*previewCmd) return runPreview(preview, stdout, stderr);
-  if (*sheetCmd) return runSheet(sheet, stdout, stderr);
+  if (*sheetCmd)
+    return sheet.toPaint ? runPaintSheet(sheet, stdout, stderr) : runSheet(sheet, stdout, stderr);
   if (*coverageCmd) return runCoverage(coverage, stdout, stderr);
   return kExitUsage;
 }

@@ -6,6 +6,7 @@
 #include "compress/streams.h"
 #include "pipeline/hires_tiles.h"
 #include "pipeline/pack_format.h"
+#include "pipeline/sheet_import.h"
 #include "pipeline/tile_replace.h"
 #include "platform/atomic_save.h"
 #include "platform/file.h"
@@ -103,6 +104,11 @@ private:
   // Writes a prepared screen's tiles into the store and logs its findings. False when the run
   // must end.
   bool applyScreen(ScreenPlan plan, const PreparedScreen& prepared);
+  // The sheets among the images no screen takes, after the screens, in the listing's order.
+  bool applySheets(const std::vector<DirEntry>& screens, const std::vector<DirEntry>& names);
+  bool applySheet(const SheetCandidate& candidate, const PreparedSheet& sheet);
+  // Logs a few lines of the conflicts from `first` on; the report keeps them all.
+  void noteConflicts(std::size_t first);
   void note(const std::string& line) {
     if (logLineKind(line) == LogLineKind::Warning) ++report_.warnings;
     log_.AppendLogLine(line);
@@ -156,6 +162,11 @@ bool Run::execute() {
   if (!generateTiles()) return false;
   if (!replaceTiles()) return false;
   if (job_.screensOnly) {
+    if (job_.store) {
+      job_.store->table.reset(table_.release());
+      job_.store->tiles = std::move(tiles_);
+      job_.store->ledger = std::move(ledger_);
+    }
     report_.success = true;
     return true;
   }
@@ -204,7 +215,7 @@ bool Run::replaceTiles() {
   const std::vector<DirEntry> screens = listMatching(folder_, "*.msscreen");
   // Image names are matched without case, in the sorted order of the listing, so the choice
   // between two names that differ only in case is the same on every machine.
-  const std::vector<DirEntry> names = screens.empty() ? std::vector<DirEntry>() : listMatching(folder_, "*");
+  const std::vector<DirEntry> names = listMatching(folder_, "*");
   // Screens are read and their images decoded and cut on the workers, a few ahead of the one
   // being applied; the store is written here alone, screen by screen in the listing's order, so
   // the result is the same for any number of threads.
@@ -237,6 +248,7 @@ bool Run::replaceTiles() {
     reportProgress(&log_, ProgressStage::ReplacingTiles, ++done, screens.size());
   }
   exportTiles_.reset();
+  if (!applySheets(screens, names)) return false;
   report_.coverage = coverage_.finish(*table_, ledger_);
   if (conflictLinesLeftOut_) note(moreConflictsLine(conflictLinesLeftOut_));
   note(summaryLine(report_));
@@ -309,11 +321,14 @@ bool Run::applyScreen(ScreenPlan plan, const PreparedScreen& prepared) {
   }
   for (const std::string& line : screenLines(found)) note(line);
   coverage_.addScreen(found.screen, *table_, prepared, found.status == ScreenStatus::Used);
+  noteConflicts(firstConflict);
+  return true;
+}
 
-  // The report keeps every conflict; the log a few lines of them.
-  report_.conflicts.insert(report_.conflicts.end(), ledger_.conflicts.begin() + std::ptrdiff_t(firstConflict),
+void Run::noteConflicts(std::size_t first) {
+  report_.conflicts.insert(report_.conflicts.end(), ledger_.conflicts.begin() + std::ptrdiff_t(first),
                            ledger_.conflicts.end());
-  for (const std::string& line : conflictLines(report_, firstConflict)) {
+  for (const std::string& line : conflictLines(report_, first)) {
     if (conflictLinesShown_ < kConflictLines) {
       note(line);
       ++conflictLinesShown_;
@@ -321,6 +336,59 @@ bool Run::applyScreen(ScreenPlan plan, const PreparedScreen& prepared) {
       ++conflictLinesLeftOut_;
     }
   }
+}
+
+bool Run::applySheets(const std::vector<DirEntry>& screens, const std::vector<DirEntry>& names) {
+  const std::vector<SheetCandidate> candidates = sheetCandidates(names, screens);
+  // As screens: read and decoded on the workers, applied here in the listing's order.
+  ThreadPool* workers = pool();
+  OrderedTasks<PreparedSheet> prepared(workers, workers ? std::size_t(workers->size()) : 1);
+  const HiResTileTable& table = *table_;
+  const TileSet& tiles = *tiles_;
+  std::size_t next = 0, applied = 0;
+  while (next < candidates.size() || !prepared.empty()) {
+    while (next < candidates.size() && !prepared.full()) {
+      const SheetCandidate& candidate = candidates[next++];
+      prepared.push([&table, &tiles, image = in(candidate.image), alpha = in(candidate.alpha),
+                     sidecar = candidate.sidecar.empty() ? std::string() : in(candidate.sidecar)] {
+        return prepareSheet(table, tiles, image, alpha, sidecar);
+      });
+    }
+    if (cancelRequested(&log_)) return cancelled();
+    const PreparedSheet sheet = prepared.pop();
+    const SheetCandidate& candidate = candidates[applied++];
+    if (sheet.isSheet && !applySheet(candidate, sheet)) return false;
+  }
+  return true;
+}
+
+bool Run::applySheet(const SheetCandidate& candidate, const PreparedSheet& sheet) {
+  SheetReport& found = report_.sheets.emplace_back();
+  found.image = candidate.image;
+  found.map = sheet.fromChunk ? std::string("chunk") : candidate.sidecar;
+  found.slotCount = sheet.slotCount;
+  found.slotsNotInCapture = sheet.slotsNotInCapture;
+  Error why;
+  const std::size_t firstConflict = ledger_.conflicts.size();
+  // Sheets are numbered after the screens, so conflicts name them as they name screens.
+  ledger_.screen = report_.screens.size() + report_.sheets.size() - 1;
+  const ReplaceResult replaced =
+      applyPreparedScreen(*table_, sheet.screen, &log_, &why, &found.info, &ledger_);
+  if (replaced == ReplaceResult::Cancelled) return cancelled();
+  if (replaced == ReplaceResult::WriteFailed)
+    return fail("Error: can't write high-resolution tiles",
+                systemError(table_->tempFile.lastError(), {}, "writing the hi-res tile store"));
+  if (replaced == ReplaceResult::Skipped) {
+    found.reason = named(why).message();
+    if (!found.info.imageRead)
+      found.status = ScreenStatus::UnreadableImage;
+    else if (found.info.paintedFactor != 0)
+      found.status = ScreenStatus::WrongScale;
+    else
+      found.status = ScreenStatus::Failed;
+  }
+  for (const std::string& line : sheetLines(found)) note(line);
+  noteConflicts(firstConflict);
   return true;
 }
 

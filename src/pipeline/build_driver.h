@@ -3,11 +3,13 @@
 
 #include "compress/bzip2_parallel.h"
 #include "pipeline/build_report.h"
+#include "pipeline/hires_tiles.h"
 #include "platform/atomic_save.h"
 #include "platform/error.h"
 #include "platform/progress.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace zelvo {
@@ -25,6 +27,14 @@ public:
   void progress(ProgressStage, std::uint64_t, std::uint64_t) override {}
 };
 
+// The hi-res store as the screens and sheets left it: each tile painted by an image where one
+// paints it, else as generated.
+struct ReplacedStore {
+  HiResTileTablePtr table;
+  std::unique_ptr<TileSet> tiles; // the sorted set the table was generated from, lookups prepared
+  PaintLedger ledger;             // which stored tiles an image painted
+};
+
 struct BuildJob {
   BuildLog* log = nullptr;
   std::string inputFolder; // at most 1023 characters
@@ -40,6 +50,8 @@ struct BuildJob {
   // Only what the screens paint: the run ends once they are applied, with the coverage in the
   // report, and writes nothing (no "Success!" line).
   bool screensOnly = false;
+  // With screensOnly: receives the store once the screens and sheets are applied, when given.
+  ReplacedStore* store = nullptr;
   // What the pack may replace at the output when it takes its place at the end.
   ReplacePolicy replace = ReplacePolicy::anyFile();
   // Filled by the run with what it found (see build_report.h), when given.

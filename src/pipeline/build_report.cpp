@@ -29,7 +29,9 @@ std::string tileText(const TileEntryRef& entry) {
 
 const std::string& screenName(const BuildReport& report, std::size_t screen) {
   static const std::string unknown = "?";
-  return screen < report.screens.size() ? report.screens[screen].screen : unknown;
+  if (screen < report.screens.size()) return report.screens[screen].screen;
+  screen -= report.screens.size();
+  return screen < report.sheets.size() ? report.sheets[screen].image : unknown;
 }
 
 // " (2 of the replaced tiles also stand in 150 cells left as exported; the paint shows there too)"
@@ -41,6 +43,7 @@ std::string sharedText(const ScreenReplaceInfo& info) {
 }
 
 Json placeJson(const ScreenPlace& place) {
+  if (place.slot >= 0) return {{"slot", place.slot}};
   if (place.sprite < 0) return {{"cell", {place.row, place.column}}};
   return {{"sprite", place.sprite}, {"lower", place.row != 0}};
 }
@@ -64,7 +67,7 @@ LogLineKind logLineKind(const std::string& line) {
   if (line == kBuildSuccessLine) return LogLineKind::Progress;
   for (const char* stage : kBuildStageLines)
     if (line == stage) return LogLineKind::Progress;
-  for (const char* prefix : {"Tiles file: ", "Screen ", "Screens: "})
+  for (const char* prefix : {"Tiles file: ", "Screen ", "Screens: ", "Sheet "})
     if (line.rfind(prefix, 0) == 0) return LogLineKind::Info;
   return LogLineKind::Error;
 }
@@ -95,9 +98,16 @@ std::size_t BuildReport::screensUsed() const {
 
 std::size_t BuildReport::screensSkipped() const { return screens.size() - screensUsed(); }
 
+std::size_t BuildReport::sheetsUsed() const {
+  std::size_t used = 0;
+  for (const SheetReport& sheet : sheets) used += sheet.status == ScreenStatus::Used;
+  return used;
+}
+
 std::size_t BuildReport::tilesReplaced() const {
   std::size_t replaced = 0;
   for (const ScreenReport& screen : screens) replaced += screen.info.replaced.size();
+  for (const SheetReport& sheet : sheets) replaced += sheet.info.replaced.size();
   return replaced;
 }
 
@@ -137,6 +147,26 @@ std::vector<std::string> screenLines(const ScreenReport& screen) {
     lines.push_back("Warning: " + name + " skipped: " + screen.reason);
     break;
   }
+  return lines;
+}
+
+std::vector<std::string> sheetLines(const SheetReport& sheet) {
+  std::vector<std::string> lines;
+  if (sheet.status != ScreenStatus::Used) {
+    lines.push_back("Warning: sheet " + sheet.image + " skipped: " + sheet.reason);
+    return lines;
+  }
+  if (sheet.info.imageSize != sheet.info.expectedSize)
+    lines.push_back("Warning: sheet " + sheet.image + " is " + sizeText(sheet.info.imageSize) +
+                    " pixels but its map says " + sizeText(sheet.info.expectedSize) +
+                    "; only the slots wholly inside it were used");
+  std::string line =
+      "Sheet " + sheet.image + ": " + plural(sheet.info.replaced.size(), "tile", "tiles") + " replaced";
+  if (sheet.slotsNotInCapture)
+    line += " (" + plural(sheet.slotsNotInCapture, "slot", "slots") +
+            " skipped: " + (sheet.slotsNotInCapture == 1 ? "its tile is" : "their tiles are") +
+            " not in this capture)";
+  lines.push_back(std::move(line));
   return lines;
 }
 
@@ -184,8 +214,11 @@ std::string moreConflictsLine(std::size_t more) {
 
 std::string summaryLine(const BuildReport& report) {
   std::string line = "Screens: " + std::to_string(report.screensUsed()) + " used, " +
-                     std::to_string(report.screensSkipped()) + " skipped; " +
-                     plural(report.tilesReplaced(), "tile", "tiles") + " replaced";
+                     std::to_string(report.screensSkipped()) + " skipped; ";
+  if (!report.sheets.empty())
+    line += "sheets: " + std::to_string(report.sheetsUsed()) + " used, " +
+            std::to_string(report.sheets.size() - report.sheetsUsed()) + " skipped; ";
+  line += plural(report.tilesReplaced(), "tile", "tiles") + " replaced";
   if (const std::size_t conflicting = report.tilesPaintedDifferently())
     line += "; " + plural(conflicting, "tile", "tiles") + " painted differently";
   if (report.coverage) line += "; " + coverageText(*report.coverage);
@@ -193,6 +226,7 @@ std::string summaryLine(const BuildReport& report) {
 }
 
 std::string noArtUsedLine(const BuildReport& report) {
+  if (report.sheetsUsed()) return {};
   std::size_t withImage = 0;
   std::map<int, std::size_t> factors; // wrong-scale images by the factor they were painted at
   for (const ScreenReport& screen : report.screens) {
@@ -258,6 +292,25 @@ std::string buildReportJson(const BuildReport& report, int indent) {
     item["sharedCells"] = screen.info.sharedSquares;
     screens.push_back(std::move(item));
   }
+  Json sheets = Json::array();
+  for (const SheetReport& sheet : report.sheets) {
+    Json replaced = Json::array();
+    for (const TileEntryRef& entry : sheet.info.replaced)
+      replaced.push_back({{"group", entry.group}, {"index", entry.index}});
+    Json item = {{"image", sheet.image},
+                 {"map", textOrNull(sheet.map)},
+                 {"status", screenStatusName(sheet.status)},
+                 {"reason", textOrNull(sheet.reason)}};
+    item["imageSize"] = sheet.info.imageRead ? sizeJson(sheet.info.imageSize) : Json();
+    item["mapSize"] = sheet.info.imageRead ? sizeJson(sheet.info.expectedSize) : Json();
+    item["paintedFactor"] = sheet.info.paintedFactor ? Json(sheet.info.paintedFactor) : Json();
+    item["slots"] = sheet.slotCount;
+    item["slotsNotInCapture"] = sheet.slotsNotInCapture;
+    item["replaced"] = std::move(replaced);
+    item["leftAsWritten"] = sheet.info.leftAsExported;
+    item["keptEarlierPaint"] = sheet.info.keptEarlierPaint;
+    sheets.push_back(std::move(item));
+  }
   Json conflicts = Json::array();
   for (const TileConflict& conflict : report.conflicts)
     conflicts.push_back({{"group", conflict.entry.group},
@@ -272,11 +325,14 @@ std::string buildReportJson(const BuildReport& report, int indent) {
       {"tilesFile", textOrNull(report.tilesFile)},
       {"tilesPassedOver", std::move(passed)},
       {"screens", std::move(screens)},
+      {"sheets", std::move(sheets)},
       {"conflicts", std::move(conflicts)},
       {"counts",
        {{"screens", report.screens.size()},
         {"screensUsed", report.screensUsed()},
         {"screensSkipped", report.screensSkipped()},
+        {"sheets", report.sheets.size()},
+        {"sheetsUsed", report.sheetsUsed()},
         {"tilesReplaced", report.tilesReplaced()},
         {"conflicts", report.conflicts.size()},
         {"tilesPaintedDifferently", report.tilesPaintedDifferently()},

@@ -39,12 +39,24 @@ struct ScreenReport {
   ScreenReplaceInfo info; // sizes and the entries replaced
 };
 
+// A sheet painted by an artist, applied after the screens.
+struct SheetReport {
+  std::string image;                        // the sheet's image
+  std::string map;                          // where its map was read: "chunk" or the sidecar's name
+  ScreenStatus status = ScreenStatus::Used; // used, unreadable-image, wrong-scale or failed
+  std::string reason;                       // why it was skipped
+  std::size_t slotCount = 0;                // in its map
+  std::size_t slotsNotInCapture = 0;        // skipped: the build's tiles do not hold theirs
+  ScreenReplaceInfo info; // sizes (the image's, and the map's as expected), entries replaced
+};
+
 struct BuildReport {
   int scale = 0;
   std::string tilesFile; // empty when none loaded
   std::vector<PassedOver> tilesPassedOver;
   std::vector<ScreenReport> screens;
-  std::vector<TileConflict> conflicts; // screen numbers index `screens`
+  std::vector<SheetReport> sheets;     // numbered after the screens: sheet i is number screens.size() + i
+  std::vector<TileConflict> conflicts; // screen numbers index `screens`, then `sheets`
   std::size_t warnings = 0;            // the warning lines the build logged
   std::optional<Coverage> coverage;    // once the screens are done
   bool success = false;
@@ -53,6 +65,8 @@ struct BuildReport {
 
   std::size_t screensUsed() const;
   std::size_t screensSkipped() const;
+  std::size_t sheetsUsed() const;
+  // The entries replaced by screens and sheets, each counted once per screen or sheet.
   std::size_t tilesReplaced() const;
   // The distinct tiles that two places painted differently.
   std::size_t tilesPaintedDifferently() const;
@@ -72,6 +86,8 @@ std::string tilesUsedLine(const BuildReport& report);
 std::string tilesPassedOverLine(const PassedOver& file);
 // The lines of one screen: a warning for names that match twice, then its outcome.
 std::vector<std::string> screenLines(const ScreenReport& screen);
+// The lines of one sheet: a warning for an image of another size than its map's, then its outcome.
+std::vector<std::string> sheetLines(const SheetReport& sheet);
 // The warnings for the conflicts from `first` on, which one screen's paint found: one line for each
 // earlier screen it disagrees with (or for disagreements within it), with the count and at most
 // three tiles named, in the order of each group's first conflict.

@@ -34,8 +34,9 @@ std::uint8_t greyOf(const std::uint8_t* rgb) {
 
 } // namespace
 
-Result<RgbaImage> loadImageWithAlpha(const std::string& imagePath, const std::string& alphaPath) {
-  Result<RgbaImage> image = readImage(imagePath);
+Result<RgbaImage> loadImageWithAlpha(const std::string& imagePath, const std::string& alphaPath,
+                                     std::vector<PngText>* texts) {
+  Result<RgbaImage> image = readImage(imagePath, texts);
   if (!image || hasTransparency(*image)) return image;
   const std::size_t size = image->byteCount();
   // No alpha image: opaque, as decoded. One that exists but cannot be used stops the screen, so
@@ -80,6 +81,7 @@ bool tilesPracticallyEqual(const std::uint8_t* cut, const std::uint8_t* stored, 
 }
 
 std::string placeText(const ScreenPlace& place) {
+  if (place.slot >= 0) return "slot " + std::to_string(place.slot);
   if (place.sprite < 0) return "cell " + std::to_string(place.row) + "," + std::to_string(place.column);
   return "sprite " + std::to_string(place.sprite) + (place.row ? " (lower tile)" : "");
 }
@@ -208,7 +210,7 @@ void findSquares(PreparedScreen& out, const ScreenFile& screen, const TileSet& b
         const ScreenCell& cell = grid[r * 32 + c];
         // Plain background tiles are always opaque; priority tiles keep the image's alpha.
         take(lookupCell(buildTiles, cell), c * edge - hidden, r * edge,
-             {-1, std::uint8_t(r), std::uint8_t(c)}, !(cell.nameWord & kNameWordPriorityBit));
+             {-1, std::uint8_t(r), std::uint8_t(c), -1}, !(cell.nameWord & kNameWordPriorityBit));
       }
     return;
   }
@@ -220,7 +222,7 @@ void findSquares(PreparedScreen& out, const ScreenFile& screen, const TileSet& b
                       const SpriteRecord& sprite = screen.sprites()[record];
                       const bool lower = colours == sprite.palette2;
                       take({kSpriteGroup, findEntryByContent(sprites, colours, planes)}, left, top,
-                           {std::int32_t(record), std::uint8_t(lower), 0}, false);
+                           {std::int32_t(record), std::uint8_t(lower), 0, -1}, false);
                       if (lower || !(sprite.flags & kSpriteTall)) ++record;
                       return true;
                     });

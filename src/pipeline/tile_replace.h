@@ -20,7 +20,9 @@ struct TileSet;
 // pixel not fully opaque) keeps it and `alphaPath` is not looked at; otherwise the grey of the
 // alpha image becomes the alpha when `alphaPath` names a file, else every pixel is opaque. An
 // image or alpha image that cannot be read, or an alpha image of another size, gives the reason.
-Result<RgbaImage> loadImageWithAlpha(const std::string& imagePath, const std::string& alphaPath);
+// With `texts`, a PNG's text chunks are kept there.
+Result<RgbaImage> loadImageWithAlpha(const std::string& imagePath, const std::string& alphaPath,
+                                     std::vector<PngText>* texts = nullptr);
 
 // Cuts the square of `edge` pixels whose top-left corner is (left, top) into `out` (edge * edge
 // * 4 bytes), top row first, in the byte order of the hi-res tiles: blue, green, red, alpha.
@@ -45,14 +47,15 @@ struct TileEntryRef {
 };
 
 // Where a square lies on its screen: a cell of the background grid, or the upper or lower tile of
-// a sprite record.
+// a sprite record; or a slot of a sheet.
 struct ScreenPlace {
   std::int32_t sprite = -1; // the sprite record's number, or -1 for a cell
   std::uint8_t row = 0;     // the cell's row and column; for a sprite, row 0 is its upper tile and
   std::uint8_t column = 0;  // row 1 its lower tile
+  std::int32_t slot = -1;   // a sheet's slot, numbered from 1 in its map; -1 on a screen
   bool operator==(const ScreenPlace&) const = default;
 };
-// "cell 3,12" (row, column) or "sprite 5" / "sprite 5 (lower tile)".
+// "cell 3,12" (row, column), "sprite 5" / "sprite 5 (lower tile)" or "slot 7".
 std::string placeText(const ScreenPlace& place);
 
 // What one screen's replacement found, for the build report.

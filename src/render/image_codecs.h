@@ -14,7 +14,9 @@ bool looksLikePng(std::span<const std::uint8_t> bytes);
 bool looksLikeBmp(std::span<const std::uint8_t> bytes);
 
 Result<ImageInfo> readPngHeader(std::span<const std::uint8_t> bytes, const std::string& name);
-Result<RgbaImage> decodePng(std::span<const std::uint8_t> bytes, const std::string& name);
+// With `texts`, the text chunks are kept there.
+Result<RgbaImage> decodePng(std::span<const std::uint8_t> bytes, const std::string& name,
+                            std::vector<PngText>* texts = nullptr);
 
 struct SpngContextFree {
   void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }

@@ -61,12 +61,14 @@ Result<ImageInfo> readImageHeader(std::span<const std::uint8_t> bytes, const std
   return unknownType(bytes, name);
 }
 
-Result<RgbaImage> readImageFromMemory(std::span<const std::uint8_t> bytes, const std::string& name) {
+Result<RgbaImage> readImageFromMemory(std::span<const std::uint8_t> bytes, const std::string& name,
+                                      std::vector<PngText>* texts) {
+  if (texts) texts->clear();
   if (bytes.size() > kMaxImageFileBytes)
     return makeError(ErrorCause::LimitExceeded, name,
                      "the file holds " + std::to_string(bytes.size()) + " bytes; images of at most " +
                          std::to_string(kMaxImageFileBytes >> 20) + " MB are read");
-  if (looksLikePng(bytes)) return decodePng(bytes, name);
+  if (looksLikePng(bytes)) return decodePng(bytes, name, texts);
   if (looksLikeBmp(bytes)) return decodeBmp(bytes, name);
   return unknownType(bytes, name);
 }
@@ -80,7 +82,7 @@ Result<ImageInfo> readImageHeader(const std::string& path) {
   return readImageHeader(std::span<const std::uint8_t>(start, *got), path);
 }
 
-Result<RgbaImage> readImage(const std::string& path) {
+Result<RgbaImage> readImage(const std::string& path, std::vector<PngText>* texts) {
   File file = File::openRead(path);
   if (!file) return File::openFailure(path, "reading");
   std::uint64_t size = 0;
@@ -103,7 +105,7 @@ Result<RgbaImage> readImage(const std::string& path) {
     if (file.lastError() != 0) return systemError(file.lastError(), path, "reading");
     return makeError(ErrorCause::Truncated, path, "the file became shorter while it was read");
   }
-  return readImageFromMemory(std::span<const std::uint8_t>(bytes.get(), std::size_t(size)), path);
+  return readImageFromMemory(std::span<const std::uint8_t>(bytes.get(), std::size_t(size)), path, texts);
 }
 
 } // namespace zelvo

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace zelvo {
 
@@ -40,10 +41,18 @@ Result<ImageInfo> readImageHeader(std::span<const std::uint8_t> bytes, const std
 // The header of the image file at `path`, reading only its first kImageHeaderBytes.
 Result<ImageInfo> readImageHeader(const std::string& path);
 
-// Decodes a whole image held in memory (a fuzz target feeds this).
-Result<RgbaImage> readImageFromMemory(std::span<const std::uint8_t> bytes, const std::string& name);
+// A text chunk of a PNG (tEXt, zTXt or iTXt), its text uncompressed.
+struct PngText {
+  std::string keyword;
+  std::string text;
+};
+
+// Decodes a whole image held in memory (a fuzz target feeds this). With `texts`, a PNG's text
+// chunks (before and after the image data) are kept there; other types leave it empty.
+Result<RgbaImage> readImageFromMemory(std::span<const std::uint8_t> bytes, const std::string& name,
+                                      std::vector<PngText>* texts = nullptr);
 // Reads the image file at `path`: the header first, the rest only when the header is accepted
-// and the file is no larger than kMaxImageFileBytes.
-Result<RgbaImage> readImage(const std::string& path);
+// and the file is no larger than kMaxImageFileBytes. `texts` as readImageFromMemory.
+Result<RgbaImage> readImage(const std::string& path, std::vector<PngText>* texts = nullptr);
 
 } // namespace zelvo

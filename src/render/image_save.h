@@ -8,12 +8,14 @@
 
 #include "platform/atomic_save.h"
 #include "platform/error.h"
+#include "render/image_read.h"
 #include "render/rgba_image.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace zelvo {
@@ -27,8 +29,10 @@ struct EncodedImage {
   std::size_t size = 0;
 };
 
-// The encoders; `name` is the path that errors name.
-Result<EncodedImage> encodePng(const RgbaImage& image, const std::string& name);
+// The encoders; `name` is the path that errors name. A PNG carries `texts` as compressed text
+// chunks (zTXt) before its image data; keywords are 1 to 79 printable Latin-1 characters.
+Result<EncodedImage> encodePng(const RgbaImage& image, const std::string& name,
+                               std::span<const PngText> texts = {});
 Result<EncodedImage> encodeBmp(const RgbaImage& image, const std::string& name);
 Result<EncodedImage> encodeAlphaBmp(const RgbaImage& image, const std::string& name);
 

@@ -94,7 +94,8 @@ Result<ImageInfo> readPngHeader(std::span<const std::uint8_t> bytes, const std::
   return info;
 }
 
-Result<RgbaImage> decodePng(std::span<const std::uint8_t> bytes, const std::string& name) {
+Result<RgbaImage> decodePng(std::span<const std::uint8_t> bytes, const std::string& name,
+                            std::vector<PngText>* texts) {
   ImageInfo info;
   Result<SpngContext> ctx = open(bytes, name, info);
   if (!ctx) return ctx.error();
@@ -110,6 +111,17 @@ Result<RgbaImage> decodePng(std::span<const std::uint8_t> bytes, const std::stri
   // its pixels happen to be complete.
   if (!code) code = spng_decode_chunks(ctx->get());
   if (code) return pngError(code, name);
+  if (texts) {
+    std::uint32_t count = 0;
+    // SPNG_ECHUNKAVAIL: the image has no text chunk.
+    if (spng_get_text(ctx->get(), nullptr, &count) == 0 && count > 0) {
+      std::vector<spng_text> chunks(count);
+      if ((code = spng_get_text(ctx->get(), chunks.data(), &count)) != 0) return pngError(code, name);
+      texts->clear();
+      for (const spng_text& chunk : chunks)
+        texts->push_back({std::string(chunk.keyword), std::string(chunk.text, chunk.length)});
+    }
+  }
   return image;
 }
 

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace zelvo {
 
@@ -13,7 +14,8 @@ constexpr std::uint32_t kDotsPerMetre = 2835; // 72 dots per inch
 
 } // namespace
 
-Result<EncodedImage> encodePng(const RgbaImage& image, const std::string& name) {
+Result<EncodedImage> encodePng(const RgbaImage& image, const std::string& name,
+                               std::span<const PngText> texts) {
   SpngContext ctx(spng_ctx_new(SPNG_CTX_ENCODER));
   if (!ctx) return makeError(ErrorCause::OutOfMemory, name, "no memory for a PNG encoder");
   const bool alpha = !isOpaque(image);
@@ -26,6 +28,17 @@ Result<EncodedImage> encodePng(const RgbaImage& image, const std::string& name) 
   int code = spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
   if (!code) code = spng_set_ihdr(ctx.get(), &ihdr);
   if (!code) code = spng_set_phys(ctx.get(), &phys);
+  // libspng copies the chunks it is given: `chunks` only lends it the texts.
+  std::vector<spng_text> chunks(texts.size());
+  for (std::size_t i = 0; i < texts.size() && !code; ++i) {
+    if (texts[i].keyword.empty() || texts[i].keyword.size() >= sizeof chunks[i].keyword)
+      return makeError(ErrorCause::InvalidArgument, name, "a PNG text keyword holds 1 to 79 characters");
+    texts[i].keyword.copy(chunks[i].keyword, sizeof chunks[i].keyword - 1);
+    chunks[i].type = SPNG_ZTXT;
+    chunks[i].length = texts[i].text.size();
+    chunks[i].text = const_cast<char*>(texts[i].text.data());
+  }
+  if (!code && !chunks.empty()) code = spng_set_text(ctx.get(), chunks.data(), std::uint32_t(chunks.size()));
   if (!code)
     code = spng_encode_image(ctx.get(), nullptr, 0, SPNG_FMT_PNG,
                              SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);

@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace zelvo::fuzz {
 
 inline int readImageInput(const std::uint8_t* data, std::size_t size, const std::string& name) {
-  const auto image = readImageFromMemory(std::span<const std::uint8_t>(data, size), name);
+  std::vector<PngText> texts; // a sheet's map travels in one
+  const auto image = readImageFromMemory(std::span<const std::uint8_t>(data, size), name, &texts);
   static_cast<void>(image.ok());
   return 0;
 }

@@ -4,6 +4,8 @@
 //                                    damaged ROM, with a tiny game to build them into
 #include "compress/md5.h"
 #include "pipeline/pack_format.h"
+#include "pipeline/sheet_map.h"
+#include "render/image_save.h"
 #include "support/fixtures.h"
 #include "support/image_files.h"
 #include "support/lzma_zip.h"
@@ -204,6 +206,30 @@ bool writeCorpus(const fs::path& root) {
     if (bits != 64) ok &= save(root / "bmp" / ("bpp" + std::to_string(bits)), imageBytes({false, bits}));
   }
   ok &= save(root / "png" / "interlaced", imageBytes({true, 32, true}));
+
+  // A sheet to paint: its map, and a small PNG that carries it in a text chunk.
+  SheetMap map;
+  map.scale = 1;
+  map.width = 20;
+  map.height = 10;
+  for (int i = 0; i < 2; ++i) {
+    SheetSlot& slot = map.slots.emplace_back();
+    slot.x = 1 + 10 * i;
+    slot.y = 1;
+    slot.size = 8;
+    slot.group = 8 * i;
+    slot.colours[1] = std::uint8_t(i + 1);
+    slot.planes[0] = 0x81;
+    slot.painted = i == 1;
+  }
+  const std::string mapText = sheetMapJson(map, 1);
+  ok &= save(root / "sheet_map" / "two_slots", Bytes(mapText.begin(), mapText.end()));
+  const PngText chunk{kSheetMapKeyword, sheetMapJson(map)};
+  Result<RgbaImage> sheet = makeRgbaImage(map.width, map.height);
+  if (!sheet) return false;
+  Result<EncodedImage> sheetPng = encodePng(*sheet, "sheet.png", std::span<const PngText>(&chunk, 1));
+  ok &= sheetPng && save(root / "png" / "sheet_text",
+                         Bytes(sheetPng->bytes.get(), sheetPng->bytes.get() + sheetPng->size));
   ok &= save(root / "bmp" / "rle8", imageBytes({false, 8, false, true}));
 
   // The fast bzip2 encoder: the first byte chooses how often the rest repeats.

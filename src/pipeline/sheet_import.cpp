@@ -1,0 +1,162 @@
+#include "pipeline/sheet_import.h"
+
+#include "pipeline/hires_tiles.h"
+#include "platform/file.h"
+#include "platform/path.h"
+#include "tiles/tile_store.h"
+
+#include <memory>
+#include <new>
+#include <unordered_set>
+
+namespace zelvo {
+
+namespace {
+
+bool isImageName(const std::string& name) {
+  const std::string extension = toLowerAscii(extensionOf(name));
+  return extension == ".png" || extension == ".bmp";
+}
+
+// The whole of a small file; NotFound and the like as the system says, LimitExceeded past `limit`.
+Result<std::string> readSmallFile(const std::string& path, std::size_t limit) {
+  File file = File::openRead(path);
+  if (!file) return File::openFailure(path, "reading");
+  std::uint64_t size = 0;
+  if (!file.size(size)) return systemError(file.lastError(), path, "reading");
+  if (size > limit)
+    return makeError(ErrorCause::LimitExceeded, path,
+                     "the file holds " + std::to_string(size) + " bytes; a sheet's map at most " +
+                         std::to_string(limit >> 20) + " MB");
+  std::string text(std::size_t(size), '\0');
+  if (size && !file.readAt(text.data(), text.size(), 0)) {
+    if (file.lastError() != 0) return systemError(file.lastError(), path, "reading");
+    return makeError(ErrorCause::Truncated, path, "the file became shorter while it was read");
+  }
+  return text;
+}
+
+void makeOpaque(std::uint8_t* tile, std::size_t bytes) {
+  for (std::size_t i = 3; i < bytes; i += 4) tile[i] = 255;
+}
+
+} // namespace
+
+std::vector<SheetCandidate> sheetCandidates(const std::vector<DirEntry>& names,
+                                            const std::vector<DirEntry>& screens) {
+  std::unordered_set<std::string> taken; // lower-case base names that screens take
+  for (const DirEntry& screen : screens) {
+    const std::string base = toLowerAscii(stripExtension(screen.name));
+    taken.insert(base);
+    taken.insert(base + "_alpha");
+  }
+  std::unordered_set<std::string> bases; // of the images that are left
+  for (const DirEntry& entry : names)
+    if (!entry.directory && isImageName(entry.name)) bases.insert(toLowerAscii(stripExtension(entry.name)));
+  auto listed = [&](const std::string& wanted) {
+    for (const DirEntry& entry : names)
+      if (!entry.directory && equalsNoCase(entry.name, wanted)) return entry.name;
+    return std::string();
+  };
+
+  std::vector<SheetCandidate> found;
+  const std::string alphaEnd = "_alpha";
+  for (const DirEntry& entry : names) {
+    if (entry.directory || !isImageName(entry.name)) continue;
+    const std::string base = stripExtension(entry.name), lower = toLowerAscii(base);
+    if (taken.count(lower)) continue;
+    if (lower.size() > alphaEnd.size() &&
+        lower.compare(lower.size() - alphaEnd.size(), alphaEnd.size(), alphaEnd) == 0 &&
+        bases.count(lower.substr(0, lower.size() - alphaEnd.size())))
+      continue;
+    SheetCandidate& candidate = found.emplace_back();
+    candidate.image = entry.name;
+    const std::string alpha = base + alphaEnd + extensionOf(entry.name);
+    const std::string alphaListed = listed(alpha);
+    candidate.alpha = alphaListed.empty() ? alpha : alphaListed;
+    candidate.sidecar = listed(base + ".json");
+  }
+  return found;
+}
+
+PreparedSheet prepareSheet(const HiResTileTable& table, const TileSet& buildTiles,
+                           const std::string& imagePath, const std::string& alphaPath,
+                           const std::string& sidecarPath) {
+  PreparedSheet out;
+  PreparedScreen& prepared = out.screen;
+  ScreenReplaceInfo& found = prepared.info;
+  auto skipped = [&](Error why) {
+    prepared.skipped = true;
+    prepared.reason = std::move(why);
+    return std::move(out);
+  };
+
+  // The sidecar first: it says the image is a sheet even when the image cannot be read.
+  std::string sidecarText;
+  if (!sidecarPath.empty()) {
+    Result<std::string> text = readSmallFile(sidecarPath, kMaxSheetMapBytes);
+    if (text && looksLikeSheetMap(*text)) sidecarText = std::move(*text);
+  }
+  std::vector<PngText> texts;
+  Result<RgbaImage> image = loadImageWithAlpha(imagePath, alphaPath, &texts);
+  const PngText* chunk = nullptr;
+  for (const PngText& text : texts)
+    if (text.keyword == kSheetMapKeyword) chunk = &text;
+  out.isSheet = chunk || !sidecarText.empty();
+  if (!out.isSheet) return out;
+  found.screenRead = true;
+  if (!image) return skipped(image.error());
+  found.imageRead = true;
+  found.imageSize = {image->width, image->height};
+  out.fromChunk = chunk != nullptr;
+  Result<SheetMap> map = chunk ? parseSheetMap(chunk->text, {}) : parseSheetMap(sidecarText, sidecarPath);
+  if (!map) return skipped(map.error());
+  out.scale = map->scale;
+  out.slotCount = map->slots.size();
+  found.expectedSize = {map->width, map->height};
+  if (!table.tempFile || table.tileCount == 0 || table.scale < 1 || table.scale > 4)
+    return skipped(makeError(ErrorCause::InvalidArgument, imagePath, "no high-resolution tiles to replace"));
+  if (map->scale != table.scale) {
+    found.paintedFactor = int(map->scale);
+    return skipped(makeError(ErrorCause::BadFormat, {},
+                             "the sheet is painted at " + std::to_string(map->scale) +
+                                 "x; this build is at " + std::to_string(table.scale) +
+                                 "x (write it again with --scale " + std::to_string(table.scale) + ")"));
+  }
+  prepared.image = std::move(*image);
+
+  const std::uint32_t edge = 8 * table.scale, tileBytes = table.tileBytes;
+  std::unique_ptr<std::uint8_t[]> cut(new (std::nothrow) std::uint8_t[tileBytes]);
+  std::unique_ptr<std::uint8_t[]> generated(new (std::nothrow) std::uint8_t[tileBytes]);
+  if (!cut || !generated)
+    return skipped(makeError(ErrorCause::OutOfMemory, imagePath, "no memory for a tile"));
+  prepared.squares.reserve(map->slots.size());
+  for (std::size_t i = 0; i < map->slots.size(); ++i) {
+    const SheetSlot& slot = map->slots[i];
+    const TileGroup& group = buildTiles.groups[slot.group];
+    const std::uint32_t index = findEntryByContent(group, slot.colours, slot.planes);
+    if (index == kNotFound) {
+      ++out.slotsNotInCapture;
+      continue;
+    }
+    ScreenSquare square;
+    square.entry = {slot.group, index};
+    square.left = slot.x;
+    square.top = slot.y;
+    square.place.slot = std::int32_t(i + 1);
+    // As on a screen, plain background tiles are opaque; priority and sprite tiles keep their alpha.
+    square.opaque = slot.group < kPriorityGroupOffset;
+    if (cutTile(prepared.image, slot.x, slot.y, edge, cut.get())) {
+      if (square.opaque) makeOpaque(cut.get(), tileBytes);
+      square.asExported = slotDigest(cut.get(), tileBytes) == slot.digest;
+      if (!square.asExported && generateHiResTile(group, slot.group, index, table.scale, generated.get())) {
+        if (square.opaque) makeOpaque(generated.get(), tileBytes);
+        square.asExported = tilesPracticallyEqual(cut.get(), generated.get(), tileBytes);
+      }
+    }
+    prepared.squares.push_back(square);
+  }
+  return out;
+}
+
+} // namespace zelvo
