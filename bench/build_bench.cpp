@@ -37,7 +37,6 @@ class TimingLog : public zelvo::BuildLog {
 public:
   void ClearLog() override { lines.clear(); }
   void AppendLogLine(const std::string& text) override { lines.push_back({text, Clock::now()}); }
-  void PumpMessages() override {}
 
   struct Line {
     std::string text;

@@ -25,7 +25,6 @@ class QuietLog : public BuildLog {
 public:
   void ClearLog() override {}
   void AppendLogLine(const std::string&) override {}
-  void PumpMessages() override {}
 };
 
 // The game, its pack at scale 4, and one of its screens made 224 lines high; made once.

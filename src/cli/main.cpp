@@ -45,9 +45,10 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 1024));
   buildCmd
       ->add_option("--encoder", build.encoder,
-                   "Who compresses the hi-res tiles: libbz2, or fast (an encoder of our own, several times "
-                   "quicker; the same pack but for the bytes of that bzip2 stream)")
-      ->check(CLI::IsMember({"libbz2", "fast"}))
+                   "Who compresses the hi-res tiles: fast (an encoder of our own, several times quicker, "
+                   "every block read back by libbz2), or libbz2 (the same pack but for the bytes of that "
+                   "bzip2 stream)")
+      ->check(CLI::IsMember({"fast", "libbz2"}))
       ->capture_default_str();
   addBuildReportOptions(*buildCmd, build);
 

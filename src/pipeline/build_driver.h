@@ -31,9 +31,10 @@ struct BuildJob {
   std::string romPath;     // at most 1023 characters
   std::string outputPath;  // at most 1023 characters
   unsigned threads = 0;    // for the heavy stages: 0 one per core, 1 all on the calling thread
-  // Who compresses the hi-res tiles: libbz2 (the pack is the same byte for byte as ever), or
-  // the faster encoder of our own (the same pack but for the bytes of that one bzip2 stream).
-  BZip2Encoder encoder = BZip2Encoder::Library;
+  // Who compresses the hi-res tiles: the faster encoder of our own, whose every block libbz2 reads
+  // back before it goes into the pack, or libbz2 itself (the same pack but for the bytes of that
+  // one bzip2 stream).
+  BZip2Encoder encoder = BZip2Encoder::Fast;
   // Any warning ends the build as a failure once the screens are done, before the pack is begun.
   bool strict = false;
   // Filled by the run with what it found (see build_report.h), when given.
