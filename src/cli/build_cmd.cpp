@@ -174,6 +174,7 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   job.threads = options.threads;
   job.strict = options.strict;
   job.encoder = options.encoder == "fast" ? BZip2Encoder::Fast : BZip2Encoder::Library;
+  job.useCache = !options.noCache;
   // The run makes the input folder current: paths the user typed are taken from the shell's
   // current directory before that happens.
   job.romPath = absolutePath(options.romPath);

@@ -43,6 +43,7 @@ struct BuildOptions {
   bool json = false;            // stdout carries only the report as JSON; the log goes to stderr
   bool quiet = false;           // only warnings and error lines are logged
   bool force = false;           // replace an existing output that is not a pack
+  bool noCache = false;         // neither take from the build cache nor keep anything there
 };
 // Adds --report, --json, --quiet and --strict to the build command.
 void addBuildReportOptions(CLI::App& command, BuildOptions& options);

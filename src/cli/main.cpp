@@ -50,6 +50,9 @@ int main(int argc, char** argv) {
                    "bzip2 stream)")
       ->check(CLI::IsMember({"fast", "libbz2"}))
       ->capture_default_str();
+  buildCmd->add_flag("--no-cache", build.noCache,
+                     "Build without the build cache ($XDG_CACHE_HOME/zelvo, else ~/.cache/zelvo): nothing is "
+                     "taken from it or kept there (the pack is the same either way)");
   addBuildReportOptions(*buildCmd, build);
 
   ExportOptions exportOpts;

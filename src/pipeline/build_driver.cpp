@@ -54,6 +54,25 @@ struct FreeTable {
 };
 using TableOwner = std::unique_ptr<HiResTileTable, FreeTable>;
 
+// What the build took from its cache and what it made again.
+std::string cacheLine(const BuildCache& cache) {
+  const BuildCache::Counts screens = cache.counts(BuildCache::Kind::Screen);
+  const BuildCache::Counts runs = cache.counts(BuildCache::Kind::HiResRun);
+  std::vector<std::string> parts;
+  if (screens.hits + screens.misses)
+    parts.push_back(std::to_string(screens.hits) + " of " + std::to_string(screens.hits + screens.misses) +
+                    " screens");
+  if (runs.hits + runs.misses)
+    parts.push_back(std::to_string(runs.hits) + " of " + std::to_string(runs.hits + runs.misses) +
+                    " hi-res blocks");
+  std::string line = "Build cache: " + (parts.empty() ? std::string("nothing") : parts[0]);
+  if (parts.size() > 1) line += " and " + parts[1];
+  line += " reused";
+  if (const std::size_t damaged = screens.damaged + runs.damaged)
+    line += "; " + std::to_string(damaged) + " damaged entr" + (damaged == 1 ? "y" : "ies") + " made again";
+  return line;
+}
+
 // A log that goes nowhere, for a job that brought none.
 class NullLog : public BuildLog {
 public:
@@ -135,6 +154,8 @@ private:
   std::optional<AtomicSave> output_;
   PackHeader header_{};
   std::unique_ptr<ThreadPool> pool_;
+  std::unique_ptr<BuildCache> cache_; // null without the cache
+  HiResWriteStats hiResStats_;
 };
 
 bool Run::execute() {
@@ -151,6 +172,14 @@ bool Run::execute() {
 
   tiles_ = createTileSet();
   if (!tiles_) return fail("Error: can't allocate memory");
+  std::string noCache; // why a build that wants the cache goes without
+  if (job_.useCache) {
+    Result<std::unique_ptr<BuildCache>> cache = BuildCache::open(job_.cacheFolder, job_.cacheLimit);
+    if (cache)
+      cache_ = std::move(*cache);
+    else
+      noCache = cache.error().message();
+  }
 
   if (!findTiles()) return false;
   if (!generateTiles()) return false;
@@ -159,6 +188,12 @@ bool Run::execute() {
   if (!writeRom()) return false;
   if (!writeTiles()) return false;
   if (!writeHiRes()) return false;
+  if (cache_) {
+    cache_->trim();
+    note(cacheLine(*cache_));
+  } else if (!noCache.empty()) {
+    note("Build cache: not used: " + noCache);
+  }
 
   directory.restore();
   report_.success = true;
@@ -415,9 +450,13 @@ bool Run::writeTiles() {
 bool Run::writeHiRes() {
   if (!stage(kBuildStageLines[6])) return false;
   Md5Digest payloadDigest{};
-  const Status written = writeHiResSection(*table_, output(), &log_, pool(), &payloadDigest, job_.encoder);
+  const Status written = writeHiResSection(*table_, output(), &log_, pool(), &payloadDigest, job_.encoder,
+                                           cache_.get(), &hiResStats_);
   table_.reset();
   if (!written) return fail(kCannotWrite, written.error());
+  if (hiResStats_.readBackFailed)
+    note("Warning: " + std::to_string(hiResStats_.readBackFailed) +
+         " hi-res block(s) of the fast encoder did not read back; libbz2 compressed them instead");
   report_.hiResMd5 = toHex(payloadDigest);
   std::uint64_t position = 0;
   if (!output().position(position)) return failWrite();

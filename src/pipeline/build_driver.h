@@ -2,6 +2,7 @@
 #pragma once
 
 #include "compress/bzip2_parallel.h"
+#include "pipeline/build_cache.h"
 #include "pipeline/build_report.h"
 #include "platform/error.h"
 #include "platform/progress.h"
@@ -35,6 +36,12 @@ struct BuildJob {
   // back before it goes into the pack, or libbz2 itself (the same pack but for the bytes of that
   // one bzip2 stream).
   BZip2Encoder encoder = BZip2Encoder::Fast;
+  // The build cache (build_cache.h): what earlier builds made from the same input is taken from it,
+  // what this one makes is kept there; the pack is the same with or without it. `cacheFolder`
+  // empty: the user's cache folder ($XDG_CACHE_HOME/zelvo, else ~/.cache/zelvo).
+  bool useCache = true;
+  std::string cacheFolder;
+  std::uint64_t cacheLimit = BuildCache::kDefaultLimit;
   // Any warning ends the build as a failure once the screens are done, before the pack is begun.
   bool strict = false;
   // Filled by the run with what it found (see build_report.h), when given.

@@ -78,6 +78,8 @@ protected:
     ASSERT_TRUE(test::writeFileBytes(dir.file("game.sms"), rom.data(), rom.size()));
   }
   TempDir dir;
+  TempDir cacheDir; // the build cache's home, beside the folder the tests look at
+  const test::ScopedCacheHome cacheHome{cacheDir.path()};
   std::string input;
 };
 
@@ -93,6 +95,7 @@ TEST_F(BuildCommandTest, PrintsTheLogAndTakesRelativePathsFromTheShellsFolder) {
                    "Compressing and saving original ROM...\n"
                    "Compressing and saving original tiles...\n"
                    "Compressing and saving high-resolution tiles...\n"
+                   "Build cache: 0 of 2 hi-res blocks reused\n"
                    "Success!\n");
   EXPECT_EQ(o.err, ""); // no progress line unless stdout is a terminal
   EXPECT_EQ(pathKind(dir.file("out.zrm")), PathKind::File);
@@ -167,9 +170,9 @@ TEST_F(BuildCommandTest, QuietJsonAndReportShapeWhatIsPrinted) {
   const Case cases[] = {
       {"--quiet", 0, false, warning.c_str(), 1},
       {"--quiet --rom bad.sms", 1, false, "Error: invalid original ROM", 2},
-      {"--json", 0, true, "Success!", 11},
+      {"--json", 0, true, "Success!", 12},
       {"--json --quiet --rom bad.sms", 1, true, "Error: invalid original ROM", 2},
-      {"--report r.json", 0, false, "Success!", 11},
+      {"--report r.json", 0, false, "Success!", 12},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.arguments);
@@ -353,6 +356,7 @@ TEST_F(BuildCommandTest, AKilledBuildLeavesNothingBehind) {
       EXPECT_EQ(test::readFileBytes(pack), old) << "killed at stage " << stage;
     }
     EXPECT_EQ(namesBelow(dir.path()), before) << "killed at stage " << stage;
+    EXPECT_EQ(test::countTmpFiles(cacheDir.file("zelvo")), 0u) << "killed at stage " << stage;
   }
 }
 

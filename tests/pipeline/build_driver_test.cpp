@@ -208,6 +208,7 @@ protected:
     ASSERT_TRUE(createDirectory(input) && createDirectory(outFolder) && createDirectory(tmp));
     // The run's own temporary files go here, so the tests can see that none is left behind.
     tmpDir = std::make_unique<test::ScopedTmpDir>(tmp);
+    cacheHome = std::make_unique<test::ScopedCacheHome>(root.file("cache"));
     ASSERT_TRUE(getCurrentDirectory(cwd));
 
     // Palettes and patterns in an order that the sort changes; pattern 3 is one solid colour.
@@ -267,6 +268,7 @@ protected:
   TempDir root;
   std::string input, outFolder, tmp, cwd, romPath, outputPath;
   std::unique_ptr<test::ScopedTmpDir> tmpDir;
+  std::unique_ptr<test::ScopedCacheHome> cacheHome;
   TilesContent recipe;
   std::vector<std::uint8_t> rom;
   RecordingLog log;
@@ -294,7 +296,7 @@ TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack)
   EXPECT_EQ(log.all, (Lines{kStages[0], "Tiles file: game.mstiles", kStages[1], kStages[2],
                             "Screen shot.msscreen: 1 tile replaced from shot.png",
                             "Screens: 1 used, 0 skipped; 1 tile replaced", kStages[3], kStages[4], kStages[5],
-                            kStages[6], "Success!"}));
+                            kStages[6], "Build cache: 0 of 2 hi-res blocks reused", "Success!"}));
   EXPECT_EQ(test::countTmpFiles(outFolder) + test::countTmpFiles(input) + test::countTmpFiles(tmp), 0u);
 
   const Pack pack = readPack(outputPath);
@@ -645,7 +647,7 @@ TEST_F(BuildDriverTest, TheReportSaysWhatEveryScreenDidWithItsImage) {
   EXPECT_EQ(json["counts"]["warnings"], 5);
   EXPECT_EQ(json["digests"]["romMd5"], pack.romDigest);
   EXPECT_EQ(json["digests"]["hiResMd5"], pack.payloadDigest);
-  EXPECT_EQ(log.all[log.all.size() - 6],
+  EXPECT_EQ(log.all[log.all.size() - 7],
             "Screens: 5 used, 3 skipped; 5 tiles replaced; 1 tile painted differently");
 }
 
@@ -724,7 +726,7 @@ TEST_F(BuildDriverTest, PaintIsKeptAndConflictsAreCountedWhateverTheOrder) {
     EXPECT_EQ(shared, c.shared);
     EXPECT_EQ(report.warnings, c.warnings);
     if (c.conflicts) {
-      EXPECT_NE(log.all[log.all.size() - 6].find("; 1 tile painted differently"), std::string::npos);
+      EXPECT_NE(log.all[log.all.size() - 7].find("; 1 tile painted differently"), std::string::npos);
     }
   }
 }
