@@ -6,6 +6,7 @@
 #include "compress/streams.h"
 #include "pipeline/hires_tiles.h"
 #include "pipeline/pack_format.h"
+#include "pipeline/screen_cache.h"
 #include "pipeline/tile_replace.h"
 #include "platform/atomic_save.h"
 #include "platform/file.h"
@@ -155,6 +156,7 @@ private:
   PackHeader header_{};
   std::unique_ptr<ThreadPool> pool_;
   std::unique_ptr<BuildCache> cache_; // null without the cache
+  ContentDigest tilesDigest_{};       // of the tiles file used, for the screens' cache keys
   HiResWriteStats hiResStats_;
 };
 
@@ -208,6 +210,10 @@ bool Run::findTiles() {
     const Status loaded = readTilesFile(*tiles_, entry.name);
     if (loaded) {
       report_.tilesFile = entry.name;
+      if (cache_) {
+        const Result<ContentDigest> digest = contentDigestOfFile(entry.name);
+        if (digest) tilesDigest_ = *digest; // else the screens are not cached
+      }
       note(tilesUsedLine(report_));
       return true;
     }
@@ -257,9 +263,9 @@ bool Run::replaceTiles() {
         prepared.push([] { return PreparedScreen(); });
         continue;
       }
-      prepared.push([&table, &tiles, exportTiles, screen = plan.report.screen, image = plan.report.image,
-                     alpha = plan.alphaPath] {
-        return prepareScreen(table, tiles, screen, image, alpha, exportTiles);
+      prepared.push([&table, &tiles, exportTiles, cache = cache_.get(), &tilesDigest = tilesDigest_,
+                     screen = plan.report.screen, image = plan.report.image, alpha = plan.alphaPath] {
+        return prepareScreenCached(cache, tilesDigest, table, tiles, screen, image, alpha, exportTiles);
       });
     }
     if (cancelRequested(&log_)) return cancelled();
