@@ -1,6 +1,7 @@
 // `zelvo build`: one build run with its log on stdout (on stderr with --json, whose report then
 // is all that stdout carries).
 #include "cli/build_checks.h"
+#include "cli/build_watch.h"
 #include "cli/commands.h"
 #include "pipeline/build_driver.h"
 #include "platform/atomic_save.h"
@@ -78,9 +79,14 @@ public:
   ~ConsoleLog() override { eraseProgress(); }
 
   void ClearLog() override {}
+  // Only the lines that sum a build up: warnings, errors, the summaries and the last line.
+  void summaryOnly(bool on) { summaryOnly_ = on; }
   void AppendLogLine(const std::string& text) override {
     const LogLineKind kind = logLineKind(text);
     if (quiet_ && kind != LogLineKind::Warning && kind != LogLineKind::Error) return;
+    if (summaryOnly_ && kind != LogLineKind::Warning && kind != LogLineKind::Error &&
+        text != kBuildSuccessLine && text.rfind("Screens: ", 0) != 0 && text.rfind("Build cache: ", 0) != 0)
+      return;
     eraseProgress();
     std::fputs(text.c_str(), out_);
     std::fputc('\n', out_);
@@ -130,6 +136,7 @@ private:
   bool showProgress_;
   bool quiet_;
   bool escapes_;
+  bool summaryOnly_ = false;
   bool shown_ = false;
   int lastWidth_ = 0;
   ProgressStage lastStage_ = ProgressStage::GeneratingTiles;
@@ -182,22 +189,36 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   const std::string reportPath =
       options.reportPath.empty() ? std::string() : absolutePath(options.reportPath);
   InterruptGuard interrupt;
-  const bool built = RunBuild(job);
-  int status = built ? kExitSuccess : gInterrupted.load() ? kExitInterrupted : kExitFailure;
-  // The report is kept also when the build failed: it says how far it came.
-  if (!reportPath.empty()) {
-    const std::string text = buildReportJson(report) + "\n";
-    const Status saved = saveFileAtomically(reportPath, text.data(), text.size());
-    if (!saved) {
-      std::fprintf(err, "zelvo build: the report was not saved: %s\n", saved.error().message().c_str());
-      if (status == kExitSuccess) status = kExitFailure;
+  // One build, its report saved (also when the build failed: it says how far it came) or printed.
+  auto build = [&] {
+    const bool built = RunBuild(job);
+    int status = built ? kExitSuccess : gInterrupted.load() ? kExitInterrupted : kExitFailure;
+    if (!reportPath.empty()) {
+      const std::string text = buildReportJson(report) + "\n";
+      const Status saved = saveFileAtomically(reportPath, text.data(), text.size());
+      if (!saved) {
+        std::fprintf(err, "zelvo build: the report was not saved: %s\n", saved.error().message().c_str());
+        if (status == kExitSuccess) status = kExitFailure;
+      }
     }
-  }
-  if (options.json) {
-    std::fputs((buildReportJson(report) + "\n").c_str(), out);
-    std::fflush(out);
-  }
-  return status;
+    if (options.json) {
+      std::fputs((buildReportJson(report) + "\n").c_str(), out);
+      std::fflush(out);
+    }
+    return status;
+  };
+  const int status = build();
+  if (!options.watch || status == kExitInterrupted) return status;
+  // Every later build prints only what sums it up.
+  log.summaryOnly(true);
+  WatchedInputs inputs;
+  inputs.inputFolder = absolutePath(options.inputFolder);
+  while (inputs.inputFolder.size() > 1 && isSeparator(inputs.inputFolder.back()))
+    inputs.inputFolder.pop_back();
+  inputs.romPath = job.romPath;
+  inputs.outputs = {job.outputPath, reportPath};
+  return watchAndRebuild(
+      inputs, build, [] { return gInterrupted.load(); }, options.quiet, logStream, err);
 }
 
 } // namespace zelvo::cli

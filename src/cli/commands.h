@@ -44,6 +44,7 @@ struct BuildOptions {
   bool quiet = false;           // only warnings and error lines are logged
   bool force = false;           // replace an existing output that is not a pack
   bool noCache = false;         // neither take from the build cache nor keep anything there
+  bool watch = false;           // build again whenever an input changes, until Ctrl+C
 };
 // Adds --report, --json, --quiet and --strict to the build command.
 void addBuildReportOptions(CLI::App& command, BuildOptions& options);

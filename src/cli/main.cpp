@@ -53,7 +53,12 @@ int main(int argc, char** argv) {
   buildCmd->add_flag("--no-cache", build.noCache,
                      "Build without the build cache ($XDG_CACHE_HOME/zelvo, else ~/.cache/zelvo): nothing is "
                      "taken from it or kept there (the pack is the same either way)");
+  auto* watch = buildCmd->add_flag(
+      "--watch", build.watch,
+      "Stay running: build again whenever the tiles file, a screen, an image or the ROM changes (each "
+      "build printing its summary; a failed one keeps the last good pack) until Ctrl+C");
   addBuildReportOptions(*buildCmd, build);
+  watch->excludes(buildCmd->get_option("--json"));
 
   ExportOptions exportOpts;
   auto* exportCmd = app.add_subcommand(
