@@ -1,11 +1,15 @@
 // The child window that shows one screen file inside the frame.
 #pragma once
 
+#include <QDateTime>
 #include <QImage>
 #include <QMdiSubWindow>
 #include <QString>
 
 #include <memory>
+
+class QFileSystemWatcher;
+class QTimer;
 
 namespace zelvo {
 
@@ -38,7 +42,10 @@ public:
 
   // Shows the screen as the pack at `packPath` draws it, at the pack's scale, in the same window,
   // zoomed to at least the pack's scale; the title names the pack. False, with the reason in `error`, when
-  // the pack cannot be read or the screen cannot be drawn with it; what was shown stays.
+  // the pack cannot be read or the screen cannot be drawn with it; what was shown stays. While the
+  // preview is shown the pack is watched: when it changes on disk (a build replaced it), the
+  // preview is drawn again from it once it has stayed as it is for a moment (a pack that cannot be
+  // read then leaves the preview as it was).
   bool showPreview(const QString& packPath, QString& error);
   // Shows the original picture again, under the screen's own title.
   void showOriginal();
@@ -71,12 +78,25 @@ protected:
 private:
   FileChooser& fileChooser() const;
   void fitClientArea();
+  // Watches the previewed pack, and the folder it is in (a build renames a new file over it).
+  void watchPack();
+  // The pack's file as last drawn: its time and size.
+  struct PackStamp {
+    QDateTime modified;
+    qint64 size = -1;
+    bool operator==(const PackStamp&) const = default;
+  };
+  PackStamp packStamp() const;
+  void redrawIfPackChanged();
 
   QString path_;
   std::unique_ptr<ScreenFile> screen_;
   QImage picture_;
   QImage preview_;
   QString pack_;
+  PackStamp drawnStamp_;
+  QFileSystemWatcher* packWatch_ = nullptr;
+  QTimer* packSettle_ = nullptr; // restarted by every change; the redraw follows when it runs out
   int zoom_ = 1;
   FileChooser* chooser_ = nullptr;
 };

@@ -471,7 +471,8 @@ TEST(BuildDialog, TheRealBuildReportsAnErrorForAMissingInputFolder) {
 TEST(BuildDialog, OkOnTheBundledExampleWritesThePack) {
   const std::string examples = std::string(ZELVO_SOURCE_DIR) + "/examples";
   ASSERT_TRUE(isDirectory(examples + "/game")) << "the bundled example is missing";
-  TempDir dir;
+  TempDir dir, cache;
+  const test::ScopedCacheHome cacheHome(cache.path());
   AppState state = filledState();
   FakeChooser chooser;
   BuildDialog dialog(state, chooser);
@@ -489,7 +490,8 @@ TEST(BuildDialog, OkOnTheBundledExampleWritesThePack) {
                          "Screen title.msscreen: 20 tiles replaced from title.png",
                          "Screens: 3 used, 0 skipped; 29 tiles replaced", "Creating high-resolution ROM...",
                          "Compressing and saving original ROM...", "Compressing and saving original tiles...",
-                         "Compressing and saving high-resolution tiles...", "Success!"}));
+                         "Compressing and saving high-resolution tiles...",
+                         "Build cache: 0 of 3 screens and 0 of 2 hi-res blocks reused", "Success!"}));
   EXPECT_EQ(dialog.progressBar()->text(), "Success!");
   EXPECT_TRUE(isRegularFile(dir.file("game.zrm")));
   EXPECT_EQ(state.lastInputFolder, examples + "/game");
