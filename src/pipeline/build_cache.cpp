@@ -39,24 +39,20 @@ ContentHasher BuildCache::keyHasher(Kind kind) {
   return hasher;
 }
 
-std::optional<BuildCache::Entry> BuildCache::get(Kind kind, const ContentDigest& key) {
+std::optional<std::vector<std::uint8_t>> BuildCache::get(Kind kind, const ContentDigest& key) {
   AtomicCounts& counts = countsOf(kind);
   const std::string name = entryName(kind, key);
-  Result<std::vector<std::uint8_t>> read = folder_.read(name);
-  if (!read) {
+  std::uint8_t head[kHeadSize];
+  Result<std::vector<std::uint8_t>> read = folder_.read(name, head, sizeof head);
+  if (!read && read.error().cause != ErrorCause::Truncated) {
     ++counts.misses;
     return std::nullopt;
   }
-  Entry entry;
-  entry.file_ = std::move(*read);
-  entry.offset_ = kHeadSize;
-  const std::vector<std::uint8_t>& file = entry.file_;
-  bool whole = file.size() >= kHeadSize && std::memcmp(file.data(), kMagic, 4) == 0 &&
-               file[4] == std::uint8_t(kind) && std::memcmp(file.data() + 8, key.data(), 16) == 0 &&
-               loadLE64(file.data() + 24) == file.size() - kHeadSize;
+  bool whole = read && std::memcmp(head, kMagic, 4) == 0 && head[4] == std::uint8_t(kind) &&
+               std::memcmp(head + 8, key.data(), 16) == 0 && loadLE64(head + 24) == read->size();
   if (whole) {
-    const ContentDigest digest = contentDigestOf(entry.data(), entry.size());
-    whole = std::memcmp(file.data() + 32, digest.data(), 16) == 0;
+    const ContentDigest digest = contentDigestOf(read->data(), read->size());
+    whole = std::memcmp(head + 32, digest.data(), 16) == 0;
   }
   if (!whole) {
     folder_.remove(name);
@@ -65,7 +61,15 @@ std::optional<BuildCache::Entry> BuildCache::get(Kind kind, const ContentDigest&
     return std::nullopt;
   }
   ++counts.hits;
-  return entry;
+  return std::move(*read);
+}
+
+void BuildCache::discard(Kind kind, const ContentDigest& key) {
+  folder_.remove(entryName(kind, key));
+  AtomicCounts& counts = countsOf(kind);
+  --counts.hits;
+  ++counts.misses;
+  ++counts.damaged;
 }
 
 void BuildCache::put(Kind kind, const ContentDigest& key, const void* data, std::size_t size) {
@@ -84,7 +88,7 @@ void BuildCache::put(Kind kind, const ContentDigest& key, const void* data, std:
 }
 
 BuildCache::Counts BuildCache::counts(Kind kind) const {
-  const AtomicCounts& c = kind == Kind::HiResRun ? runs_ : screens_;
+  const AtomicCounts& c = countsOf(kind);
   return {c.hits.load(), c.misses.load(), c.damaged.load(), c.written.load(), c.writeFailures.load()};
 }
 

@@ -23,7 +23,7 @@ class BuildCache {
 public:
   static constexpr std::uint64_t kDefaultLimit = std::uint64_t(1) << 30; // 1 GB
 
-  enum class Kind : char { HiResRun = 'r', Screen = 's' };
+  enum class Kind : char { HiResRun = 'r', Screen = 's', FileDigest = 'f' };
 
   // The cache in `folder`, by default the user's cache folder for zelvo
   // ($XDG_CACHE_HOME/zelvo, else ~/.cache/zelvo), bounded by `limit` bytes.
@@ -34,19 +34,12 @@ public:
   // the layout of the entries; the caller adds what the entry is made from.
   static ContentHasher keyHasher(Kind kind);
 
-  // The bytes of an entry, read whole.
-  class Entry {
-  public:
-    const std::uint8_t* data() const { return file_.data() + offset_; }
-    std::size_t size() const { return file_.size() - offset_; }
-
-  private:
-    friend class BuildCache;
-    std::vector<std::uint8_t> file_;
-    std::size_t offset_ = 0;
-  };
-  // The entry of `kind` under `key`, when a whole one is there; a damaged one is removed.
-  std::optional<Entry> get(Kind kind, const ContentDigest& key);
+  // The bytes stored under `key` in an entry of `kind`, when a whole one is there; a damaged one
+  // is removed.
+  std::optional<std::vector<std::uint8_t>> get(Kind kind, const ContentDigest& key);
+  // Removes an entry that get() gave but that does not hold what its kind holds, and counts it
+  // as damaged rather than used.
+  void discard(Kind kind, const ContentDigest& key);
   // Stores `size` bytes under `key`. A failure is counted, not fatal: the build goes on without.
   void put(Kind kind, const ContentDigest& key, const void* data, std::size_t size);
   // Removes the least recently used entries beyond the limit.
@@ -65,10 +58,13 @@ private:
   struct AtomicCounts {
     std::atomic<std::size_t> hits{0}, misses{0}, damaged{0}, written{0}, writeFailures{0};
   };
-  AtomicCounts& countsOf(Kind kind) { return kind == Kind::HiResRun ? runs_ : screens_; }
+  AtomicCounts& countsOf(Kind kind) {
+    return kind == Kind::HiResRun ? runs_ : kind == Kind::Screen ? screens_ : files_;
+  }
+  const AtomicCounts& countsOf(Kind kind) const { return const_cast<BuildCache*>(this)->countsOf(kind); }
 
   CacheFolder folder_;
-  AtomicCounts runs_, screens_;
+  AtomicCounts runs_, screens_, files_;
 };
 
 } // namespace zelvo

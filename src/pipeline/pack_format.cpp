@@ -191,22 +191,31 @@ bool readRunEntry(const std::uint8_t* data, std::size_t size, std::vector<BZip2C
   return r.remaining() == 0;
 }
 
-CompressedRun compressRun(const std::vector<std::uint8_t>& bytes, BZip2Encoder encoder, BuildCache* cache) {
+// The bytes of one run, read from the store without being cleared first.
+struct RunBytes {
+  std::shared_ptr<std::uint8_t[]> data;
+  std::size_t size = 0;
+};
+
+CompressedRun compressRun(const RunBytes& bytes, BZip2Encoder encoder, BuildCache* cache) {
   CompressedRun run;
   ContentDigest key{};
   if (cache) {
     key = BuildCache::keyHasher(BuildCache::Kind::HiResRun)
               .update(std::uint64_t(encoder))
               .update(std::uint64_t(kBZip2BlockSize100k))
-              .update(bytes.data(), bytes.size())
+              .update(bytes.data.get(), bytes.size)
               .final();
-    if (auto entry = cache->get(BuildCache::Kind::HiResRun, key);
-        entry && readRunEntry(entry->data(), entry->size(), run.blocks)) {
-      run.fromCache = true;
-      return run;
+    if (auto entry = cache->get(BuildCache::Kind::HiResRun, key)) {
+      if (readRunEntry(entry->data(), entry->size(), run.blocks)) {
+        run.fromCache = true;
+        return run;
+      }
+      cache->discard(BuildCache::Kind::HiResRun, key); // whole, but not a run
+      run.blocks.clear();
     }
   }
-  run.blocks = compressBZip2Run(bytes.data(), bytes.size(), kBZip2BlockSize100k, encoder);
+  run.blocks = compressBZip2Run(bytes.data.get(), bytes.size, kBZip2BlockSize100k, encoder);
   const bool ok = std::all_of(run.blocks.begin(), run.blocks.end(), [](const auto& b) { return b.ok; });
   if (cache && ok) {
     const std::vector<std::uint8_t> entry = runEntry(run.blocks);
@@ -262,11 +271,17 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
     if (run.fromCache) ++done.fromCache;
     return {};
   };
-  auto start = [&](std::vector<std::uint8_t> bytes) -> Status {
+  auto start = [&](RunBytes bytes) -> Status {
     while (runs.full())
       if (Status spliced = spliceOldest(); !spliced) return spliced;
     runs.push([bytes = std::move(bytes), encoder, cache] { return compressRun(bytes, encoder, cache); });
     return {};
+  };
+  auto allocate = [](std::size_t size) {
+    return RunBytes{std::shared_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size]), size};
+  };
+  const auto noMemory = [] {
+    return makeError(ErrorCause::OutOfMemory, {}, "no memory to compress the hi-res tiles");
   };
 
   Md5 digest;
@@ -277,11 +292,12 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
   for (std::uint32_t t = 0; t < table.tileCount;) {
     if (cancelRequested(progress)) return cancelledError();
     const std::uint32_t count = std::min(tilesPerRun, table.tileCount - t);
-    std::vector<std::uint8_t> bytes(std::size_t(count) * table.tileBytes);
-    if (!table.tempFile.readAt(bytes.data(), bytes.size(), std::uint64_t(t) * table.tileBytes))
+    RunBytes bytes = allocate(std::size_t(count) * table.tileBytes);
+    if (!bytes.data) return noMemory();
+    if (!table.tempFile.readAt(bytes.data.get(), bytes.size, std::uint64_t(t) * table.tileBytes))
       return readFailed();
-    digest.update(bytes.data(), bytes.size());
-    compressed += bytes.size();
+    digest.update(bytes.data.get(), bytes.size);
+    compressed += bytes.size;
     if (Status started = start(std::move(bytes)); !started) return started;
     t += count;
     reportProgress(progress, ProgressStage::CompressingHiRes, compressed, payloadBytes);
@@ -293,8 +309,10 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
   const std::size_t runBytes = std::size_t(tilesPerRun) * table.tileBytes;
   for (std::uint64_t at = 0; at < tableBytes;) {
     const std::size_t n = std::size_t(std::min<std::uint64_t>(runBytes, tableBytes - at));
-    if (Status started = start(std::vector<std::uint8_t>(offsets + at, offsets + at + n)); !started)
-      return started;
+    RunBytes bytes = allocate(n);
+    if (!bytes.data) return noMemory();
+    std::memcpy(bytes.data.get(), offsets + at, n);
+    if (Status started = start(std::move(bytes)); !started) return started;
     at += n;
   }
   while (!runs.empty())

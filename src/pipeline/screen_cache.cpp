@@ -3,6 +3,7 @@
 #include "pipeline/build_cache.h"
 #include "pipeline/hires_tiles.h"
 #include "platform/byte_io.h"
+#include "platform/cache_folder.h"
 #include "platform/fs.h"
 
 #include <cstring>
@@ -60,22 +61,27 @@ bool readText(ByteReader& r, std::string& s) {
 
 std::vector<std::uint8_t> preparedScreenBytes(const PreparedScreen& screen, std::uint32_t scale) {
   const std::size_t tileBytes = 256u * scale * scale;
-  // The painted tiles once each: artists paint a tile the same wherever it shows.
+  const std::size_t cuts = screen.cuts.size() / tileBytes;
+  // The painted tiles once each (artists paint a tile the same wherever it shows), first.
   std::vector<std::uint32_t> cutOf;
-  std::vector<std::uint32_t> distinct; // index of the first cut of each distinct tile
+  std::vector<std::uint8_t> out;
+  out.reserve(screen.cuts.size() + 128 + screen.squares.size() * kSquareBytes + screen.cutOf.size() * 4);
   {
     std::map<ContentDigest, std::uint32_t> seen;
-    const std::size_t cuts = screen.cuts.size() / tileBytes;
-    cutOf.reserve(cuts);
-    for (std::size_t i = 0; i < cuts; ++i) {
-      const std::uint8_t* tile = screen.cuts.data() + i * tileBytes;
-      auto [at, fresh] = seen.try_emplace(contentDigestOf(tile, tileBytes), std::uint32_t(distinct.size()));
-      if (fresh) distinct.push_back(std::uint32_t(i));
-      cutOf.push_back(at->second);
+    std::vector<std::uint32_t> distinctOf(cuts, ~0u);
+    cutOf.reserve(screen.cutOf.size());
+    for (std::uint32_t c : screen.cutOf) {
+      if (c >= cuts) return {};
+      if (distinctOf[c] == ~0u) {
+        const std::uint8_t* tile = screen.cuts.data() + std::size_t(c) * tileBytes;
+        auto [at, fresh] = seen.try_emplace(contentDigestOf(tile, tileBytes), std::uint32_t(seen.size()));
+        if (fresh) out.insert(out.end(), tile, tile + tileBytes);
+        distinctOf[c] = at->second;
+      }
+      cutOf.push_back(distinctOf[c]);
     }
   }
-  std::vector<std::uint8_t> out;
-  out.reserve(128 + screen.squares.size() * kSquareBytes + cutOf.size() * 4 + distinct.size() * tileBytes);
+  const std::size_t tiles = out.size();
   Appender a(out);
   const ScreenReplaceInfo& info = screen.info;
   a.u8(screen.skipped);
@@ -99,15 +105,18 @@ std::vector<std::uint8_t> preparedScreenBytes(const PreparedScreen& screen, std:
   }
   a.u32(std::uint32_t(cutOf.size()));
   for (std::uint32_t d : cutOf) a.u32(d);
-  a.u32(std::uint32_t(distinct.size()));
-  for (std::uint32_t first : distinct) a.put(screen.cuts.data() + first * tileBytes, tileBytes);
+  a.u32(std::uint32_t(tiles / tileBytes));
+  a.u32(std::uint32_t(out.size() + 4 - tiles)); // the size of all that follows the tiles, this too
   return out;
 }
 
-std::optional<PreparedScreen> preparedScreenFromBytes(const std::uint8_t* data, std::size_t size,
-                                                      std::uint32_t scale) {
+std::optional<PreparedScreen> preparedScreenFromBytes(std::vector<std::uint8_t> bytes, std::uint32_t scale) {
   const std::size_t tileBytes = 256u * scale * scale;
-  ByteReader r(data, size);
+  if (bytes.size() < 4) return std::nullopt;
+  const std::uint32_t tail = loadLE32(bytes.data() + bytes.size() - 4);
+  if (tail < 8 || tail > bytes.size()) return std::nullopt;
+  const std::size_t tiles = bytes.size() - tail;
+  ByteReader r(bytes.data() + tiles, tail - 4);
   PreparedScreen screen;
   ScreenReplaceInfo& info = screen.info;
   std::uint8_t skipped = 0, cause = 0, screenRead = 0, imageRead = 0;
@@ -142,25 +151,55 @@ std::optional<PreparedScreen> preparedScreenFromBytes(const std::uint8_t* data, 
     s.opaque = opaque != 0;
     s.asExported = asExported != 0;
   }
-  std::uint32_t cuts = 0;
+  std::uint32_t cuts = 0, distinct = 0;
   if (!r.u32(cuts) || cuts > r.remaining() / 4) return std::nullopt;
-  std::vector<std::uint32_t> cutOf(cuts);
-  for (std::uint32_t& d : cutOf) r.u32(d);
-  std::uint32_t distinct = 0;
-  if (!r.u32(distinct) || distinct > r.remaining() / tileBytes || r.remaining() != distinct * tileBytes)
+  screen.cutOf.resize(cuts);
+  for (std::uint32_t& d : screen.cutOf) r.u32(d);
+  if (!r.u32(distinct) || r.remaining() != 0 || std::uint64_t(distinct) * tileBytes != tiles)
     return std::nullopt;
-  const std::uint8_t* tiles = data + r.position();
   std::size_t expected = 0;
   for (const ScreenSquare& s : screen.squares) expected += squareIsCut(screen, s, scale) ? 1 : 0;
   if (expected != cuts) return std::nullopt;
-  screen.cuts.resize(std::size_t(cuts) * tileBytes);
-  for (std::uint32_t i = 0; i < cuts; ++i) {
-    if (cutOf[i] >= distinct) return std::nullopt;
-    std::memcpy(screen.cuts.data() + std::size_t(i) * tileBytes, tiles + std::size_t(cutOf[i]) * tileBytes,
-                tileBytes);
-  }
+  for (std::uint32_t d : screen.cutOf)
+    if (d >= distinct) return std::nullopt;
+  // The tiles stay where they were read.
+  bytes.resize(tiles);
+  screen.cuts = std::move(bytes);
   return screen;
 }
+
+namespace {
+
+// The digest of a file's content, kept in the cache under what the system says of the file, so
+// that an unchanged file is not read again. A file changed in the last two seconds is read every
+// time: another change within the same tick of the clock would not show in its times.
+Result<ContentDigest> fileDigest(BuildCache& cache, const std::string& path) {
+  constexpr std::int64_t kSettledNs = 2'000'000'000;
+  const FileStamp stamp = fileStampOf(path);
+  if (!stamp.ok) return contentDigestOfFile(path); // and its reason
+  const ContentDigest key = BuildCache::keyHasher(BuildCache::Kind::FileDigest)
+                                .update(absolutePath(path))
+                                .update(stamp.device)
+                                .update(stamp.inode)
+                                .update(stamp.size)
+                                .update(std::uint64_t(stamp.modifiedNs))
+                                .update(std::uint64_t(stamp.changedNs))
+                                .final();
+  const bool settled = stamp.ageNs >= kSettledNs;
+  if (settled) {
+    if (auto kept = cache.get(BuildCache::Kind::FileDigest, key);
+        kept && kept->size() == sizeof(ContentDigest)) {
+      ContentDigest digest;
+      std::memcpy(digest.data(), kept->data(), digest.size());
+      return digest;
+    }
+  }
+  Result<ContentDigest> digest = contentDigestOfFile(path);
+  if (digest && settled) cache.put(BuildCache::Kind::FileDigest, key, digest->data(), digest->size());
+  return digest;
+}
+
+} // namespace
 
 PreparedScreen prepareScreenCached(BuildCache* cache, const ContentDigest& tilesDigest,
                                    const HiResTileTable& table, const TileSet& buildTiles,
@@ -179,15 +218,15 @@ PreparedScreen prepareScreenCached(BuildCache* cache, const ContentDigest& tiles
       key.update(std::string("no alpha image"));
       continue;
     }
-    const Result<ContentDigest> digest = contentDigestOfFile(*path);
+    const Result<ContentDigest> digest = fileDigest(*cache, *path);
     if (!digest) return prepare();
     key.update(*digest);
   }
   const ContentDigest digest = key.final();
   if (auto entry = cache->get(BuildCache::Kind::Screen, digest)) {
-    if (std::optional<PreparedScreen> kept =
-            preparedScreenFromBytes(entry->data(), entry->size(), table.scale))
+    if (std::optional<PreparedScreen> kept = preparedScreenFromBytes(std::move(*entry), table.scale))
       return std::move(*kept);
+    cache->discard(BuildCache::Kind::Screen, digest);
   }
   PreparedScreen screen = prepare();
   if (!screen.skipped || reasonLiesInTheFiles(screen.reason)) {

@@ -27,10 +27,10 @@ PreparedScreen prepareScreenCached(BuildCache* cache, const ContentDigest& tiles
                                    const std::string& screenPath, const std::string& imagePath,
                                    const std::string& alphaPath, const TileSet* exportTiles = nullptr);
 
-// A prepared screen as the cache keeps it (its painted tiles stored once each however many squares
-// show them), and back; nothing when the bytes do not hold a whole one.
+// A prepared screen as the cache keeps it: its painted tiles once each however many squares show
+// them, then the rest; and back (the tiles staying where they were read); nothing when the bytes do
+// not hold a whole one.
 std::vector<std::uint8_t> preparedScreenBytes(const PreparedScreen& screen, std::uint32_t scale);
-std::optional<PreparedScreen> preparedScreenFromBytes(const std::uint8_t* data, std::size_t size,
-                                                      std::uint32_t scale);
+std::optional<PreparedScreen> preparedScreenFromBytes(std::vector<std::uint8_t> bytes, std::uint32_t scale);
 
 } // namespace zelvo

@@ -302,6 +302,7 @@ void cutSquares(PreparedScreen& out, const RgbaImage& image, const ScreenFile& s
   for (ScreenSquare& square : out.squares) {
     if (!squareIsCut(out, square, scale)) continue;
     const std::size_t at = out.cuts.size();
+    out.cutOf.push_back(std::uint32_t(at / tileBytes));
     out.cuts.resize(at + tileBytes);
     std::uint8_t* cut = out.cuts.data() + at;
     cutTile(image, square.left, square.top, edge, cut);
@@ -310,7 +311,10 @@ void cutSquares(PreparedScreen& out, const RgbaImage& image, const ScreenFile& s
     exported.cut(square.left, square.top, expected.data());
     if (square.opaque) forceOpaque(expected.data(), tileBytes);
     square.asExported = tilesPracticallyEqual(cut, expected.data(), tileBytes);
-    if (square.asExported) out.cuts.resize(at);
+    if (square.asExported) {
+      out.cuts.resize(at);
+      out.cutOf.pop_back();
+    }
   }
 }
 
@@ -382,8 +386,8 @@ ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& s
     if (reason) *reason = makeError(ErrorCause::OutOfMemory, {}, "no memory for a tile");
     return ReplaceResult::Skipped;
   }
-  const std::uint8_t* cut = screen.cuts.data();
-  const std::uint8_t* const cutsEnd = cut + screen.cuts.size();
+  const std::size_t cutCount = screen.cuts.size() / table.tileBytes;
+  std::size_t cut = 0; // the next of screen.cutOf
   for (std::size_t i = 0; i < screen.squares.size(); ++i) {
     if (i % 256 == 0 && cancelRequested(progress)) {
       if (reason) *reason = cancelledError();
@@ -395,9 +399,8 @@ ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& s
       continue;
     }
     if (!squareIsCut(screen, square, table.scale)) continue;
-    if (std::size_t(cutsEnd - cut) < table.tileBytes) break; // prepared at another scale
-    const std::uint8_t* const tile = cut;
-    cut += table.tileBytes;
+    if (cut >= screen.cutOf.size() || screen.cutOf[cut] >= cutCount) break; // prepared at another scale
+    const std::uint8_t* const tile = screen.cuts.data() + std::size_t(screen.cutOf[cut++]) * table.tileBytes;
     if (!work.apply(tile, square)) {
       if (reason)
         *reason = systemError(table.tempFile.lastError(), std::string(), "writing a high-resolution tile");

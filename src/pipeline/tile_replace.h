@@ -117,9 +117,11 @@ struct PreparedScreen {
   ScreenReplaceInfo info;            // everything but `replaced`
   std::vector<ScreenSquare> squares; // in the order they are cut and applied
   // The painted tiles, in the byte order of the hi-res tiles and with the alpha of opaque squares
-  // at 255: one for every square that is not asExported and lies wholly inside the image
-  // (squareIsCut), in the order of `squares`, 256 x scale x scale bytes each.
+  // at 255, 256 x scale x scale bytes each, back to back; `cutOf` says for every square that is
+  // not asExported and lies wholly inside the image (squareIsCut), in the order of `squares`,
+  // which of them it shows (squares painted alike may share one).
   std::vector<std::uint8_t> cuts;
+  std::vector<std::uint32_t> cutOf;
 };
 
 // Whether `square` of `screen`, prepared at `scale`, has its tile among the screen's cuts.

@@ -40,13 +40,31 @@ std::string userCacheDirectory(const std::string& application) {
   return {};
 }
 
+FileStamp fileStampOf(const std::string& path) {
+  FileStamp stamp;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return stamp;
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  auto ns = [](const struct timespec& t) { return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; };
+  stamp.ok = true;
+  stamp.device = std::uint64_t(st.st_dev);
+  stamp.inode = std::uint64_t(st.st_ino);
+  stamp.size = std::uint64_t(st.st_size);
+  stamp.modifiedNs = ns(st.st_mtim);
+  stamp.changedNs = ns(st.st_ctim);
+  stamp.ageNs = ns(now) - std::max(stamp.modifiedNs, stamp.changedNs);
+  return stamp;
+}
+
 Result<CacheFolder> CacheFolder::open(const std::string& folder, std::uint64_t limit) {
   if (folder.empty()) return makeError(ErrorCause::InvalidArgument, folder, "no cache folder");
   if (!makeFolders(folder)) return systemError(errno, folder, "making the cache folder");
   return CacheFolder(folder, limit);
 }
 
-Result<std::vector<std::uint8_t>> CacheFolder::read(const std::string& name) const {
+Result<std::vector<std::uint8_t>> CacheFolder::read(const std::string& name, void* head,
+                                                    std::size_t headSize) const {
   const std::string path = joinPath(path_, name);
   File file = File::openRead(path);
   if (!file) return systemError(File::lastOpenError(), path, "opening");
@@ -54,7 +72,9 @@ Result<std::vector<std::uint8_t>> CacheFolder::read(const std::string& name) con
   if (!file.size(size)) return systemError(file.lastError(), path, "reading the size");
   if (size > kLargestEntry)
     return makeError(ErrorCause::LimitExceeded, path, "a cache entry of " + std::to_string(size) + " bytes");
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  if (size < headSize) return makeError(ErrorCause::Truncated, path, "a cache entry shorter than its head");
+  if (headSize && !file.readExact(head, headSize)) return systemError(file.lastError(), path, "reading");
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size - headSize));
   if (!file.readExact(bytes.data(), bytes.size())) return systemError(file.lastError(), path, "reading");
   // Used now: the last to go when the folder is trimmed. (A folder that may not be written keeps
   // the old time; the entry is still good.)

@@ -21,6 +21,17 @@ namespace zelvo {
 // $HOME/.cache/application; empty when neither variable is set.
 std::string userCacheDirectory(const std::string& application);
 
+// What the system says of a file that changes whenever its content may have: its device and inode,
+// size, and times of last change to its content (mtime) and to the file (ctime, which no program
+// sets at will), with the age of that last change. `ok` false when the file cannot be looked at.
+struct FileStamp {
+  bool ok = false;
+  std::uint64_t device = 0, inode = 0, size = 0;
+  std::int64_t modifiedNs = 0, changedNs = 0;
+  std::int64_t ageNs = 0; // since the later of the two
+};
+FileStamp fileStampOf(const std::string& path);
+
 class CacheFolder {
 public:
   struct Piece {
@@ -34,8 +45,10 @@ public:
   const std::string& path() const { return path_; }
   std::uint64_t limit() const { return limit_; }
 
-  // The whole content of entry `name` (marked as used now); NotFound when there is none.
-  Result<std::vector<std::uint8_t>> read(const std::string& name) const;
+  // The content of entry `name` (marked as used now): its first `headSize` bytes into `head`, the
+  // rest returned; NotFound when there is none, Truncated when it is shorter than its head.
+  Result<std::vector<std::uint8_t>> read(const std::string& name, void* head = nullptr,
+                                         std::size_t headSize = 0) const;
   // Makes entry `name` of `pieces`, one after the other. An entry of that name already there stays.
   Status write(const std::string& name, std::initializer_list<Piece> pieces) const;
   void remove(const std::string& name) const;

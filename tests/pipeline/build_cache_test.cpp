@@ -34,7 +34,7 @@ TEST(BuildCache, ADamagedEntryIsIgnoredRemovedAndMadeAgain) {
     c.put(BuildCache::Kind::Screen, key, payload.data(), payload.size());
     const auto whole = c.get(BuildCache::Kind::Screen, key);
     ASSERT_TRUE(whole);
-    EXPECT_EQ(std::string(whole->data(), whole->data() + whole->size()), payload);
+    EXPECT_EQ(std::string(whole->begin(), whole->end()), payload);
     EXPECT_FALSE(c.get(BuildCache::Kind::HiResRun, key)) << "a key of another kind";
 
     const std::string path = dir.file("s-" + [&] {
