@@ -11,9 +11,13 @@
 #include "tiles/tiles_file.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 
 namespace zelvo {
 
@@ -197,6 +201,60 @@ struct RunBytes {
   std::size_t size = 0;
 };
 
+// The payload's MD5, taken on a thread of its own as the runs are read, so that the reading,
+// the splicing and the digest go on side by side.
+class PayloadDigest {
+public:
+  PayloadDigest() : thread_([this] { work(); }) {}
+  ~PayloadDigest() { finish(); }
+  PayloadDigest(const PayloadDigest&) = delete;
+  PayloadDigest& operator=(const PayloadDigest&) = delete;
+
+  // Waits while a few runs are still waiting, so that memory stays bounded.
+  void add(RunBytes bytes) {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return waiting_.size() < kWaiting; });
+    waiting_.push_back(std::move(bytes));
+    ready_.notify_one();
+  }
+  // Waits for the runs added so far.
+  Md5Digest finish() {
+    {
+      std::lock_guard lock(mutex_);
+      ending_ = true;
+      ready_.notify_one();
+    }
+    if (thread_.joinable()) thread_.join();
+    return sum_;
+  }
+
+private:
+  void work() {
+    for (;;) {
+      RunBytes bytes;
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] { return ending_ || !waiting_.empty(); });
+        if (waiting_.empty()) break;
+        bytes = std::move(waiting_.front());
+        waiting_.pop_front();
+        room_.notify_one();
+      }
+      md5_.update(bytes.data.get(), bytes.size);
+    }
+    sum_ = md5_.final();
+  }
+
+  static constexpr std::size_t kWaiting = 8;
+  std::mutex mutex_;
+  std::condition_variable ready_, room_;
+  std::deque<RunBytes> waiting_;
+  bool ending_ = false;
+  Md5 md5_;
+  Md5Digest sum_{};
+  std::thread thread_; // last: started once the rest is ready
+};
+
 CompressedRun compressRun(const RunBytes& bytes, BZip2Encoder encoder, BuildCache* cache) {
   CompressedRun run;
   ContentDigest key{};
@@ -284,7 +342,7 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
     return makeError(ErrorCause::OutOfMemory, {}, "no memory to compress the hi-res tiles");
   };
 
-  Md5 digest;
+  PayloadDigest digest;
   const std::uint64_t tableBytes = std::uint64_t(table.entryCount) * 4;
   const std::uint64_t payloadBytes = hiResPayloadSize(table.tileCount, table.scale, table.entryCount);
   const std::uint32_t tilesPerRun = hiResTilesPerRun(table.tileBytes);
@@ -296,7 +354,7 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
     if (!bytes.data) return noMemory();
     if (!table.tempFile.readAt(bytes.data.get(), bytes.size, std::uint64_t(t) * table.tileBytes))
       return readFailed();
-    digest.update(bytes.data.get(), bytes.size);
+    digest.add(bytes);
     compressed += bytes.size;
     if (Status started = start(std::move(bytes)); !started) return started;
     t += count;
@@ -305,13 +363,14 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
 
   // The entry table as held in memory: little-endian 32-bit offsets.
   const auto* offsets = reinterpret_cast<const std::uint8_t*>(table.entryOffsets.get());
-  digest.update(offsets, std::size_t(tableBytes));
+
   const std::size_t runBytes = std::size_t(tilesPerRun) * table.tileBytes;
   for (std::uint64_t at = 0; at < tableBytes;) {
     const std::size_t n = std::size_t(std::min<std::uint64_t>(runBytes, tableBytes - at));
     RunBytes bytes = allocate(n);
     if (!bytes.data) return noMemory();
     std::memcpy(bytes.data.get(), offsets + at, n);
+    digest.add(bytes);
     if (Status started = start(std::move(bytes)); !started) return started;
     at += n;
   }
@@ -320,7 +379,7 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
   if (!splicer.finish(output)) return writeFailed();
   reportProgress(progress, ProgressStage::CompressingHiRes, payloadBytes, payloadBytes);
 
-  const Md5Digest sum = digest.final();
+  const Md5Digest sum = digest.finish();
   std::uint64_t end = 0;
   if (!output.position(end) || !output.seek(digestPosition) || !output.writeAll(sum.data(), sum.size()) ||
       !output.seek(end))
