@@ -6,6 +6,8 @@ find_package(BZip2 REQUIRED)
 find_package(LibLZMA REQUIRED)
 pkg_check_modules(LIBMD REQUIRED IMPORTED_TARGET libmd)
 pkg_check_modules(DIVSUFSORT REQUIRED IMPORTED_TARGET libdivsufsort)
+# The build cache's keys and self-checks (XXH3).
+pkg_check_modules(XXHASH REQUIRED IMPORTED_TARGET libxxhash)
 # PNG reading of artists' images (the header before any pixel, never applying gamma) and PNG
 # writing of the images the program makes.
 pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET spng)

@@ -1,26 +1,33 @@
 #!/usr/bin/env bash
-# Times whole builds of the large synthetic game (tools/make_large_game) at several scales, with one
-# thread and with one per core, stage by stage, beside `lbzip2 -6 -n2` on the same hi-res payload,
-# and prints one table of medians. The row "fast" is a build with one thread per core and the
-# encoder of our own (--encoder fast). Runs are interleaved (one thread, all threads, lbzip2, then
-# again), so a busy machine weighs on every column alike; packs of every thread count must be equal.
+# Times builds of the large synthetic game (tools/make_large_game), stage by stage, beside
+# `lbzip2 -6 -n2` on the same hi-res payload, and prints one table of medians. Rows:
+#   cold     the default build (fast encoder, every block read back by libbz2) with an empty cache
+#   nocache  the same with --no-cache (its pack must be the cold build's, byte for byte)
+#   libbz2   --no-cache --encoder libbz2
+#   touch    a rebuild after 10 cells of one screen were touched up (the cache of the build before)
+#   repaint  a rebuild after one whole screen was painted over (its colours inverted)
+#   one      (ONE_THREAD=1 only) --no-cache --threads 1: its pack must be the cold build's too
+#   lbzip2   lbzip2 -6 -n2 on the payload
+# Runs are interleaved (every row once, then again), so a busy machine weighs on every row alike.
+# The touched and repainted screens are the last two of the listing, so no later screen paints
+# over what changed; their images are put back before each run.
 #
 #   tools/bench_build.sh [RUNS]        (default 3)
 #
-# Environment: SCALES (default "2 3 4"), BUILD_DIR (default build/default, configured and built
-# here when it is the default), WORK (default /tmp/zelvo-bench: the games, kept for the next time),
-# BEFORE (a `zelvo` of an earlier version, without --threads: adds its builds as the row "before",
-# whose packs must be the same too).
+# Environment: SCALES (default "4"), BUILD_DIR (default build/default, configured and built here
+# when it is the default), WORK (default /tmp/zelvo-bench: the games, kept for the next time; the
+# build cache lives in WORK/cache), BEFORE (a `zelvo` of an earlier version: adds its builds as the
+# row "before"), ONE_THREAD.
 set -euo pipefail
 export LC_ALL=C # a decimal point in $EPOCHREALTIME and awk
 cd "$(dirname "$0")/.."
 runs=${1:-3}
-scales=${SCALES:-2 3 4}
+scales=${SCALES:-4}
 build=${BUILD_DIR:-build/default}
 work=${WORK:-/tmp/zelvo-bench}
 cores=$(nproc)
 
-for tool in lbzip2 bzip2 /usr/bin/time; do
+for tool in lbzip2 bzip2 convert /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "bench_build: $tool is missing (tools/install-deps.sh)" >&2; exit 1; }
 done
 if [ -z "${BUILD_DIR:-}" ]; then
@@ -30,6 +37,7 @@ fi
 zelvo=$build/src/cli/zelvo
 maker=$build/tools/zelvo_make_large_game
 mkdir -p "$work"
+export XDG_CACHE_HOME=$work/cache
 results=$work/results.txt
 : >"$results"
 
@@ -39,23 +47,23 @@ stamp_lines() {
   while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done
 }
 
-# build SCALE THREADS PACK: one timed build; appends "scale threads wall cpu peakMB s1..s7".
+# build SCALE ROW PACK [RESULTS]: one timed build; appends "scale row wall cpu peakMB s1..s7" to
+# RESULTS (default: the table's).
 build() {
-  local scale=$1 threads=$2 pack=$3 game=$work/game$1
-  local start
-  start=$EPOCHREALTIME
+  local scale=$1 row=$2 pack=$3 game=$work/game$1 into=${4:-$results}
   local command=("$zelvo" build "$game" --rom "$game/game.sms" --output "$pack" --scale "$scale")
-  case $threads in
+  case $row in
     before) command[0]=$BEFORE ;;
-    fast) command+=(--threads "$cores" --encoder fast) ;;
-    *) command+=(--threads "$threads") ;;
+    nocache) command+=(--no-cache) ;;
+    libbz2) command+=(--no-cache --encoder libbz2) ;;
+    one) command+=(--no-cache --threads 1) ;;
   esac
   # Only the stage lines and "Success!" are stamped: a shell loop over the tens of thousands of
   # lines the build adds between them would hold the build up at its pipe.
   /usr/bin/time -v -o "$work/time.txt" "${command[@]}" | grep --line-buffered -E '^Success!$|\.\.\.$' |
     stamp_lines >"$work/log.txt"
   grep -q ' Success!$' "$work/log.txt" || { echo "bench_build: build failed" >&2; cat "$work/log.txt" >&2; exit 1; }
-  awk -v scale="$scale" -v threads="$threads" -v start="$start" '
+  awk -v scale="$scale" -v row="$row" '
     FNR == NR {
       if ($0 ~ /Elapsed \(wall clock\)/) { n = split($NF, t, ":"); wall = t[n] + 60 * t[n - 1] + (n > 2 ? 3600 * t[n - 2] : 0) }
       if ($0 ~ /User time/) cpu += $NF
@@ -63,13 +71,12 @@ build() {
       if ($0 ~ /Maximum resident/) peak = $NF / 1024
       next
     }
-    # the stage lines and "Success!"; the lines between them say what the build did
     / Success!$|\.\.\.$/ { at[++lines] = $1 }
     END {
-      printf "%s %s %.2f %.2f %.1f", scale, threads, wall, cpu, peak
+      printf "%s %s %.2f %.2f %.1f", scale, row, wall, cpu, peak
       for (i = 1; i < lines; ++i) printf " %.2f", at[i + 1] - at[i]
       printf "\n"
-    }' "$work/time.txt" "$work/log.txt" >>"$results"
+    }' "$work/time.txt" "$work/log.txt" >>"$into"
 }
 
 # lbzip SCALE: lbzip2 -6 -n2 on the payload of the scale's pack; appends "scale lbzip2 wall cpu peakMB".
@@ -88,34 +95,63 @@ payload_of() {
   tail -c +$((48 + r + t + 80 + 1)) "$pack" | head -c $((h - 80)) | bzip2 -dc >"$out"
 }
 
+# touch_cells IMAGE SCALE: 10 cells along the diagonal get a small square of their own colour.
+touch_cells() {
+  local image=$1 edge=$((8 * $2)) draws=() i
+  for ((i = 0; i < 10; ++i)); do
+    draws+=(-draw "rectangle $((i * edge + 1)),$((i * edge + 1)),$((i * edge + edge / 2)),$((i * edge + edge / 2))")
+  done
+  convert "$image" -fill '#ff00ff' "${draws[@]}" "PNG32:$image"
+}
+
 for scale in $scales; do
-  if [ ! -f "$work/game$scale/game.sms" ]; then
+  game=$work/game$scale
+  if [ ! -f "$game/game.sms" ]; then
     echo "== writing the large game at scale $scale"
-    "$maker" "$work/game$scale" "$scale" >/dev/null
+    "$maker" "$game" "$scale" >/dev/null
   fi
+  screens=("$game"/*.png)
+  touched=${screens[-1]} repainted=${screens[-2]}
+  for image in "$touched" "$repainted"; do [ -f "$image.orig" ] || cp "$image" "$image.orig"; done
   for ((run = 1; run <= runs; ++run)); do
     echo "== scale $scale, run $run of $runs"
-    build "$scale" 1 "$work/one$scale.zrm"
-    build "$scale" "$cores" "$work/all$scale.zrm"
-    cmp -s "$work/one$scale.zrm" "$work/all$scale.zrm" || { echo "bench_build: packs differ at scale $scale" >&2; exit 1; }
-    # The fast encoder's pack holds the same data in another bzip2 stream: its digests must check.
-    build "$scale" fast "$work/fast$scale.zrm"
-    "$zelvo" inspect "$work/fast$scale.zrm" >/dev/null || { echo "bench_build: the fast pack does not check at scale $scale" >&2; exit 1; }
+    cp "$touched.orig" "$touched"
+    cp "$repainted.orig" "$repainted"
+    rm -rf "$XDG_CACHE_HOME"
+    build "$scale" cold "$work/cold$scale.zrm"
+    build "$scale" nocache "$work/nocache$scale.zrm"
+    cmp -s "$work/cold$scale.zrm" "$work/nocache$scale.zrm" || { echo "bench_build: packs with and without the cache differ at scale $scale" >&2; exit 1; }
+    build "$scale" libbz2 "$work/libbz2$scale.zrm"
+    "$zelvo" inspect "$work/libbz2$scale.zrm" >/dev/null || { echo "bench_build: the libbz2 pack does not check at scale $scale" >&2; exit 1; }
+    if [ -n "${ONE_THREAD:-}" ]; then
+      build "$scale" one "$work/one$scale.zrm"
+      cmp -s "$work/cold$scale.zrm" "$work/one$scale.zrm" || { echo "bench_build: packs of one and $cores threads differ at scale $scale" >&2; exit 1; }
+    fi
     if [ -n "${BEFORE:-}" ]; then
       build "$scale" before "$work/before$scale.zrm"
-      cmp -s "$work/one$scale.zrm" "$work/before$scale.zrm" || { echo "bench_build: packs differ from before at scale $scale" >&2; exit 1; }
     fi
-    [ -f "$work/payload$scale.bin" ] || payload_of "$work/one$scale.zrm" "$work/payload$scale.bin"
+    touch_cells "$touched" "$scale"
+    build "$scale" touch "$work/touch$scale.zrm"
+    convert "$repainted" -channel RGB -negate "PNG32:$repainted"
+    build "$scale" repaint "$work/repaint$scale.zrm"
+    if ((run == 1)); then
+      # The rebuilt pack is the one a build without the cache makes of the same files.
+      build "$scale" nocache "$work/check$scale.zrm" /dev/null
+      cmp -s "$work/repaint$scale.zrm" "$work/check$scale.zrm" || { echo "bench_build: the rebuilt pack differs from a build without the cache at scale $scale" >&2; exit 1; }
+      cmp -s "$work/cold$scale.zrm" "$work/repaint$scale.zrm" && { echo "bench_build: the touched screens changed nothing at scale $scale" >&2; exit 1; }
+    fi
+    [ -f "$work/payload$scale.bin" ] || payload_of "$work/cold$scale.zrm" "$work/payload$scale.bin"
     lbzip "$scale"
   done
+  cp "$touched.orig" "$touched"
+  cp "$repainted.orig" "$repainted"
 done
 
 echo
 echo "Medians of $runs runs on $cores cores; seconds, peak resident MB. Stages: gen(erate), repl(ace),"
 echo "hires (compress and save the hi-res tiles), other (the four short stages together)."
-echo "x lbzip2: the hires stage over lbzip2 -6 -n2 on the same payload (wall time); speedup: the wall"
-echo "time of the \"before\" builds (else of the one-thread builds) over the row's."
-awk -v cores="$cores" '
+echo "x lbzip2: the row's wall time over lbzip2 -6 -n2 on the same payload (wall time)."
+awk '
   function median(key,   n, i, j, v, t) {
     n = split(values[key], v, " ")
     for (i = 2; i <= n; ++i) for (j = i; j > 1 && v[j - 1] + 0 > v[j] + 0; --j) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
@@ -132,17 +168,16 @@ awk -v cores="$cores" '
     }
   }
   END {
-    printf "%-5s %-7s %7s %7s %7s %6s %6s %6s %6s %8s %8s\n", "scale", "threads", "wall", "CPU", "peakMB", "gen", "repl", "hires", "other", "x lbzip2", "speedup"
+    printf "%-5s %-8s %7s %7s %7s %6s %6s %6s %6s %8s\n", "scale", "row", "wall", "CPU", "peakMB", "gen", "repl", "hires", "other", "x lbzip2"
     for (i = 1; i <= rows; ++i) {
       split(order[i], k, " ")
       if (k[2] == "lbzip2") {
-        printf "%-5s %-7s %7.2f %7.2f %7.1f\n", k[1], "lbzip2", median(order[i] " wall"), median(order[i] " cpu"), median(order[i] " peak")
+        printf "%-5s %-8s %7.2f %7.2f %7.1f\n", k[1], "lbzip2", median(order[i] " wall"), median(order[i] " cpu"), median(order[i] " peak")
         continue
       }
       lb = median(k[1] " lbzip2 wall")
-      base = (k[1] " before") in seen ? median(k[1] " before wall") : median(k[1] " 1 wall")
-      printf "%-5s %-7s %7.2f %7.2f %7.1f %6.2f %6.2f %6.2f %6.2f %8.1f %8.2f\n", k[1], k[2], median(order[i] " wall"), median(order[i] " cpu"),
+      printf "%-5s %-8s %7.2f %7.2f %7.1f %6.2f %6.2f %6.2f %6.2f %8.1f\n", k[1], k[2], median(order[i] " wall"), median(order[i] " cpu"),
              median(order[i] " peak"), median(order[i] " gen"), median(order[i] " repl"), median(order[i] " hires"),
-             median(order[i] " other"), (lb > 0 ? median(order[i] " hires") / lb : 0), base / median(order[i] " wall")
+             median(order[i] " other"), (lb > 0 ? median(order[i] " wall") / lb : 0)
     }
   }' "$results"

@@ -9,7 +9,7 @@ packages=(
   zlib1g-dev libbz2-dev liblzma-dev libmd-dev
   libcli11-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libspng-dev libdivsufsort-dev help2man bash-completion
+  libspng-dev libdivsufsort-dev libxxhash-dev help2man bash-completion
   imagemagick zip unzip gzip bzip2 lbzip2 p7zip-full xvfb xauth x11-apps time eatmydata strace
 )
 if [ "${1:-}" = fuzz ]; then

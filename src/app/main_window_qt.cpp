@@ -23,6 +23,7 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -129,6 +130,9 @@ void MainWindow::buildMenu() {
     zooms->addAction(action);
   }
 
+  QMenu* build = menuBar()->addMenu("&Build");
+  addCommand(build, "&Rebuild\tF5", kCmdRebuild)->setShortcut(QKeySequence(Qt::Key_F5));
+
   windowMenu_ = menuBar()->addMenu("&Window");
   windowMenu_->setObjectName("windowMenu");
   connect(windowMenu_, &QMenu::aboutToShow, this, [this] { fillWindowMenu(); });
@@ -204,6 +208,9 @@ bool MainWindow::runCommand(int command) {
   case kCmdSaveBitmap3x:
   case kCmdSaveBitmap4x:
     saveBitmap(command - kCmdOpenScreen);
+    return true;
+  case kCmdRebuild:
+    rebuildCommand();
     return true;
   case kCmdCreateHiResRom:
     createHiResRomCommand();
@@ -404,10 +411,21 @@ void MainWindow::updateViewMenu() {
     commandAction(kCmdZoom1x + factor - 1)->setChecked(viewer && viewer->zoom() == factor);
 }
 
-void MainWindow::createHiResRomCommand() {
+void MainWindow::createHiResRomCommand() { runBuildDialog(false); }
+
+void MainWindow::rebuildCommand() {
+  if (state_.lastInputFolder.empty() || state_.lastOriginalRom.empty() || state_.lastOutputFile.empty()) {
+    statusBar()->showMessage("No build to repeat yet: File > Create Hi-Res ROM runs the first one.", 10000);
+    return;
+  }
+  runBuildDialog(true);
+}
+
+void MainWindow::runBuildDialog(bool start) {
   BuildDialog dialog(state_, *chooser_, this);
   if (options_.buildRunner) dialog.setRunner(options_.buildRunner);
   buildDialog_ = &dialog;
+  if (start) QTimer::singleShot(0, &dialog, &BuildDialog::pressOk);
   dialog.exec();
   buildDialog_ = nullptr;
   if (dialog.lastOutcome() == BuildDialog::Outcome::Cancelled)

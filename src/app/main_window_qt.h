@@ -41,6 +41,7 @@ enum Command : int {
   kCmdCoverage = 4869,
   kCmdCascade = 5120,
   kCmdTile = 5121,
+  kCmdRebuild = 5376,
 };
 
 inline constexpr int kClientWidth = 560;
@@ -129,6 +130,11 @@ private:
   QAction* addCommand(QMenu* menu, const QString& text, int command);
   void openScreenCommand();
   void createHiResRomCommand();
+  // Build > Rebuild (F5): the build dialog with the entries of the last build, started at once
+  // (with the build cache, as every build); without a last build the status bar says so.
+  void rebuildCommand();
+  // The build dialog, modal, its build started at once with `start`.
+  void runBuildDialog(bool start);
   void aboutCommand();
 
   Options options_;

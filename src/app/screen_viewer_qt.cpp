@@ -11,9 +11,12 @@
 #include "viewer/screen_render.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <optional>
@@ -21,6 +24,8 @@
 namespace zelvo {
 
 namespace {
+
+constexpr int kPackSettleMs = 300; // a changed pack is drawn again once it stays as it is this long
 
 // The area the screen is painted on: the shown picture stretched over all of it, both directions
 // independently, or the window colour when there is no picture.
@@ -105,6 +110,13 @@ const FileDialogSetup& saveBitmapDialogSetup() {
 
 ScreenViewerWindow::ScreenViewerWindow(QWidget* parent) : QMdiSubWindow(parent) {
   setWidget(new ViewerClientArea(*this));
+  packWatch_ = new QFileSystemWatcher(this);
+  packSettle_ = new QTimer(this);
+  packSettle_->setSingleShot(true);
+  packSettle_->setInterval(kPackSettleMs);
+  connect(packWatch_, &QFileSystemWatcher::fileChanged, packSettle_, qOverload<>(&QTimer::start));
+  connect(packWatch_, &QFileSystemWatcher::directoryChanged, packSettle_, qOverload<>(&QTimer::start));
+  connect(packSettle_, &QTimer::timeout, this, &ScreenViewerWindow::redrawIfPackChanged);
 }
 
 ScreenViewerWindow::~ScreenViewerWindow() { stopCount(); }
@@ -163,6 +175,8 @@ bool ScreenViewerWindow::showPreview(const QString& packPath, QString& error) {
       screen_->background() ? toQImage(preview->image) : toQImage(preview->image, QRgb(kSpriteFillColour));
   pack_ = packPath;
   previewScale_ = int(pack->scale);
+  drawnStamp_ = packStamp();
+  watchPack();
   setWindowTitle(screenTitle(path_) + " with " + screenTitle(packPath));
   // Below the pack's scale the hi-res pixels would be squeezed: the window grows to show them all.
   if (zoom_ < int(pack->scale)) setZoom(int(pack->scale));
@@ -171,9 +185,34 @@ bool ScreenViewerWindow::showPreview(const QString& packPath, QString& error) {
   return true;
 }
 
+void ScreenViewerWindow::watchPack() {
+  if (!packWatch_->files().isEmpty()) packWatch_->removePaths(packWatch_->files());
+  if (!packWatch_->directories().isEmpty()) packWatch_->removePaths(packWatch_->directories());
+  if (pack_.isEmpty()) return;
+  packWatch_->addPath(QFileInfo(pack_).absolutePath());
+  if (QFileInfo::exists(pack_)) packWatch_->addPath(pack_);
+}
+
+ScreenViewerWindow::PackStamp ScreenViewerWindow::packStamp() const {
+  const QFileInfo file(pack_);
+  if (!file.exists()) return {};
+  return {file.lastModified(), file.size()};
+}
+
+void ScreenViewerWindow::redrawIfPackChanged() {
+  if (pack_.isEmpty()) return;
+  // The file replaced by a rename is no longer watched: the new one is.
+  watchPack();
+  const PackStamp now = packStamp();
+  if (now == drawnStamp_ || now.size < 0) return;
+  QString error;
+  if (!showPreview(pack_, error)) drawnStamp_ = now; // not drawn again until it changes once more
+}
+
 void ScreenViewerWindow::showOriginal() {
   if (pack_.isEmpty()) return;
   pack_.clear();
+  watchPack();
   preview_ = QImage();
   setWindowTitle(screenTitle(path_));
   tint();

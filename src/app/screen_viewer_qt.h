@@ -3,6 +3,7 @@
 
 #include "pipeline/coverage.h"
 
+#include <QDateTime>
 #include <QImage>
 #include <QMdiSubWindow>
 #include <QString>
@@ -12,6 +13,9 @@
 #include <optional>
 
 class QThread;
+
+class QFileSystemWatcher;
+class QTimer;
 
 namespace zelvo {
 
@@ -44,7 +48,10 @@ public:
 
   // Shows the screen as the pack at `packPath` draws it, at the pack's scale, in the same window,
   // zoomed to at least the pack's scale; the title names the pack. False, with the reason in `error`, when
-  // the pack cannot be read or the screen cannot be drawn with it; what was shown stays.
+  // the pack cannot be read or the screen cannot be drawn with it; what was shown stays. While the
+  // preview is shown the pack is watched: when it changes on disk (a build replaced it), the
+  // preview is drawn again from it once it has stayed as it is for a moment (a pack that cannot be
+  // read then leaves the preview as it was).
   bool showPreview(const QString& packPath, QString& error);
   // Shows the original picture again, under the screen's own title.
   void showOriginal();
@@ -108,6 +115,16 @@ private:
   void stopCount();
   // The tinted picture made again from what is shown and the coverage counted for it.
   void tint();
+  // Watches the previewed pack, and the folder it is in (a build renames a new file over it).
+  void watchPack();
+  // The pack's file as last drawn: its time and size.
+  struct PackStamp {
+    QDateTime modified;
+    qint64 size = -1;
+    bool operator==(const PackStamp&) const = default;
+  };
+  PackStamp packStamp() const;
+  void redrawIfPackChanged();
 
   QString path_;
   std::unique_ptr<ScreenFile> screen_;
@@ -115,6 +132,9 @@ private:
   QImage preview_;
   QString pack_;
   int previewScale_ = 0;
+  PackStamp drawnStamp_;
+  QFileSystemWatcher* packWatch_ = nullptr;
+  QTimer* packSettle_ = nullptr; // restarted by every change; the redraw follows when it runs out
   int zoom_ = 1;
   // The coverage: asked for, counted on `counter_` at `countScale_` (the worker's result in
   // `counted_`), and what the tint shows (`coverage_` of the screen, at `coverageScale_`).

@@ -1,6 +1,7 @@
 // `zelvo build`: one build run with its log on stdout (on stderr with --json, whose report then
 // is all that stdout carries).
 #include "cli/build_checks.h"
+#include "cli/build_watch.h"
 #include "cli/commands.h"
 #include "compress/container_magic.h"
 #include "pipeline/build_driver.h"
@@ -82,9 +83,14 @@ public:
   ~ConsoleLog() override { eraseProgress(); }
 
   void ClearLog() override {}
+  // Only the lines that sum a build up: warnings, errors, the summaries and the last line.
+  void summaryOnly(bool on) { summaryOnly_ = on; }
   void AppendLogLine(const std::string& text) override {
     const LogLineKind kind = logLineKind(text);
     if (quiet_ && kind != LogLineKind::Warning && kind != LogLineKind::Error) return;
+    if (summaryOnly_ && kind != LogLineKind::Warning && kind != LogLineKind::Error &&
+        text != kBuildSuccessLine && text.rfind("Screens: ", 0) != 0 && text.rfind("Build cache: ", 0) != 0)
+      return;
     eraseProgress();
     // Names in the lines are shown with their control characters escaped.
     const std::string line = printable(text) + "\n";
@@ -138,6 +144,7 @@ private:
   bool escapes_;
   OutputRule output_;
   int outputError_ = 0;
+  bool summaryOnly_ = false;
   bool shown_ = false;
   int lastWidth_ = 0;
   ProgressStage lastStage_ = ProgressStage::GeneratingTiles;
@@ -198,6 +205,7 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   job.replace = outputRule.replace;
   job.strict = options.strict;
   job.encoder = options.encoder == "fast" ? BZip2Encoder::Fast : BZip2Encoder::Library;
+  job.useCache = !options.noCache;
   // Relative paths the user typed are taken from the shell's folder (the run would resolve them in
   // the input folder, as the dialog's users expect).
   job.romPath = absolutePath(options.romPath);
@@ -205,27 +213,41 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   const std::string reportPath =
       options.reportPath.empty() ? std::string() : absolutePath(options.reportPath);
   InterruptGuard interrupt;
-  const bool built = RunBuild(job);
-  int status = built ? kExitSuccess : gInterrupted.load() ? kExitInterrupted : kExitFailure;
-  const std::string text = buildReportJson(report) + "\n";
-  // The report is kept also when the build failed: it says how far it came. A failed build
-  // replaces no pack with it, even with --force.
-  if (!reportPath.empty()) {
-    const std::string magic(kPackMagic, sizeof kPackMagic);
-    const ReplacePolicy replace =
-        built || !options.force ? reportRule.replace : ReplacePolicy::allButStartingWith(magic, "a pack");
-    const Status saved = saveFileAtomically(reportPath, text.data(), text.size(), replace);
-    if (!saved) {
-      sayError(err, "build", "the report was not saved: " + outputFailure(saved.error(), reportRule));
-      if (status == kExitSuccess) status = kExitFailure;
+  // One build, its report saved (also when the build failed: it says how far it came; a failed
+  // build replaces no pack with it, even with --force) or printed.
+  auto build = [&] {
+    const bool built = RunBuild(job);
+    int status = built ? kExitSuccess : gInterrupted.load() ? kExitInterrupted : kExitFailure;
+    const std::string text = buildReportJson(report) + "\n";
+    if (!reportPath.empty()) {
+      const std::string magic(kPackMagic, sizeof kPackMagic);
+      const ReplacePolicy replace =
+          built || !options.force ? reportRule.replace : ReplacePolicy::allButStartingWith(magic, "a pack");
+      const Status saved = saveFileAtomically(reportPath, text.data(), text.size(), replace);
+      if (!saved) {
+        sayError(err, "build", "the report was not saved: " + outputFailure(saved.error(), reportRule));
+        if (status == kExitSuccess) status = kExitFailure;
+      }
     }
-  }
-  if (options.json) {
-    if (!writeOutput(out, text, err, "build") && status == kExitSuccess) status = kExitFailure;
-  } else {
-    status = checkOutputWritten(out, err, "build", status, log.outputError());
-  }
-  return status;
+    if (options.json) {
+      if (!writeOutput(out, text, err, "build") && status == kExitSuccess) status = kExitFailure;
+    } else {
+      status = checkOutputWritten(out, err, "build", status, log.outputError());
+    }
+    return status;
+  };
+  const int status = build();
+  if (!options.watch || status == kExitInterrupted) return status;
+  // Every later build prints only what sums it up.
+  log.summaryOnly(true);
+  WatchedInputs inputs;
+  inputs.inputFolder = absolutePath(options.inputFolder);
+  while (inputs.inputFolder.size() > 1 && isSeparator(inputs.inputFolder.back()))
+    inputs.inputFolder.pop_back();
+  inputs.romPath = job.romPath;
+  inputs.outputs = {job.outputPath, reportPath};
+  return watchAndRebuild(
+      inputs, build, [] { return gInterrupted.load(); }, options.quiet, logStream, err);
 }
 
 } // namespace zelvo::cli

@@ -70,13 +70,15 @@ struct BuildOptions {
   std::string romPath;
   std::string outputPath;
   int scale = 4;
-  unsigned threads = 0;           // 0: one per core
-  std::string encoder = "libbz2"; // "libbz2" or "fast": who compresses the hi-res tiles
-  bool strict = false;            // any warning fails the build
-  std::string reportPath;         // the report saved as JSON, when given
-  bool json = false;              // stdout carries only the report as JSON; the log goes to stderr
-  bool quiet = false;             // only warnings and error lines are logged
-  bool force = false;             // replace an existing output that is not a pack, or report
+  unsigned threads = 0;         // 0: one per core
+  std::string encoder = "fast"; // "fast" or "libbz2": who compresses the hi-res tiles
+  bool strict = false;          // any warning fails the build
+  std::string reportPath;       // the report saved as JSON, when given
+  bool json = false;            // stdout carries only the report as JSON; the log goes to stderr
+  bool quiet = false;           // only warnings and error lines are logged
+  bool force = false;           // replace an existing output that is not a pack, or report
+  bool noCache = false;         // neither take from the build cache nor keep anything there
+  bool watch = false;           // build again whenever an input changes, until Ctrl+C
 };
 // Adds --report, --json, --quiet and --strict to the build command.
 void addBuildReportOptions(CLI::App& command, BuildOptions& options);

@@ -50,11 +50,20 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 1024));
   buildCmd
       ->add_option("--encoder", build.encoder,
-                   "Who compresses the hi-res tiles: libbz2, or fast (an encoder of our own, several times "
-                   "quicker; the same pack but for the bytes of that bzip2 stream)")
-      ->check(CLI::IsMember({"libbz2", "fast"}))
+                   "Who compresses the hi-res tiles: fast (an encoder of our own, several times quicker, "
+                   "every block read back by libbz2), or libbz2 (the same pack but for the bytes of that "
+                   "bzip2 stream)")
+      ->check(CLI::IsMember({"fast", "libbz2"}))
       ->capture_default_str();
+  buildCmd->add_flag("--no-cache", build.noCache,
+                     "Build without the build cache ($XDG_CACHE_HOME/zelvo, else ~/.cache/zelvo): nothing is "
+                     "taken from it or kept there (the pack is the same either way)");
+  auto* watch = buildCmd->add_flag(
+      "--watch", build.watch,
+      "Stay running: build again whenever the tiles file, a screen, an image or the ROM changes (each "
+      "build printing its summary; a failed one keeps the last good pack) until Ctrl+C");
   addBuildReportOptions(*buildCmd, build);
+  watch->excludes(buildCmd->get_option("--json"));
 
   ExportOptions exportOpts;
   auto* exportCmd = app.add_subcommand(

@@ -97,6 +97,8 @@ public:
   void padToByte() {
     if (bits_ > 0) putBits(0, 8 - bits_);
   }
+  // The whole bytes gathered (after padToByte, all of them); the sink starts empty again.
+  std::vector<std::uint8_t> take() { return std::move(bytes_); }
   // Writes the whole 16384-byte pieces gathered so far, or with `all` every byte.
   bool write(File& file, bool all) {
     const std::size_t n = all ? bytes_.size() : bytes_.size() / kStagingBufferSize * kStagingBufferSize;
@@ -271,14 +273,99 @@ BZip2CompressedBlock compressBZip2Block(const std::vector<std::uint8_t>& encoded
   return block;
 }
 
+bool bzip2BlockReadsBack(const BZip2CompressedBlock& block, const std::vector<std::uint8_t>& encoded) {
+  if (!block.ok || block.bitEnd < kHeaderBits || block.bitEnd > std::uint64_t(block.stream.size()) * 8)
+    return false;
+  BitSink sink;
+  sink.putStreamBits(block.stream, 0, block.bitEnd);
+  sink.putBits(kStreamMagic, 48);
+  sink.putBits(block.crc, 32);
+  sink.padToByte();
+  std::vector<std::uint8_t> stream = sink.take();
+
+  bz_stream s{};
+  if (BZ2_bzDecompressInit(&s, 0, 0) != BZ_OK) return false;
+  s.next_in = reinterpret_cast<char*>(stream.data());
+  s.avail_in = unsigned(stream.size());
+  // What libbz2 gives back is compared piece by piece with the block's bytes as they expand.
+  std::vector<std::uint8_t> got(kExpandPiece), want(kExpandPiece);
+  BZip2RunExpander expander(encoded.data(), encoded.size());
+  bool same = true;
+  int result = BZ_OK;
+  while (same && result == BZ_OK) {
+    s.next_out = reinterpret_cast<char*>(got.data());
+    s.avail_out = unsigned(got.size());
+    result = BZ2_bzDecompress(&s);
+    const std::size_t n = got.size() - s.avail_out;
+    if (result != BZ_OK && result != BZ_STREAM_END) same = false;
+    if (result == BZ_OK && n == 0 && s.avail_in == 0) same = false; // the stream ends early
+    for (std::size_t k = 0; same && k < n;) {
+      const std::size_t m = expander.expand(want.data(), n - k);
+      same = m > 0 && std::memcmp(got.data() + k, want.data(), m) == 0;
+      k += m;
+    }
+  }
+  BZ2_bzDecompressEnd(&s);
+  return same && result == BZ_STREAM_END && s.avail_in == 0 && expander.expand(want.data(), 1) == 0;
+}
+
+BZip2CompressedBlock compressBZip2BlockWith(BZip2Encoder encoder, const std::vector<std::uint8_t>& encoded,
+                                            int blockSize100k) {
+  if (encoder == BZip2Encoder::Fast) {
+    BZip2CompressedBlock fast = encodeBZip2BlockFast(encoded, blockSize100k);
+    if (bzip2BlockReadsBack(fast, encoded)) return fast;
+  }
+  BZip2CompressedBlock block = compressBZip2Block(encoded, blockSize100k, bzip2WorkFactorFor(encoded));
+  block.readBackFailed = encoder == BZip2Encoder::Fast;
+  return block;
+}
+
+class BZip2Splicer::Bits : public BitSink {};
+
+BZip2Splicer::BZip2Splicer(int blockSize100k) : bits_(std::make_unique<Bits>()) {
+  bits_->putBits(0x425A68u, 24); // "BZh"
+  bits_->putBits(std::uint64_t('0' + blockSize100k), 8);
+}
+
+BZip2Splicer::~BZip2Splicer() = default;
+
+bool BZip2Splicer::add(File& file, const BZip2CompressedBlock& block) {
+  if (!block.ok) return false;
+  bits_->putStreamBits(block.stream, kHeaderBits, block.bitEnd);
+  combinedCrc_ = ((combinedCrc_ << 1) | (combinedCrc_ >> 31)) ^ block.crc;
+  return bits_->write(file, false);
+}
+
+bool BZip2Splicer::finish(File& file) {
+  bits_->putBits(kStreamMagic, 48);
+  bits_->putBits(combinedCrc_, 32);
+  bits_->padToByte();
+  return bits_->write(file, true);
+}
+
+std::vector<BZip2CompressedBlock> compressBZip2Run(const std::uint8_t* data, std::size_t size,
+                                                   int blockSize100k, BZip2Encoder encoder) {
+  std::vector<BZip2CompressedBlock> blocks;
+  BZip2BlockCutter cutter(blockSize100k);
+  while (size > 0) {
+    const std::size_t taken = cutter.feed(data, size);
+    data += taken;
+    size -= taken;
+    if (cutter.blockComplete())
+      blocks.push_back(compressBZip2BlockWith(encoder, cutter.takeBlock(), blockSize100k));
+  }
+  if (cutter.finish()) blocks.push_back(compressBZip2BlockWith(encoder, cutter.takeBlock(), blockSize100k));
+  return blocks;
+}
+
 struct ParallelBZip2Compressor::State {
   State(ThreadPool* pool, int blockSize100k)
-      : cutter(blockSize100k), tasks(pool, pool ? std::size_t(pool->size()) * 2 : 1) {}
+      : cutter(blockSize100k), tasks(pool, pool ? std::size_t(pool->size()) * 2 : 1), splicer(blockSize100k) {
+  }
 
   BZip2BlockCutter cutter;
   OrderedTasks<BZip2CompressedBlock> tasks;
-  BitSink sink;
-  std::uint32_t combinedCrc = 0;
+  BZip2Splicer splicer;
 };
 
 ParallelBZip2Compressor::ParallelBZip2Compressor(ThreadPool* pool, int blockSize100k, BZip2Encoder encoder)
@@ -288,11 +375,7 @@ ParallelBZip2Compressor::~ParallelBZip2Compressor() = default;
 
 bool ParallelBZip2Compressor::Write(File& file, const void* data, std::size_t size) {
   if (failed_ || finished_) return false;
-  if (!state_) {
-    state_ = std::make_unique<State>(pool_, blockSize100k_);
-    state_->sink.putBits(0x425A68u, 24); // "BZh"
-    state_->sink.putBits(std::uint64_t('0' + blockSize100k_), 8);
-  }
+  if (!state_) state_ = std::make_unique<State>(pool_, blockSize100k_);
   const auto* in = static_cast<const std::uint8_t*>(data);
   while (size > 0) {
     const std::size_t taken = state_->cutter.feed(in, size);
@@ -311,10 +394,7 @@ bool ParallelBZip2Compressor::Finish(File& file) {
   if (st.cutter.finish() && !startBlock(file)) return fail();
   while (!st.tasks.empty())
     if (!spliceOldest(file)) return fail();
-  st.sink.putBits(kStreamMagic, 48);
-  st.sink.putBits(st.combinedCrc, 32);
-  st.sink.padToByte();
-  if (!st.sink.write(file, true)) return fail();
+  if (!st.splicer.finish(file)) return fail();
   state_.reset();
   return true;
 }
@@ -324,8 +404,7 @@ bool ParallelBZip2Compressor::startBlock(File& file) {
   while (st.tasks.full())
     if (!spliceOldest(file)) return false;
   st.tasks.push([block = st.cutter.takeBlock(), size = blockSize100k_, encoder = encoder_] {
-    if (encoder == BZip2Encoder::Fast) return encodeBZip2BlockFast(block, size);
-    return compressBZip2Block(block, size, bzip2WorkFactorFor(block));
+    return compressBZip2BlockWith(encoder, block, size);
   });
   return true;
 }
@@ -333,10 +412,8 @@ bool ParallelBZip2Compressor::startBlock(File& file) {
 bool ParallelBZip2Compressor::spliceOldest(File& file) {
   State& st = *state_;
   const BZip2CompressedBlock block = st.tasks.pop();
-  if (!block.ok) return false;
-  st.sink.putStreamBits(block.stream, kHeaderBits, block.bitEnd);
-  st.combinedCrc = ((st.combinedCrc << 1) | (st.combinedCrc >> 31)) ^ block.crc;
-  return st.sink.write(file, false);
+  if (block.readBackFailed) ++readBackFailed_;
+  return st.splicer.add(file, block);
 }
 
 bool ParallelBZip2Compressor::fail() {

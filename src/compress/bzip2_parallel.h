@@ -80,19 +80,58 @@ struct BZip2CompressedBlock {
   std::vector<std::uint8_t> stream; // the block's own stream: header, block, end marker, CRC
   std::uint64_t bitEnd = 0;         // the block's bits are stream bits 32 up to bitEnd
   std::uint32_t crc = 0;            // the block's CRC
+  bool readBackFailed = false;      // the fast encoder's block did not read back: libbz2 made this one
 };
 
 // Compresses one block (in first-stage form) with libbz2 at `blockSize100k` and `workFactor`.
 BZip2CompressedBlock compressBZip2Block(const std::vector<std::uint8_t>& encoded, int blockSize100k,
                                         int workFactor);
 
+// Whether libbz2 reads `block` (its stream up to bitEnd, ended by the end marker and its CRC) back
+// to exactly the bytes that `encoded` (the block in first-stage form) stands for.
+bool bzip2BlockReadsBack(const BZip2CompressedBlock& block, const std::vector<std::uint8_t>& encoded);
+
 // Which code compresses the blocks: libbz2 (the stream is libbz2's own, byte for byte), or the
 // faster encoder of bzip2_fast.h (the same blocks and data, other bytes).
 enum class BZip2Encoder { Library, Fast };
 
+// One block compressed by `encoder`. A block of the fast encoder is read back by libbz2 before it
+// is handed out; should it not read back, libbz2 compresses the block instead and the result says
+// so (readBackFailed), so a stream of these blocks always holds the data it was given.
+BZip2CompressedBlock compressBZip2BlockWith(BZip2Encoder encoder, const std::vector<std::uint8_t>& encoded,
+                                            int blockSize100k);
+
+// A bzip2 stream put together from blocks compressed apart: the stream header, the bits of each
+// block in turn, the end marker and the combined CRC. Bytes go to the file in whole 16384-byte
+// pieces as they gather, the rest at the end.
+class BZip2Splicer {
+public:
+  explicit BZip2Splicer(int blockSize100k);
+  ~BZip2Splicer();
+  BZip2Splicer(const BZip2Splicer&) = delete;
+  BZip2Splicer& operator=(const BZip2Splicer&) = delete;
+  // False when the block is not ok or a write failed.
+  bool add(File& file, const BZip2CompressedBlock& block);
+  // Ends the stream and writes what is left.
+  bool finish(File& file);
+
+private:
+  class Bits;
+  std::unique_ptr<Bits> bits_;
+  std::uint32_t combinedCrc_ = 0;
+};
+
+// `size` bytes compressed on their own into whole blocks by `encoder` (see compressBZip2BlockWith):
+// one block when their first-stage form fits in one, else as many as BZip2BlockCutter makes. The
+// blocks depend only on these bytes, so a run may be compressed at any time and spliced anywhere.
+// Empty for empty input; a block that is not ok means that compression failed.
+std::vector<BZip2CompressedBlock> compressBZip2Run(const std::uint8_t* data, std::size_t size,
+                                                   int blockSize100k, BZip2Encoder encoder);
+
 // ICompressor whose output is that of libbz2 fed the same way as CBZip2Compressor feeds it (every
 // byte with BZ_RUN, then BZ_FINISH), at the default block size 6 exactly CBZip2Compressor's
-// stream; with BZip2Encoder::Fast, a stream of the same blocks that decompresses to the same data. Blocks go
+// stream; with BZip2Encoder::Fast, a stream of the same blocks that decompresses to the same data
+// (every block read back by libbz2 on the worker that made it, see compressBZip2BlockWith). Blocks go
 // to `pool` as they fill, at most two per worker in flight; without a pool they are compressed on the calling
 // thread. Write and Finish are called from one thread, and the pool must outlive the compressor. Output is
 // written in whole 16384-byte pieces during Write, the rest by Finish.
@@ -107,6 +146,8 @@ public:
   std::uint32_t GetMethod() const override { return kMethodBZip2; }
   bool Write(File& file, const void* data, std::size_t size) override;
   bool Finish(File& file) override;
+  // Blocks of the fast encoder that did not read back and were compressed by libbz2 instead.
+  std::uint64_t blocksReadBackFailed() const { return readBackFailed_; }
 
 private:
   struct State;
@@ -120,6 +161,7 @@ private:
   std::unique_ptr<State> state_; // null until the first Write
   bool failed_ = false;          // once set, every later call fails
   bool finished_ = false;
+  std::uint64_t readBackFailed_ = 0;
 };
 
 } // namespace zelvo

@@ -6,6 +6,7 @@
 #include "compress/streams.h"
 #include "pipeline/hires_tiles.h"
 #include "pipeline/pack_format.h"
+#include "pipeline/screen_cache.h"
 #include "pipeline/sheet_import.h"
 #include "pipeline/tile_replace.h"
 #include "platform/atomic_save.h"
@@ -43,6 +44,25 @@ struct FreeTable {
   void operator()(HiResTileTable* table) const { FreeHiResTileTable(table); }
 };
 using TableOwner = std::unique_ptr<HiResTileTable, FreeTable>;
+
+// What the build took from its cache and what it made again.
+std::string cacheLine(const BuildCache& cache) {
+  const BuildCache::Counts screens = cache.counts(BuildCache::Kind::Screen);
+  const BuildCache::Counts runs = cache.counts(BuildCache::Kind::HiResRun);
+  std::vector<std::string> parts;
+  if (screens.hits + screens.misses)
+    parts.push_back(std::to_string(screens.hits) + " of " + std::to_string(screens.hits + screens.misses) +
+                    " screens");
+  if (runs.hits + runs.misses)
+    parts.push_back(std::to_string(runs.hits) + " of " + std::to_string(runs.hits + runs.misses) +
+                    " hi-res blocks");
+  std::string line = "Build cache: " + (parts.empty() ? std::string("nothing") : parts[0]);
+  if (parts.size() > 1) line += " and " + parts[1];
+  line += " reused";
+  if (const std::size_t damaged = screens.damaged + runs.damaged)
+    line += "; " + std::to_string(damaged) + " damaged entr" + (damaged == 1 ? "y" : "ies") + " made again";
+  return line;
+}
 
 // A log that goes nowhere, for a job that brought none.
 class NullLog : public BuildLog {
@@ -142,6 +162,9 @@ private:
   std::optional<AtomicSave> output_;
   PackHeader header_{};
   std::unique_ptr<ThreadPool> pool_;
+  std::unique_ptr<BuildCache> cache_; // null without the cache
+  ContentDigest tilesDigest_{};       // of the tiles file used, for the screens' cache keys
+  HiResWriteStats hiResStats_;
 };
 
 bool Run::execute() {
@@ -157,6 +180,14 @@ bool Run::execute() {
 
   tiles_ = createTileSet();
   if (!tiles_) return fail("Error: can't allocate memory");
+  std::string noCache; // why a build that wants the cache goes without
+  if (job_.useCache) {
+    Result<std::unique_ptr<BuildCache>> cache = BuildCache::open(job_.cacheFolder, job_.cacheLimit);
+    if (cache)
+      cache_ = std::move(*cache);
+    else
+      noCache = cache.error().message();
+  }
 
   if (!findTiles()) return false;
   if (!generateTiles()) return false;
@@ -174,6 +205,12 @@ bool Run::execute() {
   if (!writeRom()) return false;
   if (!writeTiles()) return false;
   if (!writeHiRes()) return false;
+  if (cache_) {
+    cache_->trim();
+    note(cacheLine(*cache_));
+  } else if (!noCache.empty()) {
+    note("Build cache: not used: " + noCache);
+  }
 
   report_.success = true;
   log_.AppendLogLine(kBuildSuccessLine);
@@ -187,6 +224,10 @@ bool Run::findTiles() {
     const Status loaded = readTilesFile(*tiles_, in(entry.name));
     if (loaded) {
       report_.tilesFile = entry.name;
+      if (cache_) {
+        const Result<ContentDigest> digest = contentDigestOfFile(in(entry.name));
+        if (digest) tilesDigest_ = *digest; // else the screens are not cached
+      }
       note(tilesUsedLine(report_));
       return true;
     }
@@ -233,11 +274,16 @@ bool Run::replaceTiles() {
     while (next < screens.size() && !prepared.full()) {
       ScreenPlan& plan = waiting.emplace_back(planScreen(screens[next++].name, names));
       // A screen without an image is read too: its squares are what is left to paint.
-      const bool hasImage = !plan.report.image.empty();
-      prepared.push([&table, &tiles, exportTiles, screen = in(plan.report.screen),
-                     image = hasImage ? in(plan.report.image) : std::string(),
-                     alpha = hasImage ? in(plan.alphaPath) : std::string()] {
-        return prepareScreen(table, tiles, screen, image, alpha, exportTiles);
+      if (plan.report.image.empty()) {
+        prepared.push([&table, &tiles, exportTiles, screen = in(plan.report.screen)] {
+          return prepareScreen(table, tiles, screen, std::string(), std::string(), exportTiles);
+        });
+        continue;
+      }
+      prepared.push([&table, &tiles, exportTiles, cache = cache_.get(), &tilesDigest = tilesDigest_,
+                     screen = in(plan.report.screen), image = in(plan.report.image),
+                     alpha = in(plan.alphaPath)] {
+        return prepareScreenCached(cache, tilesDigest, table, tiles, screen, image, alpha, exportTiles);
       });
     }
     if (cancelRequested(&log_)) return cancelled();
@@ -493,9 +539,13 @@ bool Run::writeTiles() {
 bool Run::writeHiRes() {
   if (!stage(kBuildStageLines[6])) return false;
   Md5Digest payloadDigest{};
-  const Status written = writeHiResSection(*table_, output(), &log_, pool(), &payloadDigest, job_.encoder);
+  const Status written = writeHiResSection(*table_, output(), &log_, pool(), &payloadDigest, job_.encoder,
+                                           cache_.get(), &hiResStats_);
   table_.reset();
   if (!written) return fail(kCannotWrite, written.error());
+  if (hiResStats_.readBackFailed)
+    note("Warning: " + std::to_string(hiResStats_.readBackFailed) +
+         " hi-res block(s) of the fast encoder did not read back; libbz2 compressed them instead");
   report_.hiResMd5 = toHex(payloadDigest);
   std::uint64_t position = 0;
   if (!output().position(position)) return failWrite();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "compress/bzip2_parallel.h"
+#include "pipeline/build_cache.h"
 #include "pipeline/build_report.h"
 #include "pipeline/hires_tiles.h"
 #include "platform/atomic_save.h"
@@ -42,9 +43,16 @@ struct BuildJob {
   std::string romPath;     // at most 1023 characters
   std::string outputPath;  // at most 1023 characters
   unsigned threads = 0;    // for the heavy stages: 0 one per core, 1 all on the calling thread
-  // Who compresses the hi-res tiles: libbz2 (the pack is the same byte for byte as ever), or
-  // the faster encoder of our own (the same pack but for the bytes of that one bzip2 stream).
-  BZip2Encoder encoder = BZip2Encoder::Library;
+  // Who compresses the hi-res tiles: the faster encoder of our own, whose every block libbz2 reads
+  // back before it goes into the pack, or libbz2 itself (the same pack but for the bytes of that
+  // one bzip2 stream).
+  BZip2Encoder encoder = BZip2Encoder::Fast;
+  // The build cache (build_cache.h): what earlier builds made from the same input is taken from it,
+  // what this one makes is kept there; the pack is the same with or without it. `cacheFolder`
+  // empty: the user's cache folder ($XDG_CACHE_HOME/zelvo, else ~/.cache/zelvo).
+  bool useCache = true;
+  std::string cacheFolder;
+  std::uint64_t cacheLimit = BuildCache::kDefaultLimit;
   // Any warning ends the build as a failure once the screens are done, before the pack is begun.
   bool strict = false;
   // Only what the screens paint: the run ends once they are applied, with the coverage in the

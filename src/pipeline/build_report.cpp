@@ -67,7 +67,7 @@ LogLineKind logLineKind(const std::string& line) {
   if (line == kBuildSuccessLine) return LogLineKind::Progress;
   for (const char* stage : kBuildStageLines)
     if (line == stage) return LogLineKind::Progress;
-  for (const char* prefix : {"Tiles file: ", "Screen ", "Screens: ", "Sheet "})
+  for (const char* prefix : {"Tiles file: ", "Screen ", "Screens: ", "Sheet ", "Build cache: "})
     if (line.rfind(prefix, 0) == 0) return LogLineKind::Info;
   return LogLineKind::Error;
 }

@@ -32,14 +32,12 @@ void CoverageCounter::addScreen(const std::string& name, const HiResTileTable& t
                                 const PreparedScreen& screen, bool painted) {
   Screen& added = screens_.emplace_back();
   added.name = name;
-  const long long edge = 8ll * table.scale;
   added.squares.reserve(screen.squares.size());
   for (const ScreenSquare& square : screen.squares) {
     std::uint32_t offset = 0;
     if (!hiResTileOffset(table, square.entry.group, square.entry.index, offset)) continue;
     // A square the image does not wholly hold is not cut: never paint.
-    const bool cut = painted && square.left >= 0 && square.top >= 0 &&
-                     square.left + edge <= screen.image.width && square.top + edge <= screen.image.height;
+    const bool cut = painted && squareIsCut(screen, square, table.scale);
     added.squares.push_back({offset, cut && !square.asExported, square.left, square.top});
   }
 }

@@ -5,19 +5,26 @@
 #include "compress/rom_loader.h"
 #include "compress/section_reader.h"
 #include "compress/streams.h"
+#include "pipeline/build_cache.h"
+#include "platform/byte_io.h"
+#include "platform/thread_pool.h"
 #include "tiles/tiles_file.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 
 namespace zelvo {
 
 namespace {
 
-constexpr std::uint64_t kProgressBytes = 1u << 16; // payload bytes between two progress reports
-constexpr std::uint32_t kReadBytes = 1u << 18;     // store bytes read at once
+// The bytes of a run: whole tiles that fit in the first-stage form of one block.
+constexpr std::uint32_t kRunCapacity = kBZip2BlockSize100k * 100000u - 19u;
 
 // A table the section can be written from: generated tiles, consistent counts, and offsets that
 // all point at a whole tile inside the tile data.
@@ -144,8 +151,142 @@ Status checkHiResCounts(const HiResSectionHeader& header, const TileSet& tiles, 
   return {};
 }
 
+std::uint32_t hiResTilesPerRun(std::uint32_t tileBytes) {
+  return tileBytes ? std::max<std::uint32_t>(1, kRunCapacity / tileBytes) : 1;
+}
+
+namespace {
+
+// One run of the payload compressed: its blocks, made now or taken from the cache.
+struct CompressedRun {
+  std::vector<BZip2CompressedBlock> blocks;
+  bool fromCache = false;
+};
+
+// A run as the cache keeps it: the count of blocks, then for each its bit end, CRC, and stream.
+std::vector<std::uint8_t> runEntry(const std::vector<BZip2CompressedBlock>& blocks) {
+  std::size_t size = 4;
+  for (const BZip2CompressedBlock& b : blocks) size += 16 + b.stream.size();
+  std::vector<std::uint8_t> out(size);
+  ByteWriter w(out.data(), out.size());
+  w.u32(std::uint32_t(blocks.size()));
+  for (const BZip2CompressedBlock& b : blocks) {
+    w.u64(b.bitEnd);
+    w.u32(b.crc);
+    w.u32(std::uint32_t(b.stream.size()));
+    w.bytes(b.stream.data(), b.stream.size());
+  }
+  return out;
+}
+
+bool readRunEntry(const std::uint8_t* data, std::size_t size, std::vector<BZip2CompressedBlock>& blocks) {
+  ByteReader r(data, size);
+  std::uint32_t count = 0;
+  if (!r.u32(count) || count == 0 || count > 8) return false;
+  blocks.resize(count);
+  for (BZip2CompressedBlock& b : blocks) {
+    std::uint32_t length = 0;
+    if (!r.u64(b.bitEnd) || !r.u32(b.crc) || !r.u32(length) || length > r.remaining()) return false;
+    b.stream.resize(length);
+    if (!r.bytes(b.stream.data(), length) || b.bitEnd < 32 || b.bitEnd > std::uint64_t(length) * 8)
+      return false;
+    b.ok = true;
+  }
+  return r.remaining() == 0;
+}
+
+// The bytes of one run, read from the store without being cleared first.
+struct RunBytes {
+  std::shared_ptr<std::uint8_t[]> data;
+  std::size_t size = 0;
+};
+
+// The payload's MD5, taken on a thread of its own as the runs are read, so that the reading,
+// the splicing and the digest go on side by side.
+class PayloadDigest {
+public:
+  PayloadDigest() : thread_([this] { work(); }) {}
+  ~PayloadDigest() { finish(); }
+  PayloadDigest(const PayloadDigest&) = delete;
+  PayloadDigest& operator=(const PayloadDigest&) = delete;
+
+  // Waits while a few runs are still waiting, so that memory stays bounded.
+  void add(RunBytes bytes) {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return waiting_.size() < kWaiting; });
+    waiting_.push_back(std::move(bytes));
+    ready_.notify_one();
+  }
+  // Waits for the runs added so far.
+  Md5Digest finish() {
+    {
+      std::lock_guard lock(mutex_);
+      ending_ = true;
+      ready_.notify_one();
+    }
+    if (thread_.joinable()) thread_.join();
+    return sum_;
+  }
+
+private:
+  void work() {
+    for (;;) {
+      RunBytes bytes;
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] { return ending_ || !waiting_.empty(); });
+        if (waiting_.empty()) break;
+        bytes = std::move(waiting_.front());
+        waiting_.pop_front();
+        room_.notify_one();
+      }
+      md5_.update(bytes.data.get(), bytes.size);
+    }
+    sum_ = md5_.final();
+  }
+
+  static constexpr std::size_t kWaiting = 8;
+  std::mutex mutex_;
+  std::condition_variable ready_, room_;
+  std::deque<RunBytes> waiting_;
+  bool ending_ = false;
+  Md5 md5_;
+  Md5Digest sum_{};
+  std::thread thread_; // last: started once the rest is ready
+};
+
+CompressedRun compressRun(const RunBytes& bytes, BZip2Encoder encoder, BuildCache* cache) {
+  CompressedRun run;
+  ContentDigest key{};
+  if (cache) {
+    key = BuildCache::keyHasher(BuildCache::Kind::HiResRun)
+              .update(std::uint64_t(encoder))
+              .update(std::uint64_t(kBZip2BlockSize100k))
+              .update(bytes.data.get(), bytes.size)
+              .final();
+    if (auto entry = cache->get(BuildCache::Kind::HiResRun, key)) {
+      if (readRunEntry(entry->data(), entry->size(), run.blocks)) {
+        run.fromCache = true;
+        return run;
+      }
+      cache->discard(BuildCache::Kind::HiResRun, key); // whole, but not a run
+      run.blocks.clear();
+    }
+  }
+  run.blocks = compressBZip2Run(bytes.data.get(), bytes.size, kBZip2BlockSize100k, encoder);
+  const bool ok = std::all_of(run.blocks.begin(), run.blocks.end(), [](const auto& b) { return b.ok; });
+  if (cache && ok) {
+    const std::vector<std::uint8_t> entry = runEntry(run.blocks);
+    cache->put(BuildCache::Kind::HiResRun, key, entry.data(), entry.size());
+  }
+  return run;
+}
+
+} // namespace
+
 Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress, ThreadPool* pool,
-                         Md5Digest* payloadDigest, BZip2Encoder encoder) {
+                         Md5Digest* payloadDigest, BZip2Encoder encoder, BuildCache* cache,
+                         HiResWriteStats* stats) {
   if (!tableIsComplete(table))
     return makeError(ErrorCause::InvalidArgument, {}, "the hi-res tiles are not complete");
   const auto writeFailed = [&output] {
@@ -154,6 +295,9 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
   const auto readFailed = [&table] {
     return systemError(table.tempFile.lastError(), {}, "reading the hi-res tile store");
   };
+  HiResWriteStats ownStats;
+  HiResWriteStats& done = stats ? *stats : ownStats;
+  done = {};
 
   HiResSectionHeader header{};
   std::memcpy(header.magic, kHiResMagic, sizeof header.magic);
@@ -170,48 +314,72 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
   const std::uint8_t placeholder[16] = {};
   if (!output.writeAll(placeholder, sizeof placeholder)) return writeFailed();
 
-  std::unique_ptr<ICompressor> compressor(new (std::nothrow)
-                                              ParallelBZip2Compressor(pool, kBZip2BlockSize100k, encoder));
-  // The store is read a run of tiles at a time, at known offsets.
-  const std::uint32_t tilesPerRead =
-      table.tileBytes ? std::max<std::uint32_t>(1, kReadBytes / table.tileBytes) : 1;
-  std::unique_ptr<std::uint8_t[]> tiles(new (std::nothrow)
-                                            std::uint8_t[std::size_t(tilesPerRead) * table.tileBytes]);
-  if (!compressor || !tiles)
+  // The runs are compressed a few ahead on the workers and spliced here in order.
+  OrderedTasks<CompressedRun> runs(pool, pool ? 2 * std::size_t(pool->size()) : 1);
+  BZip2Splicer splicer(kBZip2BlockSize100k);
+  auto spliceOldest = [&]() -> Status {
+    const CompressedRun run = runs.pop();
+    for (const BZip2CompressedBlock& block : run.blocks) {
+      if (!block.ok)
+        return makeError(ErrorCause::OutOfMemory, {}, "libbz2 could not compress the hi-res tiles");
+      if (block.readBackFailed) ++done.readBackFailed;
+      if (!splicer.add(output, block)) return writeFailed();
+    }
+    ++done.runs;
+    if (run.fromCache) ++done.fromCache;
+    return {};
+  };
+  auto start = [&](RunBytes bytes) -> Status {
+    while (runs.full())
+      if (Status spliced = spliceOldest(); !spliced) return spliced;
+    runs.push([bytes = std::move(bytes), encoder, cache] { return compressRun(bytes, encoder, cache); });
+    return {};
+  };
+  auto allocate = [](std::size_t size) {
+    return RunBytes{std::shared_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size]), size};
+  };
+  const auto noMemory = [] {
     return makeError(ErrorCause::OutOfMemory, {}, "no memory to compress the hi-res tiles");
-  Md5 digest;
+  };
 
+  PayloadDigest digest;
   const std::uint64_t tableBytes = std::uint64_t(table.entryCount) * 4;
   const std::uint64_t payloadBytes = hiResPayloadSize(table.tileCount, table.scale, table.entryCount);
-  std::uint64_t done = 0;
-  std::uint64_t reported = 0;
+  const std::uint32_t tilesPerRun = hiResTilesPerRun(table.tileBytes);
+  std::uint64_t compressed = 0;
   for (std::uint32_t t = 0; t < table.tileCount;) {
     if (cancelRequested(progress)) return cancelledError();
-    const std::uint32_t count = std::min(tilesPerRead, table.tileCount - t);
-    const std::size_t bytes = std::size_t(count) * table.tileBytes;
-    if (!table.tempFile.readAt(tiles.get(), bytes, std::uint64_t(t) * table.tileBytes)) return readFailed();
-    digest.update(tiles.get(), bytes);
-    if (!compressor->Write(output, tiles.get(), bytes)) return writeFailed();
+    const std::uint32_t count = std::min(tilesPerRun, table.tileCount - t);
+    RunBytes bytes = allocate(std::size_t(count) * table.tileBytes);
+    if (!bytes.data) return noMemory();
+    if (!table.tempFile.readAt(bytes.data.get(), bytes.size, std::uint64_t(t) * table.tileBytes))
+      return readFailed();
+    digest.add(bytes);
+    compressed += bytes.size;
+    if (Status started = start(std::move(bytes)); !started) return started;
     t += count;
-    done += bytes;
-    if (done - reported >= kProgressBytes) {
-      reportProgress(progress, ProgressStage::CompressingHiRes, done, payloadBytes);
-      reported = done;
-      if (cancelRequested(progress)) return cancelledError();
-    }
+    reportProgress(progress, ProgressStage::CompressingHiRes, compressed, payloadBytes);
   }
-  tiles.reset();
 
   // The entry table as held in memory: little-endian 32-bit offsets.
-  const void* offsets = table.entryOffsets.get();
-  digest.update(offsets, std::size_t(tableBytes));
-  if (!compressor->Write(output, offsets, std::size_t(tableBytes))) return writeFailed();
-  const bool finished = compressor->Finish(output);
-  compressor.reset();
-  if (!finished) return writeFailed();
+  const auto* offsets = reinterpret_cast<const std::uint8_t*>(table.entryOffsets.get());
+
+  const std::size_t runBytes = std::size_t(tilesPerRun) * table.tileBytes;
+  for (std::uint64_t at = 0; at < tableBytes;) {
+    const std::size_t n = std::size_t(std::min<std::uint64_t>(runBytes, tableBytes - at));
+    RunBytes bytes = allocate(n);
+    if (!bytes.data) return noMemory();
+    std::memcpy(bytes.data.get(), offsets + at, n);
+    digest.add(bytes);
+    if (Status started = start(std::move(bytes)); !started) return started;
+    at += n;
+  }
+  while (!runs.empty())
+    if (Status spliced = spliceOldest(); !spliced) return spliced;
+  if (!splicer.finish(output)) return writeFailed();
   reportProgress(progress, ProgressStage::CompressingHiRes, payloadBytes, payloadBytes);
 
-  const Md5Digest sum = digest.final();
+  const Md5Digest sum = digest.finish();
   std::uint64_t end = 0;
   if (!output.position(end) || !output.seek(digestPosition) || !output.writeAll(sum.data(), sum.size()) ||
       !output.seek(end))

@@ -99,22 +99,41 @@ Result<HiResSectionHead> readHiResSectionHead(File& file, const PackLayout& layo
 // Whether the hi-res section's group counts are those of the pack's tiles section.
 Status checkHiResCounts(const HiResSectionHeader& header, const TileSet& tiles, const std::string& path);
 
+// The hi-res payload is compressed in runs whose bounds depend only on where the tiles lie: each
+// run holds as many whole tiles as fit in one bzip2 block (the last run of tiles fewer), and the
+// entry table follows in runs of the same byte size. Each run is compressed on its own (into one
+// block, or two should its first-stage form overflow one), so a run whose tiles did not change
+// compresses to the same bits: the build cache keeps them under the digest of the run's bytes.
+std::uint32_t hiResTilesPerRun(std::uint32_t tileBytes);
+
+// What writeHiResSection did.
+struct HiResWriteStats {
+  std::size_t runs = 0;           // runs of the payload
+  std::size_t fromCache = 0;      // of them, the ones the cache held
+  std::size_t readBackFailed = 0; // blocks of the fast encoder that did not read back (libbz2 made them)
+};
+
+class BuildCache;
+
 // Writes the hi-res section of `table` at the current position of `output`: the header, the MD5
 // of the payload, then the bzip2 stream of the payload (the tile file's first tileCount x
-// tileBytes bytes, then the entry table). The tiles stream from the table's file one at a time
-// and the digest is taken in the same pass, then written back over its placeholder. True when
-// the whole section was written, `output` then standing right after it. The table's counts and
-// offsets stay as they are; its tile file is read from the start. Fails without writing when the
-// table holds no generated tiles or an offset lies outside its tiles.
+// tileBytes bytes, then the entry table) made of its runs (hiResTilesPerRun). The tiles stream from
+// the table's file a run at a time and the digest is taken in the same pass, then written back
+// over its placeholder. True when the whole section was written, `output` then standing right
+// after it. The table's counts and offsets stay as they are; its tile file is read from the start.
+// Fails without writing when the table holds no generated tiles or an offset lies outside its
+// tiles.
 // Progress: ProgressStage::CompressingHiRes, payload bytes compressed of the payload size; a
-// sink that asks to stop ends it with ErrorCause::Cancelled. The payload's blocks are compressed
-// on `pool` when there is one (the stream is the same byte for byte), else on the calling thread.
-// `payloadDigest` (if given) receives the payload's MD5 once the section is written. `encoder`
-// chooses who compresses the blocks: libbz2 (the default), or the faster encoder of our own,
-// whose stream holds the same data in other bytes.
+// sink that asks to stop ends it with ErrorCause::Cancelled. The runs are compressed on `pool`
+// when there is one, else on the calling thread; the stream is the same byte for byte either way,
+// and with or without `cache` (whose runs are taken instead of compressing them again, and which
+// keeps the runs compressed now). `payloadDigest` (if given) receives the payload's MD5 once the
+// section is written. `encoder` chooses who compresses the blocks: the fast encoder of our own
+// (every block read back by libbz2 before it is spliced), or libbz2.
 Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr,
                          ThreadPool* pool = nullptr, Md5Digest* payloadDigest = nullptr,
-                         BZip2Encoder encoder = BZip2Encoder::Library);
+                         BZip2Encoder encoder = BZip2Encoder::Fast, BuildCache* cache = nullptr,
+                         HiResWriteStats* stats = nullptr);
 // The same, as true when it succeeded.
 bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr,
                        ThreadPool* pool = nullptr);

@@ -123,7 +123,7 @@ PreparedSheet prepareSheet(const HiResTileTable& table, const TileSet& buildTile
                                  "x; this build is at " + std::to_string(table.scale) +
                                  "x (write it again with --scale " + std::to_string(table.scale) + ")"));
   }
-  prepared.image = std::move(*image);
+  const RgbaImage& picture = *image;
 
   const std::uint32_t edge = 8 * table.scale, tileBytes = table.tileBytes;
   std::unique_ptr<std::uint8_t[]> cut(new (std::nothrow) std::uint8_t[tileBytes]);
@@ -146,12 +146,17 @@ PreparedSheet prepareSheet(const HiResTileTable& table, const TileSet& buildTile
     square.place.slot = std::int32_t(i + 1);
     // As on a screen, plain background tiles are opaque; priority and sprite tiles keep their alpha.
     square.opaque = slot.group < kPriorityGroupOffset;
-    if (cutTile(prepared.image, slot.x, slot.y, edge, cut.get())) {
+    if (cutTile(picture, slot.x, slot.y, edge, cut.get())) {
       if (square.opaque) makeOpaque(cut.get(), tileBytes);
       square.asExported = slotDigest(cut.get(), tileBytes) == slot.digest;
       if (!square.asExported && generateHiResTile(group, slot.group, index, table.scale, generated.get())) {
         if (square.opaque) makeOpaque(generated.get(), tileBytes);
         square.asExported = tilesPracticallyEqual(cut.get(), generated.get(), tileBytes);
+      }
+      // The painted tile is kept, as a screen keeps its cuts.
+      if (squareIsCut(prepared, square, table.scale)) {
+        prepared.cutOf.push_back(std::uint32_t(prepared.cuts.size() / tileBytes));
+        prepared.cuts.insert(prepared.cuts.end(), cut.get(), cut.get() + tileBytes);
       }
     }
     prepared.squares.push_back(square);

@@ -291,24 +291,32 @@ private:
   std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> generated_; // by entry
 };
 
-// Marks the squares where the image holds what the export draws, masked the same way, give or
-// take 2 in every byte.
-void markSquaresAsExported(PreparedScreen& out, const ScreenFile& screen, const TileSet& exportTiles,
-                           std::uint32_t scale) {
+// Cuts every square that lies inside the image, opaque squares with their alpha at 255, and marks
+// those where the image holds what the export draws, masked the same way, give or take 2 in every
+// byte; the cuts of the others are kept.
+void cutSquares(PreparedScreen& out, const RgbaImage& image, const ScreenFile& screen,
+                const TileSet& exportTiles, std::uint32_t scale) {
   const std::uint32_t edge = 8 * scale, tileBytes = 256 * scale * scale;
   ExportPicture exported(exportTiles, scale, out.info.expectedSize.width, out.info.expectedSize.height);
   exported.draw(screen);
-  std::vector<std::uint8_t> cut(tileBytes), expected(tileBytes);
+  std::vector<std::uint8_t> expected(tileBytes);
+  out.cuts.reserve(out.squares.size() * tileBytes);
   for (ScreenSquare& square : out.squares) {
-    if (!exported.inside(square.left, square.top) ||
-        !cutTile(out.image, square.left, square.top, edge, cut.data()))
-      continue;
+    if (!squareIsCut(out, square, scale)) continue;
+    const std::size_t at = out.cuts.size();
+    out.cutOf.push_back(std::uint32_t(at / tileBytes));
+    out.cuts.resize(at + tileBytes);
+    std::uint8_t* cut = out.cuts.data() + at;
+    cutTile(image, square.left, square.top, edge, cut);
+    if (square.opaque) forceOpaque(cut, tileBytes);
+    if (!exported.inside(square.left, square.top)) continue;
     exported.cut(square.left, square.top, expected.data());
-    if (square.opaque) {
-      forceOpaque(cut.data(), tileBytes);
-      forceOpaque(expected.data(), tileBytes);
+    if (square.opaque) forceOpaque(expected.data(), tileBytes);
+    square.asExported = tilesPracticallyEqual(cut, expected.data(), tileBytes);
+    if (square.asExported) {
+      out.cuts.resize(at);
+      out.cutOf.pop_back();
     }
-    square.asExported = tilesPracticallyEqual(cut.data(), expected.data(), tileBytes);
   }
 }
 
@@ -355,9 +363,15 @@ PreparedScreen prepareScreen(const HiResTileTable& table, const TileSet& buildTi
   }
   Result<RgbaImage> loaded = loadImageWithAlpha(imagePath, alphaPath);
   if (!loaded) return skipped(loaded.error());
-  out.image = std::move(*loaded);
-  markSquaresAsExported(out, screen, exportTiles ? *exportTiles : buildTiles, table.scale);
+  cutSquares(out, *loaded, screen, exportTiles ? *exportTiles : buildTiles, table.scale);
   return out;
+}
+
+bool squareIsCut(const PreparedScreen& screen, const ScreenSquare& square, std::uint32_t scale) {
+  const long long edge = 8ll * scale;
+  return !square.asExported && square.left >= 0 && square.top >= 0 &&
+         square.left + edge <= screen.info.imageSize.width &&
+         square.top + edge <= screen.info.imageSize.height;
 }
 
 ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& screen, ProgressSink* progress,
@@ -372,12 +386,12 @@ ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& s
   }
   PaintLedger ownLedger;
   ScreenReplacement work(table, found, ledger ? *ledger : ownLedger);
-  std::unique_ptr<std::uint8_t[]> cut(new (std::nothrow) std::uint8_t[table.tileBytes]);
-  if (!work.init() || !cut) {
+  if (!work.init()) {
     if (reason) *reason = makeError(ErrorCause::OutOfMemory, {}, "no memory for a tile");
     return ReplaceResult::Skipped;
   }
-  const unsigned edge = 8u * table.scale;
+  const std::size_t cutCount = screen.cuts.size() / table.tileBytes;
+  std::size_t cut = 0; // the next of screen.cutOf
   for (std::size_t i = 0; i < screen.squares.size(); ++i) {
     if (i % 256 == 0 && cancelRequested(progress)) {
       if (reason) *reason = cancelledError();
@@ -388,9 +402,10 @@ ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& s
       work.leaveAsExported(square);
       continue;
     }
-    if (!cutTile(screen.image, square.left, square.top, edge, cut.get())) continue;
-    if (square.opaque) forceOpaque(cut.get(), table.tileBytes);
-    if (!work.apply(cut.get(), square)) {
+    if (!squareIsCut(screen, square, table.scale)) continue;
+    if (cut >= screen.cutOf.size() || screen.cutOf[cut] >= cutCount) break; // prepared at another scale
+    const std::uint8_t* const tile = screen.cuts.data() + std::size_t(screen.cutOf[cut++]) * table.tileBytes;
+    if (!work.apply(tile, square)) {
       if (reason)
         *reason = systemError(table.tempFile.lastError(), std::string(), "writing a high-resolution tile");
       return ReplaceResult::WriteFailed;

@@ -109,18 +109,27 @@ struct PaintLedger {
 // The half of one screen's replacement that needs no store: the screen read (without the tiles
 // file beside it: cells and sprites are resolved against `buildTiles`, the sorted set the table
 // was generated from), the image's size checked from its header, the image decoded and the
-// squares that show tile entries found. It reads the store's scale but never its tiles, so screens
-// may be prepared on several threads at once while another applies earlier ones, provided
-// `buildTiles` does not change and its lookups were prepared (prepareLookups). What it holds is
-// the decoded image and a few bytes per square, however many sprites the screen claims.
+// squares that show tile entries found and cut. It reads the store's scale but never its tiles, so
+// screens may be prepared on several threads at once while another applies earlier ones, provided
+// `buildTiles` does not change and its lookups were prepared (prepareLookups). What it holds is a
+// few bytes per square and the painted tiles: at most one tile per square (a screen has at most
+// 32 x 28 cells or 2 x kMaxScreenSprites sprite tiles), and nothing of the squares left as exported.
 struct PreparedScreen {
   bool skipped = false; // nothing is to be written; `reason` says why
   Error reason;
   ScreenReplaceInfo info;            // everything but `replaced`
-  RgbaImage image;                   // the image with its alpha
   std::vector<ScreenSquare> squares; // in the order they are cut and applied; found once the screen
                                      // is read, also when its image is then skipped
+  // The painted tiles, in the byte order of the hi-res tiles and with the alpha of opaque squares
+  // at 255, 256 x scale x scale bytes each, back to back; `cutOf` says for every square that is
+  // not asExported and lies wholly inside the image (squareIsCut), in the order of `squares`,
+  // which of them it shows (squares painted alike may share one).
+  std::vector<std::uint8_t> cuts;
+  std::vector<std::uint32_t> cutOf;
 };
+
+// Whether `square` of `screen`, prepared at `scale`, has its tile among the screen's cuts.
+bool squareIsCut(const PreparedScreen& screen, const ScreenSquare& square, std::uint32_t scale);
 
 // An image whose size is exactly the screen's export size at another factor (1 to 4) than the
 // table's scale was painted for another build: it is not cut, and the screen is skipped. An image

@@ -471,7 +471,8 @@ TEST(BuildDialog, TheRealBuildReportsAnErrorForAMissingInputFolder) {
 TEST(BuildDialog, OkOnTheBundledExampleWritesThePack) {
   const std::string examples = std::string(ZELVO_SOURCE_DIR) + "/examples";
   ASSERT_TRUE(isDirectory(examples + "/game")) << "the bundled example is missing";
-  TempDir dir;
+  TempDir dir, cache;
+  const test::ScopedCacheHome cacheHome(cache.path());
   AppState state = filledState();
   FakeChooser chooser;
   BuildDialog dialog(state, chooser);
@@ -481,17 +482,17 @@ TEST(BuildDialog, OkOnTheBundledExampleWritesThePack) {
   dialog.tileSizeList()->setCurrentIndex(1); // 2x
   build(dialog);
 
-  EXPECT_EQ(
-      logLines(dialog),
-      (QStringList{"Looking for original tiles...", "Tiles file: game.mstiles",
-                   "Creating high-resolution tiles using scale algorithm...", "Replacing tiles...",
-                   "Screen level.msscreen: 5 tiles replaced from level.bmp",
-                   "Screen sprites.msscreen: 4 tiles replaced from sprites.png",
-                   "Screen title.msscreen: 20 tiles replaced from title.png",
-                   "Screens: 3 used, 0 skipped; 29 tiles replaced; 29 of 41 tile entries painted (70 %)",
-                   "Creating high-resolution ROM...", "Compressing and saving original ROM...",
-                   "Compressing and saving original tiles...",
-                   "Compressing and saving high-resolution tiles...", "Success!"}));
+  EXPECT_EQ(logLines(dialog),
+            (QStringList{
+                "Looking for original tiles...", "Tiles file: game.mstiles",
+                "Creating high-resolution tiles using scale algorithm...", "Replacing tiles...",
+                "Screen level.msscreen: 5 tiles replaced from level.bmp",
+                "Screen sprites.msscreen: 4 tiles replaced from sprites.png",
+                "Screen title.msscreen: 20 tiles replaced from title.png",
+                "Screens: 3 used, 0 skipped; 29 tiles replaced; 29 of 41 tile entries painted (70 %)",
+                "Creating high-resolution ROM...", "Compressing and saving original ROM...",
+                "Compressing and saving original tiles...", "Compressing and saving high-resolution tiles...",
+                "Build cache: 0 of 3 screens and 0 of 2 hi-res blocks reused", "Success!"}));
   EXPECT_EQ(dialog.progressBar()->text(), "Success!");
   EXPECT_TRUE(isRegularFile(dir.file("game.zrm")));
   EXPECT_EQ(state.lastInputFolder, examples + "/game");

@@ -113,11 +113,12 @@ TEST(MainWindow, MenuTextsOrderAndCommandNumbers) {
   EXPECT_EQ(qobject_cast<QMdiArea*>(frame.centralWidget()), frame.mdiArea());
 
   const QList<QAction*> top = frame.menuBar()->actions();
-  ASSERT_EQ(top.size(), 4);
+  ASSERT_EQ(top.size(), 5);
   EXPECT_EQ(top[0]->text(), "&File");
   EXPECT_EQ(top[1]->text(), "&View");
-  EXPECT_EQ(top[2]->text(), "&Window");
-  EXPECT_EQ(top[3]->text(), "&Help");
+  EXPECT_EQ(top[2]->text(), "&Build");
+  EXPECT_EQ(top[3]->text(), "&Window");
+  EXPECT_EQ(top[4]->text(), "&Help");
   expectLines(menuLines(top[0]->menu()), {{"&Open Screen...\tCtrl+O", 4096},
                                           {"&Recent Screens", 0},
                                           {"&Save Bitmap", 0},
@@ -133,16 +134,19 @@ TEST(MainWindow, MenuTextsOrderAndCommandNumbers) {
   QMenu* zoom = top[1]->menu()->actions()[2]->menu();
   ASSERT_NE(zoom, nullptr);
   expectLines(menuLines(zoom), {{"&1x", 4865}, {"&2x", 4866}, {"&3x", 4867}, {"&4x", 4868}});
-  expectLines(menuLines(top[2]->menu()), {{"&Cascade", 5120}, {"&Tile", 5121}});
-  expectLines(menuLines(top[3]->menu()), {{"&About...", 4352}});
+  expectLines(menuLines(top[2]->menu()), {{"&Rebuild\tF5", 5376}});
+  expectLines(menuLines(top[3]->menu()), {{"&Cascade", 5120}, {"&Tile", 5121}});
+  expectLines(menuLines(top[4]->menu()), {{"&About...", 4352}});
 
-  for (int command : {4096, 4097, 4098, 4099, 4100, 4101, 4102, 4352, 4864, 4865, 4866, 4867, 4868, 4869}) {
+  for (int command :
+       {4096, 4097, 4098, 4099, 4100, 4101, 4102, 4352, 4864, 4865, 4866, 4867, 4868, 4869, 5376}) {
     ASSERT_NE(frame.commandAction(command), nullptr) << command;
   }
   EXPECT_FALSE(frame.runCommand(4103));
   // The key the menu names is bound; Alt+F4 stays with the window system.
   EXPECT_EQ(frame.commandAction(kCmdOpenScreen)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
   EXPECT_TRUE(frame.commandAction(kCmdExit)->shortcut().isEmpty());
+  EXPECT_EQ(frame.commandAction(kCmdRebuild)->shortcut(), QKeySequence(Qt::Key_F5));
 }
 
 TEST(MainWindow, CtrlOOpensTheScreenDialog) {
@@ -388,6 +392,41 @@ TEST(MainWindow, ACancelledBuildIsNamedInTheStatusBar) {
   frame.runCommand(kCmdCreateHiResRom);
   EXPECT_TRUE(frame.statusBar()->currentMessage().contains("cancelled"))
       << frame.statusBar()->currentMessage().toStdString();
+}
+
+// Build > Rebuild repeats the last build at once, with the build cache; before any build it only
+// says that there is none.
+TEST(MainWindow, RebuildRepeatsTheLastBuildWithTheCache) {
+  Frame f;
+  std::vector<BuildJob> jobs;
+  f.buildRunner = [&jobs](const BuildJob& job) {
+    jobs.push_back(job);
+    job.log->AppendLogLine("Success!");
+    return true;
+  };
+  MainWindow& frame = f.open();
+  frame.runCommand(kCmdRebuild);
+  EXPECT_TRUE(jobs.empty());
+  EXPECT_TRUE(frame.statusBar()->currentMessage().contains("No build to repeat"))
+      << frame.statusBar()->currentMessage().toStdString();
+
+  frame.state().lastInputFolder = "/in";
+  frame.state().lastOriginalRom = "/in.sms";
+  frame.state().lastOutputFile = "/out.zrm";
+  frame.state().lastTilesRes = 3;
+  bool built = false;
+  whenTheBuildDialogShows([&](BuildDialog& dialog) {
+    built = QTest::qWaitFor([&] { return dialog.lastOutcome() == BuildDialog::Outcome::Succeeded; }, 60000);
+    dialog.reject();
+  });
+  frame.runCommand(kCmdRebuild);
+  ASSERT_TRUE(built);
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].inputFolder, "/in");
+  EXPECT_EQ(jobs[0].romPath, "/in.sms");
+  EXPECT_EQ(jobs[0].outputPath, "/out.zrm");
+  EXPECT_EQ(jobs[0].scale, 3);
+  EXPECT_TRUE(jobs[0].useCache);
 }
 
 // Closing the frame while a build runs stops the build and waits for it before the program goes

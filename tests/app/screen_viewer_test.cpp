@@ -20,6 +20,8 @@
 #include <QPixmap>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTest>
+#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -348,6 +350,42 @@ TEST(ScreenViewer, CoverageTintsTheScreenAsItsFolderCountsItAndTogglesBack) {
   EXPECT_FALSE(viewer->coverageShown());
   EXPECT_NE(viewer->shownPicture(), tinted);
   EXPECT_EQ(viewer->shownPicture().size(), tinted.size());
+}
+
+// A preview follows its pack: when a build puts a new pack in its place (a new file renamed over
+// it), the window draws the screen again from the new pack.
+TEST(ScreenViewer, APreviewIsDrawnAgainWhenItsPackChangesOnDisk) {
+  TempDir dir;
+  const std::string painted = test::buildExamplePack(dir, 2, true),
+                    bare = test::buildExamplePack(dir, 2, false);
+  ASSERT_FALSE(painted.empty());
+  ASSERT_FALSE(bare.empty());
+  const std::string pack = dir.file("shown.zrm"), next = dir.file("next.zrm");
+  const std::string paintedBytes = test::readFileBytes(painted), bareBytes = test::readFileBytes(bare);
+  ASSERT_TRUE(test::writeFileBytes(pack, paintedBytes.data(), paintedBytes.size()));
+
+  Frame f;
+  MainWindow& frame = f.open();
+  ScreenViewerWindow* viewer =
+      frame.openScreen(QString::fromStdString(joinPath(test::kExampleFolder, "title.msscreen")));
+  ASSERT_NE(viewer, nullptr);
+  QString error;
+  ASSERT_TRUE(viewer->showPreview(QString::fromStdString(pack), error)) << error.toStdString();
+  const QImage before = viewer->shownPicture();
+
+  ASSERT_TRUE(test::writeFileBytes(next, bareBytes.data(), bareBytes.size()));
+  ASSERT_EQ(std::rename(next.c_str(), pack.c_str()), 0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return viewer->shownPicture() != before; }, 10000));
+  EXPECT_EQ(viewer->previewPack().toStdString(), pack);
+  const QImage after = viewer->shownPicture();
+
+  // Back to the original: the pack is no longer followed.
+  viewer->showOriginal();
+  ASSERT_TRUE(test::writeFileBytes(next, paintedBytes.data(), paintedBytes.size()));
+  ASSERT_EQ(std::rename(next.c_str(), pack.c_str()), 0);
+  QTest::qWait(1000);
+  EXPECT_EQ(viewer->shownPicture(), viewer->picture());
+  EXPECT_FALSE(after == before);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "support/temp_dir.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <poll.h>
 #include <set>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,7 +69,6 @@ protected:
   void SetUp() override {
     input = dir.file("in");
     ASSERT_TRUE(createDirectory(input));
-    test::TilesContent recipe;
     for (int i = 0; i < 3; ++i) recipe.addPalette(std::uint8_t(1 + 9 * i), std::uint64_t(i));
     for (int i = 0; i < 5; ++i) recipe.addPattern(std::uint8_t(1 + i), std::uint64_t(5 - i));
     for (int i = 0; i < 12; ++i)
@@ -77,9 +78,123 @@ protected:
     std::memcpy(rom.data() + 0x7FF0, "TMR SEGA", 8);
     ASSERT_TRUE(test::writeFileBytes(dir.file("game.sms"), rom.data(), rom.size()));
   }
+  test::TilesContent recipe;
   TempDir dir;
+  TempDir cacheDir; // the build cache's home, beside the folder the tests look at
+  const test::ScopedCacheHome cacheHome{cacheDir.path()};
   std::string input;
 };
+
+// `zelvo build ARGUMENTS` started in `cwd` as a child whose output (stdout and stderr) is read as it
+// comes; killed when the test ends, however it ends.
+class ChildBuild {
+public:
+  ChildBuild(const std::string& cwd, std::vector<std::string> arguments) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    std::vector<char*> argv{const_cast<char*>(ZELVO_CLI_PATH)};
+    for (std::string& a : arguments) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (dup2(fds[1], 1) < 0 || dup2(fds[1], 2) < 0 || chdir(cwd.c_str()) != 0) _exit(127);
+      close(fds[0]);
+      signal(SIGINT, SIG_DFL);
+      execv(ZELVO_CLI_PATH, argv.data());
+      _exit(127);
+    }
+    close(fds[1]);
+    fd_ = fds[0];
+  }
+  ~ChildBuild() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (fd_ >= 0) close(fd_);
+  }
+  ChildBuild(const ChildBuild&) = delete;
+  ChildBuild& operator=(const ChildBuild&) = delete;
+
+  // Reads until a line that starts with `prefix` has come, for at most `seconds`; what was read
+  // since the last call is in `output`.
+  bool waitFor(const std::string& prefix, int seconds) {
+    output.clear();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (std::size_t line = 0;;) {
+      for (std::size_t end; (end = output.find('\n', line)) != std::string::npos; line = end + 1)
+        if (output.compare(line, prefix.size(), prefix) == 0) return true;
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      pollfd p{fd_, POLLIN, 0};
+      char buffer[4096];
+      if (left.count() <= 0 || poll(&p, 1, int(left.count())) <= 0) return false;
+      const ssize_t n = read(fd_, buffer, sizeof buffer);
+      if (n <= 0) return false;
+      output.append(buffer, std::size_t(n));
+    }
+  }
+  // Sends Ctrl+C; the exit status, or -1 when it does not end within `seconds`.
+  int interrupt(int seconds) {
+    kill(pid_, SIGINT);
+    for (int waited = 0; waited < seconds * 10; ++waited) {
+      int raw = 0;
+      if (waitpid(pid_, &raw, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+      }
+      usleep(100000);
+    }
+    return -1;
+  }
+
+  std::string output;
+
+private:
+  pid_t pid_ = -1;
+  int fd_ = -1;
+};
+
+// --watch builds, then builds again after each change to the inputs, keeps the last good pack
+// through a failed build and goes on, and ends with Ctrl+C.
+TEST_F(BuildCommandTest, WatchBuildsAgainAfterEveryChangeAndOutlivesAFailedBuild) {
+  ChildBuild watch(dir.path(),
+                   {"build", "in", "--rom", "game.sms", "--output", "out.zrm", "--scale", "2", "--watch"});
+  ASSERT_TRUE(watch.waitFor("Watching ", 120)) << watch.output;
+  const std::string first = test::readFileBytes(dir.file("out.zrm"));
+  ASSERT_FALSE(first.empty());
+
+  // A new screen with its image, painted: built again with it.
+  test::ScreenContent screen;
+  screen.height = 8;
+  screen.setCell(0, 0, recipe, 0, 0, 0); // the first entry of group 0
+  auto image = test::blankImage(256 * 2, 8 * 2);
+  test::putTile(image, 0, 0, 16, std::vector<std::uint8_t>(16 * 16 * 4, 0x77));
+  // The image first (its save is synced, which may take longer than the watch waits), then the
+  // screen that uses it.
+  ASSERT_TRUE(test::saveBmp(image, joinPath(input, "new.bmp")));
+  ASSERT_TRUE(watch.waitFor("Rebuilt in ", 120)) << watch.output;
+  ASSERT_TRUE(test::writeScreenFixture(joinPath(input, "new.msscreen"), screen));
+  ASSERT_TRUE(watch.waitFor("Rebuilt in ", 120)) << watch.output;
+  EXPECT_NE(watch.output.find("Screens: 1 used, 0 skipped; 1 tile replaced; 1 of 12 tile entries painted"),
+            std::string::npos)
+      << watch.output;
+  const std::string second = test::readFileBytes(dir.file("out.zrm"));
+  EXPECT_TRUE(second != first);
+
+  // A tiles file that cannot be read: the build fails, the pack stays, the watch goes on.
+  const std::string tiles = test::readFileBytes(joinPath(input, "game.mstiles"));
+  ASSERT_TRUE(test::writeFileBytes(joinPath(input, "game.mstiles"), "not tiles", 9));
+  ASSERT_TRUE(watch.waitFor("Rebuild failed", 120)) << watch.output;
+  EXPECT_NE(watch.output.find("Can't find any valid .mstiles file"), std::string::npos) << watch.output;
+  EXPECT_TRUE(test::readFileBytes(dir.file("out.zrm")) == second);
+
+  // Mended: the same pack as before it broke.
+  ASSERT_TRUE(test::writeFileBytes(joinPath(input, "game.mstiles"), tiles.data(), tiles.size()));
+  ASSERT_TRUE(watch.waitFor("Rebuilt in ", 120)) << watch.output;
+  EXPECT_TRUE(test::readFileBytes(dir.file("out.zrm")) == second);
+  EXPECT_EQ(watch.interrupt(30), 130);
+}
 
 TEST_F(BuildCommandTest, PrintsTheLogAndTakesRelativePathsFromTheShellsFolder) {
   const Outcome o = zelvo(dir.path(), "build in --rom game.sms --output out.zrm --scale 2", dir);
@@ -93,6 +208,7 @@ TEST_F(BuildCommandTest, PrintsTheLogAndTakesRelativePathsFromTheShellsFolder) {
                    "Compressing and saving original ROM...\n"
                    "Compressing and saving original tiles...\n"
                    "Compressing and saving high-resolution tiles...\n"
+                   "Build cache: 0 of 2 hi-res blocks reused\n"
                    "Success!\n");
   EXPECT_EQ(o.err, ""); // no progress line unless stdout is a terminal
   EXPECT_EQ(pathKind(dir.file("out.zrm")), PathKind::File);
@@ -176,10 +292,10 @@ TEST_F(BuildCommandTest, QuietJsonAndReportShapeWhatIsPrinted) {
   const Case cases[] = {
       {"--quiet", 0, false, warning.c_str(), 1},
       {"--quiet --rom bad.sms", 1, false, "Error: invalid original ROM", 2},
-      {"--json", 0, true, "Success!", 11},
+      {"--json", 0, true, "Success!", 12},
       {"--json --quiet --rom bad.sms", 1, true, "Error: invalid original ROM", 2},
-      {"--report r.json", 0, false, "Success!", 11},
-      {"--report r.json", 0, false, "Success!", 11}, // again: an earlier report is replaced
+      {"--report r.json", 0, false, "Success!", 12},
+      {"--report r.json", 0, false, "Success!", 12}, // again: an earlier report is replaced
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.arguments);
@@ -363,6 +479,7 @@ TEST_F(BuildCommandTest, AKilledBuildLeavesNothingBehind) {
       EXPECT_EQ(test::readFileBytes(pack), old) << "killed at stage " << stage;
     }
     EXPECT_EQ(namesBelow(dir.path()), before) << "killed at stage " << stage;
+    EXPECT_EQ(test::countTmpFiles(cacheDir.file("zelvo")), 0u) << "killed at stage " << stage;
   }
 }
 

@@ -1,5 +1,6 @@
 // The bzip2 compressor that splices blocks compressed apart: its stream is libbz2's own single
 // stream, byte for byte, wherever the blocks end and however many threads compress them.
+#include "compress/bzip2_fast.h"
 #include "compress/bzip2_parallel.h"
 #include "platform/fault.h"
 #include "platform/thread_pool.h"
@@ -117,6 +118,43 @@ TEST(ParallelBZip2, FastEncoderStreamsDecompressToTheSameData) {
       EXPECT_LE(fast.size(), reference.size() + reference.size() / 50 + 64)
           << "libbz2: " << reference.size() << " bytes";
     }
+  }
+}
+
+// The read-back that every block of the fast encoder passes before a build splices it: a block
+// that libbz2 would not give back exactly as it was given is refused.
+TEST(ParallelBZip2, ReadBackRefusesEveryDamagedBlock) {
+  BZip2BlockCutter cutter(1);
+  const Bytes data = tileLikeBytes(60000, 14);
+  cutter.feed(data.data(), data.size());
+  ASSERT_TRUE(cutter.finish());
+  const Bytes block = cutter.takeBlock();
+  const BZip2CompressedBlock good = encodeBZip2BlockFast(block, 1);
+  ASSERT_TRUE(bzip2BlockReadsBack(good, block));
+  Bytes other = block;
+  other[other.size() / 2] ^= 1;
+  const struct {
+    const char* name;
+    std::function<void(BZip2CompressedBlock&)> damage;
+    const Bytes& expected;
+  } cases[] = {
+      {"a bit flipped in the codes", [](BZip2CompressedBlock& b) { b.stream[b.stream.size() / 2] ^= 0x10; },
+       block},
+      {"the wrong CRC", [](BZip2CompressedBlock& b) { b.crc ^= 1; }, block},
+      {"cut short", [](BZip2CompressedBlock& b) { b.bitEnd -= 9; }, block},
+      {"beyond its bytes", [](BZip2CompressedBlock& b) { b.bitEnd = b.stream.size() * 8 + 1; }, block},
+      {"other data", [](BZip2CompressedBlock&) {}, other},
+  };
+  for (const auto& k : cases) {
+    BZip2CompressedBlock damaged = good;
+    k.damage(damaged);
+    EXPECT_FALSE(bzip2BlockReadsBack(damaged, k.expected)) << k.name;
+  }
+  // A block of either encoder, read back, as a build makes it.
+  for (BZip2Encoder encoder : {BZip2Encoder::Fast, BZip2Encoder::Library}) {
+    const BZip2CompressedBlock made = compressBZip2BlockWith(encoder, block, 1);
+    EXPECT_TRUE(bzip2BlockReadsBack(made, block));
+    EXPECT_FALSE(made.readBackFailed);
   }
 }
 

@@ -1,4 +1,5 @@
-// Fuzz target: the fast bzip2 encoder, whose every stream libbz2 must read back to the input. The
+// Fuzz target: the fast bzip2 encoder, whose every stream libbz2 must read back to the input, every
+// block on its own too (a block that does not would be made again by libbz2 in a build). The
 // first byte says how often the rest is repeated (1, 1, 9 or 150 times), so that short inputs
 // also make long, periodic and several-block payloads (block size 1: 100k).
 #include "compress/bzip2_parallel.h"
@@ -25,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!file.isOpen()) std::abort();
   ParallelBZip2Compressor compressor(&pool, 1, BZip2Encoder::Fast);
   if (!compressor.Write(file, payload.data(), payload.size()) || !compressor.Finish(file)) std::abort();
+  if (compressor.blocksReadBackFailed() != 0) std::abort();
 
   std::uint64_t length = 0;
   if (!file.position(length) || !file.seek(0)) std::abort();

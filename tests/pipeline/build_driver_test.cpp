@@ -213,6 +213,7 @@ protected:
     ASSERT_TRUE(createDirectory(input) && createDirectory(outFolder) && createDirectory(tmp));
     // The run's own temporary files go here, so the tests can see that none is left behind.
     tmpDir = std::make_unique<test::ScopedTmpDir>(tmp);
+    cacheHome = std::make_unique<test::ScopedCacheHome>(root.file("cache"));
     ASSERT_TRUE(getCurrentDirectory(cwd));
 
     // Palettes and patterns in an order that the sort changes; pattern 3 is one solid colour.
@@ -247,6 +248,7 @@ protected:
     job.outputPath = outputPath;
     job.threads = threads;
     job.encoder = encoder;
+    job.useCache = useCache;
     job.report = &report;
     const bool result = RunBuild(job);
     std::string after;
@@ -272,11 +274,13 @@ protected:
   TempDir root;
   std::string input, outFolder, tmp, cwd, romPath, outputPath;
   std::unique_ptr<test::ScopedTmpDir> tmpDir;
+  std::unique_ptr<test::ScopedCacheHome> cacheHome;
   TilesContent recipe;
   std::vector<std::uint8_t> rom;
   RecordingLog log;
   unsigned threads = 0; // one per core
   BZip2Encoder encoder = BZip2Encoder::Library;
+  bool useCache = true;
   BuildReport report;
 };
 
@@ -300,7 +304,8 @@ TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack)
             (Lines{kStages[0], "Tiles file: game.mstiles", kStages[1], kStages[2],
                    "Screen shot.msscreen: 1 tile replaced from shot.png",
                    "Screens: 1 used, 0 skipped; 1 tile replaced; 1 of 10 tile entries painted (10 %)",
-                   kStages[3], kStages[4], kStages[5], kStages[6], "Success!"}));
+                   kStages[3], kStages[4], kStages[5], kStages[6],
+                   "Build cache: 0 of 1 screens and 0 of 2 hi-res blocks reused", "Success!"}));
   EXPECT_EQ(test::countTmpFiles(outFolder) + test::countTmpFiles(input) + test::countTmpFiles(tmp), 0u);
 
   const Pack pack = readPack(outputPath);
@@ -428,6 +433,93 @@ TEST_F(BuildDriverTest, PacksAreTheSameForEveryThreadCount) {
   EXPECT_TRUE(
       std::equal(fast.file.begin() + 48, fast.file.begin() + 48 + fast.r + fast.t, libbz2.file.begin() + 48));
   EXPECT_EQ(log.lines, firstLines);
+}
+
+// A build that takes what it can from the cache writes the very pack and log of a build without
+// it, whatever changed since the cache was filled, and takes back only what did not change; a
+// damaged entry is never used.
+TEST_F(BuildDriverTest, PacksWithTheCacheAreThoseWithoutIt) {
+  std::mt19937 random(7);
+  for (std::uint32_t i = 0; i < 700; ++i) { // two runs of tiles at 2x, five at 3x
+    PatternEntry pattern{};
+    for (auto& b : pattern.planes) b = std::uint8_t(random());
+    recipe.addEntry(kSpriteGroup, i % 4, recipe.addPattern(pattern));
+  }
+  for (int k = 0; k < 5; ++k) recipe.addEntry(0, k % 4, 4 + k, 0);
+  writeInput();
+  // Screen k shows the solid tile and an entry of its own, painted `paint` and `paint + 1`.
+  auto paintScreen = [&](int k, int scale, std::uint8_t paint) {
+    ScreenContent screen;
+    screen.height = 8;
+    screen.setCell(0, 0, recipe, 1, 3, 0);
+    screen.setCell(0, 1, recipe, k % 4, 4 + k, 0);
+    const std::string base = joinPath(input, "s" + std::to_string(k));
+    ASSERT_TRUE(test::writeScreenFixture(base + ".msscreen", screen));
+    const int edge = 8 * scale;
+    auto image = test::blankImage(256 * scale, 8 * scale);
+    for (int cell = 0; cell < 2; ++cell)
+      test::putTile(image, cell * edge, 0, edge,
+                    std::vector<std::uint8_t>(std::size_t(edge) * edge * 4, std::uint8_t(paint + cell)));
+    ASSERT_TRUE(test::saveBmp(image, base + ".bmp"));
+  };
+  const std::string cache = root.file("cache/zelvo");
+  auto damageEntries = [&] {
+    for (const DirEntry& entry : listMatching(cache, "*")) {
+      std::string bytes = test::readFileBytes(joinPath(cache, entry.name));
+      if (entry.name[0] == 's')
+        bytes.pop_back(); // cut short
+      else
+        bytes[bytes.size() / 2] ^= 4;
+      ASSERT_TRUE(test::writeFileBytes(joinPath(cache, entry.name), bytes.data(), bytes.size()));
+    }
+  };
+  struct Step {
+    const char* name;
+    std::function<void()> change;
+    int scale;
+    int screensReused;
+  };
+  const Step steps[] = {
+      {"first build",
+       [&] {
+         for (int k = 0; k < 4; ++k) paintScreen(k, 2, std::uint8_t(10 * k + 1));
+       },
+       2, 0},
+      {"nothing changed", [] {}, 2, 4},
+      {"a touch-up", [&] { paintScreen(1, 2, 99); }, 2, 3},
+      {"a new screen", [&] { paintScreen(4, 2, 77); }, 2, 4},
+      {"a screen removed", [&] { ASSERT_TRUE(deleteFile(joinPath(input, "s2.msscreen"))); }, 2, 4},
+      {"damaged entries", damageEntries, 2, 0},
+      {"another scale",
+       [&] {
+         for (int k : {0, 1, 3, 4}) paintScreen(k, 3, std::uint8_t(5 * k + 2));
+       },
+       3, 0},
+      {"back to the first scale",
+       [&] {
+         for (int k : {0, 1, 3, 4}) paintScreen(k, 2, std::uint8_t(5 * k));
+       },
+       2, 0},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.change();
+    useCache = true;
+    ASSERT_TRUE(run(step.scale));
+    const std::string cached = test::readFileBytes(outputPath);
+    Lines lines = log.all;
+    const auto line = std::find_if(lines.begin(), lines.end(),
+                                   [](const std::string& l) { return l.rfind("Build cache: ", 0) == 0; });
+    ASSERT_NE(line, lines.end());
+    EXPECT_EQ(line->rfind("Build cache: " + std::to_string(step.screensReused) + " of ", 0), 0u) << *line;
+    EXPECT_EQ(line->find("damaged") != std::string::npos, step.change.target_type() == typeid(damageEntries))
+        << *line;
+    lines.erase(line);
+    useCache = false;
+    ASSERT_TRUE(run(step.scale));
+    EXPECT_TRUE(test::readFileBytes(outputPath) == cached);
+    EXPECT_EQ(log.all, lines);
+  }
 }
 
 TEST_F(BuildDriverTest, ScreensFindTheirImagesByBaseName) {
@@ -651,7 +743,7 @@ TEST_F(BuildDriverTest, TheReportSaysWhatEveryScreenDidWithItsImage) {
   EXPECT_EQ(json["counts"]["warnings"], 5);
   EXPECT_EQ(json["digests"]["romMd5"], pack.romDigest);
   EXPECT_EQ(json["digests"]["hiResMd5"], pack.payloadDigest);
-  EXPECT_EQ(log.all[log.all.size() - 6], "Screens: 5 used, 3 skipped; 5 tiles replaced; 1 tile painted "
+  EXPECT_EQ(log.all[log.all.size() - 7], "Screens: 5 used, 3 skipped; 5 tiles replaced; 1 tile painted "
                                          "differently; 4 of 18 tile entries painted (22 %)");
 }
 
@@ -730,7 +822,7 @@ TEST_F(BuildDriverTest, PaintIsKeptAndConflictsAreCountedWhateverTheOrder) {
     EXPECT_EQ(shared, c.shared);
     EXPECT_EQ(report.warnings, c.warnings);
     if (c.conflicts) {
-      EXPECT_NE(log.all[log.all.size() - 6].find("; 1 tile painted differently"), std::string::npos);
+      EXPECT_NE(log.all[log.all.size() - 7].find("; 1 tile painted differently"), std::string::npos);
     }
   }
 }

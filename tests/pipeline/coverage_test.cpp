@@ -22,8 +22,8 @@ TEST(Coverage, CountsCellsAndProposesTheScreensThatCoverTheMostUnpaintedEntries)
   };
   auto screen = [](std::vector<Shown> shown) {
     PreparedScreen prepared;
-    prepared.image.width = 64;
-    prepared.image.height = 8;
+    prepared.info.imageSize.width = 64;
+    prepared.info.imageSize.height = 8;
     int left = 0;
     for (const Shown& s : shown) {
       prepared.squares.push_back({{0, s.entry}, left, 0, {}, false, !s.painted});

@@ -35,6 +35,22 @@ ScopedTmpDir::~ScopedTmpDir() {
     ::unsetenv("TMPDIR");
 }
 
+ScopedCacheHome::ScopedCacheHome(const std::string& folder) {
+  if (const char* old = std::getenv("XDG_CACHE_HOME")) old_ = old;
+  ::setenv("XDG_CACHE_HOME", folder.c_str(), 1);
+}
+
+ScopedCacheHome::~ScopedCacheHome() { ::setenv("XDG_CACHE_HOME", old_.c_str(), 1); }
+
+namespace {
+// The cache home of the whole test program (and of the programs it starts).
+struct ProgramCacheHome {
+  TempDir folder;
+  ProgramCacheHome() { ::setenv("XDG_CACHE_HOME", folder.path().c_str(), 1); }
+};
+const ProgramCacheHome programCacheHome;
+} // namespace
+
 std::size_t countTmpFiles(const std::string& folder) {
   std::size_t n = 0;
   std::error_code ec;

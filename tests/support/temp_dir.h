@@ -33,6 +33,20 @@ private:
   std::string old_;
 };
 
+// Points XDG_CACHE_HOME (the build cache's home) at `folder` for the object's lifetime, then back
+// at what it was. Every test program starts with a cache home of its own, removed at exit, so no
+// test reads or fills the user's cache.
+class ScopedCacheHome {
+public:
+  explicit ScopedCacheHome(const std::string& folder);
+  ~ScopedCacheHome();
+  ScopedCacheHome(const ScopedCacheHome&) = delete;
+  ScopedCacheHome& operator=(const ScopedCacheHome&) = delete;
+
+private:
+  std::string old_;
+};
+
 // Names of files starting with "TMP" in `folder` (left-over temporary files).
 std::size_t countTmpFiles(const std::string& folder);
 
