@@ -12,6 +12,6 @@ zelvo=build/default/src/cli/zelvo
 mkdir -p build/example
 "$zelvo" build examples/game --rom examples/game.sms --output build/example/game.zrm --scale 2
 "$zelvo" inspect build/example/game.zrm
-"$zelvo" preview examples/game/title.msscreen build/example/game.zrm build/example/title-preview.png --compare --json
-"$zelvo" sheet build/example/game.zrm build/example/sheet.png
+"$zelvo" preview examples/game/title.msscreen build/example/game.zrm build/example/title-preview.png --compare --json --force
+"$zelvo" sheet build/example/game.zrm build/example/sheet.png --force
 echo "pictures: build/example/title-preview.png, build/example/sheet.png"
