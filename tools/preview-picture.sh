@@ -20,5 +20,5 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$zelvo" build examples/game --rom examples/game.sms --output "$work/game.zrm" --scale 2 >/dev/null
-"$zelvo" preview examples/game/title.msscreen "$work/game.zrm" "$out" --compare --json
+"$zelvo" preview examples/game/title.msscreen "$work/game.zrm" "$out" --compare --json --force
 echo "picture: $out"
