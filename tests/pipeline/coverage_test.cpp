@@ -51,6 +51,15 @@ TEST(Coverage, CountsCellsAndProposesTheScreensThatCoverTheMostUnpaintedEntries)
     EXPECT_EQ(c.screens[s].paintedElsewhere, expected[s][1]) << s;
     EXPECT_EQ(c.screens[s].unpainted, expected[s][2]) << s;
   }
+  // Each square keeps its place and its kind: "a" paints its first, and shows entry 1 unpainted.
+  const std::vector<std::pair<int, SquareKind>> a = {
+      {0, SquareKind::PaintedHere}, {8, SquareKind::PaintedElsewhere}, {16, SquareKind::Unpainted}};
+  ASSERT_EQ(c.screens[0].squares.size(), a.size());
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    EXPECT_EQ(c.screens[0].squares[i].left, a[i].first) << i;
+    EXPECT_EQ(c.screens[0].squares[i].kind, a[i].second) << i;
+  }
+  EXPECT_EQ(c.squareEdge, 8u);
   // "c" shows all three unpainted entries; then nothing is left.
   ASSERT_EQ(c.next.size(), 1u);
   EXPECT_EQ(c.next[0].screen, "c");
