@@ -2,8 +2,8 @@
 // is all that stdout carries).
 #include "cli/build_checks.h"
 #include "cli/commands.h"
-#include "compress/container_magic.h"
 #include "pipeline/build_driver.h"
+#include "pipeline/pack_format.h"
 #include "platform/atomic_save.h"
 #include "platform/fs.h"
 #include "platform/process_info.h"

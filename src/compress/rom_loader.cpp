@@ -80,7 +80,7 @@ Result<File> openWithProbe(const std::string& path, RomProbe& probe) {
 
 } // namespace
 
-Result<LoadedRom> loadOriginalRom(const std::string& path) {
+Result<LoadedRom> loadOriginalRom(const std::string& path, KnownFileTest known) {
   LoadedRom loaded;
   Result<File> file = openWithProbe(path, loaded.probe);
   if (!file) return file.error();
@@ -89,7 +89,7 @@ Result<LoadedRom> loadOriginalRom(const std::string& path) {
     loaded.file = std::move(*file);
     return loaded;
   }
-  const rom::Context context{path, fileNameOf(path), 0};
+  const rom::Context context{path, fileNameOf(path), 0, known};
   rom::Level level = rom::loadContainer(*file, loaded.probe, context);
   if (level.outcome != rom::Outcome::Rom) return level.reason;
   loaded.file = std::move(level.file);
@@ -98,9 +98,9 @@ Result<LoadedRom> loadOriginalRom(const std::string& path) {
   return loaded;
 }
 
-RomLoadResult LoadOriginalRom(const std::string& path) {
+RomLoadResult LoadOriginalRom(const std::string& path, KnownFileTest known) {
   RomLoadResult result;
-  Result<LoadedRom> loaded = loadOriginalRom(path);
+  Result<LoadedRom> loaded = loadOriginalRom(path, known);
   if (loaded) {
     result.probe = loaded->probe;
     if (loaded->unpacked) result.unpacked = std::move(loaded->file);

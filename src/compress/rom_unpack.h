@@ -31,6 +31,9 @@ struct Context {
   std::string romPath;
   std::string where;
   int nesting = 0;
+  KnownFileTest known = nullptr; // data handed over as they are, see loadOriginalRom
+
+  bool isKnown(const std::uint8_t* head, std::size_t length) const { return known && known(head, length); }
 };
 
 Level nothing(const Context& context, ErrorCause cause, const std::string& detail);

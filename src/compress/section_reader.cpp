@@ -151,23 +151,6 @@ Status readExactly(File& file, void* buffer, std::size_t size, const std::string
   return {};
 }
 
-Error undefinedFlags(std::uint32_t bits, const std::string& path, const char* where) {
-  char text[48];
-  std::snprintf(text, sizeof text, "undefined flag bits 0x%X", unsigned(bits));
-  return makeError(ErrorCause::BadFormat, path, text + std::string(where));
-}
-
-Status readHeaderBlocks(File& file, Md5Digest* digest, bool extraBlock, const std::string& path) {
-  if (digest) {
-    if (Status s = readExactly(file, digest->data(), digest->size(), path, "the digest"); !s) return s;
-  }
-  if (extraBlock) {
-    std::uint8_t unused[16];
-    if (Status s = readExactly(file, unused, sizeof unused, path, "the block after the header"); !s) return s;
-  }
-  return {};
-}
-
 Result<SectionBlock> readSectionBlock(File& file, std::uint32_t method, std::uint64_t payloadSize,
                                       std::size_t headroom, const std::string& path) {
   if (payloadSize > SIZE_MAX - headroom)

@@ -181,7 +181,7 @@ Level copyStream(StreamSource& source, const char* kind, const Context& context)
                        " MiB would be unpacked from " + context.where);
     if (limited && total > kRomMaxSize) {
       if (!hasContainerMagic(capture.head, sizeof capture.head) &&
-          !hasPackMagic(capture.head, sizeof capture.head))
+          !context.isKnown(capture.head, sizeof capture.head))
         return nothing(context, ErrorCause::LimitExceeded,
                        context.where + " unpacks to more than " + std::to_string(kRomMaxSize) +
                            " bytes that are neither a ROM nor a container");

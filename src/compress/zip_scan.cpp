@@ -1,6 +1,7 @@
 // The zip scan of the original ROM loader: walks the local headers from the start of the file (the
-// central directory is never read) and takes the first entry that is a ROM, a pack or a container
-// holding one. Every entry it unpacks is checked against the CRC-32 and sizes of its header.
+// central directory is never read) and takes the first entry that is a ROM, data the caller knows
+// (a pack) or a container holding one. Every entry it unpacks is checked against the CRC-32 and
+// sizes of its header.
 #include "compress/rom_unpack.h"
 
 #include "platform/byte_io.h"
@@ -13,8 +14,6 @@ namespace zelvo::rom {
 
 namespace {
 
-constexpr char kRomSignature[8] = {'T', 'M', 'R', ' ', 'S', 'E', 'G', 'A'};
-
 constexpr std::uint32_t kZipLocalHeaderSignature = 0x04034B50;
 constexpr std::uint32_t kZipDescriptorSignature = 0x08074B50;
 constexpr std::size_t kZipLocalHeaderSize = 30;
@@ -25,7 +24,6 @@ constexpr std::size_t kNameBufferSize = 33272;
 constexpr std::uint32_t kSmallestEntry = 64; // entries this small or smaller are passed over
 constexpr std::size_t kProbeBytes = sizeof RomProbe{}.head;
 
-static_assert(kRomSignatureOffset + sizeof kRomSignature == kRomMinSize);
 static_assert(kRomMinSize + kCopierHeaderSize == kNameBufferSize);
 
 struct ZipLocalHeader {
@@ -146,7 +144,7 @@ private:
       return true;
     }
 
-    if (hasPackMagic(head, kProbeBytes)) return take(entry, *decompressor, kProbeBytes);
+    if (context_.isKnown(head, kProbeBytes)) return take(entry, *decompressor, kProbeBytes);
     if (hasContainerMagic(head, kProbeBytes)) {
       RomProbe inner;
       std::memcpy(inner.head, head, kProbeBytes);
@@ -159,15 +157,13 @@ private:
       if (level.outcome == Outcome::Rom || level.outcome == Outcome::Abort) level_ = std::move(level);
       return true;
     }
-    if (size < kRomMinSize || size > kRomMaxSize) return true;
+    if (!romSizeAllowed(size)) return true;
     if (smsName) return take(entry, *decompressor, kProbeBytes); // no signature check for a named ROM
 
-    const std::uint32_t copier =
-        size >= kNameBufferSize && (size & kCopierHeaderSize) ? kCopierHeaderSize : 0;
+    const std::uint32_t copier = size >= kNameBufferSize ? copierHeaderOf(size) : 0;
     const std::size_t atHand = kRomMinSize + copier;
     if (!decompressor->Read(file_, head + kProbeBytes, atHand - kProbeBytes)) return false;
-    if (std::memcmp(head + copier + kRomSignatureOffset, kRomSignature, sizeof kRomSignature) != 0)
-      return true;
+    if (!hasRomSignature(head + copier, kRomMinSize)) return true;
     return take(entry, *decompressor, atHand);
   }
 

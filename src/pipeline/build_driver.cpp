@@ -342,15 +342,12 @@ bool Run::createOutput() {
 }
 
 bool Run::openRom(File& rom, std::uint32_t& romSize) {
-  Result<LoadedRom> loaded = loadOriginalRom(romPath_);
+  Result<LoadedRom> loaded = loadOriginalRom(romPath_, hasPackMagic);
   if (!loaded) return fail("Error: invalid original ROM", loaded.error());
   const RomProbe& probe = loaded->probe;
-  if (probe.size < kRomMinSize || probe.size > kRomMaxSize)
-    return fail("Error: invalid original ROM",
-                makeError(ErrorCause::BadFormat, romPath_,
-                          "the ROM holds " + std::to_string(probe.size) + " bytes; a ROM holds " +
-                              std::to_string(kRomMinSize) + " to " + std::to_string(kRomMaxSize)));
-  if (romProbeIsPack(probe))
+  if (Status size = checkRomSize(probe.size, romPath_); !size)
+    return fail("Error: invalid original ROM", size.error());
+  if (hasPackMagic(probe.head, sizeof probe.head))
     return fail("Error: invalid original ROM",
                 makeError(ErrorCause::BadFormat, romPath_, "a hi-res ROM pack, not an original ROM"));
 
@@ -361,10 +358,10 @@ bool Run::openRom(File& rom, std::uint32_t& romSize) {
   std::uint64_t fileSize = 0;
   if (!rom.size(fileSize) || fileSize > kRomMaxSize) return fail("Error: invalid original ROM file size");
   romSize = std::uint32_t(fileSize);
-  // Bit 9 of the size set: the file starts with a copier header, which the pack leaves out.
-  if (romSize & kCopierHeaderSize) {
-    if (!rom.seek(kCopierHeaderSize)) return fail("Error: can't read from original ROM file");
-    romSize -= kCopierHeaderSize;
+  // The pack leaves a copier header out.
+  if (const std::uint32_t copier = copierHeaderOf(romSize)) {
+    if (!rom.seek(copier)) return fail("Error: can't read from original ROM file");
+    romSize -= copier;
   }
   return true;
 }

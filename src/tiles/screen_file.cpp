@@ -1,6 +1,7 @@
 #include "tiles/screen_file.h"
 
 #include "compress/section_reader.h"
+#include "tiles/header_blocks.h"
 #include "tiles/tiles_file.h"
 
 #include <cstring>

@@ -3,6 +3,7 @@
 #include "compress/section_reader.h"
 #include "compress/streams.h"
 #include "platform/fs.h"
+#include "tiles/header_blocks.h"
 
 #include <cstring>
 #include <new>

@@ -1,7 +1,7 @@
 // Why the readers refuse a file: one table of representative bad tiles files, screen files and
 // packs, each with the cause and a piece of the detail a person is shown. Claims far beyond the
 // data are refused without the memory they claim.
-#include "compress/rom_loader.h"
+#include "compress/rom_rules.h"
 #include "pipeline/pack_format.h"
 #include "platform/byte_io.h"
 #include "platform/process_info.h"
