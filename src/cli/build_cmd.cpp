@@ -146,19 +146,38 @@ private:
 
 } // namespace
 
-void addBuildReportOptions(CLI::App& command, BuildOptions& options) {
+CLI::App* addBuildCommand(CLI::App& app, BuildOptions& options) {
+  CLI::App* command = app.add_subcommand("build", "Build a hi-res pack from an input folder");
+  command->add_option("INPUT_FOLDER", options.inputFolder, "Folder with the tiles file, screens and images")
+      ->required();
+  command->add_option("-r,--rom", options.romPath, "Original ROM (plain, zip, gzip or bzip2)")->required();
+  command->add_option("-o,--output", options.outputPath, "Pack file to write (.zrm)")->required();
+  command->add_option("-s,--scale", options.scale, "Hi-res scale, 1 to 4")->check(CLI::Range(1, 4));
+  command->add_flag("--force", options.force,
+                    "Replace an existing output that is not a pack, or an existing report");
   command
-      .add_option("--report", options.reportPath,
-                  "Also save the build report as JSON: the tiles file, every screen with its image, "
-                  "status, reason and replaced tiles, conflicts, counts and the pack's digests")
+      ->add_option("--threads", options.threads,
+                   "Threads for compression (default: one per core; at most one per core)")
+      ->check(CLI::Range(1, 1024));
+  command
+      ->add_option("--encoder", options.encoder,
+                   "Who compresses the hi-res tiles: libbz2, or fast (an encoder of our own, several times "
+                   "quicker; the same pack but for the bytes of that bzip2 stream)")
+      ->check(CLI::IsMember({"libbz2", "fast"}))
+      ->capture_default_str();
+  command
+      ->add_option("--report", options.reportPath,
+                   "Also save the build report as JSON: the tiles file, every screen with its image, "
+                   "status, reason and replaced tiles, conflicts, counts and the pack's digests")
       ->check(
           [](const std::string& path) { return path.empty() ? std::string("report has no file name") : ""; });
-  command.add_flag("--json", options.json,
-                   "Print only the build report as JSON on stdout, at the end; the log lines go to stderr");
-  command.add_flag("--quiet", options.quiet, "Log only warnings and error lines");
-  command.add_flag(
+  command->add_flag("--json", options.json,
+                    "Print only the build report as JSON on stdout, at the end; the log lines go to stderr");
+  command->add_flag("--quiet", options.quiet, "Log only warnings and error lines");
+  command->add_flag(
       "--strict", options.strict,
       "Fail the build when it logged any warning (before the pack is begun: the old pack stays)");
+  return command;
 }
 
 int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {

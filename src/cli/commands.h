@@ -1,5 +1,7 @@
-// The subcommands of the `zelvo` program. Each returns the process exit status:
-// 0 success, 1 failure (a message was printed on stderr), 2 bad usage, 130 interrupted.
+// The subcommands of the `zelvo` program. Each is declared once, by its add...Command: the
+// subcommand with its arguments and options, filling its options struct (the help, the man page and
+// the bash completion are taken from these declarations). Its run... returns the process exit
+// status: 0 success, 1 failure (a message was printed on stderr), 2 bad usage, 130 interrupted.
 #pragma once
 
 #include <cstdio>
@@ -55,12 +57,14 @@ struct CoverageOptions {
   unsigned threads = 0;
   bool json = false;
 };
+CLI::App* addCoverageCommand(CLI::App& app, CoverageOptions& options);
 int runCoverage(const CoverageOptions& options, std::FILE* out, std::FILE* err);
 
 struct InspectOptions {
   std::string path;
   bool json = false;
 };
+CLI::App* addInspectCommand(CLI::App& app, InspectOptions& options);
 int runInspect(const InspectOptions& options, std::FILE* out, std::FILE* err);
 
 struct BuildOptions {
@@ -76,8 +80,7 @@ struct BuildOptions {
   bool quiet = false;             // only warnings and error lines are logged
   bool force = false;             // replace an existing output that is not a pack, or report
 };
-// Adds --report, --json, --quiet and --strict to the build command.
-void addBuildReportOptions(CLI::App& command, BuildOptions& options);
+CLI::App* addBuildCommand(CLI::App& app, BuildOptions& options);
 int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err);
 
 struct ExportOptions {
@@ -88,6 +91,7 @@ struct ExportOptions {
   bool display = false;
   bool force = false; // replace existing images
 };
+CLI::App* addExportCommand(CLI::App& app, ExportOptions& options);
 int runExport(const ExportOptions& options, std::FILE* out, std::FILE* err);
 
 struct PreviewOptions {
@@ -98,6 +102,7 @@ struct PreviewOptions {
   bool json = false;
   bool force = false; // replace an existing image
 };
+CLI::App* addPreviewCommand(CLI::App& app, PreviewOptions& options);
 int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err);
 
 struct SheetOptions {
@@ -108,6 +113,7 @@ struct SheetOptions {
   bool json = false;
   bool force = false; // replace an existing image
 };
+CLI::App* addSheetCommand(CLI::App& app, SheetOptions& options);
 int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err);
 
 } // namespace zelvo::cli

@@ -5,6 +5,7 @@
 #include "pipeline/build_driver.h"
 #include "platform/text.h"
 
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 namespace zelvo::cli {
@@ -46,6 +47,16 @@ void printWords(const Coverage& c, const std::string& folder, int scale, std::FI
 }
 
 } // namespace
+
+CLI::App* addCoverageCommand(CLI::App& app, CoverageOptions& options) {
+  CLI::App* command =
+      app.add_subcommand("coverage", "Count what the images of a folder paint and what is left to paint");
+  command->add_option("FOLDER", options.folder, "Folder with the tiles file, screens and images")->required();
+  command->add_option("-s,--scale", options.scale, "Scale the images are painted at, 1 to 4")
+      ->check(CLI::Range(1, 4));
+  command->add_flag("--json", options.json, "Print the counts as one JSON object");
+  return command;
+}
 
 int runCoverage(const CoverageOptions& options, std::FILE* out, std::FILE* err) {
   QuietLog log;

@@ -5,6 +5,8 @@
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
+#include <functional>
+#include <utility>
 
 int main(int argc, char** argv) {
   using namespace zelvo::cli;
@@ -30,75 +32,21 @@ int main(int argc, char** argv) {
              "130 interrupted (Ctrl+C).");
   app.option_defaults()->always_capture_default();
 
+  // Each subcommand, in the order the help lists them, with the run of its options.
   InspectOptions inspect;
-  auto* inspectCmd = app.add_subcommand("inspect", "Describe a tiles file, screen file or pack");
-  inspectCmd->add_option("FILE", inspect.path, "File to describe")->required();
-  inspectCmd->add_flag("--json", inspect.json, "Print one JSON object");
-
   BuildOptions build;
-  auto* buildCmd = app.add_subcommand("build", "Build a hi-res pack from an input folder");
-  buildCmd->add_option("INPUT_FOLDER", build.inputFolder, "Folder with the tiles file, screens and images")
-      ->required();
-  buildCmd->add_option("-r,--rom", build.romPath, "Original ROM (plain, zip, gzip or bzip2)")->required();
-  buildCmd->add_option("-o,--output", build.outputPath, "Pack file to write (.zrm)")->required();
-  buildCmd->add_option("-s,--scale", build.scale, "Hi-res scale, 1 to 4")->check(CLI::Range(1, 4));
-  buildCmd->add_flag("--force", build.force,
-                     "Replace an existing output that is not a pack, or an existing report");
-  buildCmd
-      ->add_option("--threads", build.threads,
-                   "Threads for compression (default: one per core; at most one per core)")
-      ->check(CLI::Range(1, 1024));
-  buildCmd
-      ->add_option("--encoder", build.encoder,
-                   "Who compresses the hi-res tiles: libbz2, or fast (an encoder of our own, several times "
-                   "quicker; the same pack but for the bytes of that bzip2 stream)")
-      ->check(CLI::IsMember({"libbz2", "fast"}))
-      ->capture_default_str();
-  addBuildReportOptions(*buildCmd, build);
-
   ExportOptions exportOpts;
-  auto* exportCmd = app.add_subcommand(
-      "export", "Export a screen file (or every screen of a folder) as an image to paint over");
-  exportCmd->add_option("SCREEN", exportOpts.screenPath, "Screen file (.msscreen), or a folder of them")
-      ->required();
-  exportCmd->add_option("OUTPUT", exportOpts.outputPath, "Image to write (.png or .bmp), or a folder")
-      ->required();
-  auto* factor = exportCmd->add_option("-f,--factor", exportOpts.factor, "Scale factor, 1 to 4")
-                     ->check(CLI::Range(1, 4));
-  exportCmd->add_option("--format", exportOpts.format, "Image format of a folder's exports")
-      ->check(CLI::IsMember({"png", "bmp"}));
-  exportCmd->add_flag("--display", exportOpts.display, "Write the 1x image the viewer shows, as PNG")
-      ->excludes(factor);
-  exportCmd->add_flag("--force", exportOpts.force, "Replace existing images");
-
   PreviewOptions preview;
-  auto* previewCmd = app.add_subcommand("preview", "Draw a screen as a game shows it with a pack");
-  previewCmd->add_option("SCREEN", preview.screenPath, "Screen file (.msscreen)")->required();
-  previewCmd->add_option("PACK", preview.packPath, "Hi-res ROM pack (.zrm)")->required();
-  previewCmd->add_option("OUTPUT", preview.outputPath, "PNG image to write")->required();
-  previewCmd->add_flag("--compare", preview.compare,
-                       "The screen enlarged without the pack beside the preview");
-  previewCmd->add_flag("--json", preview.json, "Print what was drawn as one JSON object");
-  previewCmd->add_flag("--force", preview.force, "Replace an existing image");
-
   SheetOptions sheet;
-  auto* sheetCmd = app.add_subcommand("sheet", "Lay out every hi-res tile of a pack in a grid");
-  sheetCmd->add_option("PACK", sheet.packPath, "Hi-res ROM pack (.zrm)")->required();
-  sheetCmd->add_option("OUTPUT", sheet.outputPath, "PNG image to write")->required();
-  sheetCmd->add_option("--group", sheet.group, "Only this tile group, 0 to 8 (-1: every group)")
-      ->check(CLI::Range(-1, 8));
-  sheetCmd->add_option("--columns", sheet.columns, "Tiles per row, 1 to 1024")->check(CLI::Range(1, 1024));
-  sheetCmd->add_flag("--json", sheet.json, "Print where every tile entry lies as one JSON object");
-  sheetCmd->add_flag("--force", sheet.force, "Replace an existing image");
-
   CoverageOptions coverage;
-  auto* coverageCmd =
-      app.add_subcommand("coverage", "Count what the images of a folder paint and what is left to paint");
-  coverageCmd->add_option("FOLDER", coverage.folder, "Folder with the tiles file, screens and images")
-      ->required();
-  coverageCmd->add_option("-s,--scale", coverage.scale, "Scale the images are painted at, 1 to 4")
-      ->check(CLI::Range(1, 4));
-  coverageCmd->add_flag("--json", coverage.json, "Print the counts as one JSON object");
+  const std::pair<CLI::App*, std::function<int()>> commands[] = {
+      {addInspectCommand(app, inspect), [&] { return runInspect(inspect, stdout, stderr); }},
+      {addBuildCommand(app, build), [&] { return runBuild(build, stdout, stderr); }},
+      {addExportCommand(app, exportOpts), [&] { return runExport(exportOpts, stdout, stderr); }},
+      {addPreviewCommand(app, preview), [&] { return runPreview(preview, stdout, stderr); }},
+      {addSheetCommand(app, sheet), [&] { return runSheet(sheet, stdout, stderr); }},
+      {addCoverageCommand(app, coverage), [&] { return runCoverage(coverage, stdout, stderr); }},
+  };
 
   try {
     app.parse(argc, argv);
@@ -108,12 +56,7 @@ int main(int argc, char** argv) {
     app.exit(e);
     return kExitUsage;
   }
-
-  if (*inspectCmd) return runInspect(inspect, stdout, stderr);
-  if (*buildCmd) return runBuild(build, stdout, stderr);
-  if (*exportCmd) return runExport(exportOpts, stdout, stderr);
-  if (*previewCmd) return runPreview(preview, stdout, stderr);
-  if (*sheetCmd) return runSheet(sheet, stdout, stderr);
-  if (*coverageCmd) return runCoverage(coverage, stdout, stderr);
+  for (const auto& [command, run] : commands)
+    if (*command) return run();
   return kExitUsage;
 }

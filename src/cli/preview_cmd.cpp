@@ -10,6 +10,8 @@
 #include "tiles/screen_file.h"
 #include "viewer/pack_preview.h"
 
+#include <CLI/CLI.hpp>
+
 namespace zelvo::cli {
 
 namespace {
@@ -52,6 +54,17 @@ int checkPng(const std::string& path, const OutputRule& rule, const char* comman
 
 } // namespace
 
+CLI::App* addPreviewCommand(CLI::App& app, PreviewOptions& options) {
+  CLI::App* command = app.add_subcommand("preview", "Draw a screen as a game shows it with a pack");
+  command->add_option("SCREEN", options.screenPath, "Screen file (.msscreen)")->required();
+  command->add_option("PACK", options.packPath, "Hi-res ROM pack (.zrm)")->required();
+  command->add_option("OUTPUT", options.outputPath, "PNG image to write")->required();
+  command->add_flag("--compare", options.compare, "The screen enlarged without the pack beside the preview");
+  command->add_flag("--json", options.json, "Print what was drawn as one JSON object");
+  command->add_flag("--force", options.force, "Replace an existing image");
+  return command;
+}
+
 int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
   const OutputRule rule = pngRule(options.packPath, options.screenPath, options.force);
   if (int refused = checkPng(options.outputPath, rule, "preview", err)) return refused;
@@ -73,7 +86,8 @@ int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
           makeError(both.error().cause, options.outputPath, "the comparison: " + both.error().detail));
     written = std::move(*both);
   }
-  if (Status saved = saveImageAtomically(written, ImageFormat::Png, options.outputPath, rule.replace); !saved) {
+  if (Status saved = saveImageAtomically(written, ImageFormat::Png, options.outputPath, rule.replace);
+      !saved) {
     sayError(err, "preview", outputFailure(saved.error(), rule));
     return kExitFailure;
   }
@@ -94,6 +108,18 @@ int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
   return kExitSuccess;
 }
 
+CLI::App* addSheetCommand(CLI::App& app, SheetOptions& options) {
+  CLI::App* command = app.add_subcommand("sheet", "Lay out every hi-res tile of a pack in a grid");
+  command->add_option("PACK", options.packPath, "Hi-res ROM pack (.zrm)")->required();
+  command->add_option("OUTPUT", options.outputPath, "PNG image to write")->required();
+  command->add_option("--group", options.group, "Only this tile group, 0 to 8 (-1: every group)")
+      ->check(CLI::Range(-1, 8));
+  command->add_option("--columns", options.columns, "Tiles per row, 1 to 1024")->check(CLI::Range(1, 1024));
+  command->add_flag("--json", options.json, "Print where every tile entry lies as one JSON object");
+  command->add_flag("--force", options.force, "Replace an existing image");
+  return command;
+}
+
 int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err) {
   const OutputRule rule = pngRule(options.packPath, {}, options.force);
   if (int refused = checkPng(options.outputPath, rule, "sheet", err)) return refused;
@@ -101,7 +127,8 @@ int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err) {
   if (!pack) return fail(err, "sheet", pack.error());
   Result<Sheet> sheet = renderSheet(*pack, options.group, options.columns);
   if (!sheet) return fail(err, "sheet", Error{sheet.error().cause, options.packPath, sheet.error().detail});
-  if (Status saved = saveImageAtomically(sheet->image, ImageFormat::Png, options.outputPath, rule.replace); !saved) {
+  if (Status saved = saveImageAtomically(sheet->image, ImageFormat::Png, options.outputPath, rule.replace);
+      !saved) {
     sayError(err, "sheet", outputFailure(saved.error(), rule));
     return kExitFailure;
   }
