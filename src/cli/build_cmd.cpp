@@ -180,15 +180,16 @@ CLI::App* addBuildCommand(CLI::App& app, BuildOptions& options) {
   return command;
 }
 
-int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
+namespace {
+
+// The arguments checked before the build: 0 when it may go on, else the exit status (the reason
+// on `err`).
+int checkArguments(const BuildOptions& options, const OutputRule& outputRule, const OutputRule& reportRule,
+                   std::FILE* err) {
   if (options.scale < 1 || options.scale > 4) {
     std::fputs("zelvo: --scale must be 1 to 4\n", err);
     return 2;
   }
-  const OutputRule outputRule =
-      buildOutputRule(options.inputFolder, options.romPath, options.reportPath, false, options.force);
-  const OutputRule reportRule =
-      buildOutputRule(options.inputFolder, options.romPath, options.outputPath, true, options.force);
   // A name that cannot be written is a mistake in the arguments.
   Status named = checkOutputName(options.outputPath, outputRule);
   if (named && !options.reportPath.empty()) named = checkOutputName(options.reportPath, reportRule);
@@ -202,15 +203,11 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
     sayError(err, "build", ready.error().message());
     return kExitFailure;
   }
-  const unsigned threads = boundedThreads(options.threads, err);
-  // With --json the log goes beside the reasons on stderr, so stdout holds one JSON document.
-  std::FILE* logStream = options.json ? err : out;
-  ConsoleLog log(logStream, err, isTerminal(logStream), options.quiet,
-                 escapesAllowed(logStream) && escapesAllowed(err), outputRule);
-  BuildReport report;
+  return 0;
+}
+
+BuildJob makeJob(const BuildOptions& options, unsigned threads, const OutputRule& outputRule) {
   BuildJob job;
-  job.log = &log;
-  job.report = &report;
   job.inputFolder = options.inputFolder;
   job.scale = std::uint8_t(options.scale);
   job.threads = threads;
@@ -221,24 +218,46 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   // the input folder, as the dialog's users expect).
   job.romPath = absolutePath(options.romPath);
   job.outputPath = absolutePath(options.outputPath);
-  const std::string reportPath =
-      options.reportPath.empty() ? std::string() : absolutePath(options.reportPath);
+  return job;
+}
+
+// The report is kept also when the build failed: it says how far it came. A failed build
+// replaces no pack with it, even with --force. False (the reason on `err`) when it was not saved.
+bool saveReport(const std::string& text, const BuildOptions& options, bool built,
+                const OutputRule& reportRule, std::FILE* err) {
+  const std::string magic(kPackMagic, sizeof kPackMagic);
+  const ReplacePolicy replace =
+      built || !options.force ? reportRule.replace : ReplacePolicy::allButStartingWith(magic, "a pack");
+  const Status saved =
+      saveFileAtomically(absolutePath(options.reportPath), text.data(), text.size(), replace);
+  if (!saved) sayError(err, "build", "the report was not saved: " + outputFailure(saved.error(), reportRule));
+  return bool(saved);
+}
+
+} // namespace
+
+int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
+  const OutputRule outputRule =
+      buildOutputRule(options.inputFolder, options.romPath, options.reportPath, false, options.force);
+  const OutputRule reportRule =
+      buildOutputRule(options.inputFolder, options.romPath, options.outputPath, true, options.force);
+  if (int refused = checkArguments(options, outputRule, reportRule, err)) return refused;
+  const unsigned threads = boundedThreads(options.threads, err);
+  // With --json the log goes beside the reasons on stderr, so stdout holds one JSON document.
+  std::FILE* logStream = options.json ? err : out;
+  ConsoleLog log(logStream, err, isTerminal(logStream), options.quiet,
+                 escapesAllowed(logStream) && escapesAllowed(err), outputRule);
+  BuildReport report;
+  BuildJob job = makeJob(options, threads, outputRule);
+  job.log = &log;
+  job.report = &report;
   InterruptGuard interrupt;
   const bool built = RunBuild(job);
   int status = built ? kExitSuccess : gInterrupted.load() ? kExitInterrupted : kExitFailure;
   const std::string text = buildReportJson(report) + "\n";
-  // The report is kept also when the build failed: it says how far it came. A failed build
-  // replaces no pack with it, even with --force.
-  if (!reportPath.empty()) {
-    const std::string magic(kPackMagic, sizeof kPackMagic);
-    const ReplacePolicy replace =
-        built || !options.force ? reportRule.replace : ReplacePolicy::allButStartingWith(magic, "a pack");
-    const Status saved = saveFileAtomically(reportPath, text.data(), text.size(), replace);
-    if (!saved) {
-      sayError(err, "build", "the report was not saved: " + outputFailure(saved.error(), reportRule));
-      if (status == kExitSuccess) status = kExitFailure;
-    }
-  }
+  if (!options.reportPath.empty() && !saveReport(text, options, built, reportRule, err) &&
+      status == kExitSuccess)
+    status = kExitFailure;
   if (options.json) {
     if (!writeOutput(out, text, err, "build") && status == kExitSuccess) status = kExitFailure;
   } else {
