@@ -145,17 +145,14 @@ Status checkHiResCounts(const HiResSectionHeader& header, const TileSet& tiles, 
   return {};
 }
 
-Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress, ThreadPool* pool,
-                         Md5Digest* payloadDigest, BZip2Encoder encoder) {
-  if (!tableIsComplete(table))
-    return makeError(ErrorCause::InvalidArgument, {}, "the hi-res tiles are not complete");
-  const auto writeFailed = [&output] {
-    return systemError(output.lastError(), {}, "writing the hi-res section of the pack");
-  };
-  const auto readFailed = [&table] {
-    return systemError(table.tempFile.lastError(), {}, "reading the hi-res tile store");
-  };
+namespace {
 
+Error hiResWriteFailed(const File& output) {
+  return systemError(output.lastError(), {}, "writing the hi-res section of the pack");
+}
+
+// The section's header, then a placeholder for the payload's digest at `digestPosition`.
+Status writeHiResHeader(const HiResTileTable& table, File& output, std::uint64_t& digestPosition) {
   HiResSectionHeader header{};
   std::memcpy(header.magic, kHiResMagic, sizeof header.magic);
   header.flags = kHiResFlagDigest;
@@ -164,35 +161,32 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
   std::memcpy(header.groupCounts, table.groupCounts, sizeof header.groupCounts);
   header.scale = table.scale & 0xFFu;
   header.compression = kMethodBZip2;
-  if (!output.writeAll(&header, sizeof header)) return writeFailed();
-
-  std::uint64_t digestPosition = 0;
-  if (!output.position(digestPosition)) return writeFailed();
+  if (!output.writeAll(&header, sizeof header)) return hiResWriteFailed(output);
+  if (!output.position(digestPosition)) return hiResWriteFailed(output);
   const std::uint8_t placeholder[16] = {};
-  if (!output.writeAll(placeholder, sizeof placeholder)) return writeFailed();
+  if (!output.writeAll(placeholder, sizeof placeholder)) return hiResWriteFailed(output);
+  return {};
+}
 
-  std::unique_ptr<ICompressor> compressor(new (std::nothrow)
-                                              ParallelBZip2Compressor(pool, kBZip2BlockSize100k, encoder));
-  // The store is read a run of tiles at a time, at known offsets.
+// The payload's tiles, read from the store a run at a time at known offsets, digested and
+// compressed; progress as payload bytes of `payloadBytes`.
+Status compressTiles(HiResTileTable& table, File& output, ICompressor& compressor, Md5& digest,
+                     ProgressSink* progress, std::uint64_t payloadBytes) {
   const std::uint32_t tilesPerRead =
       table.tileBytes ? std::max<std::uint32_t>(1, kReadBytes / table.tileBytes) : 1;
   std::unique_ptr<std::uint8_t[]> tiles(new (std::nothrow)
                                             std::uint8_t[std::size_t(tilesPerRead) * table.tileBytes]);
-  if (!compressor || !tiles)
-    return makeError(ErrorCause::OutOfMemory, {}, "no memory to compress the hi-res tiles");
-  Md5 digest;
-
-  const std::uint64_t tableBytes = std::uint64_t(table.entryCount) * 4;
-  const std::uint64_t payloadBytes = hiResPayloadSize(table.tileCount, table.scale, table.entryCount);
+  if (!tiles) return makeError(ErrorCause::OutOfMemory, {}, "no memory to compress the hi-res tiles");
   std::uint64_t done = 0;
   std::uint64_t reported = 0;
   for (std::uint32_t t = 0; t < table.tileCount;) {
     if (cancelRequested(progress)) return cancelledError();
     const std::uint32_t count = std::min(tilesPerRead, table.tileCount - t);
     const std::size_t bytes = std::size_t(count) * table.tileBytes;
-    if (!table.tempFile.readAt(tiles.get(), bytes, std::uint64_t(t) * table.tileBytes)) return readFailed();
+    if (!table.tempFile.readAt(tiles.get(), bytes, std::uint64_t(t) * table.tileBytes))
+      return systemError(table.tempFile.lastError(), {}, "reading the hi-res tile store");
     digest.update(tiles.get(), bytes);
-    if (!compressor->Write(output, tiles.get(), bytes)) return writeFailed();
+    if (!compressor.Write(output, tiles.get(), bytes)) return hiResWriteFailed(output);
     t += count;
     done += bytes;
     if (done - reported >= kProgressBytes) {
@@ -201,22 +195,40 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
       if (cancelRequested(progress)) return cancelledError();
     }
   }
-  tiles.reset();
+  return {};
+}
+
+} // namespace
+
+Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress, ThreadPool* pool,
+                         Md5Digest* payloadDigest, BZip2Encoder encoder) {
+  if (!tableIsComplete(table))
+    return makeError(ErrorCause::InvalidArgument, {}, "the hi-res tiles are not complete");
+  std::uint64_t digestPosition = 0;
+  if (Status s = writeHiResHeader(table, output, digestPosition); !s) return s;
+
+  std::unique_ptr<ICompressor> compressor(new (std::nothrow)
+                                              ParallelBZip2Compressor(pool, kBZip2BlockSize100k, encoder));
+  if (!compressor) return makeError(ErrorCause::OutOfMemory, {}, "no memory to compress the hi-res tiles");
+  Md5 digest;
+  const std::uint64_t payloadBytes = hiResPayloadSize(table.tileCount, table.scale, table.entryCount);
+  if (Status s = compressTiles(table, output, *compressor, digest, progress, payloadBytes); !s) return s;
 
   // The entry table as held in memory: little-endian 32-bit offsets.
+  const std::uint64_t tableBytes = std::uint64_t(table.entryCount) * 4;
   const void* offsets = table.entryOffsets.get();
   digest.update(offsets, std::size_t(tableBytes));
-  if (!compressor->Write(output, offsets, std::size_t(tableBytes))) return writeFailed();
+  if (!compressor->Write(output, offsets, std::size_t(tableBytes))) return hiResWriteFailed(output);
   const bool finished = compressor->Finish(output);
   compressor.reset();
-  if (!finished) return writeFailed();
+  if (!finished) return hiResWriteFailed(output);
   reportProgress(progress, ProgressStage::CompressingHiRes, payloadBytes, payloadBytes);
 
   const Md5Digest sum = digest.final();
   std::uint64_t end = 0;
   if (!output.position(end) || !output.seek(digestPosition) || !output.writeAll(sum.data(), sum.size()) ||
       !output.seek(end))
-    return writeFailed();
+    return hiResWriteFailed(output);
   if (payloadDigest) *payloadDigest = sum;
   return {};
 }
