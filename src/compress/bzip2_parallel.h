@@ -80,6 +80,7 @@ struct BZip2CompressedBlock {
   std::vector<std::uint8_t> stream; // the block's own stream: header, block, end marker, CRC
   std::uint64_t bitEnd = 0;         // the block's bits are stream bits 32 up to bitEnd
   std::uint32_t crc = 0;            // the block's CRC
+  int libraryResult = 0;            // libbz2's failing result, when it failed
 };
 
 // Compresses one block (in first-stage form) with libbz2 at `blockSize100k` and `workFactor`.
@@ -105,14 +106,15 @@ public:
   ParallelBZip2Compressor& operator=(const ParallelBZip2Compressor&) = delete;
 
   std::uint32_t GetMethod() const override { return kMethodBZip2; }
-  bool Write(File& file, const void* data, std::size_t size) override;
-  bool Finish(File& file) override;
+  Status Write(File& file, const void* data, std::size_t size) override;
+  Status Finish(File& file) override;
 
 private:
   struct State;
-  bool startBlock(File& file);   // hands the completed block to a worker
-  bool spliceOldest(File& file); // appends the oldest block's bits to the stream
-  bool fail();
+  Status startBlock(File& file);   // hands the completed block to a worker
+  Status spliceOldest(File& file); // appends the oldest block's bits to the stream
+  Error fail(Error why);           // ends the stream for good with `why`
+  Error finishedError() const;     // why a call after a failure or after Finish fails
 
   ThreadPool* pool_;
   int blockSize100k_;

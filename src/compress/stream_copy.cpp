@@ -34,29 +34,29 @@ public:
 
   bool start() { return file_.seek(0) && begin(); }
 
-  // Up to `size` bytes into `buffer`; `got` 0 once the data have ended. False on a damaged or
+  // Up to `size` bytes into `buffer`; `got` 0 once the data have ended. The error of a damaged or
   // truncated stream or a failed read.
-  bool read(std::uint8_t* buffer, std::size_t size, std::size_t& got) {
+  Status read(std::uint8_t* buffer, std::size_t size, std::size_t& got) {
     got = 0;
     while (got < size && !ended_) {
       std::size_t produced = 0;
-      const pump::Step step = decompress(buffer + got, size - got, produced);
+      const Result<pump::Step> step = decompress(buffer + got, size - got, produced);
       got += produced;
-      if (step == pump::Step::Failed) return false;
-      if (step == pump::Step::End) {
+      if (!step) return step.error();
+      if (*step == pump::Step::End) {
         if (!nextStreamFollows())
           ended_ = true;
-        else if (!restart())
-          return false;
+        else if (Status restarted = restart(); !restarted)
+          return restarted;
       }
     }
-    return true;
+    return {};
   }
 
 protected:
   virtual bool begin() = 0;
-  virtual bool restart() = 0;
-  virtual pump::Step decompress(std::uint8_t* out, std::size_t size, std::size_t& produced) = 0;
+  virtual Status restart() = 0;
+  virtual Result<pump::Step> decompress(std::uint8_t* out, std::size_t size, std::size_t& produced) = 0;
   // Whether `head` (`length` bytes) begins another stream.
   virtual bool isNextStream(const std::uint8_t* head, std::size_t length) const = 0;
 
@@ -89,13 +89,18 @@ private:
     block_.reset(new (std::nothrow) Block{});
     return block_ && (started_ = inflateInit2(&block_->stream, 15 + 16) == Z_OK);
   }
-  bool restart() override { return inflateReset(&block_->stream) == Z_OK; }
-  pump::Step decompress(std::uint8_t* out, std::size_t size, std::size_t& produced) override {
+  Status restart() override {
+    if (const int result = inflateReset(&block_->stream); result != Z_OK)
+      return zlibError(result, block_->stream.msg, CodecSide::Decompressing);
+    return {};
+  }
+  Result<pump::Step> decompress(std::uint8_t* out, std::size_t size, std::size_t& produced) override {
     z_stream& s = block_->stream;
-    return pump::decompressSome(file_, s, block_->staging, out, size, produced, [&] {
+    return pump::decompressSome(file_, s, block_->staging, out, size, produced, [&]() -> Result<pump::Step> {
       const int result = inflate(&s, Z_NO_FLUSH);
       if (result == Z_STREAM_END) return pump::Step::End;
-      return result == Z_OK ? pump::Step::More : pump::Step::Failed;
+      if (result != Z_OK) return zlibError(result, s.msg, CodecSide::Decompressing);
+      return pump::Step::More;
     });
   }
   bool isNextStream(const std::uint8_t* head, std::size_t length) const override {
@@ -121,18 +126,22 @@ private:
     return block_ && init();
   }
   bool init() { return started_ = BZ2_bzDecompressInit(&block_->stream, 0, 0) == BZ_OK; }
-  bool restart() override {
+  Status restart() override {
     BZ2_bzDecompressEnd(&block_->stream);
     started_ = false;
     block_->stream = bz_stream{};
-    return init();
+    if (const int result = BZ2_bzDecompressInit(&block_->stream, 0, 0); result != BZ_OK)
+      return bzip2Error(result, CodecSide::Decompressing);
+    started_ = true;
+    return {};
   }
-  pump::Step decompress(std::uint8_t* out, std::size_t size, std::size_t& produced) override {
+  Result<pump::Step> decompress(std::uint8_t* out, std::size_t size, std::size_t& produced) override {
     bz_stream& s = block_->stream;
-    return pump::decompressSome(file_, s, block_->staging, out, size, produced, [&] {
+    return pump::decompressSome(file_, s, block_->staging, out, size, produced, [&]() -> Result<pump::Step> {
       const int result = BZ2_bzDecompress(&s);
       if (result == BZ_STREAM_END) return pump::Step::End;
-      return result == BZ_OK ? pump::Step::More : pump::Step::Failed;
+      if (result != BZ_OK) return bzip2Error(result, CodecSide::Decompressing);
+      return pump::Step::More;
     });
   }
   bool isNextStream(const std::uint8_t* head, std::size_t length) const override {
@@ -165,9 +174,10 @@ Level copyStream(StreamSource& source, const char* kind, const Context& context)
   bool limited = true;
   for (;;) {
     std::size_t n = 0;
-    if (!source.read(buffer.get(), kPieceSize, n))
+    if (Status read = source.read(buffer.get(), kPieceSize, n); !read)
       return nothing(context, ErrorCause::BadFormat,
-                     std::string("the ") + kind + " data of " + context.where + " are damaged or cut short");
+                     std::string("the ") + kind + " data of " + context.where +
+                         " are damaged or cut short (" + read.error().detail + ")");
     if (n == 0) break;
     if (total < sizeof capture.head) {
       const std::size_t take = std::min<std::size_t>(sizeof capture.head - std::size_t(total), n);
@@ -247,8 +257,9 @@ Result<Extracted> extractEntry(File& file, IDecompressor& decompressor, std::uin
       return makeError(ErrorCause::OutOfMemory, context.romPath, "no memory to unpack " + context.where);
     while (written < size) {
       const std::size_t n = std::min<std::size_t>(size - written, kPieceSize);
-      if (!decompressor.Read(file, piece.get(), n))
-        return makeError(ErrorCause::BadFormat, context.romPath, "the data end early or are damaged");
+      if (Status read = decompressor.Read(file, piece.get(), n); !read)
+        return makeError(ErrorCause::BadFormat, context.romPath,
+                         "the data end early or are damaged (" + read.error().detail + ")");
       if (!out.file.writeAll(piece.get(), n)) return scratchError(out.file.lastError(), context);
       crc = crc32(crc, piece.get(), uInt(n));
       written += std::uint32_t(n);

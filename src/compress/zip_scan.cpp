@@ -136,11 +136,11 @@ private:
     std::unique_ptr<IDecompressor> decompressor = CreateDecompressor(entry.method);
     if (!decompressor) return false;
     std::uint8_t* head = buffer_.get();
-    if (!decompressor->Read(file_, head, kProbeBytes)) {
+    if (Status read = decompressor->Read(file_, head, kProbeBytes); !read) {
       // Passed over like any entry that is no ROM, but if none is found this is the likely why.
       level_ = nothing(context_, ErrorCause::BadFormat,
                        "no ROM among the entries of " + context_.where + "; " + entry.label +
-                           " cannot be unpacked (damaged, or beyond what this program unpacks)");
+                           " cannot be unpacked (" + read.error().detail + ")");
       return true;
     }
 

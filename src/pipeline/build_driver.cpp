@@ -78,6 +78,11 @@ private:
   // The pack being written, and the reason of its last failed write.
   File& output() { return output_->file(); }
   bool failWrite() { return fail(kCannotWrite, output_->writeError()); }
+  // A writer of the pack (a compressor) failed: its reason, naming the output when it names nothing.
+  bool failWrite(Error why) {
+    if (why.path.empty()) why.path = output_->target();
+    return fail(kCannotWrite, why);
+  }
 
   bool findTiles();
   bool generateTiles();
@@ -386,7 +391,8 @@ bool Run::writeRom() {
     if (!rom.readExact(piece.get(), n))
       return fail("Error: can't read from original ROM file",
                   systemError(rom.lastError(), romPath_, "reading"));
-    if (!compressor->Write(output(), piece.get(), n)) return failWrite();
+    if (Status written = compressor->Write(output(), piece.get(), n); !written)
+      return failWrite(written.error());
     digest.update(piece.get(), n);
     remaining -= std::uint32_t(n);
     reportProgress(&log_, ProgressStage::CompressingRom, romSize - remaining, romSize);
@@ -395,10 +401,10 @@ bool Run::writeRom() {
   std::memcpy(header_.romDigest, romDigest.data(), romDigest.size());
   report_.romMd5 = toHex(romDigest);
 
-  const bool finished = compressor->Finish(output());
+  const Status finished = compressor->Finish(output());
   compressor.reset();
   rom.close();
-  if (!finished) return failWrite();
+  if (!finished) return failWrite(finished.error());
 
   std::uint64_t position = 0;
   if (!output().position(position)) return failWrite();
@@ -410,9 +416,9 @@ bool Run::writeTiles() {
   if (!stage(kBuildStageLines[5])) return false;
   // The pack's copy keeps the sorted order with every order key cleared.
   clearOrderKeys(*tiles_);
-  const bool written = writeTilesFile(*tiles_, output());
+  const Status written = writeTilesFile(*tiles_, output());
   tiles_.reset();
-  if (!written) return failWrite();
+  if (!written) return failWrite(written.error());
   std::uint64_t position = 0;
   if (!output().position(position)) return failWrite();
   header_.tilesSectionSize = std::uint32_t(position - sizeof header_ - header_.romSectionSize);

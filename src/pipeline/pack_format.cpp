@@ -150,6 +150,10 @@ namespace {
 Error hiResWriteFailed(const File& output) {
   return systemError(output.lastError(), {}, "writing the hi-res section of the pack");
 }
+// The compressor's reason: its library's result, or the file failing under it.
+Error hiResCompressFailed(const Error& why) {
+  return makeError(why.cause, {}, "compressing the hi-res section of the pack: " + why.detail);
+}
 
 // The section's header, then a placeholder for the payload's digest at `digestPosition`.
 Status writeHiResHeader(const HiResTileTable& table, File& output, std::uint64_t& digestPosition) {
@@ -186,7 +190,8 @@ Status compressTiles(HiResTileTable& table, File& output, ICompressor& compresso
     if (!table.tempFile.readAt(tiles.get(), bytes, std::uint64_t(t) * table.tileBytes))
       return systemError(table.tempFile.lastError(), {}, "reading the hi-res tile store");
     digest.update(tiles.get(), bytes);
-    if (!compressor.Write(output, tiles.get(), bytes)) return hiResWriteFailed(output);
+    if (Status written = compressor.Write(output, tiles.get(), bytes); !written)
+      return hiResCompressFailed(written.error());
     t += count;
     done += bytes;
     if (done - reported >= kProgressBytes) {
@@ -218,10 +223,11 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
   const std::uint64_t tableBytes = std::uint64_t(table.entryCount) * 4;
   const void* offsets = table.entryOffsets.get();
   digest.update(offsets, std::size_t(tableBytes));
-  if (!compressor->Write(output, offsets, std::size_t(tableBytes))) return hiResWriteFailed(output);
-  const bool finished = compressor->Finish(output);
+  if (Status written = compressor->Write(output, offsets, std::size_t(tableBytes)); !written)
+    return hiResCompressFailed(written.error());
+  const Status finished = compressor->Finish(output);
   compressor.reset();
-  if (!finished) return hiResWriteFailed(output);
+  if (!finished) return hiResCompressFailed(finished.error());
   reportProgress(progress, ProgressStage::CompressingHiRes, payloadBytes, payloadBytes);
 
   const Md5Digest sum = digest.final();

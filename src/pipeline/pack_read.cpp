@@ -38,10 +38,11 @@ public:
   }
 
   Status read(void* buffer, std::size_t n) {
-    if (n > size_ - done_ || !decompressor_->Read(file_, buffer, n))
-      return makeError(ErrorCause::Truncated, path_,
-                       what_ + ": the stream ends or breaks after " + text(done_) + " of " + text(size_) +
-                           " bytes");
+    const std::string where =
+        what_ + ": the stream ends or breaks after " + text(done_) + " of " + text(size_) + " bytes";
+    if (n > size_ - done_) return makeError(ErrorCause::Truncated, path_, where);
+    if (Status read = decompressor_->Read(file_, buffer, n); !read)
+      return makeError(ErrorCause::Truncated, path_, where + ": " + read.error().detail);
     done_ += n;
     return {};
   }
