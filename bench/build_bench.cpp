@@ -143,9 +143,8 @@ void BM_ScreenReplacement(benchmark::State& state) {
     return state.SkipWithError("cannot read the tiles file");
   zelvo::sortByOrderKeys(*tiles);
   zelvo::prepareLookups(*tiles);
-  std::unique_ptr<zelvo::HiResTileTable, void (*)(zelvo::HiResTileTable*)> table(
-      zelvo::CreateHiResTileTable(), &zelvo::FreeHiResTileTable);
-  if (!table || !zelvo::GenerateHiResTiles(*table, *tiles, 4)) return state.SkipWithError("cannot generate");
+  auto table = std::make_unique<zelvo::HiResTileTable>();
+  if (!zelvo::generateHiResTiles(*table, *tiles, 4)) return state.SkipWithError("cannot generate");
   const std::string screen = zelvo::joinPath(game.folder(), "screen000.msscreen");
   const std::string image = zelvo::joinPath(game.folder(), "screen000.png");
   const std::string alpha = zelvo::joinPath(game.folder(), "screen000_alpha.png");

@@ -38,11 +38,6 @@ std::string resolveIn(const std::string& folder, const std::string& path) {
   return absolute || path.empty() ? path : joinPath(folder, path);
 }
 
-struct FreeTable {
-  void operator()(HiResTileTable* table) const { FreeHiResTileTable(table); }
-};
-using TableOwner = std::unique_ptr<HiResTileTable, FreeTable>;
-
 // A log that goes nowhere, for a job that brought none.
 class NullLog : public BuildLog {
 public:
@@ -126,7 +121,7 @@ private:
 
   std::unique_ptr<TileSet> tiles_;
   std::unique_ptr<TileSet> exportTiles_; // the tiles in the file's order, until the screens are done
-  TableOwner table_;
+  std::unique_ptr<HiResTileTable> table_;
   std::string folder_;     // the input folder, absolute
   std::string romPath_;    // resolved in the input folder
   std::string outputPath_; // resolved in the input folder
@@ -193,7 +188,7 @@ bool Run::findTiles() {
 
 bool Run::generateTiles() {
   if (!stage(kBuildStageLines[1])) return false;
-  table_.reset(CreateHiResTileTable());
+  table_.reset(new (std::nothrow) HiResTileTable());
   if (!table_) return fail("Error: can't allocate memory");
   // The export reads the tiles file in its own order: what it draws is resolved against a copy.
   exportTiles_ = copyTileSet(*tiles_);

@@ -131,9 +131,8 @@ protected:
 
   void generate(const TilesContent& recipe, std::uint32_t scale) {
     tiles = test::makeTileSet(recipe);
-    table.reset(CreateHiResTileTable());
-    ASSERT_TRUE(table);
-    ASSERT_TRUE(GenerateHiResTiles(*table, tiles.get(), scale));
+    table = std::make_unique<HiResTileTable>();
+    ASSERT_TRUE(generateHiResTiles(*table, *tiles, scale));
   }
 
   Pixels tileAt(std::uint32_t offset) const {
@@ -159,7 +158,7 @@ protected:
   test::ScopedTmpDir tmpDir{dir.path()};
   TilesContent recipe;
   std::unique_ptr<TileSet> tiles;
-  HiResTileTablePtr table;
+  std::unique_ptr<HiResTileTable> table;
 };
 
 // A random set with every group filled and many entries sharing patterns and palettes, some of
@@ -348,9 +347,8 @@ TEST_F(HiResTilesTest, FailuresLeaveTheTableAsItWas) {
   const Pixels sprite = tileOf(kSpriteGroup, 0);
 
   auto empty = createTileSet();
-  for (std::uint32_t scale : {0u, 5u, 256u}) EXPECT_FALSE(GenerateHiResTiles(*table, tiles.get(), scale));
-  EXPECT_FALSE(GenerateHiResTiles(*table, nullptr, 2));
-  EXPECT_FALSE(GenerateHiResTiles(*table, empty.get(), 2));
+  for (std::uint32_t scale : {0u, 5u, 256u}) EXPECT_FALSE(generateHiResTiles(*table, *tiles, scale));
+  EXPECT_FALSE(generateHiResTiles(*table, *empty, 2));
 
   EXPECT_EQ(table->scale, 3u);
   EXPECT_EQ(table->tileBytes, 2304u);
@@ -362,16 +360,16 @@ TEST_F(HiResTilesTest, FailuresLeaveTheTableAsItWas) {
   EXPECT_EQ(tileOf(kSpriteGroup, 0), sprite);
 
   // A fresh table stays empty after a failure.
-  HiResTileTablePtr fresh(CreateHiResTileTable());
-  EXPECT_FALSE(GenerateHiResTiles(*fresh, empty.get(), 1));
-  EXPECT_FALSE(fresh->tempFile.isOpen());
-  EXPECT_FALSE(fresh->entryOffsets);
-  EXPECT_EQ(fresh->scale, 0u);
+  HiResTileTable fresh;
+  EXPECT_FALSE(generateHiResTiles(fresh, *empty, 1));
+  EXPECT_FALSE(fresh.tempFile.isOpen());
+  EXPECT_FALSE(fresh.entryOffsets);
+  EXPECT_EQ(fresh.scale, 0u);
   std::uint32_t offset = 0;
-  EXPECT_FALSE(hiResTileOffset(*fresh, 0, 0, offset));
+  EXPECT_FALSE(hiResTileOffset(fresh, 0, 0, offset));
 
   // A second generation replaces everything.
-  ASSERT_TRUE(GenerateHiResTiles(*table, tiles.get(), 1));
+  ASSERT_TRUE(generateHiResTiles(*table, *tiles, 1));
   EXPECT_EQ(table->tileBytes, 256u);
   std::uint64_t size = 0;
   ASSERT_TRUE(table->tempFile.size(size));
@@ -396,8 +394,8 @@ TEST_F(HiResTilesTest, TileLookupChecksGroupAndIndexAndReportsProgress) {
   recipe.palettes = {paletteOf({0x01, 0x02, 0x03, 0x04})};
   for (std::uint32_t i = 0; i < 3000; ++i) recipe.addEntry(i % 2 ? 2 : kSpriteGroup, 0, i);
   tiles = test::makeTileSet(recipe);
-  table.reset(CreateHiResTileTable());
-  ASSERT_TRUE(GenerateHiResTiles(*table, *tiles, 1, &recorder));
+  table = std::make_unique<HiResTileTable>();
+  ASSERT_TRUE(generateHiResTiles(*table, *tiles, 1, &recorder));
   EXPECT_EQ(recorder.last, 3000u);
   EXPECT_EQ(recorder.lastTotal, 3000u);
   EXPECT_GT(recorder.calls, 2);

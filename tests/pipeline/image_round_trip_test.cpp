@@ -350,8 +350,8 @@ TEST(ImageRoundTrip, ExportsResavedInEveryLosslessLayoutReplaceOnlyWhatWasPainte
                           ? deleteFile(alpha) || pathKind(alpha) == PathKind::Missing
                           : test::writeFileBytes(alpha, saved.alpha.data(), saved.alpha.size()));
 
-          HiResTileTablePtr table(CreateHiResTileTable());
-          ASSERT_TRUE(table && GenerateHiResTiles(*table, *build, std::uint32_t(scale)));
+          auto table = std::make_unique<HiResTileTable>();
+          ASSERT_TRUE(generateHiResTiles(*table, *build, std::uint32_t(scale)));
           Bytes expected = storeBytes(*table);
           ScreenReplaceInfo info;
           ASSERT_EQ(replaceTilesFromScreen(*table, *build, screenPath, image, alpha, nullptr, nullptr, &info),

@@ -53,9 +53,9 @@ protected:
     for (int g = 0; g < kGroupCount; ++g)
       for (int i = 0; i < perGroup - g; ++i) recipe.addEntry(g, random() % 4, random() % 6);
     tiles = test::makeTileSet(recipe);
-    table.reset(CreateHiResTileTable());
+    table = std::make_unique<HiResTileTable>();
     ASSERT_TRUE(table);
-    ASSERT_TRUE(GenerateHiResTiles(*table, *tiles, scale));
+    ASSERT_TRUE(generateHiResTiles(*table, *tiles, scale));
     ASSERT_LT(table->tileCount, table->entryCount);
   }
 
@@ -72,7 +72,7 @@ protected:
   test::TempDir dir;
   test::ScopedTmpDir tmpDir{dir.path()};
   std::unique_ptr<TileSet> tiles;
-  HiResTileTablePtr table;
+  std::unique_ptr<HiResTileTable> table;
 };
 
 TEST_F(HiResSectionTest, SectionReadsBackThroughTheLibrariesAtEveryScale) {
@@ -178,8 +178,8 @@ TEST_F(HiResSectionTest, LargeTileDataStreamsThroughSeveralBlocks) {
   }
   for (int i = 0; i < 400; ++i) recipe.addEntry(kSpriteGroup, std::uint32_t(i % 64), std::uint32_t(i));
   tiles = test::makeTileSet(recipe);
-  table.reset(CreateHiResTileTable());
-  ASSERT_TRUE(GenerateHiResTiles(*table, *tiles, 4));
+  table = std::make_unique<HiResTileTable>();
+  ASSERT_TRUE(generateHiResTiles(*table, *tiles, 4));
   ASSERT_EQ(table->tileCount, 400u);
   const Bytes data = tileData();
 
@@ -216,7 +216,7 @@ TEST_F(HiResSectionTest, LargeTileDataStreamsThroughSeveralBlocks) {
 TEST_F(HiResSectionTest, RefusesIncompleteTablesAndReportsFailedReadsAndWrites) {
   // An empty table: nothing is written.
   {
-    HiResTileTablePtr empty(CreateHiResTileTable());
+    auto empty = std::make_unique<HiResTileTable>();
     File output = File::create(dir.file("empty.bin"));
     EXPECT_FALSE(WriteHiResSection(*empty, output));
     std::uint64_t size = 1;

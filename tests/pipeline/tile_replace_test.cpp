@@ -19,10 +19,6 @@ constexpr int kScale = 2;
 constexpr int kEdge = 8 * kScale;
 constexpr std::size_t kTileBytes = 256 * kScale * kScale;
 
-struct FreeTable {
-  void operator()(HiResTileTable* table) const { FreeHiResTileTable(table); }
-};
-
 // Each colour byte moved by `delta` towards the middle of its range (so nothing clamps); alpha kept.
 std::vector<std::uint8_t> shifted(std::vector<std::uint8_t> tile, int delta) {
   for (std::size_t i = 0; i < tile.size(); ++i) {
@@ -63,9 +59,9 @@ protected:
     build = createTileSet();
     ASSERT_TRUE(openTilesFile(*build, dir.file("game.mstiles")));
     sortByOrderKeys(*build);
-    table.reset(CreateHiResTileTable());
+    table = std::make_unique<HiResTileTable>();
     ASSERT_TRUE(table);
-    ASSERT_TRUE(GenerateHiResTiles(*table, *build, kScale));
+    ASSERT_TRUE(generateHiResTiles(*table, *build, kScale));
     ASSERT_EQ(table->tileBytes, kTileBytes);
   }
 
@@ -103,7 +99,7 @@ protected:
   TempDir dir;
   TilesContent recipe;
   std::unique_ptr<TileSet> build;
-  std::unique_ptr<HiResTileTable, FreeTable> table;
+  std::unique_ptr<HiResTileTable> table;
 };
 
 TEST_F(TileReplaceTest, ReplacesOnlyTilesThatDifferByMoreThanTwoInSomeByte) {

@@ -277,7 +277,7 @@ protected:
   }
 
   std::unique_ptr<TileSet> build;
-  HiResTileTablePtr table;
+  std::unique_ptr<HiResTileTable> table;
 };
 
 TEST_P(ExportRoundTrip, UntouchedExportReplacesNoTile) {
@@ -289,8 +289,8 @@ TEST_P(ExportRoundTrip, UntouchedExportReplacesNoTile) {
   build = createTileSet();
   ASSERT_TRUE(openTilesFile(*build, dir.file("game.mstiles")));
   sortByOrderKeys(*build);
-  table.reset(CreateHiResTileTable());
-  ASSERT_TRUE(table && GenerateHiResTiles(*table, *build, std::uint32_t(p.factor)));
+  table = std::make_unique<HiResTileTable>();
+  ASSERT_TRUE(generateHiResTiles(*table, *build, std::uint32_t(p.factor)));
   const std::vector<std::uint8_t> generated = storeBytes();
 
   ASSERT_EQ(replaceTilesFromScreen(*table, *build, dir.file("s.msscreen"), image, alphaPathFor(image)),
