@@ -1,6 +1,6 @@
 // Speed of the scale stage and of the hi-res section writer on a synthetic tile set of 20,000
 // entries over the nine groups: generateHiResTiles at scales 1 to 4 (tile entries per second),
-// WriteHiResSection (payload MB/s in), and plain one-shot bzip2 (block size 6) of the same payload
+// writeHiResSection (payload MB/s in), and plain one-shot bzip2 (block size 6) of the same payload
 // in the same run, the floor the section writer is measured against.
 #include <bzlib.h>
 
@@ -123,7 +123,7 @@ void BM_WriteHiResSection(benchmark::State& state) {
   const double payload = double(table->tileCount) * table->tileBytes + 4.0 * table->entryCount;
   std::uint64_t size = 0;
   for (auto _ : state) {
-    if (!output.seek(0) || !WriteHiResSection(*table, output) || !output.position(size)) {
+    if (!output.seek(0) || !writeHiResSection(*table, output) || !output.position(size)) {
       state.SkipWithError("writing failed");
       return;
     }

@@ -239,8 +239,4 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
   return {};
 }
 
-bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress, ThreadPool* pool) {
-  return writeHiResSection(table, output, progress, pool).ok();
-}
-
 } // namespace zelvo

@@ -122,8 +122,5 @@ Status checkHiResCounts(const HiResSectionHeader& header, const TileSet& tiles, 
 Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr,
                          ThreadPool* pool = nullptr, Md5Digest* payloadDigest = nullptr,
                          BZip2Encoder encoder = BZip2Encoder::Library);
-// The same, as true when it succeeded.
-bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr,
-                       ThreadPool* pool = nullptr);
 
 } // namespace zelvo

@@ -99,7 +99,7 @@ TEST_F(HiResSectionTest, SectionReadsBackThroughTheLibrariesAtEveryScale) {
     File output = File::create(path);
     ASSERT_TRUE(output.writeAll(Bytes(prefix, 0xEE).data(), prefix));
     Recorder recorder;
-    ASSERT_TRUE(WriteHiResSection(*table, output, &recorder));
+    ASSERT_TRUE(writeHiResSection(*table, output, &recorder));
     std::uint64_t end = 0, size = 0;
     ASSERT_TRUE(output.position(end));
     ASSERT_TRUE(output.size(size));
@@ -184,14 +184,14 @@ TEST_F(HiResSectionTest, LargeTileDataStreamsThroughSeveralBlocks) {
   const Bytes data = tileData();
 
   File output = File::create(dir.file("big.bin"));
-  ASSERT_TRUE(WriteHiResSection(*table, output));
+  ASSERT_TRUE(writeHiResSection(*table, output));
   ASSERT_TRUE(output.close());
   const Bytes file = readAll(dir.file("big.bin"));
   // The blocks compressed on worker threads give the same section.
   for (unsigned threads : {2u, 4u}) {
     ThreadPool pool(threads);
     File parallel = File::create(dir.file("parallel.bin"));
-    ASSERT_TRUE(WriteHiResSection(*table, parallel, nullptr, &pool));
+    ASSERT_TRUE(writeHiResSection(*table, parallel, nullptr, &pool));
     ASSERT_TRUE(parallel.close());
     EXPECT_TRUE(readAll(dir.file("parallel.bin")) == file) << threads << " threads";
   }
@@ -216,9 +216,11 @@ TEST_F(HiResSectionTest, LargeTileDataStreamsThroughSeveralBlocks) {
 TEST_F(HiResSectionTest, RefusesIncompleteTablesAndReportsFailedReadsAndWrites) {
   // An empty table: nothing is written.
   {
-    auto empty = std::make_unique<HiResTileTable>();
+    HiResTileTable empty;
     File output = File::create(dir.file("empty.bin"));
-    EXPECT_FALSE(WriteHiResSection(*empty, output));
+    const Status written = writeHiResSection(empty, output);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().cause, ErrorCause::InvalidArgument);
     std::uint64_t size = 1;
     ASSERT_TRUE(output.size(size));
     EXPECT_EQ(size, 0u);
@@ -230,7 +232,9 @@ TEST_F(HiResSectionTest, RefusesIncompleteTablesAndReportsFailedReadsAndWrites) 
     const std::uint32_t saved = table->entryOffsets[3];
     table->entryOffsets[3] = table->tileCount * table->tileBytes;
     File output = File::create(dir.file("offset.bin"));
-    EXPECT_FALSE(WriteHiResSection(*table, output));
+    const Status written = writeHiResSection(*table, output);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().cause, ErrorCause::InvalidArgument);
     table->entryOffsets[3] = saved;
   }
 
@@ -238,7 +242,9 @@ TEST_F(HiResSectionTest, RefusesIncompleteTablesAndReportsFailedReadsAndWrites) 
   ASSERT_TRUE(test::writeFileBytes(dir.file("readonly.bin"), "x", 1));
   {
     File output = File::openRead(dir.file("readonly.bin"));
-    EXPECT_FALSE(WriteHiResSection(*table, output));
+    const Status written = writeHiResSection(*table, output);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().cause, ErrorCause::WriteFailed) << written.error().message();
   }
 
   // A tile file shorter than its tiles.
@@ -248,7 +254,9 @@ TEST_F(HiResSectionTest, RefusesIncompleteTablesAndReportsFailedReadsAndWrites) 
     ASSERT_TRUE(test::writeFileBytes(dir.file("short.tiles"), data.data(), data.size()));
     table->tempFile = File::openRead(dir.file("short.tiles"));
     File output = File::create(dir.file("short.bin"));
-    EXPECT_FALSE(WriteHiResSection(*table, output));
+    const Status written = writeHiResSection(*table, output);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().cause, ErrorCause::ReadFailed) << written.error().message();
   }
 }
 
