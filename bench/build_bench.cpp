@@ -139,7 +139,7 @@ void BM_ScreenReplacement(benchmark::State& state) {
   LargeGame& game = LargeGame::at(4);
   if (!game.ok()) return state.SkipWithError("could not write the large game");
   std::unique_ptr<zelvo::TileSet> tiles = zelvo::createTileSet();
-  if (!tiles || !zelvo::openTilesFile(*tiles, zelvo::joinPath(game.folder(), "game.mstiles")))
+  if (!tiles || !zelvo::readTilesFile(*tiles, zelvo::joinPath(game.folder(), "game.mstiles")))
     return state.SkipWithError("cannot read the tiles file");
   zelvo::sortByOrderKeys(*tiles);
   zelvo::prepareLookups(*tiles);

@@ -102,18 +102,6 @@ Status findTilesBeside(const std::string& path, std::unique_ptr<TileSet>& slot) 
   return makeError(first->cause, where, "no valid .mstiles file in the folder (" + first->message() + ")");
 }
 
-bool loadTilesFile(TileSet& set, File& file) { return readTilesFile(set, file).ok(); }
-
-bool openTilesFile(TileSet& set, const std::string& path) { return readTilesFile(set, path).ok(); }
-
-bool findTilesFileBeside(const std::string& path, std::unique_ptr<TileSet>& slot) {
-  return findTilesBeside(path, slot).ok();
-}
-
-bool payloadFitsFile(File& file, std::uint32_t method, std::uint64_t payloadSize) {
-  return checkPayloadFitsFile(file, method, payloadSize, {}).ok();
-}
-
 Status writeTilesFile(const TileSet& set, File& file) {
   struct Table {
     const void* data;

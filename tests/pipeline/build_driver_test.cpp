@@ -155,7 +155,7 @@ Pack readPack(const std::string& path) {
     File f = File::openRead(path);
     EXPECT_TRUE(f.seek(48 + pack.r));
     pack.tiles = createTileSet();
-    EXPECT_TRUE(loadTilesFile(*pack.tiles, f));
+    EXPECT_TRUE(readTilesFile(*pack.tiles, f));
   }
 
   // Hi-res section: 64-byte header, digest, bzip2 payload.

@@ -314,7 +314,7 @@ Bytes storeBytes(HiResTileTable& table) {
 TEST(ImageRoundTrip, ExportsResavedInEveryLosslessLayoutReplaceOnlyWhatWasPainted) {
   test::TempDir dir;
   auto build = createTileSet();
-  ASSERT_TRUE(openTilesFile(*build, joinPath(test::kExampleFolder, "game.mstiles")));
+  ASSERT_TRUE(readTilesFile(*build, joinPath(test::kExampleFolder, "game.mstiles")));
   sortByOrderKeys(*build);
 
   // A full background, a background 248 pixels wide, and sprites alone.

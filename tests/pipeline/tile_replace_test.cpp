@@ -57,7 +57,7 @@ protected:
   void prepare() {
     ASSERT_TRUE(test::writeTilesFixture(dir.file("game.mstiles"), recipe));
     build = createTileSet();
-    ASSERT_TRUE(openTilesFile(*build, dir.file("game.mstiles")));
+    ASSERT_TRUE(readTilesFile(*build, dir.file("game.mstiles")));
     sortByOrderKeys(*build);
     table = std::make_unique<HiResTileTable>();
     ASSERT_TRUE(table);

@@ -287,7 +287,7 @@ TEST_P(ExportRoundTrip, UntouchedExportReplacesNoTile) {
   ASSERT_TRUE(save(*screen, p.factor, p.format, image));
 
   build = createTileSet();
-  ASSERT_TRUE(openTilesFile(*build, dir.file("game.mstiles")));
+  ASSERT_TRUE(readTilesFile(*build, dir.file("game.mstiles")));
   sortByOrderKeys(*build);
   table = std::make_unique<HiResTileTable>();
   ASSERT_TRUE(generateHiResTiles(*table, *build, std::uint32_t(p.factor)));
