@@ -84,12 +84,6 @@ Status readScreenFile(ScreenFile& screen, const std::string& path, TilesBeside t
   return readScreenFile(screen, file, path, tiles);
 }
 
-bool loadScreenFile(ScreenFile& screen, File& file, const std::string& path) {
-  return readScreenFile(screen, file, path).ok();
-}
-
-bool loadScreenFile(ScreenFile& screen, const std::string& path) { return readScreenFile(screen, path).ok(); }
-
 void freeScreenFile(ScreenFile& screen) {
   screen.background_ = nullptr;
   screen.sprites_ = nullptr;

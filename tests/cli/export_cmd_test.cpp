@@ -45,7 +45,7 @@ protected:
 
   std::unique_ptr<ScreenFile> load(const std::string& name) const {
     auto screen = std::make_unique<ScreenFile>();
-    EXPECT_TRUE(loadScreenFile(*screen, at(name)));
+    EXPECT_TRUE(readScreenFile(*screen, at(name)));
     return screen;
   }
 
@@ -57,9 +57,9 @@ protected:
 TEST_F(ExportCommandTest, WritesWhatSaveBitmapWritesAtFactorOneUnlessTold) {
   auto grid = load("grid.msscreen");
   auto sprites = load("sprites.msscreen");
-  ASSERT_TRUE(saveScreenFiles(*grid, 1, ExportFormat::Png, false, dir.file("grid1.png")));
-  ASSERT_TRUE(saveScreenFiles(*grid, 3, ExportFormat::Bmp, false, dir.file("grid3.bmp")));
-  ASSERT_TRUE(saveScreenFiles(*sprites, 2, ExportFormat::Bmp, true, dir.file("sprites2.bmp")));
+  ASSERT_TRUE(exportScreenImage(*grid, 1, ExportFormat::Png, false, dir.file("grid1.png")));
+  ASSERT_TRUE(exportScreenImage(*grid, 3, ExportFormat::Bmp, false, dir.file("grid3.bmp")));
+  ASSERT_TRUE(exportScreenImage(*sprites, 2, ExportFormat::Bmp, true, dir.file("sprites2.bmp")));
 
   Outcome o = run("export grid.msscreen a.png");
   ASSERT_EQ(o.status, 0) << o.err;

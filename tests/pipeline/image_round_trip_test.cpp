@@ -48,7 +48,7 @@ Exported exportOf(const ScreenFile& screen, int scale, ExportFormat format, cons
   const std::string alpha = alphaPathFor(image);
   Exported out;
   Result<RgbaImage> drawn = renderPlain(screen, scale);
-  if (!drawn || !renderAndWrite(screen, scale, format, screen.background() == nullptr, image, alpha))
+  if (!drawn || !renderAndSave(screen, scale, format, screen.background() == nullptr, image, alpha))
     return out;
   out.image = bytesOf(image);
   if (format == ExportFormat::Bmp) out.alpha = bytesOf(alpha);
@@ -321,7 +321,7 @@ TEST(ImageRoundTrip, ExportsResavedInEveryLosslessLayoutReplaceOnlyWhatWasPainte
   for (const char* name : {"title", "level", "sprites"}) {
     const std::string screenPath = joinPath(test::kExampleFolder, std::string(name) + ".msscreen");
     ScreenFile screen;
-    ASSERT_TRUE(loadScreenFile(screen, screenPath)) << screenPath;
+    ASSERT_TRUE(readScreenFile(screen, screenPath)) << screenPath;
     for (int scale = 1; scale <= 4; ++scale) {
       const int edge = 8 * scale;
       const Target target = paintTarget(screen, *build, scale);

@@ -83,7 +83,7 @@ void pasteClipped(Picture& into, const Picture& tile, int left, int top) {
 
 std::unique_ptr<ScreenFile> loadScreen(const std::string& path) {
   auto screen = std::make_unique<ScreenFile>();
-  EXPECT_TRUE(loadScreenFile(*screen, path)) << path;
+  EXPECT_TRUE(readScreenFile(*screen, path)) << path;
   return screen;
 }
 
