@@ -53,28 +53,4 @@ using KnownFileTest = bool (*)(const std::uint8_t* head, std::size_t length);
 // temporary folder failing (NoSpace when it is full). The ROM's size is the caller's to check.
 Result<LoadedRom> loadOriginalRom(const std::string& path, KnownFileTest known = nullptr);
 
-// The same result in the older shape.
-struct RomLoadResult {
-  // The unpacked ROM, open at its start and without a name; not open when the named file itself
-  // is to be read (it is no container, it could not be opened, or it is a container that yielded
-  // nothing).
-  File unpacked;
-  // Of the unpacked file when there is one, else of the named file itself (zero when the file
-  // could not be opened or its first 16 bytes could not be read).
-  RomProbe probe;
-  // The file is a container but no ROM came out of it (none found, a damaged stream, a CRC
-  // mismatch, or the unpacking bounds were exceeded). The file is then no ROM and must be refused.
-  bool containerYieldedNothing = false;
-};
-
-RomLoadResult LoadOriginalRom(const std::string& path, KnownFileTest known = nullptr);
-
-// Copies an entry into a new scratch file: first the `prefix` bytes already taken from the
-// decompressor (when both pointer and length are nonzero), then bytes read through `decompressor`
-// from `file` until `size` bytes in all are written, in pieces of at most 16384 bytes. Returns the
-// file, open at its start, or a closed file on any failure. `written` receives the number of bytes
-// written either way.
-File ExtractToTempFile(File& file, IDecompressor& decompressor, std::uint32_t size,
-                       const std::uint8_t* prefix, std::size_t prefixLength, std::uint32_t& written);
-
 } // namespace zelvo

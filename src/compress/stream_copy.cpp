@@ -152,13 +152,6 @@ private:
   bool started_ = false;
 };
 
-Level aborted(Error reason) {
-  Level level;
-  level.outcome = Outcome::Abort;
-  level.reason = std::move(reason);
-  return level;
-}
-
 // Unpacks a gzip or bzip2 file into a scratch file. Content beyond 524800 bytes is allowed only
 // when it begins with a container or pack magic, and never beyond the per-container bound.
 Level copyStream(StreamSource& source, const char* kind, const Context& context) {
@@ -166,7 +159,7 @@ Level copyStream(StreamSource& source, const char* kind, const Context& context)
   if (!buffer || !source.start())
     return abort(context, ErrorCause::OutOfMemory, std::string("no memory to unpack the ") + kind + " data");
   Result<File> scratch = createScratchFile();
-  if (!scratch) return aborted(scratchError(scratch.error(), context));
+  if (!scratch) return Level(scratchError(scratch.error(), context));
   File& out = *scratch;
 
   RomProbe capture;
@@ -183,7 +176,7 @@ Level copyStream(StreamSource& source, const char* kind, const Context& context)
       const std::size_t take = std::min<std::size_t>(sizeof capture.head - std::size_t(total), n);
       std::memcpy(capture.head + total, buffer.get(), take);
     }
-    if (!out.writeAll(buffer.get(), n)) return aborted(scratchError(out.lastError(), context));
+    if (!out.writeAll(buffer.get(), n)) return Level(scratchError(out.lastError(), context));
     total += n;
     if (total > kMaxUnpackedPerContainer)
       return abort(context, ErrorCause::LimitExceeded,
@@ -198,16 +191,12 @@ Level copyStream(StreamSource& source, const char* kind, const Context& context)
       limited = false;
     }
   }
-  if (!out.seek(0)) return aborted(scratchError(out.lastError(), context));
+  if (!out.seek(0)) return Level(scratchError(out.lastError(), context));
   capture.size = std::uint32_t(total);
 
   if (hasContainerMagic(capture.head, sizeof capture.head))
     return loadNested(std::move(out), capture, context);
-  Level level;
-  level.outcome = Outcome::Rom;
-  level.file = std::move(out);
-  level.probe = capture;
-  return level;
+  return found({std::move(out), capture});
 }
 
 } // namespace
@@ -271,13 +260,5 @@ Result<Extracted> extractEntry(File& file, IDecompressor& decompressor, std::uin
 }
 
 } // namespace rom
-
-File ExtractToTempFile(File& file, IDecompressor& decompressor, std::uint32_t size,
-                       const std::uint8_t* prefix, std::size_t prefixLength, std::uint32_t& written) {
-  const rom::Context context{{}, "the entry", 0};
-  Result<rom::Extracted> copy =
-      rom::extractEntry(file, decompressor, size, prefix, prefixLength, written, context);
-  return copy ? std::move(copy->file) : File();
-}
 
 } // namespace zelvo

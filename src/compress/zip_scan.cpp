@@ -122,7 +122,7 @@ public:
         continue;
       }
       if (!examine(entry, smsName)) break;
-      if (level_.outcome != Outcome::Nothing) break;
+      if (!level_ || *level_) break; // the load ends, or a ROM was found
       if (!passOver()) break;
     }
     return std::move(level_);
@@ -150,11 +150,11 @@ private:
       std::memcpy(inner.head, head, kProbeBytes);
       inner.size = size;
       Result<File> unpacked = extract(entry, *decompressor, kProbeBytes);
-      if (!unpacked) return level_.outcome != Outcome::Abort; // a damaged entry is passed over
+      if (!unpacked) return level_.ok(); // a damaged entry is passed over
       Context nested = context_;
       nested.where = entry.label;
       Level level = loadNested(std::move(*unpacked), inner, nested);
-      if (level.outcome == Outcome::Rom || level.outcome == Outcome::Abort) level_ = std::move(level);
+      if (!level || *level) level_ = std::move(level); // a container without a ROM is passed over
       return true;
     }
     if (!romSizeAllowed(size)) return true;
@@ -171,10 +171,10 @@ private:
   bool take(const Entry& entry, IDecompressor& decompressor, std::size_t prefix) {
     Result<File> unpacked = extract(entry, decompressor, prefix);
     if (!unpacked) return false;
-    level_.outcome = Outcome::Rom;
-    level_.file = std::move(*unpacked);
-    std::memcpy(level_.probe.head, buffer_.get(), sizeof level_.probe.head);
-    level_.probe.size = entry.header.uncompressedSize;
+    Unpacked rom{std::move(*unpacked), {}};
+    std::memcpy(rom.probe.head, buffer_.get(), sizeof rom.probe.head);
+    rom.probe.size = entry.header.uncompressedSize;
+    level_ = found(std::move(rom));
     return true;
   }
 
@@ -183,33 +183,27 @@ private:
   Result<File> extract(const Entry& entry, IDecompressor& decompressor, std::size_t prefix) {
     const std::uint32_t size = entry.header.uncompressedSize;
     unpacked_ += size;
-    if (unpacked_ > kMaxUnpackedPerContainer) {
-      level_ = abort(context_, ErrorCause::LimitExceeded,
-                     "more than " + std::to_string(kMaxUnpackedPerContainer >> 20) +
-                         " MiB would be unpacked from " + context_.where);
-      return level_.reason;
-    }
+    if (unpacked_ > kMaxUnpackedPerContainer)
+      return aborted(makeError(ErrorCause::LimitExceeded, context_.romPath,
+                               "more than " + std::to_string(kMaxUnpackedPerContainer >> 20) +
+                                   " MiB would be unpacked from " + context_.where));
     std::uint32_t written = 0;
     Result<Extracted> copy =
         extractEntry(file_, decompressor, size, buffer_.get(), prefix, written, context_);
     if (!copy) {
-      if (copy.error().cause == ErrorCause::BadFormat) {
-        level_ = nothing(context_, ErrorCause::BadFormat,
-                         "the data of " + entry.label + " end early or are damaged");
-      } else {
-        level_ = Level{};
-        level_.outcome = Outcome::Abort;
-        level_.reason = copy.error();
-      }
-      return level_.reason;
+      if (copy.error().cause != ErrorCause::BadFormat) return aborted(copy.error());
+      level_ = nothing(context_, ErrorCause::BadFormat,
+                       "the data of " + entry.label + " end early or are damaged");
+      return level_->error();
     }
-    if (Status checked = check(entry, decompressor, copy->crc); !checked) {
-      level_ = Level{};
-      level_.outcome = Outcome::Abort;
-      level_.reason = checked.error();
-      return level_.reason;
-    }
+    if (Status checked = check(entry, decompressor, copy->crc); !checked) return aborted(checked.error());
     return std::move(copy->file);
+  }
+
+  // Ends the whole load with `why`.
+  Error aborted(const Error& why) {
+    level_ = why;
+    return why;
   }
 
   // The CRC-32 of the unpacked data and the place where the entry's data end must be those its
