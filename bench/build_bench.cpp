@@ -152,8 +152,7 @@ void BM_ScreenReplacement(benchmark::State& state) {
   for (auto _ : state) {
     const zelvo::PreparedScreen prepared = zelvo::prepareScreen(*table, *tiles, screen, image, alpha);
     if (prepared.skipped) return state.SkipWithError(prepared.reason.message().c_str());
-    if (zelvo::applyPreparedScreen(*table, prepared) != zelvo::ReplaceResult::Processed)
-      return state.SkipWithError("the replacement failed");
+    if (!zelvo::applyPreparedScreen(*table, prepared)) return state.SkipWithError("the replacement failed");
     squares = prepared.squares.size();
   }
   state.counters["squares"] = double(squares);

@@ -284,17 +284,18 @@ bool Run::applyScreen(ScreenPlan plan, const PreparedScreen& prepared) {
     coverage_.addScreen(found.screen, *table_, prepared, false);
     return true;
   }
-  Error why;
   const std::size_t firstConflict = ledger_.conflicts.size();
   ledger_.screen = report_.screens.size() - 1;
-  const ReplaceResult replaced = applyPreparedScreen(*table_, prepared, &log_, &why, &found.info, &ledger_);
-  if (replaced == ReplaceResult::Cancelled) return cancelled();
-  // A tile that could not be written back would leave a damaged tile in the pack: that ends the
-  // build.
-  if (replaced == ReplaceResult::WriteFailed)
+  const Status replaced = applyPreparedScreen(*table_, prepared, &log_, &found.info, &ledger_);
+  const Error why = replaced ? Error{} : replaced.error();
+  if (!replaced && why.cause == ErrorCause::Cancelled) return cancelled();
+  // A screen skipped (or without memory for a tile) wrote nothing. A tile that could not be written
+  // back would leave a damaged tile in the pack: that ends the build.
+  const bool skipped = prepared.skipped || (!replaced && why.cause == ErrorCause::OutOfMemory);
+  if (!replaced && !skipped)
     return fail("Error: can't write high-resolution tiles",
                 systemError(table_->tempFile.lastError(), {}, "writing the hi-res tile store"));
-  if (replaced == ReplaceResult::Skipped) {
+  if (skipped) {
     found.reason = named(why).message();
     if (!found.info.screenRead)
       found.status = ScreenStatus::UnreadableScreen;

@@ -358,29 +358,20 @@ PreparedScreen prepareScreen(const HiResTileTable& table, const TileSet& buildTi
   return out;
 }
 
-ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& screen, ProgressSink* progress,
-                                  Error* reason, ScreenReplaceInfo* info, PaintLedger* ledger) {
+Status applyPreparedScreen(HiResTileTable& table, const PreparedScreen& screen, ProgressSink* progress,
+                           ScreenReplaceInfo* info, PaintLedger* ledger) {
   ScreenReplaceInfo ignored;
   ScreenReplaceInfo& found = info ? *info : ignored;
   found = screen.info;
   found.replaced.clear();
-  if (screen.skipped) {
-    if (reason) *reason = screen.reason;
-    return ReplaceResult::Skipped;
-  }
+  if (screen.skipped) return screen.reason;
   PaintLedger ownLedger;
   ScreenReplacement work(table, found, ledger ? *ledger : ownLedger);
   std::unique_ptr<std::uint8_t[]> cut(new (std::nothrow) std::uint8_t[table.tileBytes]);
-  if (!work.init() || !cut) {
-    if (reason) *reason = makeError(ErrorCause::OutOfMemory, {}, "no memory for a tile");
-    return ReplaceResult::Skipped;
-  }
+  if (!work.init() || !cut) return makeError(ErrorCause::OutOfMemory, {}, "no memory for a tile");
   const unsigned edge = 8u * table.scale;
   for (std::size_t i = 0; i < screen.squares.size(); ++i) {
-    if (i % 256 == 0 && cancelRequested(progress)) {
-      if (reason) *reason = cancelledError();
-      return ReplaceResult::Cancelled;
-    }
+    if (i % 256 == 0 && cancelRequested(progress)) return cancelledError();
     const ScreenSquare& square = screen.squares[i];
     if (square.asExported) {
       work.leaveAsExported(square);
@@ -389,21 +380,21 @@ ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& s
     if (!cutTile(screen.image, square.left, square.top, edge, cut.get())) continue;
     if (square.opaque) forceOpaque(cut.get(), table.tileBytes);
     if (!work.apply(cut.get(), square)) {
-      if (reason)
-        *reason = systemError(table.tempFile.lastError(), std::string(), "writing a high-resolution tile");
-      return ReplaceResult::WriteFailed;
+      Error why = systemError(table.tempFile.lastError(), std::string(), "writing a high-resolution tile");
+      // OutOfMemory says that nothing was written.
+      if (why.cause == ErrorCause::OutOfMemory) why.cause = ErrorCause::WriteFailed;
+      return why;
     }
   }
   work.countShared();
-  return ReplaceResult::Processed;
+  return {};
 }
 
-ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles,
-                                     const std::string& screenPath, const std::string& imagePath,
-                                     const std::string& alphaPath, ProgressSink* progress, Error* reason,
-                                     ScreenReplaceInfo* info) {
+Status replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles, const std::string& screenPath,
+                              const std::string& imagePath, const std::string& alphaPath,
+                              ProgressSink* progress, ScreenReplaceInfo* info) {
   const PreparedScreen prepared = prepareScreen(table, buildTiles, screenPath, imagePath, alphaPath);
-  return applyPreparedScreen(table, prepared, progress, reason, info);
+  return applyPreparedScreen(table, prepared, progress, info);
 }
 
 } // namespace zelvo

@@ -293,8 +293,7 @@ TEST_P(ExportRoundTrip, UntouchedExportReplacesNoTile) {
   ASSERT_TRUE(generateHiResTiles(*table, *build, std::uint32_t(p.factor)));
   const std::vector<std::uint8_t> generated = storeBytes();
 
-  ASSERT_EQ(replaceTilesFromScreen(*table, *build, dir.file("s.msscreen"), image, alphaPathFor(image)),
-            ReplaceResult::Processed);
+  ASSERT_TRUE(replaceTilesFromScreen(*table, *build, dir.file("s.msscreen"), image, alphaPathFor(image)));
   EXPECT_EQ(tilesChanged(generated, storeBytes()), 0);
 
   // Not idle: one pixel painted over a tile the screen shows changes that tile, and only it.
@@ -306,8 +305,7 @@ TEST_P(ExportRoundTrip, UntouchedExportReplacesNoTile) {
   const std::uint32_t y = p.kind == Kind::Sprites ? 1 + edge / 2 : edge + edge / 2;
   painted->at(x, y)[2] ^= 0x80;
   ASSERT_TRUE(saveImageAtomically(*painted, p.format, image));
-  ASSERT_EQ(replaceTilesFromScreen(*table, *build, dir.file("s.msscreen"), image, alphaPathFor(image)),
-            ReplaceResult::Processed);
+  ASSERT_TRUE(replaceTilesFromScreen(*table, *build, dir.file("s.msscreen"), image, alphaPathFor(image)));
   EXPECT_EQ(tilesChanged(generated, storeBytes()), 1);
 }
 
