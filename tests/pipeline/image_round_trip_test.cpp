@@ -4,6 +4,7 @@
 // replaces exactly that tile's entry, with the painted pixels.
 #include "pipeline/hires_tiles.h"
 #include "pipeline/tile_replace.h"
+#include "support/console_rules.h"
 #include "support/example_pack.h"
 #include "support/image_files.h"
 #include "support/temp_dir.h"
@@ -256,17 +257,18 @@ Target paintTarget(const ScreenFile& screen, const TileSet& tiles, int scale) {
   if (screen.background()) {
     const int row = int(screen.height()) / 16, column = 16;
     const ScreenCell* cell = screen.cell(row, column);
-    const int group = groupForNameWord(cell->nameWord);
+    const int group = test::groupOfNameWord(cell->nameWord);
     index = findEntryByContent(tiles.groups[group], cell->palette, cell->pattern);
     t.left = (column - (32 - (int(screen.width()) + 7) / 8)) * edge;
     t.top = row * edge;
     t.entry.group = group;
-    t.opaque = !(cell->nameWord & kNameWordPriorityBit);
+    t.opaque = !(cell->nameWord & test::kPriority);
   } else if (screen.spriteCount() > 0) {
     const SpriteRecord& sprite = screen.sprites()[0];
     index = findEntryByContent(tiles.groups[kSpriteGroup], sprite.palette, sprite.pattern);
-    t.left = spriteClampX(sprite.x) * scale;
-    t.top = spriteClampUpperY(sprite.y) * scale + 1;
+    const test::SpriteCorners at = test::spriteCorners(sprite.x, sprite.y, scale);
+    t.left = at.left;
+    t.top = at.upperTop;
     t.entry.group = kSpriteGroup;
   }
   t.entry.index = index;

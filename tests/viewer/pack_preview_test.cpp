@@ -42,7 +42,7 @@ std::vector<Shown> shownTiles(const ScreenFile& screen, int scale) {
     for (int r = 0; r < kScreenRows; ++r)
       for (int c = 0; c < kScreenColumns; ++c) {
         const ScreenCell& cell = grid[r * kScreenColumns + c];
-        Shown s{groupForNameWord(cell.nameWord),
+        Shown s{test::groupOfNameWord(cell.nameWord),
                 cell.palette,
                 cell.pattern,
                 edge * c,
@@ -60,9 +60,9 @@ std::vector<Shown> shownTiles(const ScreenFile& screen, int scale) {
   };
   for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
     const SpriteRecord& r = screen.sprites()[i];
-    const int x = spriteClampX(r.x) * scale;
-    add(r.palette, r.pattern, x, spriteClampUpperY(r.y) * scale + 1);
-    if (r.flags & kSpriteTall) add(r.palette2, r.pattern2, x, spriteClampLowerY(r.y) * scale + 1 + edge);
+    const test::SpriteCorners at = test::spriteCorners(r.x, r.y, scale);
+    add(r.palette, r.pattern, at.left, at.upperTop);
+    if (r.flags & kSpriteTall) add(r.palette2, r.pattern2, at.left, at.lowerTop);
   }
   return out;
 }
