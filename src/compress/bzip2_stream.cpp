@@ -1,6 +1,6 @@
 // bzip2 compressor and decompressor over libbz2.
 #include "compress/codec_error.h"
-#include "compress/stream_pump.h"
+#include "compress/codec_steps.h"
 #include "compress/streams.h"
 
 #include <bzlib.h>
@@ -20,7 +20,28 @@ void heapFree(void*, void* address) { std::free(address); }
 
 constexpr int kWorkFactor = 30;
 
+// A new zero-filled block whose stream takes its memory from the heap; null without memory.
+template <class Block> std::unique_ptr<Block> newBlock() {
+  std::unique_ptr<Block> block(new (std::nothrow) Block{});
+  if (block) {
+    block->stream.bzalloc = heapAlloc;
+    block->stream.bzfree = heapFree;
+  }
+  return block;
+}
+
 } // namespace
+
+namespace pump {
+
+Result<Step> bzip2DecompressStep(bz_stream& s, int& result) {
+  result = BZ2_bzDecompress(&s);
+  if (result == BZ_STREAM_END) return Step::End;
+  if (result != BZ_OK) return bzip2Error(result, CodecSide::Decompressing);
+  return Step::More;
+}
+
+} // namespace pump
 
 struct CBZip2Compressor::Block : pump::StagedStream<bz_stream, char> {};
 struct CBZip2Decompressor::Block : pump::StagedStream<bz_stream, char> {};
@@ -33,11 +54,9 @@ CBZip2Compressor::~CBZip2Compressor() {
 
 Status CBZip2Compressor::Write(File& file, const void* data, std::size_t size) {
   if (!block_) {
-    std::unique_ptr<Block> block(new (std::nothrow) Block{});
+    std::unique_ptr<Block> block = newBlock<Block>();
     if (!block) return streamNoMemory("bzip2");
     bz_stream& s = block->stream;
-    s.bzalloc = heapAlloc;
-    s.bzfree = heapFree;
     s.next_out = block->staging;
     s.avail_out = kStagingBufferSize;
     if (const int started = BZ2_bzCompressInit(&s, kBZip2BlockSize100k, 0, kWorkFactor); started != BZ_OK)
@@ -77,11 +96,9 @@ CBZip2Decompressor::~CBZip2Decompressor() {
 
 Status CBZip2Decompressor::Read(File& file, void* buffer, std::size_t size) {
   if (!block_) {
-    std::unique_ptr<Block> block(new (std::nothrow) Block{});
+    std::unique_ptr<Block> block = newBlock<Block>();
     if (!block) return streamNoMemory("bzip2");
     bz_stream& s = block->stream;
-    s.bzalloc = heapAlloc;
-    s.bzfree = heapFree;
     s.next_in = block->staging;
     s.avail_in = 0;
     if (const int started = BZ2_bzDecompressInit(&s, 0, 0); started != BZ_OK)
@@ -93,12 +110,8 @@ Status CBZip2Decompressor::Read(File& file, void* buffer, std::size_t size) {
   if (size == 0) return {};
 
   bz_stream& s = block_->stream;
-  return pump::decompressInto(file, s, block_->staging, buffer, size, [&]() -> Result<pump::Step> {
-    lastResult_ = BZ2_bzDecompress(&s);
-    if (lastResult_ == BZ_STREAM_END) return pump::Step::End;
-    if (lastResult_ != BZ_OK) return bzip2Error(lastResult_, CodecSide::Decompressing);
-    return pump::Step::More;
-  });
+  return pump::decompressInto(file, s, block_->staging, buffer, size,
+                              [&] { return pump::bzip2DecompressStep(s, lastResult_); });
 }
 
 } // namespace zelvo

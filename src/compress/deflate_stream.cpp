@@ -1,6 +1,6 @@
 // Raw deflate compressor and decompressor over zlib.
 #include "compress/codec_error.h"
-#include "compress/stream_pump.h"
+#include "compress/codec_steps.h"
 #include "compress/streams.h"
 
 #include <cstdlib>
@@ -15,7 +15,28 @@ namespace {
 voidpf heapAlloc(voidpf, uInt items, uInt size) { return std::calloc(items, size); }
 void heapFree(voidpf, voidpf address) { std::free(address); }
 
+// A new zero-filled block whose stream takes its memory from the heap; null without memory.
+template <class Block> std::unique_ptr<Block> newBlock() {
+  std::unique_ptr<Block> block(new (std::nothrow) Block{});
+  if (block) {
+    block->stream.zalloc = heapAlloc;
+    block->stream.zfree = heapFree;
+  }
+  return block;
+}
+
 } // namespace
+
+namespace pump {
+
+Result<Step> inflateStep(z_stream& s, int& result) {
+  result = inflate(&s, Z_NO_FLUSH);
+  if (result == Z_STREAM_END) return Step::End;
+  if (result != Z_OK) return zlibError(result, s.msg, CodecSide::Decompressing);
+  return Step::More;
+}
+
+} // namespace pump
 
 struct CDeflateCompressor::Block : pump::StagedStream<z_stream, Bytef> {};
 struct CDeflateDecompressor::Block : pump::StagedStream<z_stream, Bytef> {};
@@ -28,11 +49,9 @@ CDeflateCompressor::~CDeflateCompressor() {
 
 Status CDeflateCompressor::Write(File& file, const void* data, std::size_t size) {
   if (!block_) {
-    std::unique_ptr<Block> block(new (std::nothrow) Block{});
+    std::unique_ptr<Block> block = newBlock<Block>();
     if (!block) return streamNoMemory("deflate");
     z_stream& s = block->stream;
-    s.zalloc = heapAlloc;
-    s.zfree = heapFree;
     s.next_out = block->staging;
     s.avail_out = kStagingBufferSize;
     // Window bits -15: raw deflate with a 32 KiB window, no header and no check value.
@@ -78,11 +97,9 @@ CDeflateDecompressor::~CDeflateDecompressor() {
 
 Status CDeflateDecompressor::Read(File& file, void* buffer, std::size_t size) {
   if (!block_) {
-    std::unique_ptr<Block> block(new (std::nothrow) Block{});
+    std::unique_ptr<Block> block = newBlock<Block>();
     if (!block) return streamNoMemory("deflate");
     z_stream& s = block->stream;
-    s.zalloc = heapAlloc;
-    s.zfree = heapFree;
     s.next_in = block->staging;
     s.avail_in = 0;
     if (const int started = inflateInit2(&s, -15); started != Z_OK)
@@ -94,12 +111,8 @@ Status CDeflateDecompressor::Read(File& file, void* buffer, std::size_t size) {
   if (lastResult_ != Z_OK) return zlibError(lastResult_, s.msg, CodecSide::Decompressing);
   if (size == 0) return {};
 
-  return pump::decompressInto(file, s, block_->staging, buffer, size, [&]() -> Result<pump::Step> {
-    lastResult_ = inflate(&s, Z_NO_FLUSH);
-    if (lastResult_ == Z_STREAM_END) return pump::Step::End;
-    if (lastResult_ != Z_OK) return zlibError(lastResult_, s.msg, CodecSide::Decompressing);
-    return pump::Step::More;
-  });
+  return pump::decompressInto(file, s, block_->staging, buffer, size,
+                              [&] { return pump::inflateStep(s, lastResult_); });
 }
 
 } // namespace zelvo

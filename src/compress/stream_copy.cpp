@@ -2,8 +2,9 @@
 // go piece by piece into a scratch file. gzip and bzip2 files are decoded with zlib's inflate and
 // libbz2's stream decoder over the open file through the stream classes' pumping, so that a stream
 // cut short anywhere, or damaged (their own CRCs included), is noticed.
+#include "compress/codec_error.h"
+#include "compress/codec_steps.h"
 #include "compress/rom_unpack.h"
-#include "compress/stream_pump.h"
 #include "platform/fs.h"
 #include "platform/temp_files.h"
 
@@ -96,12 +97,9 @@ private:
   }
   Result<pump::Step> decompress(std::uint8_t* out, std::size_t size, std::size_t& produced) override {
     z_stream& s = block_->stream;
-    return pump::decompressSome(file_, s, block_->staging, out, size, produced, [&]() -> Result<pump::Step> {
-      const int result = inflate(&s, Z_NO_FLUSH);
-      if (result == Z_STREAM_END) return pump::Step::End;
-      if (result != Z_OK) return zlibError(result, s.msg, CodecSide::Decompressing);
-      return pump::Step::More;
-    });
+    int result = Z_OK;
+    return pump::decompressSome(file_, s, block_->staging, out, size, produced,
+                                [&] { return pump::inflateStep(s, result); });
   }
   bool isNextStream(const std::uint8_t* head, std::size_t length) const override {
     return hasGzipMagic(head, length);
@@ -137,12 +135,9 @@ private:
   }
   Result<pump::Step> decompress(std::uint8_t* out, std::size_t size, std::size_t& produced) override {
     bz_stream& s = block_->stream;
-    return pump::decompressSome(file_, s, block_->staging, out, size, produced, [&]() -> Result<pump::Step> {
-      const int result = BZ2_bzDecompress(&s);
-      if (result == BZ_STREAM_END) return pump::Step::End;
-      if (result != BZ_OK) return bzip2Error(result, CodecSide::Decompressing);
-      return pump::Step::More;
-    });
+    int result = BZ_OK;
+    return pump::decompressSome(file_, s, block_->staging, out, size, produced,
+                                [&] { return pump::bzip2DecompressStep(s, result); });
   }
   bool isNextStream(const std::uint8_t* head, std::size_t length) const override {
     return hasBzip2Magic(head, length);
