@@ -139,13 +139,12 @@ void BM_ScreenReplacement(benchmark::State& state) {
   LargeGame& game = LargeGame::at(4);
   if (!game.ok()) return state.SkipWithError("could not write the large game");
   std::unique_ptr<zelvo::TileSet> tiles = zelvo::createTileSet();
-  if (!tiles || !zelvo::openTilesFile(*tiles, zelvo::joinPath(game.folder(), "game.mstiles")))
+  if (!tiles || !zelvo::readTilesFile(*tiles, zelvo::joinPath(game.folder(), "game.mstiles")))
     return state.SkipWithError("cannot read the tiles file");
   zelvo::sortByOrderKeys(*tiles);
   zelvo::prepareLookups(*tiles);
-  std::unique_ptr<zelvo::HiResTileTable, void (*)(zelvo::HiResTileTable*)> table(
-      zelvo::CreateHiResTileTable(), &zelvo::FreeHiResTileTable);
-  if (!table || !zelvo::GenerateHiResTiles(*table, *tiles, 4)) return state.SkipWithError("cannot generate");
+  auto table = std::make_unique<zelvo::HiResTileTable>();
+  if (!zelvo::generateHiResTiles(*table, *tiles, 4)) return state.SkipWithError("cannot generate");
   const std::string screen = zelvo::joinPath(game.folder(), "screen000.msscreen");
   const std::string image = zelvo::joinPath(game.folder(), "screen000.png");
   const std::string alpha = zelvo::joinPath(game.folder(), "screen000_alpha.png");
@@ -153,8 +152,7 @@ void BM_ScreenReplacement(benchmark::State& state) {
   for (auto _ : state) {
     const zelvo::PreparedScreen prepared = zelvo::prepareScreen(*table, *tiles, screen, image, alpha);
     if (prepared.skipped) return state.SkipWithError(prepared.reason.message().c_str());
-    if (zelvo::applyPreparedScreen(*table, prepared) != zelvo::ReplaceResult::Processed)
-      return state.SkipWithError("the replacement failed");
+    if (!zelvo::applyPreparedScreen(*table, prepared)) return state.SkipWithError("the replacement failed");
     squares = prepared.squares.size();
   }
   state.counters["squares"] = double(squares);

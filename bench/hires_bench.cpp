@@ -1,6 +1,6 @@
 // Speed of the scale stage and of the hi-res section writer on a synthetic tile set of 20,000
-// entries over the nine groups: GenerateHiResTiles at scales 1 to 4 (tile entries per second),
-// WriteHiResSection (payload MB/s in), and plain one-shot bzip2 (block size 6) of the same payload
+// entries over the nine groups: generateHiResTiles at scales 1 to 4 (tile entries per second),
+// writeHiResSection (payload MB/s in), and plain one-shot bzip2 (block size 6) of the same payload
 // in the same run, the floor the section writer is measured against.
 #include <bzlib.h>
 
@@ -75,9 +75,9 @@ const TileSet& sharedSet() {
 void BM_GenerateHiResTiles(benchmark::State& state) {
   const auto scale = std::uint32_t(state.range(0));
   const TileSet& set = sharedSet();
-  HiResTileTablePtr table(CreateHiResTileTable());
+  auto table = std::make_unique<HiResTileTable>();
   for (auto _ : state) {
-    if (!GenerateHiResTiles(*table, &set, scale)) {
+    if (!generateHiResTiles(*table, set, scale)) {
       state.SkipWithError("generation failed");
       return;
     }
@@ -90,11 +90,11 @@ BENCHMARK(BM_GenerateHiResTiles)->DenseRange(1, 4)->Unit(benchmark::kMillisecond
 
 // One generated table per scale, kept for the writer benchmarks.
 HiResTileTable* tableAt(std::uint32_t scale) {
-  static std::map<std::uint32_t, HiResTileTablePtr> tables;
+  static std::map<std::uint32_t, std::unique_ptr<HiResTileTable>> tables;
   auto& slot = tables[scale];
   if (!slot) {
-    slot.reset(CreateHiResTileTable());
-    if (!slot || !GenerateHiResTiles(*slot, &sharedSet(), scale)) slot.reset();
+    slot = std::make_unique<HiResTileTable>();
+    if (!generateHiResTiles(*slot, sharedSet(), scale)) slot.reset();
   }
   return slot.get();
 }
@@ -123,7 +123,7 @@ void BM_WriteHiResSection(benchmark::State& state) {
   const double payload = double(table->tileCount) * table->tileBytes + 4.0 * table->entryCount;
   std::uint64_t size = 0;
   for (auto _ : state) {
-    if (!output.seek(0) || !WriteHiResSection(*table, output) || !output.position(size)) {
+    if (!output.seek(0) || !writeHiResSection(*table, output) || !output.position(size)) {
       state.SkipWithError("writing failed");
       return;
     }

@@ -95,7 +95,7 @@ void BM_RenderPreview(benchmark::State& state) {
   if (!game.ok()) return state.SkipWithError("could not make the game and its pack");
   Result<PackTiles> pack = readPackTiles(game.pack());
   ScreenFile screen;
-  if (!pack || !loadScreenFile(screen, game.screen())) return state.SkipWithError("could not load");
+  if (!pack || !readScreenFile(screen, game.screen())) return state.SkipWithError("could not load");
   for (auto _ : state) {
     Result<Preview> preview = renderPreview(screen, *pack);
     if (!preview) return state.SkipWithError(preview.error().message().c_str());
@@ -114,7 +114,7 @@ void BM_PreviewCommand(benchmark::State& state) {
   for (auto _ : state) {
     ScreenFile screen;
     Result<PackTiles> pack = readPackTiles(game.pack());
-    if (!pack || !loadScreenFile(screen, game.screen())) return state.SkipWithError("could not load");
+    if (!pack || !readScreenFile(screen, game.screen())) return state.SkipWithError("could not load");
     Result<Preview> preview = renderPreview(screen, *pack);
     if (!preview || !saveImageAtomically(preview->image, ImageFormat::Png, output))
       return state.SkipWithError("could not write");

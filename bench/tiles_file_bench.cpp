@@ -105,7 +105,7 @@ void BM_LoadTilesFile(benchmark::State& state) {
   }
   for (auto _ : state) {
     auto set = zelvo::createTileSet();
-    if (!set || !zelvo::openTilesFile(*set, path)) {
+    if (!set || !zelvo::readTilesFile(*set, path)) {
       state.SkipWithError("loading failed");
       break;
     }

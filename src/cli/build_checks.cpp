@@ -1,6 +1,6 @@
 #include "cli/build_checks.h"
 
-#include "compress/container_magic.h"
+#include "pipeline/pack_format.h"
 #include "platform/file.h"
 #include "platform/fs.h"
 #include "platform/path.h"

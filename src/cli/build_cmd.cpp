@@ -3,8 +3,8 @@
 #include "cli/build_checks.h"
 #include "cli/build_watch.h"
 #include "cli/commands.h"
-#include "compress/container_magic.h"
 #include "pipeline/build_driver.h"
+#include "pipeline/pack_format.h"
 #include "platform/atomic_save.h"
 #include "platform/fs.h"
 #include "platform/process_info.h"
@@ -153,30 +153,59 @@ private:
 
 } // namespace
 
-void addBuildReportOptions(CLI::App& command, BuildOptions& options) {
+CLI::App* addBuildCommand(CLI::App& app, BuildOptions& options) {
+  CLI::App* command = app.add_subcommand("build", "Build a hi-res pack from an input folder");
+  command->add_option("INPUT_FOLDER", options.inputFolder, "Folder with the tiles file, screens and images")
+      ->required();
+  command->add_option("-r,--rom", options.romPath, "Original ROM (plain, zip, gzip or bzip2)")->required();
+  command->add_option("-o,--output", options.outputPath, "Pack file to write (.zrm)")->required();
+  command->add_option("-s,--scale", options.scale, "Hi-res scale, 1 to 4")->check(CLI::Range(1, 4));
+  command->add_flag("--force", options.force,
+                    "Replace an existing output that is not a pack, or an existing report");
   command
-      .add_option("--report", options.reportPath,
-                  "Also save the build report as JSON: the tiles file, every screen with its image, "
-                  "status, reason and replaced tiles, conflicts, counts and the pack's digests")
+      ->add_option("--threads", options.threads,
+                   "Threads for compression (default: one per core; at most one per core)")
+      ->check(CLI::Range(1, 1024));
+  command
+      ->add_option("--encoder", options.encoder,
+                   "Who compresses the hi-res tiles: fast (an encoder of our own, several times quicker, "
+                   "every block read back by libbz2), or libbz2 (the same pack but for the bytes of that "
+                   "bzip2 stream)")
+      ->check(CLI::IsMember({"fast", "libbz2"}))
+      ->capture_default_str();
+  command->add_flag("--no-cache", options.noCache,
+                    "Build without the build cache ($XDG_CACHE_HOME/zelvo, else ~/.cache/zelvo): nothing is "
+                    "taken from it or kept there (the pack is the same either way)");
+  auto* watch = command->add_flag(
+      "--watch", options.watch,
+      "Stay running: build again whenever the tiles file, a screen, an image or the ROM changes (each "
+      "build printing its summary; a failed one keeps the last good pack) until Ctrl+C");
+  command
+      ->add_option("--report", options.reportPath,
+                   "Also save the build report as JSON: the tiles file, every screen with its image, "
+                   "status, reason and replaced tiles, conflicts, counts and the pack's digests")
       ->check(
           [](const std::string& path) { return path.empty() ? std::string("report has no file name") : ""; });
-  command.add_flag("--json", options.json,
-                   "Print only the build report as JSON on stdout, at the end; the log lines go to stderr");
-  command.add_flag("--quiet", options.quiet, "Log only warnings and error lines");
-  command.add_flag(
+  command->add_flag("--json", options.json,
+                    "Print only the build report as JSON on stdout, at the end; the log lines go to stderr");
+  command->add_flag("--quiet", options.quiet, "Log only warnings and error lines");
+  command->add_flag(
       "--strict", options.strict,
       "Fail the build when it logged any warning (before the pack is begun: the old pack stays)");
+  watch->excludes(command->get_option("--json"));
+  return command;
 }
 
-int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
+namespace {
+
+// The arguments checked before the build: 0 when it may go on, else the exit status (the reason
+// on `err`).
+int checkArguments(const BuildOptions& options, const OutputRule& outputRule, const OutputRule& reportRule,
+                   std::FILE* err) {
   if (options.scale < 1 || options.scale > 4) {
     std::fputs("zelvo: --scale must be 1 to 4\n", err);
     return 2;
   }
-  const OutputRule outputRule =
-      buildOutputRule(options.inputFolder, options.romPath, options.reportPath, false, options.force);
-  const OutputRule reportRule =
-      buildOutputRule(options.inputFolder, options.romPath, options.outputPath, true, options.force);
   // A name that cannot be written is a mistake in the arguments.
   Status named = checkOutputName(options.outputPath, outputRule);
   if (named && !options.reportPath.empty()) named = checkOutputName(options.reportPath, reportRule);
@@ -190,15 +219,11 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
     sayError(err, "build", ready.error().message());
     return kExitFailure;
   }
-  const unsigned threads = boundedThreads(options.threads, err);
-  // With --json the log goes beside the reasons on stderr, so stdout holds one JSON document.
-  std::FILE* logStream = options.json ? err : out;
-  ConsoleLog log(logStream, err, isTerminal(logStream), options.quiet,
-                 escapesAllowed(logStream) && escapesAllowed(err), outputRule);
-  BuildReport report;
+  return 0;
+}
+
+BuildJob makeJob(const BuildOptions& options, unsigned threads, const OutputRule& outputRule) {
   BuildJob job;
-  job.log = &log;
-  job.report = &report;
   job.inputFolder = options.inputFolder;
   job.scale = std::uint8_t(options.scale);
   job.threads = threads;
@@ -210,25 +235,48 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   // the input folder, as the dialog's users expect).
   job.romPath = absolutePath(options.romPath);
   job.outputPath = absolutePath(options.outputPath);
-  const std::string reportPath =
-      options.reportPath.empty() ? std::string() : absolutePath(options.reportPath);
+  return job;
+}
+
+// The report is kept also when the build failed: it says how far it came. A failed build
+// replaces no pack with it, even with --force. False (the reason on `err`) when it was not saved.
+bool saveReport(const std::string& text, const BuildOptions& options, bool built,
+                const OutputRule& reportRule, std::FILE* err) {
+  const std::string magic(kPackMagic, sizeof kPackMagic);
+  const ReplacePolicy replace =
+      built || !options.force ? reportRule.replace : ReplacePolicy::allButStartingWith(magic, "a pack");
+  const Status saved =
+      saveFileAtomically(absolutePath(options.reportPath), text.data(), text.size(), replace);
+  if (!saved) sayError(err, "build", "the report was not saved: " + outputFailure(saved.error(), reportRule));
+  return bool(saved);
+}
+
+} // namespace
+
+int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
+  const OutputRule outputRule =
+      buildOutputRule(options.inputFolder, options.romPath, options.reportPath, false, options.force);
+  const OutputRule reportRule =
+      buildOutputRule(options.inputFolder, options.romPath, options.outputPath, true, options.force);
+  if (int refused = checkArguments(options, outputRule, reportRule, err)) return refused;
+  const unsigned threads = boundedThreads(options.threads, err);
+  // With --json the log goes beside the reasons on stderr, so stdout holds one JSON document.
+  std::FILE* logStream = options.json ? err : out;
+  ConsoleLog log(logStream, err, isTerminal(logStream), options.quiet,
+                 escapesAllowed(logStream) && escapesAllowed(err), outputRule);
+  BuildReport report;
+  BuildJob job = makeJob(options, threads, outputRule);
+  job.log = &log;
+  job.report = &report;
   InterruptGuard interrupt;
-  // One build, its report saved (also when the build failed: it says how far it came; a failed
-  // build replaces no pack with it, even with --force) or printed.
+  // One build, its report saved or printed.
   auto build = [&] {
     const bool built = RunBuild(job);
     int status = built ? kExitSuccess : gInterrupted.load() ? kExitInterrupted : kExitFailure;
     const std::string text = buildReportJson(report) + "\n";
-    if (!reportPath.empty()) {
-      const std::string magic(kPackMagic, sizeof kPackMagic);
-      const ReplacePolicy replace =
-          built || !options.force ? reportRule.replace : ReplacePolicy::allButStartingWith(magic, "a pack");
-      const Status saved = saveFileAtomically(reportPath, text.data(), text.size(), replace);
-      if (!saved) {
-        sayError(err, "build", "the report was not saved: " + outputFailure(saved.error(), reportRule));
-        if (status == kExitSuccess) status = kExitFailure;
-      }
-    }
+    if (!options.reportPath.empty() && !saveReport(text, options, built, reportRule, err) &&
+        status == kExitSuccess)
+      status = kExitFailure;
     if (options.json) {
       if (!writeOutput(out, text, err, "build") && status == kExitSuccess) status = kExitFailure;
     } else {
@@ -245,7 +293,8 @@ int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err) {
   while (inputs.inputFolder.size() > 1 && isSeparator(inputs.inputFolder.back()))
     inputs.inputFolder.pop_back();
   inputs.romPath = job.romPath;
-  inputs.outputs = {job.outputPath, reportPath};
+  inputs.outputs = {job.outputPath,
+                    options.reportPath.empty() ? std::string() : absolutePath(options.reportPath)};
   return watchAndRebuild(
       inputs, build, [] { return gInterrupted.load(); }, options.quiet, logStream, err);
 }

@@ -1,5 +1,7 @@
-// The subcommands of the `zelvo` program. Each returns the process exit status:
-// 0 success, 1 failure (a message was printed on stderr), 2 bad usage, 130 interrupted.
+// The subcommands of the `zelvo` program. Each is declared once, by its add...Command: the
+// subcommand with its arguments and options, filling its options struct (the help, the man page and
+// the bash completion are taken from these declarations). Its run... returns the process exit
+// status: 0 success, 1 failure (a message was printed on stderr), 2 bad usage, 130 interrupted.
 #pragma once
 
 #include <cstdio>
@@ -57,12 +59,14 @@ struct CoverageOptions {
   std::string mapsFolder; // a map of every screen is written there as NAME-coverage.png, when given
   bool force = false;     // replace existing maps
 };
+CLI::App* addCoverageCommand(CLI::App& app, CoverageOptions& options);
 int runCoverage(const CoverageOptions& options, std::FILE* out, std::FILE* err);
 
 struct InspectOptions {
   std::string path;
   bool json = false;
 };
+CLI::App* addInspectCommand(CLI::App& app, InspectOptions& options);
 int runInspect(const InspectOptions& options, std::FILE* out, std::FILE* err);
 
 struct BuildOptions {
@@ -80,8 +84,7 @@ struct BuildOptions {
   bool noCache = false;         // neither take from the build cache nor keep anything there
   bool watch = false;           // build again whenever an input changes, until Ctrl+C
 };
-// Adds --report, --json, --quiet and --strict to the build command.
-void addBuildReportOptions(CLI::App& command, BuildOptions& options);
+CLI::App* addBuildCommand(CLI::App& app, BuildOptions& options);
 int runBuild(const BuildOptions& options, std::FILE* out, std::FILE* err);
 
 struct ExportOptions {
@@ -92,6 +95,7 @@ struct ExportOptions {
   bool display = false;
   bool force = false; // replace existing images
 };
+CLI::App* addExportCommand(CLI::App& app, ExportOptions& options);
 int runExport(const ExportOptions& options, std::FILE* out, std::FILE* err);
 
 struct PreviewOptions {
@@ -102,6 +106,7 @@ struct PreviewOptions {
   bool json = false;
   bool force = false; // replace an existing image
 };
+CLI::App* addPreviewCommand(CLI::App& app, PreviewOptions& options);
 int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err);
 
 struct SheetOptions {
@@ -117,6 +122,7 @@ struct SheetOptions {
   bool unpainted = false; // with toPaint: only the tiles no image paints
   std::string screen;     // with toPaint: only the tiles this screen shows
 };
+CLI::App* addSheetCommand(CLI::App& app, SheetOptions& options);
 int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err);
 int runPaintSheet(const SheetOptions& options, std::FILE* out, std::FILE* err);
 

@@ -105,10 +105,12 @@ bool loadScreenOrSay(ScreenFile& screen, const std::string& path, std::FILE* err
                      const std::string& command) {
   const Status read = readScreenFile(screen, path);
   if (read) return true;
+  // The reader names the file at fault: the screen file itself, or the tiles file beside it.
   const Error& why = read.error();
-  sayError(err, command,
-           path + ": cannot load the screen file (or the tiles file beside it): " +
-               (why.path == path || why.path.empty() ? why.detail : why.message()));
+  if (why.path == path || why.path.empty())
+    sayError(err, command, path + ": cannot load the screen file: " + why.detail);
+  else
+    sayError(err, command, path + ": cannot load the tiles file beside the screen file: " + why.message());
   return false;
 }
 

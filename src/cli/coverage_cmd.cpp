@@ -12,6 +12,7 @@
 #include "tiles/screen_file.h"
 #include "viewer/coverage_map.h"
 
+#include <CLI/CLI.hpp>
 #include <deque>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -139,6 +140,19 @@ bool writeMaps(const CoverageOptions& options, const OutputRule& rule, const Map
 }
 
 } // namespace
+
+CLI::App* addCoverageCommand(CLI::App& app, CoverageOptions& options) {
+  CLI::App* command =
+      app.add_subcommand("coverage", "Count what the images of a folder paint and what is left to paint");
+  command->add_option("FOLDER", options.folder, "Folder with the tiles file, screens and images")->required();
+  command->add_option("-s,--scale", options.scale, "Scale the images are painted at, 1 to 4")
+      ->check(CLI::Range(1, 4));
+  command->add_flag("--json", options.json, "Print the counts as one JSON object");
+  command->add_option("--maps", options.mapsFolder,
+                      "Write a map of every screen, its cells tinted by what they show, into this folder");
+  command->add_flag("--force", options.force, "Replace existing maps");
+  return command;
+}
 
 int runCoverage(const CoverageOptions& options, std::FILE* out, std::FILE* err) {
   const OutputRule rule = mapRule(options);

@@ -11,6 +11,7 @@
 #include "viewer/screen_export.h"
 #include "viewer/screen_render.h"
 
+#include <CLI/CLI.hpp>
 #include <vector>
 
 namespace zelvo::cli {
@@ -165,6 +166,22 @@ int exportFolder(const ExportOptions& options, std::FILE* out, std::FILE* err) {
 }
 
 } // namespace
+
+CLI::App* addExportCommand(CLI::App& app, ExportOptions& options) {
+  CLI::App* command = app.add_subcommand(
+      "export", "Export a screen file (or every screen of a folder) as an image to paint over");
+  command->add_option("SCREEN", options.screenPath, "Screen file (.msscreen), or a folder of them")
+      ->required();
+  command->add_option("OUTPUT", options.outputPath, "Image to write (.png or .bmp), or a folder")->required();
+  auto* factor =
+      command->add_option("-f,--factor", options.factor, "Scale factor, 1 to 4")->check(CLI::Range(1, 4));
+  command->add_option("--format", options.format, "Image format of a folder's exports")
+      ->check(CLI::IsMember({"png", "bmp"}));
+  command->add_flag("--display", options.display, "Write the 1x image the viewer shows, as PNG")
+      ->excludes(factor);
+  command->add_flag("--force", options.force, "Replace existing images");
+  return command;
+}
 
 int runExport(const ExportOptions& options, std::FILE* out, std::FILE* err) {
   if (options.factor < 1 || options.factor > 4) {

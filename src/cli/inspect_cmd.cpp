@@ -10,6 +10,7 @@
 #include "tiles/screen_file.h"
 #include "tiles/tiles_file.h"
 
+#include <CLI/CLI.hpp>
 #include <cstring>
 #include <memory>
 
@@ -166,6 +167,13 @@ int fail(const InspectOptions& options, File& file, const std::string& reason, s
 }
 
 } // namespace
+
+CLI::App* addInspectCommand(CLI::App& app, InspectOptions& options) {
+  CLI::App* command = app.add_subcommand("inspect", "Describe a tiles file, screen file or pack");
+  command->add_option("FILE", options.path, "File to describe")->required();
+  command->add_flag("--json", options.json, "Print one JSON object");
+  return command;
+}
 
 int runInspect(const InspectOptions& options, std::FILE* out, std::FILE* err) {
   File file = File::openRead(options.path);

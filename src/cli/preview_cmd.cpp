@@ -11,6 +11,8 @@
 #include "viewer/legend.h"
 #include "viewer/pack_preview.h"
 
+#include <CLI/CLI.hpp>
+
 namespace zelvo::cli {
 
 namespace {
@@ -52,6 +54,17 @@ int checkPng(const std::string& path, const OutputRule& rule, const char* comman
 }
 
 } // namespace
+
+CLI::App* addPreviewCommand(CLI::App& app, PreviewOptions& options) {
+  CLI::App* command = app.add_subcommand("preview", "Draw a screen as a game shows it with a pack");
+  command->add_option("SCREEN", options.screenPath, "Screen file (.msscreen)")->required();
+  command->add_option("PACK", options.packPath, "Hi-res ROM pack (.zrm)")->required();
+  command->add_option("OUTPUT", options.outputPath, "PNG image to write")->required();
+  command->add_flag("--compare", options.compare, "The screen enlarged without the pack beside the preview");
+  command->add_flag("--json", options.json, "Print what was drawn as one JSON object");
+  command->add_flag("--force", options.force, "Replace an existing image");
+  return command;
+}
 
 int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
   const OutputRule rule = pngRule(options.packPath, options.screenPath, options.force);
@@ -98,7 +111,37 @@ int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
   return kExitSuccess;
 }
 
+CLI::App* addSheetCommand(CLI::App& app, SheetOptions& options) {
+  CLI::App* command = app.add_subcommand(
+      "sheet", "Lay out every hi-res tile of a pack in a grid, or the tiles of a capture folder to paint");
+  command->add_option("PACK", options.packPath, "Hi-res ROM pack (.zrm); with --to-paint, a capture folder")
+      ->required();
+  command->add_option("OUTPUT", options.outputPath, "PNG image to write")->required();
+  command->add_option("--group", options.group, "Only this tile group, 0 to 8 (-1: every group)")
+      ->check(CLI::Range(-1, 8));
+  command->add_option("--columns", options.columns, "Tiles per row, 1 to 1024")->check(CLI::Range(1, 1024));
+  command
+      ->add_option("--page-height", options.pageHeight,
+                   "Tallest page in pixels; further pages are written as OUTPUT-2.png, OUTPUT-3.png, ...")
+      ->check(CLI::Range(256, 65536));
+  command->add_flag("--json", options.json, "Print where every tile entry lies as one JSON object");
+  command->add_flag("--force", options.force, "Replace an existing image");
+  auto* toPaint = command->add_flag(
+      "--to-paint", options.toPaint,
+      "A sheet to paint of the folder's tiles as its images leave them, with its map (in the PNG and in "
+      "OUTPUT's .json); the build imports it from its input folder");
+  command->add_option("-s,--scale", options.scale, "With --to-paint: the build's scale, 1 to 4")
+      ->check(CLI::Range(1, 4))
+      ->needs(toPaint);
+  command->add_flag("--unpainted", options.unpainted, "With --to-paint: only the tiles no image paints")
+      ->needs(toPaint);
+  command->add_option("--screen", options.screen, "With --to-paint: only the tiles this screen shows")
+      ->needs(toPaint);
+  return command;
+}
+
 int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err) {
+  if (options.toPaint) return runPaintSheet(options, out, err);
   const OutputRule rule = pngRule(options.packPath, {}, options.force);
   if (int refused = checkPng(options.outputPath, rule, "sheet", err)) return refused;
   Result<PackTiles> pack = readPackTiles(options.packPath);

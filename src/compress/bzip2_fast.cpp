@@ -152,44 +152,30 @@ bool sortRotations(const std::vector<std::uint8_t>& block, std::vector<std::uint
   return row == n && origin >= 0;
 }
 
-} // namespace
-
-BZip2CompressedBlock encodeBZip2BlockFast(const std::vector<std::uint8_t>& encoded, int blockSize100k) {
-  BZip2CompressedBlock result;
-  if (encoded.empty() || blockSize100k < 1 || blockSize100k > 9) return result;
-
-  // The block's CRC is that of the bytes it stands for.
+// The block's CRC: that of the bytes it stands for, once the first stage is undone.
+std::uint32_t blockCrc(const std::vector<std::uint8_t>& encoded) {
   std::uint32_t crc = 0xFFFFFFFFu;
-  {
-    std::vector<std::uint8_t> piece(kExpandPiece);
-    BZip2RunExpander expander(encoded.data(), encoded.size());
-    for (std::size_t got; (got = expander.expand(piece.data(), piece.size())) > 0;)
-      crc = bzip2CrcUpdate(crc, piece.data(), got);
-  }
-  crc = ~crc;
+  std::vector<std::uint8_t> piece(kExpandPiece);
+  BZip2RunExpander expander(encoded.data(), encoded.size());
+  for (std::size_t got; (got = expander.expand(piece.data(), piece.size())) > 0;)
+    crc = bzip2CrcUpdate(crc, piece.data(), got);
+  return ~crc;
+}
 
-  std::vector<std::uint8_t> last;
-  std::int32_t origin = 0;
-  if (!sortRotations(encoded, last, origin)) return result;
-
-  // Move-to-front over the bytes in use, with runs of zeros written as RUNA/RUNB digits.
+// The block sort's last column as the format codes it: move-to-front over the bytes in use, runs
+// of zeros written as RUNA/RUNB digits, then the end of block.
+struct SymbolStream {
   bool inUse[256] = {};
-  for (const std::uint8_t b : encoded) inUse[b] = true;
-  std::uint8_t seqOf[256] = {};
-  int inUseCount = 0;
-  for (int i = 0; i < 256; ++i)
-    if (inUse[i]) seqOf[i] = std::uint8_t(inUseCount++);
-  const int alphabet = inUseCount + 2;
-  const int endOfBlock = inUseCount + 1;
+  int alphabet = 0; // RUNA, RUNB, the positions of the bytes in use but the first, end of block
   std::vector<std::uint16_t> symbols;
-  symbols.reserve(last.size() + 1);
   std::uint32_t freq[kMaxAlphabet] = {};
-  auto emit = [&](int s) {
+
+  void emit(int s) {
     symbols.push_back(std::uint16_t(s));
     ++freq[s];
-  };
-  std::uint32_t zeros = 0;
-  auto flushZeros = [&] {
+  }
+  // A run of `zeros` zero positions (bijective base 2, least significant digit first).
+  void emitZeros(std::uint32_t zeros) {
     if (zeros == 0) return;
     --zeros;
     for (;;) {
@@ -197,8 +183,19 @@ BZip2CompressedBlock encodeBZip2BlockFast(const std::vector<std::uint8_t>& encod
       if (zeros < 2) break;
       zeros = (zeros - 2) / 2;
     }
-    zeros = 0;
-  };
+  }
+};
+
+SymbolStream moveToFront(const std::vector<std::uint8_t>& encoded, const std::vector<std::uint8_t>& last) {
+  SymbolStream out;
+  for (const std::uint8_t b : encoded) out.inUse[b] = true;
+  std::uint8_t seqOf[256] = {};
+  int inUseCount = 0;
+  for (int i = 0; i < 256; ++i)
+    if (out.inUse[i]) seqOf[i] = std::uint8_t(inUseCount++);
+  out.alphabet = inUseCount + 2;
+  out.symbols.reserve(last.size() + 1);
+  std::uint32_t zeros = 0;
   std::uint8_t order[256];
   for (int i = 0; i < 256; ++i) order[i] = std::uint8_t(i);
   for (const std::uint8_t b : last) {
@@ -207,79 +204,100 @@ BZip2CompressedBlock encodeBZip2BlockFast(const std::vector<std::uint8_t>& encod
       ++zeros;
       continue;
     }
-    flushZeros();
+    out.emitZeros(zeros);
+    zeros = 0;
     int j = 1;
     while (order[j] != s) ++j;
     std::memmove(order + 1, order, std::size_t(j));
     order[0] = s;
-    emit(j + 1);
+    out.emit(j + 1);
   }
-  flushZeros();
-  emit(endOfBlock);
+  out.emitZeros(zeros);
+  out.emit(inUseCount + 1); // end of block
+  return out;
+}
 
-  // Tables: start from contiguous ranges of symbols of about equal frequency, then refine by
-  // choosing for every 50 symbols the table that codes them shortest and rebuilding the tables
-  // from what they were chosen for.
-  const std::size_t count = symbols.size();
-  const int groups = count < 200 ? 2 : count < 600 ? 3 : count < 1200 ? 4 : count < 2400 ? 5 : 6;
+// The Huffman tables of a block and which of them codes each run of 50 symbols.
+struct CodingTables {
+  int groups = 0;
   std::uint8_t lengths[kMaxGroups][kMaxAlphabet];
-  {
-    std::uint64_t remaining = count;
-    int from = 0;
-    for (int part = groups; part > 0; --part) {
-      const std::uint64_t target = remaining / std::uint64_t(part);
-      std::uint64_t taken = 0;
-      int to = from - 1;
-      while (taken < target && to < alphabet - 1) taken += freq[++to];
-      if (part == 1) to = alphabet - 1;
-      for (int v = 0; v < alphabet; ++v) lengths[part - 1][v] = v >= from && v <= to ? 0 : 15;
-      from = to + 1;
-      remaining -= std::min(remaining, taken);
-    }
-  }
-  const std::size_t selectorCount = (count + kGroupSymbols - 1) / kGroupSymbols;
-  std::vector<std::uint8_t> selectors(selectorCount);
-  for (int round = 0; round < kTableIterations; ++round) {
-    // Every symbol's lengths in all tables, 10 bits each, so that one addition per symbol sums
-    // the cost of a run of 50 in every table (at most 50 x 17 = 850 < 1024).
-    std::uint64_t packed[kMaxAlphabet];
-    for (int v = 0; v < alphabet; ++v) {
-      packed[v] = 0;
-      for (int t = 0; t < groups; ++t) packed[v] |= std::uint64_t(lengths[t][v]) << (10 * t);
-    }
-    std::uint32_t tableFreq[kMaxGroups][kMaxAlphabet] = {};
-    for (std::size_t g = 0; g < selectorCount; ++g) {
-      const std::size_t begin = g * kGroupSymbols, end = std::min(count, begin + kGroupSymbols);
-      std::uint64_t cost = 0;
-      for (std::size_t i = begin; i < end; ++i) cost += packed[symbols[i]];
-      int best = 0;
-      std::uint32_t bestCost = std::numeric_limits<std::uint32_t>::max();
-      for (int t = 0; t < groups; ++t) {
-        const std::uint32_t c = std::uint32_t((cost >> (10 * t)) & 1023u);
-        if (c < bestCost) {
-          bestCost = c;
-          best = t;
-        }
-      }
-      selectors[g] = std::uint8_t(best);
-      for (std::size_t i = begin; i < end; ++i) ++tableFreq[best][symbols[i]];
-    }
-    for (int t = 0; t < groups; ++t) makeCodeLengths(tableFreq[t], alphabet, lengths[t]);
-  }
-
-  // Canonical codes: by length, then by symbol, as decoders rebuild them.
   std::uint32_t codes[kMaxGroups][kMaxAlphabet];
-  for (int t = 0; t < groups; ++t) {
+  std::vector<std::uint8_t> selectors;
+};
+
+// The first tables: contiguous ranges of symbols of about equal frequency, each coded short (0)
+// in its own table and long (15) in the others.
+void splitByFrequency(const SymbolStream& in, CodingTables& tables) {
+  std::uint64_t remaining = in.symbols.size();
+  int from = 0;
+  for (int part = tables.groups; part > 0; --part) {
+    const std::uint64_t target = remaining / std::uint64_t(part);
+    std::uint64_t taken = 0;
+    int to = from - 1;
+    while (taken < target && to < in.alphabet - 1) taken += in.freq[++to];
+    if (part == 1) to = in.alphabet - 1;
+    for (int v = 0; v < in.alphabet; ++v) tables.lengths[part - 1][v] = v >= from && v <= to ? 0 : 15;
+    from = to + 1;
+    remaining -= std::min(remaining, taken);
+  }
+}
+
+// One round of refining: for every 50 symbols the table that codes them shortest, then the tables
+// rebuilt from what they were chosen for.
+void refineTables(const SymbolStream& in, CodingTables& tables) {
+  const std::size_t count = in.symbols.size();
+  // Every symbol's lengths in all tables, 10 bits each, so that one addition per symbol sums the
+  // cost of a run of 50 in every table (at most 50 x 17 = 850 < 1024).
+  std::uint64_t packed[kMaxAlphabet];
+  for (int v = 0; v < in.alphabet; ++v) {
+    packed[v] = 0;
+    for (int t = 0; t < tables.groups; ++t) packed[v] |= std::uint64_t(tables.lengths[t][v]) << (10 * t);
+  }
+  std::uint32_t tableFreq[kMaxGroups][kMaxAlphabet] = {};
+  for (std::size_t g = 0; g < tables.selectors.size(); ++g) {
+    const std::size_t begin = g * kGroupSymbols, end = std::min(count, begin + kGroupSymbols);
+    std::uint64_t cost = 0;
+    for (std::size_t i = begin; i < end; ++i) cost += packed[in.symbols[i]];
+    int best = 0;
+    std::uint32_t bestCost = std::numeric_limits<std::uint32_t>::max();
+    for (int t = 0; t < tables.groups; ++t) {
+      const std::uint32_t c = std::uint32_t((cost >> (10 * t)) & 1023u);
+      if (c < bestCost) {
+        bestCost = c;
+        best = t;
+      }
+    }
+    tables.selectors[g] = std::uint8_t(best);
+    for (std::size_t i = begin; i < end; ++i) ++tableFreq[best][in.symbols[i]];
+  }
+  for (int t = 0; t < tables.groups; ++t) makeCodeLengths(tableFreq[t], in.alphabet, tables.lengths[t]);
+}
+
+// Canonical codes: by length, then by symbol, as decoders rebuild them.
+void assignCodes(int alphabet, CodingTables& tables) {
+  for (int t = 0; t < tables.groups; ++t) {
     std::uint32_t next = 0;
     for (int length = 1; length <= kMaxCodeLength; ++length) {
       for (int v = 0; v < alphabet; ++v)
-        if (lengths[t][v] == length) codes[t][v] = next++;
+        if (tables.lengths[t][v] == length) tables.codes[t][v] = next++;
       next <<= 1;
     }
   }
+}
 
-  // The block: the stream header first, as compressBZip2Block's streams have it.
-  BitWriter out(count + 1024);
+CodingTables makeTables(const SymbolStream& in) {
+  CodingTables tables;
+  const std::size_t count = in.symbols.size();
+  tables.groups = count < 200 ? 2 : count < 600 ? 3 : count < 1200 ? 4 : count < 2400 ? 5 : 6;
+  tables.selectors.resize((count + kGroupSymbols - 1) / kGroupSymbols);
+  splitByFrequency(in, tables);
+  for (int round = 0; round < kTableIterations; ++round) refineTables(in, tables);
+  assignCodes(in.alphabet, tables);
+  return tables;
+}
+
+// The stream header, as compressBZip2Block's streams have it, and the block's header.
+void writeHeaders(BitWriter& out, int blockSize100k, std::uint32_t crc, std::int32_t origin) {
   out.put(0x425A68u, 24); // "BZh"
   out.put(std::uint32_t('0' + blockSize100k), 8);
   out.put(std::uint32_t(kBZip2BlockMagic >> 24), 24);
@@ -287,7 +305,11 @@ BZip2CompressedBlock encodeBZip2BlockFast(const std::vector<std::uint8_t>& encod
   out.put(crc, 32);
   out.put(0, 1); // not randomised
   out.put(std::uint32_t(origin), 24);
-  std::uint32_t ranges = 0; // which 16-byte ranges hold a byte in use
+}
+
+// The bytes in use: which 16-byte ranges hold one, then the bytes of each such range.
+void writeSymbolMap(BitWriter& out, const bool (&inUse)[256]) {
+  std::uint32_t ranges = 0;
   for (int r = 0; r < 16; ++r)
     for (int k = 0; k < 16; ++k)
       if (inUse[r * 16 + k]) ranges |= 0x8000u >> r;
@@ -299,11 +321,16 @@ BZip2CompressedBlock encodeBZip2BlockFast(const std::vector<std::uint8_t>& encod
       if (inUse[r * 16 + k]) bits |= 0x8000u >> k;
     out.put(bits, 16);
   }
-  out.put(std::uint32_t(groups), 3);
-  out.put(std::uint32_t(selectorCount), 15);
+}
+
+// The table count, the selectors (move-to-front, in unary) and each table's code lengths (as
+// steps up and down from the last).
+void writeTables(BitWriter& out, int alphabet, const CodingTables& tables) {
+  out.put(std::uint32_t(tables.groups), 3);
+  out.put(std::uint32_t(tables.selectors.size()), 15);
   std::uint8_t recent[kMaxGroups];
   for (int t = 0; t < kMaxGroups; ++t) recent[t] = std::uint8_t(t);
-  for (const std::uint8_t s : selectors) {
+  for (const std::uint8_t s : tables.selectors) {
     int j = 0;
     while (recent[j] != s) ++j;
     std::memmove(recent + 1, recent, std::size_t(j));
@@ -311,20 +338,44 @@ BZip2CompressedBlock encodeBZip2BlockFast(const std::vector<std::uint8_t>& encod
     for (int k = 0; k < j; ++k) out.put(1, 1);
     out.put(0, 1);
   }
-  for (int t = 0; t < groups; ++t) {
-    int current = lengths[t][0];
+  for (int t = 0; t < tables.groups; ++t) {
+    int current = tables.lengths[t][0];
     out.put(std::uint32_t(current), 5);
     for (int v = 0; v < alphabet; ++v) {
-      for (; current < lengths[t][v]; ++current) out.put(2, 2);
-      for (; current > lengths[t][v]; --current) out.put(3, 2);
+      for (; current < tables.lengths[t][v]; ++current) out.put(2, 2);
+      for (; current > tables.lengths[t][v]; --current) out.put(3, 2);
       out.put(0, 1);
     }
   }
-  for (std::size_t g = 0; g < selectorCount; ++g) {
-    const int t = selectors[g];
+}
+
+void writeSymbols(BitWriter& out, const SymbolStream& in, const CodingTables& tables) {
+  const std::size_t count = in.symbols.size();
+  for (std::size_t g = 0; g < tables.selectors.size(); ++g) {
+    const int t = tables.selectors[g];
     const std::size_t begin = g * kGroupSymbols, end = std::min(count, begin + kGroupSymbols);
-    for (std::size_t i = begin; i < end; ++i) out.put(codes[t][symbols[i]], lengths[t][symbols[i]]);
+    for (std::size_t i = begin; i < end; ++i)
+      out.put(tables.codes[t][in.symbols[i]], tables.lengths[t][in.symbols[i]]);
   }
+}
+
+} // namespace
+
+BZip2CompressedBlock encodeBZip2BlockFast(const std::vector<std::uint8_t>& encoded, int blockSize100k) {
+  BZip2CompressedBlock result;
+  if (encoded.empty() || blockSize100k < 1 || blockSize100k > 9) return result;
+  const std::uint32_t crc = blockCrc(encoded);
+  std::vector<std::uint8_t> last;
+  std::int32_t origin = 0;
+  if (!sortRotations(encoded, last, origin)) return result;
+  const SymbolStream symbols = moveToFront(encoded, last);
+  const CodingTables tables = makeTables(symbols);
+
+  BitWriter out(symbols.symbols.size() + 1024);
+  writeHeaders(out, blockSize100k, crc, origin);
+  writeSymbolMap(out, symbols.inUse);
+  writeTables(out, symbols.alphabet, tables);
+  writeSymbols(out, symbols, tables);
   result.bitEnd = out.bitCount();
   result.stream = out.take();
   result.crc = crc;

@@ -1,6 +1,7 @@
 #include "compress/bzip2_parallel.h"
 
 #include "compress/bzip2_fast.h"
+#include "compress/codec_error.h"
 
 #include "platform/thread_pool.h"
 
@@ -23,11 +24,12 @@ std::uint64_t bitsAt(const std::vector<std::uint8_t>& bytes, std::uint64_t at, i
   return value;
 }
 
-// Fills `out` with the stream of `encoded`; false when libbz2 fails.
-bool compressWithLibrary(const std::vector<std::uint8_t>& encoded, int blockSize100k, int workFactor,
-                         std::vector<std::uint8_t>& out) {
+// Fills `out` with the stream of `encoded`; BZ_STREAM_END, else libbz2's failing result.
+int compressWithLibrary(const std::vector<std::uint8_t>& encoded, int blockSize100k, int workFactor,
+                        std::vector<std::uint8_t>& out) {
   bz_stream s{};
-  if (BZ2_bzCompressInit(&s, blockSize100k, 0, workFactor) != BZ_OK) return false;
+  if (const int started = BZ2_bzCompressInit(&s, blockSize100k, 0, workFactor); started != BZ_OK)
+    return started;
   out.resize(encoded.size() + encoded.size() / 64 + 1024);
   std::size_t produced = 0;
   auto room = [&] {
@@ -39,27 +41,27 @@ bool compressWithLibrary(const std::vector<std::uint8_t>& encoded, int blockSize
 
   std::vector<std::uint8_t> piece(kExpandPiece);
   BZip2RunExpander expander(encoded.data(), encoded.size());
-  bool ok = true;
-  while (ok) {
+  int result = BZ_RUN_OK;
+  while (result == BZ_RUN_OK) {
     const std::size_t n = expander.expand(piece.data(), piece.size());
     if (n == 0) break;
     s.next_in = reinterpret_cast<char*>(piece.data());
     s.avail_in = unsigned(n);
-    while (ok && s.avail_in > 0) {
+    while (result == BZ_RUN_OK && s.avail_in > 0) {
       room();
-      ok = BZ2_bzCompress(&s, BZ_RUN) == BZ_RUN_OK;
+      result = BZ2_bzCompress(&s, BZ_RUN);
       gather();
     }
   }
-  for (int result = BZ_FINISH_OK; ok && result != BZ_STREAM_END;) {
+  if (result == BZ_RUN_OK) result = BZ_FINISH_OK;
+  while (result == BZ_FINISH_OK) {
     room();
     result = BZ2_bzCompress(&s, BZ_FINISH);
     gather();
-    ok = result == BZ_FINISH_OK || result == BZ_STREAM_END;
   }
   BZ2_bzCompressEnd(&s);
   out.resize(produced);
-  return ok;
+  return result;
 }
 
 // Gathers bits into whole bytes, which go to the file in 16384-byte pieces.
@@ -250,7 +252,12 @@ int bzip2WorkFactorFor(const std::vector<std::uint8_t>& encoded) {
 BZip2CompressedBlock compressBZip2Block(const std::vector<std::uint8_t>& encoded, int blockSize100k,
                                         int workFactor) {
   BZip2CompressedBlock block;
-  if (encoded.empty() || !compressWithLibrary(encoded, blockSize100k, workFactor, block.stream)) return block;
+  if (encoded.empty()) return block;
+  if (const int result = compressWithLibrary(encoded, blockSize100k, workFactor, block.stream);
+      result != BZ_STREAM_END) {
+    block.libraryResult = result;
+    return block;
+  }
   const std::vector<std::uint8_t>& s = block.stream;
   // A one-block stream: header, block magic and CRC, ..., end marker, combined CRC (which is the
   // block's), then up to 7 zero bits to the byte.
@@ -373,53 +380,69 @@ ParallelBZip2Compressor::ParallelBZip2Compressor(ThreadPool* pool, int blockSize
 
 ParallelBZip2Compressor::~ParallelBZip2Compressor() = default;
 
-bool ParallelBZip2Compressor::Write(File& file, const void* data, std::size_t size) {
-  if (failed_ || finished_) return false;
+Status ParallelBZip2Compressor::Write(File& file, const void* data, std::size_t size) {
+  if (failed_ || finished_) return finishedError();
   if (!state_) state_ = std::make_unique<State>(pool_, blockSize100k_);
   const auto* in = static_cast<const std::uint8_t*>(data);
   while (size > 0) {
     const std::size_t taken = state_->cutter.feed(in, size);
     in += taken;
     size -= taken;
-    if (state_->cutter.blockComplete() && !startBlock(file)) return fail();
+    if (state_->cutter.blockComplete()) {
+      if (Status started = startBlock(file); !started) return fail(started.error());
+    }
   }
-  return true;
+  return {};
 }
 
-bool ParallelBZip2Compressor::Finish(File& file) {
-  if (failed_ || finished_) return false;
+Status ParallelBZip2Compressor::Finish(File& file) {
+  if (failed_ || finished_) return finishedError();
   finished_ = true;
-  if (!state_) return true; // never written to: no stream at all
+  if (!state_) return {}; // never written to: no stream at all
   State& st = *state_;
-  if (st.cutter.finish() && !startBlock(file)) return fail();
-  while (!st.tasks.empty())
-    if (!spliceOldest(file)) return fail();
-  if (!st.splicer.finish(file)) return fail();
+  if (st.cutter.finish()) {
+    if (Status started = startBlock(file); !started) return fail(started.error());
+  }
+  while (!st.tasks.empty()) {
+    if (Status spliced = spliceOldest(file); !spliced) return fail(spliced.error());
+  }
+  if (!st.splicer.finish(file)) return fail(streamWriteError(file));
   state_.reset();
-  return true;
+  return {};
 }
 
-bool ParallelBZip2Compressor::startBlock(File& file) {
+Status ParallelBZip2Compressor::startBlock(File& file) {
   State& st = *state_;
-  while (st.tasks.full())
-    if (!spliceOldest(file)) return false;
+  while (st.tasks.full()) {
+    if (Status spliced = spliceOldest(file); !spliced) return spliced;
+  }
   st.tasks.push([block = st.cutter.takeBlock(), size = blockSize100k_, encoder = encoder_] {
     return compressBZip2BlockWith(encoder, block, size);
   });
-  return true;
+  return {};
 }
 
-bool ParallelBZip2Compressor::spliceOldest(File& file) {
+Status ParallelBZip2Compressor::spliceOldest(File& file) {
   State& st = *state_;
   const BZip2CompressedBlock block = st.tasks.pop();
   if (block.readBackFailed) ++readBackFailed_;
-  return st.splicer.add(file, block);
+  if (!block.ok) {
+    if (block.libraryResult != 0) return bzip2Error(block.libraryResult, CodecSide::Compressing);
+    return makeError(ErrorCause::WriteFailed, {}, "a bzip2 block could not be compressed");
+  }
+  if (!st.splicer.add(file, block)) return streamWriteError(file);
+  return {};
 }
 
-bool ParallelBZip2Compressor::fail() {
+Error ParallelBZip2Compressor::fail(Error why) {
   failed_ = true;
   state_.reset(); // waits for the blocks still being compressed
-  return false;
+  return why;
+}
+
+Error ParallelBZip2Compressor::finishedError() const {
+  return makeError(ErrorCause::InvalidArgument, {},
+                   failed_ ? "the bzip2 stream failed earlier" : "the bzip2 stream is already finished");
 }
 
 } // namespace zelvo

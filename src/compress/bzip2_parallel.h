@@ -81,6 +81,7 @@ struct BZip2CompressedBlock {
   std::uint64_t bitEnd = 0;         // the block's bits are stream bits 32 up to bitEnd
   std::uint32_t crc = 0;            // the block's CRC
   bool readBackFailed = false;      // the fast encoder's block did not read back: libbz2 made this one
+  int libraryResult = 0;            // libbz2's failing result, when it failed
 };
 
 // Compresses one block (in first-stage form) with libbz2 at `blockSize100k` and `workFactor`.
@@ -144,16 +145,17 @@ public:
   ParallelBZip2Compressor& operator=(const ParallelBZip2Compressor&) = delete;
 
   std::uint32_t GetMethod() const override { return kMethodBZip2; }
-  bool Write(File& file, const void* data, std::size_t size) override;
-  bool Finish(File& file) override;
+  Status Write(File& file, const void* data, std::size_t size) override;
+  Status Finish(File& file) override;
   // Blocks of the fast encoder that did not read back and were compressed by libbz2 instead.
   std::uint64_t blocksReadBackFailed() const { return readBackFailed_; }
 
 private:
   struct State;
-  bool startBlock(File& file);   // hands the completed block to a worker
-  bool spliceOldest(File& file); // appends the oldest block's bits to the stream
-  bool fail();
+  Status startBlock(File& file);   // hands the completed block to a worker
+  Status spliceOldest(File& file); // appends the oldest block's bits to the stream
+  Error fail(Error why);           // ends the stream for good with `why`
+  Error finishedError() const;     // why a call after a failure or after Finish fails
 
   ThreadPool* pool_;
   int blockSize100k_;

@@ -1,5 +1,6 @@
 // bzip2 compressor and decompressor over libbz2.
-#include "compress/stream_pump.h"
+#include "compress/codec_error.h"
+#include "compress/codec_steps.h"
 #include "compress/streams.h"
 
 #include <bzlib.h>
@@ -19,7 +20,28 @@ void heapFree(void*, void* address) { std::free(address); }
 
 constexpr int kWorkFactor = 30;
 
+// A new zero-filled block whose stream takes its memory from the heap; null without memory.
+template <class Block> std::unique_ptr<Block> newBlock() {
+  std::unique_ptr<Block> block(new (std::nothrow) Block{});
+  if (block) {
+    block->stream.bzalloc = heapAlloc;
+    block->stream.bzfree = heapFree;
+  }
+  return block;
+}
+
 } // namespace
+
+namespace pump {
+
+Result<Step> bzip2DecompressStep(bz_stream& s, int& result) {
+  result = BZ2_bzDecompress(&s);
+  if (result == BZ_STREAM_END) return Step::End;
+  if (result != BZ_OK) return bzip2Error(result, CodecSide::Decompressing);
+  return Step::More;
+}
+
+} // namespace pump
 
 struct CBZip2Compressor::Block : pump::StagedStream<bz_stream, char> {};
 struct CBZip2Decompressor::Block : pump::StagedStream<bz_stream, char> {};
@@ -30,38 +52,39 @@ CBZip2Compressor::~CBZip2Compressor() {
   if (block_) BZ2_bzCompressEnd(&block_->stream);
 }
 
-bool CBZip2Compressor::Write(File& file, const void* data, std::size_t size) {
+Status CBZip2Compressor::Write(File& file, const void* data, std::size_t size) {
   if (!block_) {
-    std::unique_ptr<Block> block(new (std::nothrow) Block{});
-    if (!block) return false;
+    std::unique_ptr<Block> block = newBlock<Block>();
+    if (!block) return streamNoMemory("bzip2");
     bz_stream& s = block->stream;
-    s.bzalloc = heapAlloc;
-    s.bzfree = heapFree;
     s.next_out = block->staging;
     s.avail_out = kStagingBufferSize;
-    if (BZ2_bzCompressInit(&s, kBZip2BlockSize100k, 0, kWorkFactor) != BZ_OK) return false;
+    if (const int started = BZ2_bzCompressInit(&s, kBZip2BlockSize100k, 0, kWorkFactor); started != BZ_OK)
+      return bzip2Error(started, CodecSide::Compressing);
     block_ = std::move(block);
   }
-  if (lastResult_ != BZ_RUN_OK) return false;
-  if (size == 0) return true;
+  if (lastResult_ != BZ_RUN_OK) return bzip2Error(lastResult_, CodecSide::Compressing);
+  if (size == 0) return {};
 
   bz_stream& s = block_->stream;
-  return pump::compressInput(file, s, block_->staging, data, size, [&] {
+  return pump::compressInput(file, s, block_->staging, data, size, [&]() -> Status {
     lastResult_ = BZ2_bzCompress(&s, BZ_RUN);
-    return lastResult_ == BZ_RUN_OK;
+    if (lastResult_ != BZ_RUN_OK) return bzip2Error(lastResult_, CodecSide::Compressing);
+    return {};
   });
 }
 
-bool CBZip2Compressor::Finish(File& file) {
-  if (!block_) return true; // never written to: no stream at all
-  if (lastResult_ != BZ_RUN_OK) return false;
+Status CBZip2Compressor::Finish(File& file) {
+  if (!block_) return {}; // never written to: no stream at all
+  if (lastResult_ != BZ_RUN_OK) return bzip2Error(lastResult_, CodecSide::Compressing);
 
   bz_stream& s = block_->stream;
   for (;;) {
-    if (!pump::writeStaged(file, s, block_->staging)) return false;
-    if (lastResult_ == BZ_STREAM_END) return true;
+    if (Status written = pump::writeStaged(file, s, block_->staging); !written) return written;
+    if (lastResult_ == BZ_STREAM_END) return {};
     lastResult_ = BZ2_bzCompress(&s, BZ_FINISH);
-    if (lastResult_ != BZ_FINISH_OK && lastResult_ != BZ_STREAM_END) return false;
+    if (lastResult_ != BZ_FINISH_OK && lastResult_ != BZ_STREAM_END)
+      return bzip2Error(lastResult_, CodecSide::Compressing);
   }
 }
 
@@ -71,27 +94,24 @@ CBZip2Decompressor::~CBZip2Decompressor() {
   if (block_) BZ2_bzDecompressEnd(&block_->stream);
 }
 
-bool CBZip2Decompressor::Read(File& file, void* buffer, std::size_t size) {
+Status CBZip2Decompressor::Read(File& file, void* buffer, std::size_t size) {
   if (!block_) {
-    std::unique_ptr<Block> block(new (std::nothrow) Block{});
-    if (!block) return false;
+    std::unique_ptr<Block> block = newBlock<Block>();
+    if (!block) return streamNoMemory("bzip2");
     bz_stream& s = block->stream;
-    s.bzalloc = heapAlloc;
-    s.bzfree = heapFree;
     s.next_in = block->staging;
     s.avail_in = 0;
-    if (BZ2_bzDecompressInit(&s, 0, 0) != BZ_OK) return false;
+    if (const int started = BZ2_bzDecompressInit(&s, 0, 0); started != BZ_OK)
+      return bzip2Error(started, CodecSide::Decompressing);
     block_ = std::move(block);
   }
-  if (lastResult_ != BZ_OK) return false; // an error, or the stream has ended
-  if (size == 0) return true;
+  if (lastResult_ == BZ_STREAM_END) return streamEnded();
+  if (lastResult_ != BZ_OK) return bzip2Error(lastResult_, CodecSide::Decompressing);
+  if (size == 0) return {};
 
   bz_stream& s = block_->stream;
-  return pump::decompressInto(file, s, block_->staging, buffer, size, [&] {
-    lastResult_ = BZ2_bzDecompress(&s);
-    if (lastResult_ == BZ_STREAM_END) return pump::Step::End;
-    return lastResult_ == BZ_OK ? pump::Step::More : pump::Step::Failed;
-  });
+  return pump::decompressInto(file, s, block_->staging, buffer, size,
+                              [&] { return pump::bzip2DecompressStep(s, lastResult_); });
 }
 
 } // namespace zelvo

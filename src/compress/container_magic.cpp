@@ -30,10 +30,6 @@ bool hasBzip2Magic(const std::uint8_t* head, std::size_t length) {
          head[3] <= '9' && std::memcmp(head + 4, kBzip2BlockMagic, sizeof kBzip2BlockMagic) == 0;
 }
 
-bool hasPackMagic(const std::uint8_t* head, std::size_t length) {
-  return length >= sizeof kPackMagic && std::memcmp(head, kPackMagic, sizeof kPackMagic) == 0;
-}
-
 bool hasContainerMagic(const std::uint8_t* head, std::size_t length) {
   return hasZipMagic(head, length) || hasBzip2Magic(head, length) || hasGzipMagic(head, length);
 }

@@ -1,4 +1,4 @@
-// Telling containers and packs by their first bytes, never by their names.
+// Telling containers by their first bytes, never by their names.
 #pragma once
 
 #include <cstddef>
@@ -6,15 +6,11 @@
 
 namespace zelvo {
 
-// The first 8 bytes of a hi-res ROM pack: "MSHIROM" followed by a zero byte.
-inline constexpr char kPackMagic[8] = {'M', 'S', 'H', 'I', 'R', 'O', 'M', '\0'};
-
 // Tests on the first `length` bytes of a file or an unpacked entry.
 bool hasZipMagic(const std::uint8_t* head, std::size_t length);  // a zip local header
 bool hasGzipMagic(const std::uint8_t* head, std::size_t length); // 1F 8B
 // "BZh" and a block size digit 1 to 9, followed by the block magic 31 41 59 26 53 59.
 bool hasBzip2Magic(const std::uint8_t* head, std::size_t length);
-bool hasPackMagic(const std::uint8_t* head, std::size_t length);
 // A zip, gzip or bzip2 file.
 bool hasContainerMagic(const std::uint8_t* head, std::size_t length);
 

@@ -1,8 +1,10 @@
 // LZMA sections in the ZIP framing, decoded through LzmaDecoder.
+#include "compress/codec_error.h"
 #include "compress/lzma_decoder.h"
 #include "compress/streams.h"
 
 #include <new>
+#include <string>
 
 namespace zelvo {
 
@@ -19,32 +21,38 @@ CLZMADecompressor::~CLZMADecompressor() = default;
 
 // Reads the header and the properties and opens the decoder. The header is gone from the file
 // afterwards, so a failure here is kept: a later call must not take coded data for a header.
-bool CLZMADecompressor::start(File& file) {
+Status CLZMADecompressor::start(File& file) {
   lastResult_ = kStalled;
   std::uint8_t header[kHeaderSize];
-  if (!file.readExact(header, kHeaderSize)) return false;
+  if (!file.readExact(header, kHeaderSize)) return streamReadError(file);
   const std::size_t propertiesSize = std::size_t(header[2]) | std::size_t(header[3]) << 8;
-  if (propertiesSize > kMaxPropertiesSize) return false;
+  if (propertiesSize > kMaxPropertiesSize)
+    return makeError(ErrorCause::BadFormat, {},
+                     "the LZMA properties take " + std::to_string(propertiesSize) + " bytes; at most " +
+                         std::to_string(kMaxPropertiesSize) + " are read");
   std::uint8_t properties[kMaxPropertiesSize];
-  if (!file.readExact(properties, propertiesSize)) return false;
-  if (!file.position(savedPosition_)) return false;
+  if (!file.readExact(properties, propertiesSize)) return streamReadError(file);
+  if (!file.position(savedPosition_)) return streamReadError(file);
 
   std::unique_ptr<std::uint8_t[]> input(new (std::nothrow) std::uint8_t[kStagingBufferSize]);
-  if (!input) return false;
+  if (!input) return streamNoMemory("LZMA");
   decoder_ = LzmaDecoder::open(properties, propertiesSize);
-  if (!decoder_) return false;
+  if (!decoder_)
+    return makeError(ErrorCause::BadFormat, {},
+                     "the LZMA properties are invalid, or the decoder could not be had for them");
   input_ = std::move(input);
   next_ = input_.get();
   unconsumed_ = 0;
   lastResult_ = 0;
-  return true;
+  return {};
 }
 
-bool CLZMADecompressor::Read(File& file, void* buffer, std::size_t size) {
+Status CLZMADecompressor::Read(File& file, void* buffer, std::size_t size) {
   if (!input_) {
-    if (lastResult_ != 0 || !start(file)) return false;
+    if (lastResult_ != 0) return stopped();
+    if (Status started = start(file); !started) return started;
   }
-  if (lastResult_ != 0) return false;
+  if (lastResult_ != 0) return stopped();
 
   auto* out = static_cast<std::uint8_t*>(buffer);
   std::size_t remaining = size;
@@ -53,13 +61,13 @@ bool CLZMADecompressor::Read(File& file, void* buffer, std::size_t size) {
     if (unconsumed_ == 0) {
       if (decoder_->ended()) { // the data ended before the request was filled
         lastResult_ = kStalled;
-        return false;
+        return streamEnded();
       }
       // The caller may have moved the file since the last call: continue where reading stopped.
-      if (!refilled && !file.seek(savedPosition_)) return false;
+      if (!refilled && !file.seek(savedPosition_)) return streamReadError(file);
       refilled = true;
       std::size_t got = 0;
-      if (!file.read(input_.get(), kStagingBufferSize, got) || got == 0) return false;
+      if (!file.read(input_.get(), kStagingBufferSize, got) || got == 0) return streamReadError(file);
       savedPosition_ += got;
       next_ = input_.get();
       unconsumed_ = got;
@@ -67,10 +75,10 @@ bool CLZMADecompressor::Read(File& file, void* buffer, std::size_t size) {
     std::size_t produced = remaining;
     std::size_t consumed = unconsumed_;
     lastResult_ = decoder_->decode(out, produced, next_, consumed);
-    if (lastResult_ != 0) return false;
+    if (lastResult_ != 0) return lzmaError(lastResult_, CodecSide::Decompressing);
     if (produced == 0 && consumed == 0) {
       lastResult_ = kStalled;
-      return false;
+      return stopped();
     }
     next_ += consumed;
     unconsumed_ -= consumed;
@@ -79,7 +87,14 @@ bool CLZMADecompressor::Read(File& file, void* buffer, std::size_t size) {
   }
 
   // Leave the file right after the last byte the decoder consumed.
-  return file.seek(savedPosition_ - unconsumed_);
+  if (!file.seek(savedPosition_ - unconsumed_)) return streamReadError(file);
+  return {};
+}
+
+Error CLZMADecompressor::stopped() const {
+  if (lastResult_ == kStalled)
+    return makeError(ErrorCause::BadFormat, {}, "the LZMA data cannot be decoded any further");
+  return lzmaError(lastResult_, CodecSide::Decompressing);
 }
 
 } // namespace zelvo

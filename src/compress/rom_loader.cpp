@@ -1,6 +1,5 @@
-// The original ROM loader's top: the file the user named, containers nested in one another, and the
-// two shapes of the result. The zip scan is in zip_scan.cpp, the gzip and bzip2 copies and the copy
-// of one entry in stream_copy.cpp.
+// The original ROM loader's top: the file the user named and containers nested in one another. The zip scan
+// is in zip_scan.cpp, the gzip and bzip2 copies and the copy of one entry in stream_copy.cpp.
 #include "compress/rom_unpack.h"
 #include "compress/section_reader.h"
 
@@ -12,23 +11,12 @@ namespace zelvo {
 
 namespace rom {
 
-namespace {
-
-Level failed(Outcome outcome, const Context& context, ErrorCause cause, const std::string& detail) {
-  Level level;
-  level.outcome = outcome;
-  level.reason = makeError(cause, context.romPath, detail);
-  return level;
-}
-
-} // namespace
-
 Level nothing(const Context& context, ErrorCause cause, const std::string& detail) {
-  return failed(Outcome::Nothing, context, cause, detail);
+  return Found(makeError(cause, context.romPath, detail));
 }
 
 Level abort(const Context& context, ErrorCause cause, const std::string& detail) {
-  return failed(Outcome::Abort, context, cause, detail);
+  return makeError(cause, context.romPath, detail);
 }
 
 Level loadContainer(File& file, const RomProbe& own, const Context& context) {
@@ -36,16 +24,9 @@ Level loadContainer(File& file, const RomProbe& own, const Context& context) {
     return abort(context, ErrorCause::LimitExceeded,
                  "containers are nested more than " + std::to_string(kMaxContainerNesting) + " deep in " +
                      context.where);
-  Level level;
-  if (hasZipMagic(own.head, sizeof own.head))
-    level = scanZip(file, context);
-  else if (hasGzipMagic(own.head, sizeof own.head))
-    level = copyGzip(file, context);
-  else
-    level = copyBzip2(file, context);
-  // A container that failed is described by its own size and first bytes.
-  if (level.outcome != Outcome::Rom) level.probe = own;
-  return level;
+  if (hasZipMagic(own.head, sizeof own.head)) return scanZip(file, context);
+  if (hasGzipMagic(own.head, sizeof own.head)) return copyGzip(file, context);
+  return copyBzip2(file, context);
 }
 
 Level loadNested(File unpacked, const RomProbe& probe, const Context& context) {
@@ -80,7 +61,7 @@ Result<File> openWithProbe(const std::string& path, RomProbe& probe) {
 
 } // namespace
 
-Result<LoadedRom> loadOriginalRom(const std::string& path) {
+Result<LoadedRom> loadOriginalRom(const std::string& path, KnownFileTest known) {
   LoadedRom loaded;
   Result<File> file = openWithProbe(path, loaded.probe);
   if (!file) return file.error();
@@ -89,31 +70,15 @@ Result<LoadedRom> loadOriginalRom(const std::string& path) {
     loaded.file = std::move(*file);
     return loaded;
   }
-  const rom::Context context{path, fileNameOf(path), 0};
+  const rom::Context context{path, fileNameOf(path), 0, known};
   rom::Level level = rom::loadContainer(*file, loaded.probe, context);
-  if (level.outcome != rom::Outcome::Rom) return level.reason;
-  loaded.file = std::move(level.file);
-  loaded.probe = level.probe;
+  if (!level) return level.error();
+  if (!*level) return level->error();
+  rom::Unpacked& unpacked = **level;
+  loaded.file = std::move(unpacked.file);
+  loaded.probe = unpacked.probe;
   loaded.unpacked = true;
   return loaded;
-}
-
-RomLoadResult LoadOriginalRom(const std::string& path) {
-  RomLoadResult result;
-  Result<LoadedRom> loaded = loadOriginalRom(path);
-  if (loaded) {
-    result.probe = loaded->probe;
-    if (loaded->unpacked) result.unpacked = std::move(loaded->file);
-    return result;
-  }
-  // A container that yielded nothing is described by its own size and first bytes; a file that
-  // cannot be read, by nothing at all.
-  RomProbe own;
-  if (openWithProbe(path, own) && hasContainerMagic(own.head, sizeof own.head)) {
-    result.probe = own;
-    result.containerYieldedNothing = true;
-  }
-  return result;
 }
 
 } // namespace zelvo

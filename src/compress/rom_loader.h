@@ -5,13 +5,14 @@
 // checks. Unpacked data go to scratch files that the system removes when they close or the process
 // dies, so nothing is ever left to delete.
 //
-//   Result<LoadedRom> rom = loadOriginalRom(romPath);
-//   if (!rom || rom->probe.size < kRomMinSize || rom->probe.size > kRomMaxSize ||
-//       romProbeIsPack(rom->probe)) -> "Error: invalid original ROM" (rom.error() says why)
+//   Result<LoadedRom> rom = loadOriginalRom(romPath, hasPackMagic);
+//   if (!rom || !romSizeAllowed(rom->probe.size) || hasPackMagic(rom->probe.head, 16))
+//     -> "Error: invalid original ROM" (rom.error() or checkRomSize says why)
 //   read the ROM from rom->file
 #pragma once
 
 #include "compress/container_magic.h"
+#include "compress/rom_rules.h"
 #include "compress/streams.h"
 #include "platform/error.h"
 #include "platform/file.h"
@@ -21,13 +22,6 @@
 #include <string>
 
 namespace zelvo {
-
-// Sizes a ROM image may have, with or without a 512-byte copier header.
-inline constexpr std::uint32_t kRomMinSize = 32760;  // 0x7FF8
-inline constexpr std::uint32_t kRomMaxSize = 524800; // 0x80200
-inline constexpr std::uint32_t kCopierHeaderSize = 512;
-// "TMR SEGA" stands at this offset of a ROM image (after the copier header, when there is one).
-inline constexpr std::uint32_t kRomSignatureOffset = 0x7FF0;
 
 // Bounds on what one load may unpack: bytes unpacked from any one container, and containers
 // nested in one another. Beyond either the load fails and leaves no temporary file behind.
@@ -48,36 +42,15 @@ struct LoadedRom {
   bool unpacked = false; // whether the ROM came out of a container
 };
 
+// A test on the first bytes of a file (or unpacked entry) that the caller knows as no ROM but wants
+// to name, as the build names a pack given in place of the ROM. Such data are handed over as a ROM
+// would be, whatever their size, and their probe tells the caller what they are.
+using KnownFileTest = bool (*)(const std::uint8_t* head, std::size_t length);
+
 // Loads the ROM the user named. The error says why nothing can be had: the file cannot be opened or
 // holds fewer than 16 bytes; a container without a ROM, a damaged one, a CRC or size mismatch ("CRC
 // mismatch in game.sms inside rom.zip"), the unpacking bounds exceeded (LimitExceeded), or the
 // temporary folder failing (NoSpace when it is full). The ROM's size is the caller's to check.
-Result<LoadedRom> loadOriginalRom(const std::string& path);
-
-// The same result in the older shape.
-struct RomLoadResult {
-  // The unpacked ROM, open at its start and without a name; not open when the named file itself
-  // is to be read (it is no container, it could not be opened, or it is a container that yielded
-  // nothing).
-  File unpacked;
-  // Of the unpacked file when there is one, else of the named file itself (zero when the file
-  // could not be opened or its first 16 bytes could not be read).
-  RomProbe probe;
-  // The file is a container but no ROM came out of it (none found, a damaged stream, a CRC
-  // mismatch, or the unpacking bounds were exceeded). The file is then no ROM and must be refused.
-  bool containerYieldedNothing = false;
-};
-
-RomLoadResult LoadOriginalRom(const std::string& path);
-
-// Copies an entry into a new scratch file: first the `prefix` bytes already taken from the
-// decompressor (when both pointer and length are nonzero), then bytes read through `decompressor`
-// from `file` until `size` bytes in all are written, in pieces of at most 16384 bytes. Returns the
-// file, open at its start, or a closed file on any failure. `written` receives the number of bytes
-// written either way.
-File ExtractToTempFile(File& file, IDecompressor& decompressor, std::uint32_t size,
-                       const std::uint8_t* prefix, std::size_t prefixLength, std::uint32_t& written);
-
-inline bool romProbeIsPack(const RomProbe& probe) { return hasPackMagic(probe.head, sizeof probe.head); }
+Result<LoadedRom> loadOriginalRom(const std::string& path, KnownFileTest known = nullptr);
 
 } // namespace zelvo

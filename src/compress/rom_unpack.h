@@ -7,23 +7,22 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace zelvo::rom {
 
-// What one level of the load came to.
-enum class Outcome {
-  NotContainer, // the file is to be read as it is
-  Rom,          // a ROM (or pack) was unpacked into a scratch file
-  Nothing,      // a container that yielded no ROM
-  Abort,        // the whole load fails: bounds exceeded, a corrupt entry, the scratch folder failing
-};
-
-struct Level {
-  Outcome outcome = Outcome::Nothing;
-  File file; // the unpacked ROM, at its start, when the outcome is Rom
+// What one level of the load unpacked: the ROM (or data the caller knows), in a scratch file open
+// at its start, with its probe.
+struct Unpacked {
+  File file;
   RomProbe probe;
-  Error reason; // why, when the outcome is Nothing or Abort
 };
+// What one level found: what it unpacked, or why this container holds no ROM (an outer zip then
+// goes on with its next entry).
+using Found = Result<Unpacked>;
+// One level of the load: what it found, or the error that ends the whole load at once (the
+// unpacking bounds exceeded, a corrupt entry, the scratch folder failing, memory).
+using Level = Result<Found>;
 
 // Where a level stands: the file the user named (for errors), how deep in containers, and how the
 // data at hand are called in messages ("game.sms inside rom.zip").
@@ -31,10 +30,16 @@ struct Context {
   std::string romPath;
   std::string where;
   int nesting = 0;
+  KnownFileTest known = nullptr; // data handed over as they are, see loadOriginalRom
+
+  bool isKnown(const std::uint8_t* head, std::size_t length) const { return known && known(head, length); }
 };
 
+// A level that found no ROM, and one that ends the load, with the error naming the user's file.
 Level nothing(const Context& context, ErrorCause cause, const std::string& detail);
 Level abort(const Context& context, ErrorCause cause, const std::string& detail);
+inline Level found(Unpacked unpacked) { return Found(std::move(unpacked)); }
+inline bool foundRom(const Level& level) { return level.ok() && level->ok(); }
 // The error of a scratch file that could not be created (`system`) or written (`err`, an errno
 // value), told as the load's: a full temporary folder says so.
 Error scratchError(const Error& system, const Context& context);

@@ -89,10 +89,14 @@ Result<std::unique_ptr<IDecompressor>> decompressorFor(File& file, std::uint32_t
   return decompressor;
 }
 
-Error streamBroke(std::uint32_t method, std::uint64_t done, std::uint64_t size, const std::string& path) {
-  return makeError(ErrorCause::BadFormat, path,
+// The payload stopped early: `why` is the stream's reason (a read that failed, or memory, keeps
+// its own cause; a damaged or short stream is BadFormat).
+Error streamBroke(std::uint32_t method, std::uint64_t done, std::uint64_t size, const std::string& path,
+                  const Error& why) {
+  const bool ownCause = why.cause != ErrorCause::BadFormat && why.cause != ErrorCause::Truncated;
+  return makeError(ownCause ? why.cause : ErrorCause::BadFormat, path,
                    std::string("the ") + methodName(method) + " payload ends or breaks after " +
-                       std::to_string(done) + " of " + std::to_string(size) + " bytes");
+                       std::to_string(done) + " of " + std::to_string(size) + " bytes: " + why.detail);
 }
 
 } // namespace
@@ -151,23 +155,6 @@ Status readExactly(File& file, void* buffer, std::size_t size, const std::string
   return {};
 }
 
-Error undefinedFlags(std::uint32_t bits, const std::string& path, const char* where) {
-  char text[48];
-  std::snprintf(text, sizeof text, "undefined flag bits 0x%X", unsigned(bits));
-  return makeError(ErrorCause::BadFormat, path, text + std::string(where));
-}
-
-Status readHeaderBlocks(File& file, Md5Digest* digest, bool extraBlock, const std::string& path) {
-  if (digest) {
-    if (Status s = readExactly(file, digest->data(), digest->size(), path, "the digest"); !s) return s;
-  }
-  if (extraBlock) {
-    std::uint8_t unused[16];
-    if (Status s = readExactly(file, unused, sizeof unused, path, "the block after the header"); !s) return s;
-  }
-  return {};
-}
-
 Result<SectionBlock> readSectionBlock(File& file, std::uint32_t method, std::uint64_t payloadSize,
                                       std::size_t headroom, const std::string& path) {
   if (payloadSize > SIZE_MAX - headroom)
@@ -183,8 +170,10 @@ Result<SectionBlock> readSectionBlock(File& file, std::uint32_t method, std::uin
   block.data.reset(new (std::nothrow) std::uint8_t[std::max<std::size_t>(capacity, 1)]);
   if (!block.data) return makeError(ErrorCause::OutOfMemory, path, "no memory for the payload");
   Md5 md5;
-  if (payloadSize == 0 && !(*decompressor)->Read(file, block.data.get() + headroom, 0))
-    return streamBroke(method, 0, 0, path);
+  if (payloadSize == 0) {
+    if (Status read = (*decompressor)->Read(file, block.data.get() + headroom, 0); !read)
+      return streamBroke(method, 0, 0, path, read.error());
+  }
 
   std::size_t filled = headroom;
   while (filled < full) {
@@ -198,8 +187,8 @@ Result<SectionBlock> readSectionBlock(File& file, std::uint32_t method, std::uin
       capacity = grown;
     }
     const std::size_t n = capacity - filled;
-    if (!(*decompressor)->Read(file, block.data.get() + filled, n))
-      return streamBroke(method, filled - headroom, payloadSize, path);
+    if (Status read = (*decompressor)->Read(file, block.data.get() + filled, n); !read)
+      return streamBroke(method, filled - headroom, payloadSize, path, read.error());
     md5.update(block.data.get() + filled, n);
     filled += n;
   }
@@ -219,7 +208,8 @@ Result<Md5Digest> digestSection(File& file, std::uint32_t method, std::uint64_t 
   if (!piece) return makeError(ErrorCause::OutOfMemory, path, "no memory for the payload");
   for (std::uint64_t done = 0; done < payloadSize;) {
     const std::size_t n = std::size_t(std::min<std::uint64_t>(pieceSize, payloadSize - done));
-    if (!(*decompressor)->Read(file, piece.get(), n)) return streamBroke(method, done, payloadSize, path);
+    if (Status read = (*decompressor)->Read(file, piece.get(), n); !read)
+      return streamBroke(method, done, payloadSize, path, read.error());
     md5.update(piece.get(), n);
     done += n;
   }

@@ -31,11 +31,6 @@ Status checkPayloadFitsFile(File& file, std::uint32_t method, std::uint64_t payl
 // Reads exactly `size` bytes; when fewer arrive, Truncated names `what` ("the header ends after 40
 // of 64 bytes").
 Status readExactly(File& file, void* buffer, std::size_t size, const std::string& path, const char* what);
-// BadFormat: "undefined flag bits 0x10" (`where` follows, e.g. " in the hi-res section").
-Error undefinedFlags(std::uint32_t bits, const std::string& path, const char* where = "");
-// The blocks that may follow a tiles or screen file's header: the payload's MD5 when `digest` is
-// wanted, then 16 bytes that are read and discarded when `extraBlock` is set.
-Status readHeaderBlocks(File& file, Md5Digest* digest, bool extraBlock, const std::string& path);
 
 struct SectionBlock {
   std::unique_ptr<std::uint8_t[]> data; // `headroom` bytes for the caller, then the payload

@@ -2,8 +2,9 @@
 // go piece by piece into a scratch file. gzip and bzip2 files are decoded with zlib's inflate and
 // libbz2's stream decoder over the open file through the stream classes' pumping, so that a stream
 // cut short anywhere, or damaged (their own CRCs included), is noticed.
+#include "compress/codec_error.h"
+#include "compress/codec_steps.h"
 #include "compress/rom_unpack.h"
-#include "compress/stream_pump.h"
 #include "platform/fs.h"
 #include "platform/temp_files.h"
 
@@ -34,29 +35,29 @@ public:
 
   bool start() { return file_.seek(0) && begin(); }
 
-  // Up to `size` bytes into `buffer`; `got` 0 once the data have ended. False on a damaged or
+  // Up to `size` bytes into `buffer`; `got` 0 once the data have ended. The error of a damaged or
   // truncated stream or a failed read.
-  bool read(std::uint8_t* buffer, std::size_t size, std::size_t& got) {
+  Status read(std::uint8_t* buffer, std::size_t size, std::size_t& got) {
     got = 0;
     while (got < size && !ended_) {
       std::size_t produced = 0;
-      const pump::Step step = decompress(buffer + got, size - got, produced);
+      const Result<pump::Step> step = decompress(buffer + got, size - got, produced);
       got += produced;
-      if (step == pump::Step::Failed) return false;
-      if (step == pump::Step::End) {
+      if (!step) return step.error();
+      if (*step == pump::Step::End) {
         if (!nextStreamFollows())
           ended_ = true;
-        else if (!restart())
-          return false;
+        else if (Status restarted = restart(); !restarted)
+          return restarted;
       }
     }
-    return true;
+    return {};
   }
 
 protected:
   virtual bool begin() = 0;
-  virtual bool restart() = 0;
-  virtual pump::Step decompress(std::uint8_t* out, std::size_t size, std::size_t& produced) = 0;
+  virtual Status restart() = 0;
+  virtual Result<pump::Step> decompress(std::uint8_t* out, std::size_t size, std::size_t& produced) = 0;
   // Whether `head` (`length` bytes) begins another stream.
   virtual bool isNextStream(const std::uint8_t* head, std::size_t length) const = 0;
 
@@ -89,14 +90,16 @@ private:
     block_.reset(new (std::nothrow) Block{});
     return block_ && (started_ = inflateInit2(&block_->stream, 15 + 16) == Z_OK);
   }
-  bool restart() override { return inflateReset(&block_->stream) == Z_OK; }
-  pump::Step decompress(std::uint8_t* out, std::size_t size, std::size_t& produced) override {
+  Status restart() override {
+    if (const int result = inflateReset(&block_->stream); result != Z_OK)
+      return zlibError(result, block_->stream.msg, CodecSide::Decompressing);
+    return {};
+  }
+  Result<pump::Step> decompress(std::uint8_t* out, std::size_t size, std::size_t& produced) override {
     z_stream& s = block_->stream;
-    return pump::decompressSome(file_, s, block_->staging, out, size, produced, [&] {
-      const int result = inflate(&s, Z_NO_FLUSH);
-      if (result == Z_STREAM_END) return pump::Step::End;
-      return result == Z_OK ? pump::Step::More : pump::Step::Failed;
-    });
+    int result = Z_OK;
+    return pump::decompressSome(file_, s, block_->staging, out, size, produced,
+                                [&] { return pump::inflateStep(s, result); });
   }
   bool isNextStream(const std::uint8_t* head, std::size_t length) const override {
     return hasGzipMagic(head, length);
@@ -121,19 +124,20 @@ private:
     return block_ && init();
   }
   bool init() { return started_ = BZ2_bzDecompressInit(&block_->stream, 0, 0) == BZ_OK; }
-  bool restart() override {
+  Status restart() override {
     BZ2_bzDecompressEnd(&block_->stream);
     started_ = false;
     block_->stream = bz_stream{};
-    return init();
+    if (const int result = BZ2_bzDecompressInit(&block_->stream, 0, 0); result != BZ_OK)
+      return bzip2Error(result, CodecSide::Decompressing);
+    started_ = true;
+    return {};
   }
-  pump::Step decompress(std::uint8_t* out, std::size_t size, std::size_t& produced) override {
+  Result<pump::Step> decompress(std::uint8_t* out, std::size_t size, std::size_t& produced) override {
     bz_stream& s = block_->stream;
-    return pump::decompressSome(file_, s, block_->staging, out, size, produced, [&] {
-      const int result = BZ2_bzDecompress(&s);
-      if (result == BZ_STREAM_END) return pump::Step::End;
-      return result == BZ_OK ? pump::Step::More : pump::Step::Failed;
-    });
+    int result = BZ_OK;
+    return pump::decompressSome(file_, s, block_->staging, out, size, produced,
+                                [&] { return pump::bzip2DecompressStep(s, result); });
   }
   bool isNextStream(const std::uint8_t* head, std::size_t length) const override {
     return hasBzip2Magic(head, length);
@@ -143,13 +147,6 @@ private:
   bool started_ = false;
 };
 
-Level aborted(Error reason) {
-  Level level;
-  level.outcome = Outcome::Abort;
-  level.reason = std::move(reason);
-  return level;
-}
-
 // Unpacks a gzip or bzip2 file into a scratch file. Content beyond 524800 bytes is allowed only
 // when it begins with a container or pack magic, and never beyond the per-container bound.
 Level copyStream(StreamSource& source, const char* kind, const Context& context) {
@@ -157,7 +154,7 @@ Level copyStream(StreamSource& source, const char* kind, const Context& context)
   if (!buffer || !source.start())
     return abort(context, ErrorCause::OutOfMemory, std::string("no memory to unpack the ") + kind + " data");
   Result<File> scratch = createScratchFile();
-  if (!scratch) return aborted(scratchError(scratch.error(), context));
+  if (!scratch) return Level(scratchError(scratch.error(), context));
   File& out = *scratch;
 
   RomProbe capture;
@@ -165,15 +162,16 @@ Level copyStream(StreamSource& source, const char* kind, const Context& context)
   bool limited = true;
   for (;;) {
     std::size_t n = 0;
-    if (!source.read(buffer.get(), kPieceSize, n))
+    if (Status read = source.read(buffer.get(), kPieceSize, n); !read)
       return nothing(context, ErrorCause::BadFormat,
-                     std::string("the ") + kind + " data of " + context.where + " are damaged or cut short");
+                     std::string("the ") + kind + " data of " + context.where +
+                         " are damaged or cut short (" + read.error().detail + ")");
     if (n == 0) break;
     if (total < sizeof capture.head) {
       const std::size_t take = std::min<std::size_t>(sizeof capture.head - std::size_t(total), n);
       std::memcpy(capture.head + total, buffer.get(), take);
     }
-    if (!out.writeAll(buffer.get(), n)) return aborted(scratchError(out.lastError(), context));
+    if (!out.writeAll(buffer.get(), n)) return Level(scratchError(out.lastError(), context));
     total += n;
     if (total > kMaxUnpackedPerContainer)
       return abort(context, ErrorCause::LimitExceeded,
@@ -181,23 +179,19 @@ Level copyStream(StreamSource& source, const char* kind, const Context& context)
                        " MiB would be unpacked from " + context.where);
     if (limited && total > kRomMaxSize) {
       if (!hasContainerMagic(capture.head, sizeof capture.head) &&
-          !hasPackMagic(capture.head, sizeof capture.head))
+          !context.isKnown(capture.head, sizeof capture.head))
         return nothing(context, ErrorCause::LimitExceeded,
                        context.where + " unpacks to more than " + std::to_string(kRomMaxSize) +
                            " bytes that are neither a ROM nor a container");
       limited = false;
     }
   }
-  if (!out.seek(0)) return aborted(scratchError(out.lastError(), context));
+  if (!out.seek(0)) return Level(scratchError(out.lastError(), context));
   capture.size = std::uint32_t(total);
 
   if (hasContainerMagic(capture.head, sizeof capture.head))
     return loadNested(std::move(out), capture, context);
-  Level level;
-  level.outcome = Outcome::Rom;
-  level.file = std::move(out);
-  level.probe = capture;
-  return level;
+  return found({std::move(out), capture});
 }
 
 } // namespace
@@ -247,8 +241,9 @@ Result<Extracted> extractEntry(File& file, IDecompressor& decompressor, std::uin
       return makeError(ErrorCause::OutOfMemory, context.romPath, "no memory to unpack " + context.where);
     while (written < size) {
       const std::size_t n = std::min<std::size_t>(size - written, kPieceSize);
-      if (!decompressor.Read(file, piece.get(), n))
-        return makeError(ErrorCause::BadFormat, context.romPath, "the data end early or are damaged");
+      if (Status read = decompressor.Read(file, piece.get(), n); !read)
+        return makeError(ErrorCause::BadFormat, context.romPath,
+                         "the data end early or are damaged (" + read.error().detail + ")");
       if (!out.file.writeAll(piece.get(), n)) return scratchError(out.file.lastError(), context);
       crc = crc32(crc, piece.get(), uInt(n));
       written += std::uint32_t(n);
@@ -260,13 +255,5 @@ Result<Extracted> extractEntry(File& file, IDecompressor& decompressor, std::uin
 }
 
 } // namespace rom
-
-File ExtractToTempFile(File& file, IDecompressor& decompressor, std::uint32_t size,
-                       const std::uint8_t* prefix, std::size_t prefixLength, std::uint32_t& written) {
-  const rom::Context context{{}, "the entry", 0};
-  Result<rom::Extracted> copy =
-      rom::extractEntry(file, decompressor, size, prefix, prefixLength, written, context);
-  return copy ? std::move(copy->file) : File();
-}
 
 } // namespace zelvo

@@ -3,13 +3,16 @@
 // does one step of work and in the results it gives.
 #pragma once
 
+#include "compress/codec_error.h"
 #include "compress/streams.h"
+#include "platform/error.h"
 #include "platform/file.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace zelvo::pump {
 
@@ -26,43 +29,47 @@ template <class Count> Count pieceOf(std::size_t remaining) {
 
 // Writes the output gathered in the staging buffer, if any, and makes the whole buffer the
 // library's output room again.
-template <class Stream, class Byte> bool writeStaged(File& file, Stream& s, Byte* staging) {
+template <class Stream, class Byte> Status writeStaged(File& file, Stream& s, Byte* staging) {
   const std::size_t pending = kStagingBufferSize - s.avail_out;
-  if (pending > 0 && !file.writeAll(staging, pending)) return false;
+  if (pending > 0 && !file.writeAll(staging, pending)) return streamWriteError(file);
   s.next_out = staging;
   s.avail_out = kStagingBufferSize;
-  return true;
+  return {};
 }
 
-// Hands `size` bytes to the compressor through `step` (one library call; false on failure),
+// Hands `size` bytes to the compressor through `step` (one library call, giving its failure),
 // writing the staging buffer to `file` whenever it is full, so only whole buffers are written.
 template <class Stream, class Byte, class Step>
-bool compressInput(File& file, Stream& s, Byte* staging, const void* data, std::size_t size, Step step) {
+Status compressInput(File& file, Stream& s, Byte* staging, const void* data, std::size_t size, Step step) {
   auto* in = static_cast<const Byte*>(data);
   while (size > 0) {
     s.next_in = const_cast<Byte*>(in);
     s.avail_in = pieceOf<decltype(s.avail_in)>(size);
     const std::size_t piece = s.avail_in;
     while (s.avail_in > 0) {
-      if (s.avail_out == 0 && !writeStaged(file, s, staging)) return false;
-      if (!step()) return false;
+      if (s.avail_out == 0) {
+        if (Status written = writeStaged(file, s, staging); !written) return written;
+      }
+      if (Status stepped = step(); !stepped) return stepped;
     }
     in += piece;
     size -= piece;
   }
-  return true;
+  return {};
 }
 
-enum class Step { More, End, Failed };
+// What one library call of a decompressor came to (its failure is the call's own Error).
+enum class Step { More, End };
 
-// Hands out what the decompressor produces through `step` (one library call) until `size` bytes of
-// `buffer` are filled or the stream ends, refilling the staging buffer from `file` as input runs
-// out; `produced` receives the count. End: the stream ended, and what was read beyond it was given
-// back, so the file stands on its first byte after the stream. More: the buffer is full. Failed: a
-// damaged stream, a failed read, or the file ending inside the stream.
+// Hands out what the decompressor produces through `step` (one library call, giving a Step or
+// its failure) until `size` bytes of `buffer` are filled or the stream ends, refilling the staging
+// buffer from `file` as input runs out; `produced` receives the count. End: the stream ended, and
+// what was read beyond it was given back, so the file stands on its first byte after the stream.
+// More: the buffer is full. An error: a damaged stream, a failed read, or the file ending inside
+// the stream.
 template <class Stream, class Byte, class StepFn>
-Step decompressSome(File& file, Stream& s, Byte* staging, void* buffer, std::size_t size,
-                    std::size_t& produced, StepFn step) {
+Result<Step> decompressSome(File& file, Stream& s, Byte* staging, void* buffer, std::size_t size,
+                            std::size_t& produced, StepFn step) {
   auto* out = static_cast<Byte*>(buffer);
   std::size_t remaining = size; // not yet handed to the library as output room
   produced = 0;
@@ -71,7 +78,7 @@ Step decompressSome(File& file, Stream& s, Byte* staging, void* buffer, std::siz
   for (;;) {
     if (s.avail_in == 0) {
       std::size_t got = 0;
-      if (!file.read(staging, kStagingBufferSize, got) || got == 0) return Step::Failed;
+      if (!file.read(staging, kStagingBufferSize, got) || got == 0) return streamReadError(file);
       s.next_in = staging;
       s.avail_in = decltype(s.avail_in)(got);
     }
@@ -81,30 +88,32 @@ Step decompressSome(File& file, Stream& s, Byte* staging, void* buffer, std::siz
       out += s.avail_out;
       remaining -= s.avail_out;
     }
-    const Step result = step();
+    const Result<Step> result = step();
     produced = size - remaining - s.avail_out;
-    switch (result) {
-    case Step::Failed:
-      return Step::Failed;
-    case Step::End:
+    if (!result) return result;
+    if (*result == Step::End) {
       if (s.avail_in > 0) {
-        if (!file.seekBy(-std::int64_t(s.avail_in))) return Step::Failed;
+        if (!file.seekBy(-std::int64_t(s.avail_in))) return streamReadError(file);
         s.avail_in = 0;
       }
       return Step::End;
-    case Step::More:
-      if (s.avail_out == 0 && remaining == 0) return Step::More;
-      break;
     }
+    if (s.avail_out == 0 && remaining == 0) return Step::More;
   }
 }
 
 // Fills exactly `size` bytes of `buffer` (see decompressSome); a request that reaches past the end
 // of the stream fails.
 template <class Stream, class Byte, class StepFn>
-bool decompressInto(File& file, Stream& s, Byte* staging, void* buffer, std::size_t size, StepFn step) {
+Status decompressInto(File& file, Stream& s, Byte* staging, void* buffer, std::size_t size, StepFn step) {
   std::size_t produced = 0;
-  return decompressSome(file, s, staging, buffer, size, produced, step) != Step::Failed && produced == size;
+  const Result<Step> result = decompressSome(file, s, staging, buffer, size, produced, step);
+  if (!result) return result.error();
+  if (produced != size)
+    return makeError(ErrorCause::Truncated, {},
+                     "the compressed stream ends after " + std::to_string(produced) + " of the " +
+                         std::to_string(size) + " bytes asked for");
+  return {};
 }
 
 } // namespace zelvo::pump

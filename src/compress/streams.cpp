@@ -1,12 +1,15 @@
 // Stored sections and the choice of a decompressor by method number.
 #include "compress/streams.h"
 
+#include "compress/codec_error.h"
+
 #include <new>
 
 namespace zelvo {
 
-bool CDefaultDecompressor::Read(File& file, void* buffer, std::size_t size) {
-  return file.readExact(buffer, size);
+Status CDefaultDecompressor::Read(File& file, void* buffer, std::size_t size) {
+  if (!file.readExact(buffer, size)) return streamReadError(file);
+  return {};
 }
 
 std::unique_ptr<IDecompressor> CreateDecompressor(std::uint32_t method) {

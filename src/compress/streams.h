@@ -1,7 +1,10 @@
 // Compression stream classes: compressors write finished output straight into an open file,
 // decompressors read a compressed section from an open file and hand out exactly the bytes asked.
+// A failure says why (codec_error.h): the library's own result code, the file failing under the
+// stream, or memory; the error names no file, which the caller adds.
 #pragma once
 
+#include "platform/error.h"
 #include "platform/file.h"
 
 #include <cstddef>
@@ -25,9 +28,9 @@ public:
   virtual ~ICompressor() = default;
   virtual std::uint32_t GetMethod() const = 0;
   // Compresses `size` bytes; only whole 16384-byte pieces of output are written here.
-  virtual bool Write(File& file, const void* data, std::size_t size) = 0;
+  virtual Status Write(File& file, const void* data, std::size_t size) = 0;
   // Ends the stream and writes the rest of the output. Called once, after the last Write.
-  virtual bool Finish(File& file) = 0;
+  virtual Status Finish(File& file) = 0;
 };
 
 class IDecompressor {
@@ -35,7 +38,7 @@ public:
   virtual ~IDecompressor() = default;
   virtual std::uint32_t GetMethod() const = 0;
   // Fills `buffer` with exactly `size` decompressed bytes, or fails.
-  virtual bool Read(File& file, void* buffer, std::size_t size) = 0;
+  virtual Status Read(File& file, void* buffer, std::size_t size) = 0;
 };
 
 // A new decompressor for a CompressionMethod number; null for any other number.
@@ -43,7 +46,8 @@ std::unique_ptr<IDecompressor> CreateDecompressor(std::uint32_t method);
 
 // The stream classes. Each starts its library stream on the first Write or Read, keeps the last
 // library result (once the library reported an error, or a decompressed stream ended, every later
-// call fails), and holds its staging buffer and library stream record in one zero-filled block.
+// call fails with that result), and holds its staging buffer and library stream record in one
+// zero-filled block.
 
 // Raw deflate (no zlib or gzip wrapper): level 6, 32 KiB window, memory level 8, default strategy.
 class CDeflateCompressor final : public ICompressor {
@@ -54,9 +58,9 @@ public:
   CDeflateCompressor& operator=(const CDeflateCompressor&) = delete;
 
   std::uint32_t GetMethod() const override { return kMethodDeflate; }
-  bool Write(File& file, const void* data, std::size_t size) override;
+  Status Write(File& file, const void* data, std::size_t size) override;
   // Without a prior Write nothing at all is written; after only empty Writes, an empty stream.
-  bool Finish(File& file) override;
+  Status Finish(File& file) override;
 
 private:
   struct Block;
@@ -76,8 +80,8 @@ public:
   CBZip2Compressor& operator=(const CBZip2Compressor&) = delete;
 
   std::uint32_t GetMethod() const override { return kMethodBZip2; }
-  bool Write(File& file, const void* data, std::size_t size) override;
-  bool Finish(File& file) override;
+  Status Write(File& file, const void* data, std::size_t size) override;
+  Status Finish(File& file) override;
 
 private:
   struct Block;
@@ -95,7 +99,7 @@ public:
   CDeflateDecompressor& operator=(const CDeflateDecompressor&) = delete;
 
   std::uint32_t GetMethod() const override { return kMethodDeflate; }
-  bool Read(File& file, void* buffer, std::size_t size) override;
+  Status Read(File& file, void* buffer, std::size_t size) override;
 
 private:
   struct Block;
@@ -112,7 +116,7 @@ public:
   CBZip2Decompressor& operator=(const CBZip2Decompressor&) = delete;
 
   std::uint32_t GetMethod() const override { return kMethodBZip2; }
-  bool Read(File& file, void* buffer, std::size_t size) override;
+  Status Read(File& file, void* buffer, std::size_t size) override;
 
 private:
   struct Block;
@@ -134,10 +138,11 @@ public:
   CLZMADecompressor& operator=(const CLZMADecompressor&) = delete;
 
   std::uint32_t GetMethod() const override { return kMethodLZMA; }
-  bool Read(File& file, void* buffer, std::size_t size) override;
+  Status Read(File& file, void* buffer, std::size_t size) override;
 
 private:
-  bool start(File& file);
+  Status start(File& file);
+  Error stopped() const; // why every call fails once the decoder failed or stalled
 
   std::unique_ptr<std::uint8_t[]> input_; // null until the first Read
   const std::uint8_t* next_ = nullptr;    // next unconsumed byte in input_
@@ -151,7 +156,7 @@ private:
 class CDefaultDecompressor final : public IDecompressor {
 public:
   std::uint32_t GetMethod() const override { return kMethodStored; }
-  bool Read(File& file, void* buffer, std::size_t size) override;
+  Status Read(File& file, void* buffer, std::size_t size) override;
 };
 
 } // namespace zelvo

@@ -1,6 +1,7 @@
 // The zip scan of the original ROM loader: walks the local headers from the start of the file (the
-// central directory is never read) and takes the first entry that is a ROM, a pack or a container
-// holding one. Every entry it unpacks is checked against the CRC-32 and sizes of its header.
+// central directory is never read) and takes the first entry that is a ROM, data the caller knows
+// (a pack) or a container holding one. Every entry it unpacks is checked against the CRC-32 and
+// sizes of its header.
 #include "compress/rom_unpack.h"
 
 #include "platform/byte_io.h"
@@ -13,8 +14,6 @@ namespace zelvo::rom {
 
 namespace {
 
-constexpr char kRomSignature[8] = {'T', 'M', 'R', ' ', 'S', 'E', 'G', 'A'};
-
 constexpr std::uint32_t kZipLocalHeaderSignature = 0x04034B50;
 constexpr std::uint32_t kZipDescriptorSignature = 0x08074B50;
 constexpr std::size_t kZipLocalHeaderSize = 30;
@@ -25,7 +24,6 @@ constexpr std::size_t kNameBufferSize = 33272;
 constexpr std::uint32_t kSmallestEntry = 64; // entries this small or smaller are passed over
 constexpr std::size_t kProbeBytes = sizeof RomProbe{}.head;
 
-static_assert(kRomSignatureOffset + sizeof kRomSignature == kRomMinSize);
 static_assert(kRomMinSize + kCopierHeaderSize == kNameBufferSize);
 
 struct ZipLocalHeader {
@@ -124,7 +122,7 @@ public:
         continue;
       }
       if (!examine(entry, smsName)) break;
-      if (level_.outcome != Outcome::Nothing) break;
+      if (!level_ || *level_) break; // the load ends, or a ROM was found
       if (!passOver()) break;
     }
     return std::move(level_);
@@ -138,36 +136,34 @@ private:
     std::unique_ptr<IDecompressor> decompressor = CreateDecompressor(entry.method);
     if (!decompressor) return false;
     std::uint8_t* head = buffer_.get();
-    if (!decompressor->Read(file_, head, kProbeBytes)) {
+    if (Status read = decompressor->Read(file_, head, kProbeBytes); !read) {
       // Passed over like any entry that is no ROM, but if none is found this is the likely why.
       level_ = nothing(context_, ErrorCause::BadFormat,
                        "no ROM among the entries of " + context_.where + "; " + entry.label +
-                           " cannot be unpacked (damaged, or beyond what this program unpacks)");
+                           " cannot be unpacked (" + read.error().detail + ")");
       return true;
     }
 
-    if (hasPackMagic(head, kProbeBytes)) return take(entry, *decompressor, kProbeBytes);
+    if (context_.isKnown(head, kProbeBytes)) return take(entry, *decompressor, kProbeBytes);
     if (hasContainerMagic(head, kProbeBytes)) {
       RomProbe inner;
       std::memcpy(inner.head, head, kProbeBytes);
       inner.size = size;
       Result<File> unpacked = extract(entry, *decompressor, kProbeBytes);
-      if (!unpacked) return level_.outcome != Outcome::Abort; // a damaged entry is passed over
+      if (!unpacked) return level_.ok(); // a damaged entry is passed over
       Context nested = context_;
       nested.where = entry.label;
       Level level = loadNested(std::move(*unpacked), inner, nested);
-      if (level.outcome == Outcome::Rom || level.outcome == Outcome::Abort) level_ = std::move(level);
+      if (!level || *level) level_ = std::move(level); // a container without a ROM is passed over
       return true;
     }
-    if (size < kRomMinSize || size > kRomMaxSize) return true;
+    if (!romSizeAllowed(size)) return true;
     if (smsName) return take(entry, *decompressor, kProbeBytes); // no signature check for a named ROM
 
-    const std::uint32_t copier =
-        size >= kNameBufferSize && (size & kCopierHeaderSize) ? kCopierHeaderSize : 0;
+    const std::uint32_t copier = size >= kNameBufferSize ? copierHeaderOf(size) : 0;
     const std::size_t atHand = kRomMinSize + copier;
     if (!decompressor->Read(file_, head + kProbeBytes, atHand - kProbeBytes)) return false;
-    if (std::memcmp(head + copier + kRomSignatureOffset, kRomSignature, sizeof kRomSignature) != 0)
-      return true;
+    if (!hasRomSignature(head + copier, kRomMinSize)) return true;
     return take(entry, *decompressor, atHand);
   }
 
@@ -175,10 +171,10 @@ private:
   bool take(const Entry& entry, IDecompressor& decompressor, std::size_t prefix) {
     Result<File> unpacked = extract(entry, decompressor, prefix);
     if (!unpacked) return false;
-    level_.outcome = Outcome::Rom;
-    level_.file = std::move(*unpacked);
-    std::memcpy(level_.probe.head, buffer_.get(), sizeof level_.probe.head);
-    level_.probe.size = entry.header.uncompressedSize;
+    Unpacked rom{std::move(*unpacked), {}};
+    std::memcpy(rom.probe.head, buffer_.get(), sizeof rom.probe.head);
+    rom.probe.size = entry.header.uncompressedSize;
+    level_ = found(std::move(rom));
     return true;
   }
 
@@ -187,33 +183,27 @@ private:
   Result<File> extract(const Entry& entry, IDecompressor& decompressor, std::size_t prefix) {
     const std::uint32_t size = entry.header.uncompressedSize;
     unpacked_ += size;
-    if (unpacked_ > kMaxUnpackedPerContainer) {
-      level_ = abort(context_, ErrorCause::LimitExceeded,
-                     "more than " + std::to_string(kMaxUnpackedPerContainer >> 20) +
-                         " MiB would be unpacked from " + context_.where);
-      return level_.reason;
-    }
+    if (unpacked_ > kMaxUnpackedPerContainer)
+      return aborted(makeError(ErrorCause::LimitExceeded, context_.romPath,
+                               "more than " + std::to_string(kMaxUnpackedPerContainer >> 20) +
+                                   " MiB would be unpacked from " + context_.where));
     std::uint32_t written = 0;
     Result<Extracted> copy =
         extractEntry(file_, decompressor, size, buffer_.get(), prefix, written, context_);
     if (!copy) {
-      if (copy.error().cause == ErrorCause::BadFormat) {
-        level_ = nothing(context_, ErrorCause::BadFormat,
-                         "the data of " + entry.label + " end early or are damaged");
-      } else {
-        level_ = Level{};
-        level_.outcome = Outcome::Abort;
-        level_.reason = copy.error();
-      }
-      return level_.reason;
+      if (copy.error().cause != ErrorCause::BadFormat) return aborted(copy.error());
+      level_ = nothing(context_, ErrorCause::BadFormat,
+                       "the data of " + entry.label + " end early or are damaged");
+      return level_->error();
     }
-    if (Status checked = check(entry, decompressor, copy->crc); !checked) {
-      level_ = Level{};
-      level_.outcome = Outcome::Abort;
-      level_.reason = checked.error();
-      return level_.reason;
-    }
+    if (Status checked = check(entry, decompressor, copy->crc); !checked) return aborted(checked.error());
     return std::move(copy->file);
+  }
+
+  // Ends the whole load with `why`.
+  Error aborted(const Error& why) {
+    level_ = why;
+    return why;
   }
 
   // The CRC-32 of the unpacked data and the place where the entry's data end must be those its

@@ -40,11 +40,6 @@ std::string resolveIn(const std::string& folder, const std::string& path) {
   return absolute || path.empty() ? path : joinPath(folder, path);
 }
 
-struct FreeTable {
-  void operator()(HiResTileTable* table) const { FreeHiResTileTable(table); }
-};
-using TableOwner = std::unique_ptr<HiResTileTable, FreeTable>;
-
 // What the build took from its cache and what it made again.
 std::string cacheLine(const BuildCache& cache) {
   const BuildCache::Counts screens = cache.counts(BuildCache::Kind::Screen);
@@ -99,6 +94,11 @@ private:
   // The pack being written, and the reason of its last failed write.
   File& output() { return output_->file(); }
   bool failWrite() { return fail(kCannotWrite, output_->writeError()); }
+  // A writer of the pack (a compressor) failed: its reason, naming the output when it names nothing.
+  bool failWrite(Error why) {
+    if (why.path.empty()) why.path = output_->target();
+    return fail(kCannotWrite, why);
+  }
 
   bool findTiles();
   bool generateTiles();
@@ -147,7 +147,7 @@ private:
 
   std::unique_ptr<TileSet> tiles_;
   std::unique_ptr<TileSet> exportTiles_; // the tiles in the file's order, until the screens are done
-  TableOwner table_;
+  std::unique_ptr<HiResTileTable> table_;
   std::string folder_;     // the input folder, absolute
   std::string romPath_;    // resolved in the input folder
   std::string outputPath_; // resolved in the input folder
@@ -240,7 +240,7 @@ bool Run::findTiles() {
 
 bool Run::generateTiles() {
   if (!stage(kBuildStageLines[1])) return false;
-  table_.reset(CreateHiResTileTable());
+  table_.reset(new (std::nothrow) HiResTileTable());
   if (!table_) return fail("Error: can't allocate memory");
   // The export reads the tiles file in its own order: what it draws is resolved against a copy.
   exportTiles_ = copyTileSet(*tiles_);
@@ -342,17 +342,18 @@ bool Run::applyScreen(ScreenPlan plan, const PreparedScreen& prepared) {
     coverage_.addScreen(found.screen, *table_, prepared, false);
     return true;
   }
-  Error why;
   const std::size_t firstConflict = ledger_.conflicts.size();
   ledger_.screen = report_.screens.size() - 1;
-  const ReplaceResult replaced = applyPreparedScreen(*table_, prepared, &log_, &why, &found.info, &ledger_);
-  if (replaced == ReplaceResult::Cancelled) return cancelled();
-  // A tile that could not be written back would leave a damaged tile in the pack: that ends the
-  // build.
-  if (replaced == ReplaceResult::WriteFailed)
+  const Status replaced = applyPreparedScreen(*table_, prepared, &log_, &found.info, &ledger_);
+  const Error why = replaced ? Error{} : replaced.error();
+  if (!replaced && why.cause == ErrorCause::Cancelled) return cancelled();
+  // A screen skipped (or without memory for a tile) wrote nothing. A tile that could not be written
+  // back would leave a damaged tile in the pack: that ends the build.
+  const bool skipped = prepared.skipped || (!replaced && why.cause == ErrorCause::OutOfMemory);
+  if (!replaced && !skipped)
     return fail("Error: can't write high-resolution tiles",
                 systemError(table_->tempFile.lastError(), {}, "writing the hi-res tile store"));
-  if (replaced == ReplaceResult::Skipped) {
+  if (skipped) {
     found.reason = named(why).message();
     if (!found.info.screenRead)
       found.status = ScreenStatus::UnreadableScreen;
@@ -414,17 +415,17 @@ bool Run::applySheet(const SheetCandidate& candidate, const PreparedSheet& sheet
   found.map = sheet.fromChunk ? std::string("chunk") : candidate.sidecar;
   found.slotCount = sheet.slotCount;
   found.slotsNotInCapture = sheet.slotsNotInCapture;
-  Error why;
   const std::size_t firstConflict = ledger_.conflicts.size();
   // Sheets are numbered after the screens, so conflicts name them as they name screens.
   ledger_.screen = report_.screens.size() + report_.sheets.size() - 1;
-  const ReplaceResult replaced =
-      applyPreparedScreen(*table_, sheet.screen, &log_, &why, &found.info, &ledger_);
-  if (replaced == ReplaceResult::Cancelled) return cancelled();
-  if (replaced == ReplaceResult::WriteFailed)
+  const Status replaced = applyPreparedScreen(*table_, sheet.screen, &log_, &found.info, &ledger_);
+  const Error why = replaced ? Error{} : replaced.error();
+  if (!replaced && why.cause == ErrorCause::Cancelled) return cancelled();
+  const bool skipped = sheet.screen.skipped || (!replaced && why.cause == ErrorCause::OutOfMemory);
+  if (!replaced && !skipped)
     return fail("Error: can't write high-resolution tiles",
                 systemError(table_->tempFile.lastError(), {}, "writing the hi-res tile store"));
-  if (replaced == ReplaceResult::Skipped) {
+  if (skipped) {
     found.reason = named(why).message();
     if (!found.info.imageRead)
       found.status = ScreenStatus::UnreadableImage;
@@ -456,15 +457,12 @@ bool Run::createOutput() {
 }
 
 bool Run::openRom(File& rom, std::uint32_t& romSize) {
-  Result<LoadedRom> loaded = loadOriginalRom(romPath_);
+  Result<LoadedRom> loaded = loadOriginalRom(romPath_, hasPackMagic);
   if (!loaded) return fail("Error: invalid original ROM", loaded.error());
   const RomProbe& probe = loaded->probe;
-  if (probe.size < kRomMinSize || probe.size > kRomMaxSize)
-    return fail("Error: invalid original ROM",
-                makeError(ErrorCause::BadFormat, romPath_,
-                          "the ROM holds " + std::to_string(probe.size) + " bytes; a ROM holds " +
-                              std::to_string(kRomMinSize) + " to " + std::to_string(kRomMaxSize)));
-  if (romProbeIsPack(probe))
+  if (Status size = checkRomSize(probe.size, romPath_); !size)
+    return fail("Error: invalid original ROM", size.error());
+  if (hasPackMagic(probe.head, sizeof probe.head))
     return fail("Error: invalid original ROM",
                 makeError(ErrorCause::BadFormat, romPath_, "a hi-res ROM pack, not an original ROM"));
 
@@ -475,10 +473,10 @@ bool Run::openRom(File& rom, std::uint32_t& romSize) {
   std::uint64_t fileSize = 0;
   if (!rom.size(fileSize) || fileSize > kRomMaxSize) return fail("Error: invalid original ROM file size");
   romSize = std::uint32_t(fileSize);
-  // Bit 9 of the size set: the file starts with a copier header, which the pack leaves out.
-  if (romSize & kCopierHeaderSize) {
-    if (!rom.seek(kCopierHeaderSize)) return fail("Error: can't read from original ROM file");
-    romSize -= kCopierHeaderSize;
+  // The pack leaves a copier header out.
+  if (const std::uint32_t copier = copierHeaderOf(romSize)) {
+    if (!rom.seek(copier)) return fail("Error: can't read from original ROM file");
+    romSize -= copier;
   }
   return true;
 }
@@ -503,7 +501,8 @@ bool Run::writeRom() {
     if (!rom.readExact(piece.get(), n))
       return fail("Error: can't read from original ROM file",
                   systemError(rom.lastError(), romPath_, "reading"));
-    if (!compressor->Write(output(), piece.get(), n)) return failWrite();
+    if (Status written = compressor->Write(output(), piece.get(), n); !written)
+      return failWrite(written.error());
     digest.update(piece.get(), n);
     remaining -= std::uint32_t(n);
     reportProgress(&log_, ProgressStage::CompressingRom, romSize - remaining, romSize);
@@ -512,10 +511,10 @@ bool Run::writeRom() {
   std::memcpy(header_.romDigest, romDigest.data(), romDigest.size());
   report_.romMd5 = toHex(romDigest);
 
-  const bool finished = compressor->Finish(output());
+  const Status finished = compressor->Finish(output());
   compressor.reset();
   rom.close();
-  if (!finished) return failWrite();
+  if (!finished) return failWrite(finished.error());
 
   std::uint64_t position = 0;
   if (!output().position(position)) return failWrite();
@@ -527,9 +526,9 @@ bool Run::writeTiles() {
   if (!stage(kBuildStageLines[5])) return false;
   // The pack's copy keeps the sorted order with every order key cleared.
   clearOrderKeys(*tiles_);
-  const bool written = writeTilesFile(*tiles_, output());
+  const Status written = writeTilesFile(*tiles_, output());
   tiles_.reset();
-  if (!written) return failWrite();
+  if (!written) return failWrite(written.error());
   std::uint64_t position = 0;
   if (!output().position(position)) return failWrite();
   header_.tilesSectionSize = std::uint32_t(position - sizeof header_ - header_.romSectionSize);

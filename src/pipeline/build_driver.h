@@ -31,7 +31,7 @@ public:
 // The hi-res store as the screens and sheets left it: each tile painted by an image where one
 // paints it, else as generated.
 struct ReplacedStore {
-  HiResTileTablePtr table;
+  std::unique_ptr<HiResTileTable> table;
   std::unique_ptr<TileSet> tiles; // the sorted set the table was generated from, lookups prepared
   PaintLedger ledger;             // which stored tiles an image painted
 };

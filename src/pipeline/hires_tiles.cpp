@@ -99,10 +99,6 @@ Status generateGroup(Generation& gen, const TileGroup& group, int groupIndex, st
 
 } // namespace
 
-HiResTileTable* CreateHiResTileTable() { return new (std::nothrow) HiResTileTable(); }
-
-void FreeHiResTileTable(HiResTileTable* table) { delete table; }
-
 bool hiResGroupIsOpaque(int group) { return group >= 0 && group < 4; }
 
 std::uint32_t hiResGroupFlip(int group) {
@@ -174,11 +170,6 @@ bool markDuplicateTiles(const TileEntry* entries, const std::uint8_t* blocks, st
     }
   }
   return true;
-}
-
-bool GenerateHiResTiles(HiResTileTable& table, const TileSet* tiles, std::uint32_t scale,
-                        ProgressSink* progress) {
-  return tiles && generateHiResTiles(table, *tiles, scale, progress).ok();
 }
 
 Status generateHiResTiles(HiResTileTable& table, const TileSet& tiles, std::uint32_t scale,

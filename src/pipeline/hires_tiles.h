@@ -16,6 +16,8 @@ namespace zelvo {
 // Marks an entry that has a tile of its own while duplicates are looked for.
 inline constexpr std::uint32_t kOwnTile = 0xFFFFFFFFu;
 
+// A table owns its tile file and offsets: they go with it (the file, which has no name, with its
+// handle).
 struct HiResTileTable {
   // The distinct tiles, `tileBytes` each, back to back in the order of generation. Closed until
   // a generation succeeds; the file has no name and disappears when the handle closes or the
@@ -34,16 +36,6 @@ struct HiResTileTable {
   std::uint32_t tileBytes = 0; // 256 x scale x scale
 };
 
-// A new empty table, or null when memory is exhausted. Release it with FreeHiResTileTable.
-HiResTileTable* CreateHiResTileTable();
-// Closes the tile file (which removes it), releases the offsets and the table. Null is ignored.
-void FreeHiResTileTable(HiResTileTable* table);
-
-struct HiResTileTableDeleter {
-  void operator()(HiResTileTable* table) const { FreeHiResTileTable(table); }
-};
-using HiResTileTablePtr = std::unique_ptr<HiResTileTable, HiResTileTableDeleter>;
-
 // Fills `table` from `tiles` at `scale` (only its low 8 bits count; 1 to 4). On success the old
 // tile file and offsets are released and every field describes the new tiles; on failure the
 // table is left as it was and the new tile file is gone. Fails for a scale outside 1 to 4,
@@ -53,13 +45,6 @@ using HiResTileTablePtr = std::unique_ptr<HiResTileTable, HiResTileTableDeleter>
 // Progress: ProgressStage::GeneratingTiles, tile entries done of `entryCount`.
 Status generateHiResTiles(HiResTileTable& table, const TileSet& tiles, std::uint32_t scale,
                           ProgressSink* progress = nullptr);
-// The same as true when it succeeded; false also without a tile set.
-bool GenerateHiResTiles(HiResTileTable& table, const TileSet* tiles, std::uint32_t scale,
-                        ProgressSink* progress = nullptr);
-inline bool GenerateHiResTiles(HiResTileTable& table, const TileSet& tiles, std::uint32_t scale,
-                               ProgressSink* progress = nullptr) {
-  return GenerateHiResTiles(table, &tiles, scale, progress);
-}
 
 // Index in `entryOffsets` of the first entry of `group` (0 to 8), from the group counts.
 std::uint32_t hiResGroupStart(const HiResTileTable& table, int group);

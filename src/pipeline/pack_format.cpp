@@ -3,11 +3,13 @@
 #include "compress/bzip2_parallel.h"
 #include "compress/md5.h"
 #include "compress/rom_loader.h"
+#include "compress/rom_rules.h"
 #include "compress/section_reader.h"
 #include "compress/streams.h"
 #include "pipeline/build_cache.h"
 #include "platform/byte_io.h"
 #include "platform/thread_pool.h"
+#include "tiles/header_blocks.h"
 #include "tiles/tiles_file.h"
 
 #include <algorithm>

@@ -9,7 +9,6 @@
 #pragma once
 
 #include "compress/bzip2_parallel.h"
-#include "compress/container_magic.h"
 #include "compress/md5.h"
 #include "pipeline/hires_tiles.h"
 #include "platform/error.h"
@@ -17,14 +16,22 @@
 #include "platform/progress.h"
 #include "tiles/tile_store.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace zelvo {
 
 class ThreadPool;
 
-// kPackMagic ("MSHIROM") is defined with the other magics a ROM loader must recognise.
+// The first 8 bytes of a pack: "MSHIROM" followed by a zero byte.
+inline constexpr char kPackMagic[8] = {'M', 'S', 'H', 'I', 'R', 'O', 'M', '\0'};
+// Whether the first `length` bytes of a file start with kPackMagic. The ROM loader is given this
+// test, so that a pack named (or zipped) in place of the ROM is handed over to be refused as one.
+inline bool hasPackMagic(const std::uint8_t* head, std::size_t length) {
+  return length >= sizeof kPackMagic && std::memcmp(head, kPackMagic, sizeof kPackMagic) == 0;
+}
 inline constexpr char kHiResMagic[8] = {'M', 'S', 'H', 'I', 'T', 'I', 'L', '\0'};
 inline constexpr std::uint32_t kHiResFlagDigest = 1; // the payload's MD5 follows the header
 
@@ -134,8 +141,5 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
                          ThreadPool* pool = nullptr, Md5Digest* payloadDigest = nullptr,
                          BZip2Encoder encoder = BZip2Encoder::Fast, BuildCache* cache = nullptr,
                          HiResWriteStats* stats = nullptr);
-// The same, as true when it succeeded.
-bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress = nullptr,
-                       ThreadPool* pool = nullptr);
 
 } // namespace zelvo

@@ -1,6 +1,7 @@
 #include "pipeline/pack_read.h"
 
 #include "compress/md5.h"
+#include "compress/section_reader.h"
 #include "compress/streams.h"
 #include "pipeline/pack_format.h"
 #include "platform/file.h"
@@ -28,20 +29,23 @@ public:
     if (method > kMethodLZMA)
       return makeError(ErrorCause::Unsupported, path_,
                        what_ + ": unknown compression method " + text(method));
-    if (!payloadFitsFile(file_, method, size_))
+    if (Status fits = checkPayloadFitsFile(file_, method, size_, path_); !fits) {
+      if (fits.error().cause != ErrorCause::Truncated) return fits;
       return makeError(ErrorCause::LimitExceeded, path_,
                        what_ + ": " + text(size_) +
                            " bytes claimed, more than the rest of the file can hold");
+    }
     decompressor_ = CreateDecompressor(method);
     if (!decompressor_) return makeError(ErrorCause::OutOfMemory, path_, what_);
     return {};
   }
 
   Status read(void* buffer, std::size_t n) {
-    if (n > size_ - done_ || !decompressor_->Read(file_, buffer, n))
-      return makeError(ErrorCause::Truncated, path_,
-                       what_ + ": the stream ends or breaks after " + text(done_) + " of " + text(size_) +
-                           " bytes");
+    const std::string where =
+        what_ + ": the stream ends or breaks after " + text(done_) + " of " + text(size_) + " bytes";
+    if (n > size_ - done_) return makeError(ErrorCause::Truncated, path_, where);
+    if (Status read = decompressor_->Read(file_, buffer, n); !read)
+      return makeError(ErrorCause::Truncated, path_, where + ": " + read.error().detail);
     done_ += n;
     return {};
   }
@@ -190,9 +194,10 @@ Result<PackTiles> readPackTiles(const std::string& path) {
   pack.tileBytes = 256u * header.scale * header.scale;
   pack.tiles = createTileSet();
   if (!pack.tiles) return makeError(ErrorCause::OutOfMemory, path, "tiles section");
-  if (!file.seek(tilesStart) || !loadTilesFile(*pack.tiles, file))
+  if (!file.seek(tilesStart)) return systemError(file.lastError(), path, "reading");
+  if (Status read = readTilesFile(*pack.tiles, file, path); !read)
     return makeError(ErrorCause::BadFormat, path,
-                     "the tiles section does not read as a tiles file (header, stream or digest)");
+                     "the tiles section does not read as a tiles file: " + read.error().detail);
 
   HiResSectionHeader hires{};
   std::uint8_t digest[16];

@@ -374,29 +374,20 @@ bool squareIsCut(const PreparedScreen& screen, const ScreenSquare& square, std::
          square.top + edge <= screen.info.imageSize.height;
 }
 
-ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& screen, ProgressSink* progress,
-                                  Error* reason, ScreenReplaceInfo* info, PaintLedger* ledger) {
+Status applyPreparedScreen(HiResTileTable& table, const PreparedScreen& screen, ProgressSink* progress,
+                           ScreenReplaceInfo* info, PaintLedger* ledger) {
   ScreenReplaceInfo ignored;
   ScreenReplaceInfo& found = info ? *info : ignored;
   found = screen.info;
   found.replaced.clear();
-  if (screen.skipped) {
-    if (reason) *reason = screen.reason;
-    return ReplaceResult::Skipped;
-  }
+  if (screen.skipped) return screen.reason;
   PaintLedger ownLedger;
   ScreenReplacement work(table, found, ledger ? *ledger : ownLedger);
-  if (!work.init()) {
-    if (reason) *reason = makeError(ErrorCause::OutOfMemory, {}, "no memory for a tile");
-    return ReplaceResult::Skipped;
-  }
+  if (!work.init()) return makeError(ErrorCause::OutOfMemory, {}, "no memory for a tile");
   const std::size_t cutCount = screen.cuts.size() / table.tileBytes;
   std::size_t cut = 0; // the next of screen.cutOf
   for (std::size_t i = 0; i < screen.squares.size(); ++i) {
-    if (i % 256 == 0 && cancelRequested(progress)) {
-      if (reason) *reason = cancelledError();
-      return ReplaceResult::Cancelled;
-    }
+    if (i % 256 == 0 && cancelRequested(progress)) return cancelledError();
     const ScreenSquare& square = screen.squares[i];
     if (square.asExported) {
       work.leaveAsExported(square);
@@ -406,21 +397,21 @@ ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& s
     if (cut >= screen.cutOf.size() || screen.cutOf[cut] >= cutCount) break; // prepared at another scale
     const std::uint8_t* const tile = screen.cuts.data() + std::size_t(screen.cutOf[cut++]) * table.tileBytes;
     if (!work.apply(tile, square)) {
-      if (reason)
-        *reason = systemError(table.tempFile.lastError(), std::string(), "writing a high-resolution tile");
-      return ReplaceResult::WriteFailed;
+      Error why = systemError(table.tempFile.lastError(), std::string(), "writing a high-resolution tile");
+      // OutOfMemory says that nothing was written.
+      if (why.cause == ErrorCause::OutOfMemory) why.cause = ErrorCause::WriteFailed;
+      return why;
     }
   }
   work.countShared();
-  return ReplaceResult::Processed;
+  return {};
 }
 
-ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles,
-                                     const std::string& screenPath, const std::string& imagePath,
-                                     const std::string& alphaPath, ProgressSink* progress, Error* reason,
-                                     ScreenReplaceInfo* info) {
+Status replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles, const std::string& screenPath,
+                              const std::string& imagePath, const std::string& alphaPath,
+                              ProgressSink* progress, ScreenReplaceInfo* info) {
   const PreparedScreen prepared = prepareScreen(table, buildTiles, screenPath, imagePath, alphaPath);
-  return applyPreparedScreen(table, prepared, progress, reason, info);
+  return applyPreparedScreen(table, prepared, progress, info);
 }
 
 } // namespace zelvo

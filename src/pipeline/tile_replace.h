@@ -32,13 +32,6 @@ bool cutTile(const RgbaImage& image, int left, int top, unsigned edge, std::uint
 // Whether every byte of `cut` lies within 2 of the same byte of `stored`.
 bool tilesPracticallyEqual(const std::uint8_t* cut, const std::uint8_t* stored, std::size_t size);
 
-enum class ReplaceResult {
-  Skipped,     // the screen could not be processed (nothing was written)
-  Processed,   // every tile was compared and, where it differed, written
-  WriteFailed, // a tile could not be written back: the store may hold a damaged tile
-  Cancelled,   // the sink asked to stop: the store may hold some of the screen's tiles
-};
-
 // A tile entry: its group (0 to 7, 8 the sprites) and its index in the group.
 struct TileEntryRef {
   int group = 0;
@@ -144,19 +137,20 @@ PreparedScreen prepareScreen(const HiResTileTable& table, const TileSet& buildTi
 // Writes each painted tile of a prepared screen that differs from the store over the tile of its
 // entry. A square left as exported writes nothing, even where an earlier screen painted its tile;
 // every other square is compared with the store as it was before this screen, and the later
-// screen wins. `progress` is asked every few hundred tiles whether to go on; when the screen was
-// skipped, a write fails or the run is cancelled, `reason` (if given) receives why. `info` (if
-// given) receives the screen's findings and the entries written; `ledger` (if given) what was
-// painted where and the conflicts found.
-ReplaceResult applyPreparedScreen(HiResTileTable& table, const PreparedScreen& screen,
-                                  ProgressSink* progress = nullptr, Error* reason = nullptr,
-                                  ScreenReplaceInfo* info = nullptr, PaintLedger* ledger = nullptr);
+// screen wins. `progress` is asked every few hundred tiles whether to go on. `info` (if given)
+// receives the screen's findings and the entries written; `ledger` (if given) what was painted
+// where and the conflicts found. Fails, writing nothing, with the screen's reason when it was
+// skipped or with OutOfMemory; with Cancelled when the sink asked to stop (the store may hold some
+// of the screen's tiles); with any other cause when a tile could not be written back (the store
+// may hold a damaged tile).
+Status applyPreparedScreen(HiResTileTable& table, const PreparedScreen& screen,
+                           ProgressSink* progress = nullptr, ScreenReplaceInfo* info = nullptr,
+                           PaintLedger* ledger = nullptr);
 
 // Both halves on the calling thread: cuts the image painted over one screen into tiles and writes
 // each one that differs from the store over the tile of the entry the screen shows there.
-ReplaceResult replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles,
-                                     const std::string& screenPath, const std::string& imagePath,
-                                     const std::string& alphaPath, ProgressSink* progress = nullptr,
-                                     Error* reason = nullptr, ScreenReplaceInfo* info = nullptr);
+Status replaceTilesFromScreen(HiResTileTable& table, const TileSet& buildTiles, const std::string& screenPath,
+                              const std::string& imagePath, const std::string& alphaPath,
+                              ProgressSink* progress = nullptr, ScreenReplaceInfo* info = nullptr);
 
 } // namespace zelvo

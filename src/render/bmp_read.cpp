@@ -93,16 +93,16 @@ bool makeChannel(std::uint32_t mask, std::uint32_t bits, bool optional, Channel&
   return true;
 }
 
-Result<Layout> parse(std::span<const std::uint8_t> bytes, const std::string& name) {
-  ByteReader in(bytes);
-  std::uint16_t magic = 0;
-  std::uint32_t fileSize = 0, reserved = 0, pixelOffset = 0, headerSize = 0;
-  if (!in.u16(magic) || !in.u32(fileSize) || !in.u32(reserved) || !in.u32(pixelOffset) || !in.u32(headerSize))
-    return bmpError(ErrorCause::Truncated, name, "ends inside its file header");
-  if (magic != 0x4D42) return bmpError(ErrorCause::BadFormat, name, "signature missing");
+// What the file header and the info header say, before it is checked.
+struct Header {
+  std::uint32_t pixelOffset = 0, headerSize = 0;
+  std::int64_t width = 0, height = 0;
+  std::uint16_t planes = 0, bits = 0;
+  std::uint32_t compression = kBiRgb, clrUsed = 0;
+  std::uint32_t masks[4] = {}; // red, green, blue, alpha, where the header holds them
+};
 
-  Layout l;
-  l.headerSize = headerSize;
+Status checkHeaderSize(std::uint32_t headerSize, const std::string& name) {
   switch (headerSize) {
   case 12:
   case 40:
@@ -110,7 +110,7 @@ Result<Layout> parse(std::span<const std::uint8_t> bytes, const std::string& nam
   case 56:
   case 108:
   case 124:
-    break;
+    return {};
   case 64:
     return bmpError(ErrorCause::Unsupported, name, "with an OS/2 2.x header (64 bytes) is not read");
   default:
@@ -118,31 +118,45 @@ Result<Layout> parse(std::span<const std::uint8_t> bytes, const std::string& nam
                     "header of " + std::to_string(headerSize) +
                         " bytes is not read (12, 40, 52, 56, 108 or 124)");
   }
-  if (in.remaining() < headerSize - 4)
-    return bmpError(ErrorCause::Truncated, name,
-                    "ends inside its " + std::to_string(headerSize) + "-byte header");
+}
 
-  std::int64_t width = 0, height = 0;
-  std::uint16_t planes = 0, bits = 0;
-  std::uint32_t clrUsed = 0;
-  std::uint32_t masks[4] = {};
-  if (headerSize == 12) {
-    std::uint16_t w = 0, h = 0;
-    (void)(in.u16(w) && in.u16(h) && in.u16(planes) && in.u16(bits));
-    width = w;
-    height = h;
-  } else {
-    std::uint32_t w = 0, h = 0, sizeImage = 0, xppm = 0, yppm = 0, important = 0;
-    (void)(in.u32(w) && in.u32(h) && in.u16(planes) && in.u16(bits) && in.u32(l.compression) &&
-           in.u32(sizeImage) && in.u32(xppm) && in.u32(yppm) && in.u32(clrUsed) && in.u32(important));
-    width = std::int32_t(w);
-    height = std::int32_t(h);
-    const int inHeader = headerSize >= 56 ? 4 : headerSize >= 52 ? 3 : 0;
-    for (int i = 0; i < inHeader; ++i) (void)in.u32(masks[i]);
+// The file header and the info header (the OS/2 one or the Windows ones); `in` then stands
+// within the info header.
+Result<Header> readHeaders(ByteReader& in, const std::string& name) {
+  Header h;
+  std::uint16_t magic = 0;
+  std::uint32_t fileSize = 0, reserved = 0;
+  if (!in.u16(magic) || !in.u32(fileSize) || !in.u32(reserved) || !in.u32(h.pixelOffset) ||
+      !in.u32(h.headerSize))
+    return bmpError(ErrorCause::Truncated, name, "ends inside its file header");
+  if (magic != 0x4D42) return bmpError(ErrorCause::BadFormat, name, "signature missing");
+  if (Status s = checkHeaderSize(h.headerSize, name); !s) return s.error();
+  if (in.remaining() < h.headerSize - 4)
+    return bmpError(ErrorCause::Truncated, name,
+                    "ends inside its " + std::to_string(h.headerSize) + "-byte header");
+  if (h.headerSize == 12) {
+    std::uint16_t w = 0, hi = 0;
+    (void)(in.u16(w) && in.u16(hi) && in.u16(h.planes) && in.u16(h.bits));
+    h.width = w;
+    h.height = hi;
+    return h;
   }
-  if (planes != 1)
+  std::uint32_t w = 0, hi = 0, sizeImage = 0, xppm = 0, yppm = 0, important = 0;
+  (void)(in.u32(w) && in.u32(hi) && in.u16(h.planes) && in.u16(h.bits) && in.u32(h.compression) &&
+         in.u32(sizeImage) && in.u32(xppm) && in.u32(yppm) && in.u32(h.clrUsed) && in.u32(important));
+  h.width = std::int32_t(w);
+  h.height = std::int32_t(hi);
+  const int inHeader = h.headerSize >= 56 ? 4 : h.headerSize >= 52 ? 3 : 0;
+  for (int i = 0; i < inHeader; ++i) (void)in.u32(h.masks[i]);
+  return h;
+}
+
+// The planes and the size: rows from the top when the height is negative.
+Status takeSize(const Header& h, Layout& l, const std::string& name) {
+  if (h.planes != 1)
     return bmpError(ErrorCause::BadFormat, name,
-                    "header gives " + std::to_string(planes) + " colour planes; 1 is the only valid value");
+                    "header gives " + std::to_string(h.planes) + " colour planes; 1 is the only valid value");
+  std::int64_t width = h.width, height = h.height;
   if (width <= 0 || height == 0)
     return bmpError(ErrorCause::BadFormat, name,
                     "claims " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
@@ -152,13 +166,16 @@ Result<Layout> parse(std::span<const std::uint8_t> bytes, const std::string& nam
   l.info.format = ImageFormat::Bmp;
   l.info.width = std::uint32_t(width);
   l.info.height = std::uint32_t(height);
-  l.bits = bits;
+  return {};
+}
 
-  // Which depth goes with which compression.
-  const std::uint32_t c = l.compression;
+// Which depth goes with which compression.
+Status checkDepth(const Layout& l, const std::string& name) {
+  const std::uint32_t c = l.compression, bits = l.bits;
   bool valid = false;
   switch (bits) {
   case 1:
+  case 24:
     valid = c == kBiRgb;
     break;
   case 4:
@@ -171,14 +188,11 @@ Result<Layout> parse(std::span<const std::uint8_t> bytes, const std::string& nam
   case 32:
     valid = c == kBiRgb || c == kBiBitfields || c == kBiAlphaBitfields;
     break;
-  case 24:
-    valid = c == kBiRgb;
-    break;
   default:
     return bmpError(ErrorCause::Unsupported, name,
                     "of " + std::to_string(bits) + " bits per pixel is not read");
   }
-  if (headerSize == 12 && bits != 1 && bits != 4 && bits != 8 && bits != 24)
+  if (l.headerSize == 12 && bits != 1 && bits != 4 && bits != 8 && bits != 24)
     return bmpError(ErrorCause::BadFormat, name,
                     "with a 12-byte header cannot have " + std::to_string(bits) + " bits per pixel");
   if (c == kBiJpeg || c == kBiPng)
@@ -193,58 +207,81 @@ Result<Layout> parse(std::span<const std::uint8_t> bytes, const std::string& nam
   }
   if (l.topDown && (c == kBiRle8 || c == kBiRle4))
     return bmpError(ErrorCause::BadFormat, name, "with rows from the top cannot be RLE-compressed");
+  return {};
+}
 
-  // Bit masks: after a 40-byte header, or inside the larger ones.
+// Bit masks: after a 40-byte header, or inside the larger ones; the defaults of BI_RGB. `in` then
+// stands after the header and its masks.
+Status readMasks(ByteReader& in, Header& h, Layout& l, const std::string& name) {
+  const std::uint32_t c = l.compression, bits = l.bits;
+  std::uint32_t* masks = h.masks;
   std::size_t masksAfterHeader = 0;
-  if (headerSize == 40 && c == kBiBitfields) masksAfterHeader = 3;
-  if (headerSize == 40 && c == kBiAlphaBitfields) masksAfterHeader = 4;
-  if (!in.seek(kFileHeaderBytes + headerSize))
+  if (h.headerSize == 40 && c == kBiBitfields) masksAfterHeader = 3;
+  if (h.headerSize == 40 && c == kBiAlphaBitfields) masksAfterHeader = 4;
+  if (!in.seek(kFileHeaderBytes + h.headerSize))
     return bmpError(ErrorCause::Truncated, name, "ends inside its header");
   for (std::size_t i = 0; i < masksAfterHeader; ++i)
     if (!in.u32(masks[i])) return bmpError(ErrorCause::Truncated, name, "ends inside its bit masks");
-  if (bits == 16 || bits == 32) {
-    if (c == kBiRgb) {
-      if (bits == 16) {
-        masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F, masks[3] = 0;
-      } else {
-        masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF, masks[3] = 0xFF000000;
-        l.alphaIfAnyNonZero = true;
-      }
-    } else if (c == kBiBitfields && headerSize < 56) {
-      masks[3] = 0; // no alpha mask in these headers
+  if (bits != 16 && bits != 32) return {};
+  if (c == kBiRgb) {
+    if (bits == 16) {
+      masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F, masks[3] = 0;
+    } else {
+      masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF, masks[3] = 0xFF000000;
+      l.alphaIfAnyNonZero = true;
     }
-    if (!makeChannel(masks[0], bits, false, l.red) || !makeChannel(masks[1], bits, false, l.green) ||
-        !makeChannel(masks[2], bits, false, l.blue) || !makeChannel(masks[3], bits, true, l.alpha) ||
-        (masks[0] & masks[1]) || (masks[0] & masks[2]) || (masks[1] & masks[2]) ||
-        ((masks[0] | masks[1] | masks[2]) & masks[3]))
-      return bmpError(ErrorCause::BadFormat, name,
-                      "bit masks are empty, overlap, have gaps or exceed the pixel");
+  } else if (c == kBiBitfields && h.headerSize < 56) {
+    masks[3] = 0; // no alpha mask in these headers
   }
-
-  // The palette lies between the header (and its masks) and the pixels; it may hold fewer colours
-  // than declared when the pixels start sooner.
-  l.paletteOffset = in.position();
-  l.pixelOffset = pixelOffset;
-  if (pixelOffset < l.paletteOffset)
+  if (!makeChannel(masks[0], bits, false, l.red) || !makeChannel(masks[1], bits, false, l.green) ||
+      !makeChannel(masks[2], bits, false, l.blue) || !makeChannel(masks[3], bits, true, l.alpha) ||
+      (masks[0] & masks[1]) || (masks[0] & masks[2]) || (masks[1] & masks[2]) ||
+      ((masks[0] | masks[1] | masks[2]) & masks[3]))
     return bmpError(ErrorCause::BadFormat, name,
-                    "pixel data at offset " + std::to_string(pixelOffset) +
-                        " overlaps its header (which ends at " + std::to_string(l.paletteOffset) + ")");
-  if (bits <= 8) {
-    const std::uint32_t most = 1u << bits;
-    if (clrUsed > most)
-      return bmpError(ErrorCause::BadFormat, name,
-                      "declares " + std::to_string(clrUsed) + " palette colours for " + std::to_string(bits) +
-                          " bits per pixel");
-    l.paletteEntryBytes = headerSize == 12 ? 3 : 4;
-    const std::size_t room = (pixelOffset - l.paletteOffset) / l.paletteEntryBytes;
-    l.paletteCount = std::uint32_t(std::min<std::size_t>(clrUsed ? clrUsed : most, room));
-    if (l.paletteCount == 0) return bmpError(ErrorCause::BadFormat, name, "has no palette");
-    if (bytes.size() - l.paletteOffset < l.paletteCount * l.paletteEntryBytes)
-      return bmpError(ErrorCause::Truncated, name, "ends inside its palette");
-  }
+                    "bit masks are empty, overlap, have gaps or exceed the pixel");
+  return {};
+}
 
-  l.info.kind = "BMP, " + std::to_string(headerSize) + "-byte header, " + std::to_string(bits) + " bits";
-  if (c != kBiRgb) l.info.kind += std::string(", ") + compressionName(c);
+// The palette lies between the header (and its masks), ending at `headerEnd`, and the pixels; it
+// may hold fewer colours than declared when the pixels start sooner.
+Status placePalette(std::span<const std::uint8_t> bytes, std::size_t headerEnd, const Header& h, Layout& l,
+                    const std::string& name) {
+  l.paletteOffset = headerEnd;
+  l.pixelOffset = h.pixelOffset;
+  if (h.pixelOffset < l.paletteOffset)
+    return bmpError(ErrorCause::BadFormat, name,
+                    "pixel data at offset " + std::to_string(h.pixelOffset) +
+                        " overlaps its header (which ends at " + std::to_string(l.paletteOffset) + ")");
+  if (l.bits > 8) return {};
+  const std::uint32_t most = 1u << l.bits;
+  if (h.clrUsed > most)
+    return bmpError(ErrorCause::BadFormat, name,
+                    "declares " + std::to_string(h.clrUsed) + " palette colours for " +
+                        std::to_string(l.bits) + " bits per pixel");
+  l.paletteEntryBytes = h.headerSize == 12 ? 3 : 4;
+  const std::size_t room = (h.pixelOffset - l.paletteOffset) / l.paletteEntryBytes;
+  l.paletteCount = std::uint32_t(std::min<std::size_t>(h.clrUsed ? h.clrUsed : most, room));
+  if (l.paletteCount == 0) return bmpError(ErrorCause::BadFormat, name, "has no palette");
+  if (bytes.size() - l.paletteOffset < l.paletteCount * l.paletteEntryBytes)
+    return bmpError(ErrorCause::Truncated, name, "ends inside its palette");
+  return {};
+}
+
+Result<Layout> parse(std::span<const std::uint8_t> bytes, const std::string& name) {
+  ByteReader in(bytes);
+  Result<Header> h = readHeaders(in, name);
+  if (!h) return h.error();
+  Layout l;
+  l.headerSize = h->headerSize;
+  l.compression = h->compression;
+  if (Status s = takeSize(*h, l, name); !s) return s.error();
+  l.bits = h->bits;
+  if (Status s = checkDepth(l, name); !s) return s.error();
+  if (Status s = readMasks(in, *h, l, name); !s) return s.error();
+  if (Status s = placePalette(bytes, in.position(), *h, l, name); !s) return s.error();
+
+  l.info.kind = "BMP, " + std::to_string(l.headerSize) + "-byte header, " + std::to_string(l.bits) + " bits";
+  if (l.compression != kBiRgb) l.info.kind += std::string(", ") + compressionName(l.compression);
   if (l.topDown) l.info.kind += ", top-down";
   return l;
 }
@@ -348,73 +385,90 @@ private:
   // RLE8 and RLE4: runs and literal stretches within a row, moved by end-of-line and delta marks,
   // up to the end-of-bitmap mark. A run that passes its row or the last row is refused.
   Status rle() {
-    const bool four = l_.compression == kBiRle4;
-    const std::uint32_t width = image_.width, height = image_.height;
     ByteReader in(bytes_.subspan(l_.pixelOffset));
-    std::uint32_t x = 0, row = 0; // row counts from the bottom
-    auto where = [&] { return " at (" + std::to_string(x) + ", " + std::to_string(height - 1 - row) + ")"; };
-    auto fits = [&](std::uint32_t count) -> Status {
-      if (row >= height) return bmpError(ErrorCause::BadFormat, name_, "RLE data runs past the last row");
-      if (count > width - x)
-        return bmpError(ErrorCause::BadFormat, name_,
-                        "RLE run of " + std::to_string(count) + " pixels" + where() +
-                            " passes the end of its row (" + std::to_string(width) + " pixels wide)");
-      return {};
-    };
-    auto put = [&](std::uint32_t index) -> Status {
-      if (index >= l_.paletteCount) return badIndex(index, x, row);
-      std::memcpy(imageRow(row) + std::size_t(x) * 4, &palette_[index], 4);
-      ++x;
-      return {};
-    };
+    x_ = 0, row_ = 0;
     for (;;) {
       std::uint8_t count = 0, value = 0;
       if (!in.u8(count) || !in.u8(value))
         return bmpError(ErrorCause::Truncated, name_, "RLE data ends before its end-of-bitmap mark");
-      if (count > 0) {
-        if (Status s = fits(count); !s) return s;
-        for (std::uint32_t i = 0; i < count; ++i) {
-          const std::uint32_t index = four ? (i % 2 ? value & 15 : value >> 4) : value;
-          if (Status s = put(index); !s) return s;
-        }
-        continue;
-      }
-      switch (value) {
-      case 0: // end of line
-        x = 0;
-        ++row;
-        if (row > height) return bmpError(ErrorCause::BadFormat, name_, "RLE data runs past the last row");
-        break;
-      case 1:
+      Status s;
+      if (count > 0)
+        s = rleRun(count, value);
+      else if (value == 0)
+        s = rleEndOfLine();
+      else if (value == 1)
         return {}; // end of bitmap
-      case 2: {    // delta
-        std::uint8_t dx = 0, dy = 0;
-        if (!in.u8(dx) || !in.u8(dy))
-          return bmpError(ErrorCause::Truncated, name_, "RLE data ends inside a delta mark");
-        if (dx > width - x || dy > height - row)
-          return bmpError(ErrorCause::BadFormat, name_,
-                          "RLE delta (" + std::to_string(dx) + ", " + std::to_string(dy) + ")" + where() +
-                              " moves past the image");
-        x += dx;
-        row += dy;
-        break;
-      }
-      default: { // a literal stretch of `value` pixels, padded to an even byte count
-        const std::uint32_t count = value;
-        const std::size_t size = four ? (count + 1) / 2 : count;
-        const std::size_t padded = size + (size & 1);
-        if (in.remaining() < padded)
-          return bmpError(ErrorCause::Truncated, name_, "RLE data ends inside a literal run");
-        if (Status s = fits(count); !s) return s;
-        const std::uint8_t* p = bytes_.data() + l_.pixelOffset + in.position();
-        for (std::uint32_t i = 0; i < count; ++i) {
-          const std::uint32_t index = four ? (i % 2 ? p[i / 2] & 15 : p[i / 2] >> 4) : p[i];
-          if (Status s = put(index); !s) return s;
-        }
-        (void)in.skip(padded);
-      }
-      }
+      else if (value == 2)
+        s = rleDelta(in);
+      else
+        s = rleLiteral(in, value);
+      if (!s) return s;
     }
+  }
+
+  bool rle4() const { return l_.compression == kBiRle4; }
+  // " at (3, 7)": where the RLE stream stands, from the top.
+  std::string rleWhere() const {
+    return " at (" + std::to_string(x_) + ", " + std::to_string(image_.height - 1 - row_) + ")";
+  }
+  // Whether `count` pixels fit in the rest of the row.
+  Status rleFits(std::uint32_t count) const {
+    if (row_ >= image_.height)
+      return bmpError(ErrorCause::BadFormat, name_, "RLE data runs past the last row");
+    if (count > image_.width - x_)
+      return bmpError(ErrorCause::BadFormat, name_,
+                      "RLE run of " + std::to_string(count) + " pixels" + rleWhere() +
+                          " passes the end of its row (" + std::to_string(image_.width) + " pixels wide)");
+    return {};
+  }
+  Status rlePut(std::uint32_t index) {
+    if (index >= l_.paletteCount) return badIndex(index, x_, row_);
+    std::memcpy(imageRow(row_) + std::size_t(x_) * 4, &palette_[index], 4);
+    ++x_;
+    return {};
+  }
+  // `count` pixels of `value` (RLE4: its two halves in turn).
+  Status rleRun(std::uint32_t count, std::uint8_t value) {
+    if (Status s = rleFits(count); !s) return s;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint32_t index = rle4() ? (i % 2 ? value & 15 : value >> 4) : value;
+      if (Status s = rlePut(index); !s) return s;
+    }
+    return {};
+  }
+  Status rleEndOfLine() {
+    x_ = 0;
+    ++row_;
+    if (row_ > image_.height)
+      return bmpError(ErrorCause::BadFormat, name_, "RLE data runs past the last row");
+    return {};
+  }
+  Status rleDelta(ByteReader& in) {
+    std::uint8_t dx = 0, dy = 0;
+    if (!in.u8(dx) || !in.u8(dy))
+      return bmpError(ErrorCause::Truncated, name_, "RLE data ends inside a delta mark");
+    if (dx > image_.width - x_ || dy > image_.height - row_)
+      return bmpError(ErrorCause::BadFormat, name_,
+                      "RLE delta (" + std::to_string(dx) + ", " + std::to_string(dy) + ")" + rleWhere() +
+                          " moves past the image");
+    x_ += dx;
+    row_ += dy;
+    return {};
+  }
+  // A literal stretch of `count` pixels, padded to an even byte count.
+  Status rleLiteral(ByteReader& in, std::uint32_t count) {
+    const std::size_t size = rle4() ? (count + 1) / 2 : count;
+    const std::size_t padded = size + (size & 1);
+    if (in.remaining() < padded)
+      return bmpError(ErrorCause::Truncated, name_, "RLE data ends inside a literal run");
+    if (Status s = rleFits(count); !s) return s;
+    const std::uint8_t* p = bytes_.data() + l_.pixelOffset + in.position();
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint32_t index = rle4() ? (i % 2 ? p[i / 2] & 15 : p[i / 2] >> 4) : p[i];
+      if (Status s = rlePut(index); !s) return s;
+    }
+    (void)in.skip(padded);
+    return {};
   }
 
   const Layout& l_;
@@ -422,6 +476,7 @@ private:
   const std::string& name_;
   RgbaImage& image_;
   Rgba palette_[256] = {};
+  std::uint32_t x_ = 0, row_ = 0; // where an RLE stream stands; the row counts from the bottom
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "tiles/screen_file.h"
 
 #include "compress/section_reader.h"
+#include "tiles/header_blocks.h"
 #include "tiles/tiles_file.h"
 
 #include <cstring>
@@ -82,12 +83,6 @@ Status readScreenFile(ScreenFile& screen, const std::string& path, TilesBeside t
   if (!file) return File::openFailure(path, "opening");
   return readScreenFile(screen, file, path, tiles);
 }
-
-bool loadScreenFile(ScreenFile& screen, File& file, const std::string& path) {
-  return readScreenFile(screen, file, path).ok();
-}
-
-bool loadScreenFile(ScreenFile& screen, const std::string& path) { return readScreenFile(screen, path).ok(); }
 
 void freeScreenFile(ScreenFile& screen) {
   screen.background_ = nullptr;

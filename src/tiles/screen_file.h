@@ -165,9 +165,6 @@ Status readScreenFile(ScreenFile& screen, File& file, const std::string& path,
                       TilesBeside tiles = TilesBeside::Load);
 // Opens `path` for reading and reads it.
 Status readScreenFile(ScreenFile& screen, const std::string& path, TilesBeside tiles = TilesBeside::Load);
-// The same answers as yes or no.
-bool loadScreenFile(ScreenFile& screen, File& file, const std::string& path);
-bool loadScreenFile(ScreenFile& screen, const std::string& path);
 // Releases the block and the TileSet; the ScreenFile is empty again.
 void freeScreenFile(ScreenFile& screen);
 

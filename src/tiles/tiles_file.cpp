@@ -3,6 +3,7 @@
 #include "compress/section_reader.h"
 #include "compress/streams.h"
 #include "platform/fs.h"
+#include "tiles/header_blocks.h"
 
 #include <cstring>
 #include <new>
@@ -101,23 +102,12 @@ Status findTilesBeside(const std::string& path, std::unique_ptr<TileSet>& slot) 
   return makeError(first->cause, where, "no valid .mstiles file in the folder (" + first->message() + ")");
 }
 
-bool loadTilesFile(TileSet& set, File& file) { return readTilesFile(set, file).ok(); }
-
-bool openTilesFile(TileSet& set, const std::string& path) { return readTilesFile(set, path).ok(); }
-
-bool findTilesFileBeside(const std::string& path, std::unique_ptr<TileSet>& slot) {
-  return findTilesBeside(path, slot).ok();
-}
-
-bool payloadFitsFile(File& file, std::uint32_t method, std::uint64_t payloadSize) {
-  return checkPayloadFitsFile(file, method, payloadSize, {}).ok();
-}
-
-bool writeTilesFile(const TileSet& set, File& file) {
+Status writeTilesFile(const TileSet& set, File& file) {
   struct Table {
     const void* data;
     std::size_t bytes;
   };
+  const auto writeFailed = [&file] { return systemError(file.lastError(), {}, "writing the tiles file"); };
   Table tables[2 + kGroupCount];
   tables[0] = {set.palettes, std::size_t(set.paletteCount) * sizeof(PaletteEntry)};
   tables[1] = {set.patterns, std::size_t(set.patternCount) * sizeof(PatternEntry)};
@@ -131,27 +121,31 @@ bool writeTilesFile(const TileSet& set, File& file) {
     tables[2 + g] = {set.groups[g].entries, std::size_t(set.groups[g].count) * sizeof(TileEntry)};
     empty = empty && set.groups[g].count == 0;
   }
-  if (empty) return file.writeAll(&header, sizeof header);
+  if (empty) return file.writeAll(&header, sizeof header) ? Status() : writeFailed();
 
   // A set whose payload does not fit the format, or whose tables are missing, is not written.
   std::uint32_t size = 0;
-  if (!payloadSizeOf(countsOf(header), size)) return false;
+  if (!payloadSizeOf(countsOf(header), size))
+    return makeError(ErrorCause::LimitExceeded, {}, "the tiles do not fit in a tiles file");
   for (const Table& t : tables)
-    if (t.bytes && !t.data) return false;
+    if (t.bytes && !t.data)
+      return makeError(ErrorCause::InvalidArgument, {}, "a table of the tiles is missing");
 
   header.flags = kTilesFlagDigest;
   header.compression = kMethodDeflate;
-  if (!file.writeAll(&header, sizeof header)) return false;
+  if (!file.writeAll(&header, sizeof header)) return writeFailed();
   Md5 md5;
   for (const Table& t : tables)
     if (t.bytes) md5.update(t.data, t.bytes);
   const Md5Digest digest = md5.final();
-  if (!file.writeAll(digest.data(), digest.size())) return false;
+  if (!file.writeAll(digest.data(), digest.size())) return writeFailed();
 
   std::unique_ptr<CDeflateCompressor> compressor(new (std::nothrow) CDeflateCompressor);
-  if (!compressor) return false;
-  for (const Table& t : tables)
-    if (t.bytes && !compressor->Write(file, t.data, t.bytes)) return false;
+  if (!compressor) return makeError(ErrorCause::OutOfMemory, {}, "no memory to compress the tiles");
+  for (const Table& t : tables) {
+    if (!t.bytes) continue;
+    if (Status written = compressor->Write(file, t.data, t.bytes); !written) return written;
+  }
   return compressor->Finish(file);
 }
 

@@ -72,16 +72,10 @@ Status readTilesFile(TileSet& set, const std::string& path);
 // error names the folder (and why its first candidate was refused, if there was one).
 Status findTilesBeside(const std::string& path, std::unique_ptr<TileSet>& slot);
 
-// The same answers as yes or no.
-bool loadTilesFile(TileSet& set, File& file);
-bool openTilesFile(TileSet& set, const std::string& path);
-bool findTilesFileBeside(const std::string& path, std::unique_ptr<TileSet>& slot);
-// Whether a compressed stream of `method` in the rest of `file` (from its current position) could
-// hold `payloadSize` bytes at all (see checkPayloadFitsFile).
-bool payloadFitsFile(File& file, std::uint32_t method, std::uint64_t payloadSize);
-
 // Writes `set` at the current position: an empty set as a bare header, any other with flags 1
-// (digest) and compression 1 (deflate). The file then stands right after the stream.
-bool writeTilesFile(const TileSet& set, File& file);
+// (digest) and compression 1 (deflate). The file then stands right after the stream. The error
+// names no file: LimitExceeded for a set beyond the format, InvalidArgument for a set whose
+// tables are missing, else the write's or the compressor's reason.
+Status writeTilesFile(const TileSet& set, File& file);
 
 } // namespace zelvo

@@ -67,11 +67,6 @@ Status renderAndSave(const ScreenFile& screen, int factor, ExportFormat format, 
   return saveBmpPair(*image, imagePath, alphaPath, replace);
 }
 
-bool renderAndWrite(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
-                    const std::string& imagePath, const std::string& alphaPath) {
-  return renderAndSave(screen, factor, format, spritesOnly, imagePath, alphaPath).ok();
-}
-
 Status exportScreenImage(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
                          const std::string& targetPath, const ReplacePolicy& replace) {
   const std::string alphaPath = alphaPathFor(targetPath);
@@ -80,11 +75,6 @@ Status exportScreenImage(const ScreenFile& screen, int factor, ExportFormat form
   if (format == ExportFormat::Bmp && isDirectory(alphaPath))
     return makeError(ErrorCause::InvalidArgument, alphaPath, "is a folder");
   return renderAndSave(screen, factor, format, spritesOnly, targetPath, alphaPath, replace);
-}
-
-bool saveScreenFiles(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
-                     const std::string& targetPath) {
-  return exportScreenImage(screen, factor, format, spritesOnly, targetPath).ok();
 }
 
 } // namespace zelvo

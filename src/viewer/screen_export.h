@@ -40,9 +40,6 @@ std::string applySaveExtension(const std::string& name, ExportFormat format);
 Status renderAndSave(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
                      const std::string& imagePath, const std::string& alphaPath,
                      const ReplacePolicy& replace = ReplacePolicy::anyFile());
-// The same, as true when it succeeded.
-bool renderAndWrite(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
-                    const std::string& imagePath, const std::string& alphaPath);
 
 // Saves the export as `targetPath` and, for BMP, its alpha path (renderAndSave). A PNG leaves an
 // existing "_alpha" image alone. A folder at either path fails the save. The files get the
@@ -50,8 +47,5 @@ bool renderAndWrite(const ScreenFile& screen, int factor, ExportFormat format, b
 Status exportScreenImage(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
                          const std::string& targetPath,
                          const ReplacePolicy& replace = ReplacePolicy::anyFile());
-// The same, as true when it succeeded.
-bool saveScreenFiles(const ScreenFile& screen, int factor, ExportFormat format, bool spritesOnly,
-                     const std::string& targetPath);
 
 } // namespace zelvo

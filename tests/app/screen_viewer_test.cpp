@@ -248,7 +248,7 @@ TEST(ScreenViewer, PreviewWithPackShowsTheScreenAsThePackDrawsItAndTogglesBack) 
   EXPECT_TRUE(preview->isChecked());
   EXPECT_EQ(viewer->windowTitle(), "title.msscreen with example2.zrm");
   ScreenFile screen;
-  ASSERT_TRUE(loadScreenFile(screen, title));
+  ASSERT_TRUE(readScreenFile(screen, title));
   Result<PackTiles> tiles = readPackTiles(pack);
   ASSERT_TRUE(tiles);
   Result<Preview> expected = renderPreview(screen, *tiles);

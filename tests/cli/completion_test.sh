@@ -16,6 +16,8 @@ fi
 source "$library"
 # shellcheck source=/dev/null
 source "$completion"
+# The completion asks the program it completes for its subcommands and options.
+PATH=$(dirname "$zelvo"):$PATH
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -55,6 +57,11 @@ check "zelvo export --factor 2 title.msscreen " "game title.png"
 check "zelvo preview title.msscreen " "game pack.zrm"
 check "zelvo sheet pack.zrm " "game title.png"
 check "zelvo sheet --group " "-1 0 1 2 3 4 5 6 7 8"
+check "zelvo build --encoder " "fast libbz2"
+check "zelvo export --format b" "bmp"
+check "zelvo coverage -s " "1 2 3 4"
+check "zelvo build --threads " ""
+check "zelvo build --threads 2 -o out.zrm " "game"
 
 # Every subcommand that zelvo lists, with every option its help lists.
 commands=$("$zelvo" --help | awk '/^Subcommands:/ { s = 1; next } s && /^  [^ ]/ { print $1 }')

@@ -45,7 +45,7 @@ protected:
 
   std::unique_ptr<ScreenFile> load(const std::string& name) const {
     auto screen = std::make_unique<ScreenFile>();
-    EXPECT_TRUE(loadScreenFile(*screen, at(name)));
+    EXPECT_TRUE(readScreenFile(*screen, at(name)));
     return screen;
   }
 
@@ -57,9 +57,9 @@ protected:
 TEST_F(ExportCommandTest, WritesWhatSaveBitmapWritesAtFactorOneUnlessTold) {
   auto grid = load("grid.msscreen");
   auto sprites = load("sprites.msscreen");
-  ASSERT_TRUE(saveScreenFiles(*grid, 1, ExportFormat::Png, false, dir.file("grid1.png")));
-  ASSERT_TRUE(saveScreenFiles(*grid, 3, ExportFormat::Bmp, false, dir.file("grid3.bmp")));
-  ASSERT_TRUE(saveScreenFiles(*sprites, 2, ExportFormat::Bmp, true, dir.file("sprites2.bmp")));
+  ASSERT_TRUE(exportScreenImage(*grid, 1, ExportFormat::Png, false, dir.file("grid1.png")));
+  ASSERT_TRUE(exportScreenImage(*grid, 3, ExportFormat::Bmp, false, dir.file("grid3.bmp")));
+  ASSERT_TRUE(exportScreenImage(*sprites, 2, ExportFormat::Bmp, true, dir.file("sprites2.bmp")));
 
   Outcome o = run("export grid.msscreen a.png");
   ASSERT_EQ(o.status, 0) << o.err;
@@ -198,8 +198,19 @@ TEST_F(ExportCommandTest, ScreensThatCannotBeLoadedFailWithAMessageAndNoFile) {
   ASSERT_TRUE(test::writeScreenFixture(joinPath(alone, "lost.msscreen"), test::backgroundScreen(tiles)));
   ASSERT_TRUE(test::writeFileBytes(at("kept.png"), "old picture", 11));
 
-  for (const std::string& screen :
-       {std::string("broken.msscreen"), std::string("missing.msscreen"), joinPath(alone, "lost.msscreen")}) {
+  // Each message names the file at fault and the reader's reason.
+  const struct {
+    std::string screen;
+    std::string reason;
+  } screens[] = {
+      {"broken.msscreen",
+       "broken.msscreen: cannot load the screen file: the header ends after 7 of 32 bytes"},
+      {"missing.msscreen", "missing.msscreen: cannot load the screen file: opening: No such file"},
+      {joinPath(alone, "lost.msscreen"),
+       "lost.msscreen: cannot load the tiles file beside the screen file: " + joinPath(alone, "") +
+           ": no .mstiles file in the folder"},
+  };
+  for (const auto& [screen, reason] : screens) {
     for (const char* output : {"out.png", "out.bmp", "kept.png"}) {
       for (const char* display : {"", " --display"}) {
         const std::string arguments = "export '" + screen + "' " + output + display + " --force";
@@ -207,7 +218,7 @@ TEST_F(ExportCommandTest, ScreensThatCannotBeLoadedFailWithAMessageAndNoFile) {
         // --display writes PNG only: a .bmp output is refused before the screen is read.
         const bool usage = *display && std::string(output) == "out.bmp";
         EXPECT_EQ(o.status, usage ? 2 : 1) << arguments;
-        EXPECT_NE(o.err.find(usage ? output : screen), std::string::npos) << o.err;
+        EXPECT_NE(o.err.find(usage ? output : reason), std::string::npos) << o.err;
       }
     }
   }

@@ -51,7 +51,7 @@ TEST_F(PreviewCommandTest, WritesThePreviewAloneOrBesideTheExportAndCountsWhatIt
 
       ScreenFile screenFile;
       ASSERT_TRUE(
-          loadScreenFile(screenFile, joinPath(test::kExampleFolder, std::string(name) + ".msscreen")));
+          readScreenFile(screenFile, joinPath(test::kExampleFolder, std::string(name) + ".msscreen")));
       Result<Preview> preview = renderPreview(screenFile, *tiles);
       ASSERT_TRUE(preview);
       const Picture expected = test::pictureOf(preview->image);

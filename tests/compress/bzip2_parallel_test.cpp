@@ -169,13 +169,14 @@ TEST(ParallelBZip2, AWriteFailureIsKept) {
     File file = File::createTemporary(dir.file("fail" + std::to_string(nth)));
     ParallelBZip2Compressor compressor(&pool, 1);
     armFault(unsigned(FaultOp::Write), nth, ENOSPC);
-    bool ok = true;
+    Status ok;
     for (std::size_t at = 0; ok && at < data.size(); at += 65536)
       ok = compressor.Write(file, data.data() + at, std::min<std::size_t>(65536, data.size() - at));
     if (ok) ok = compressor.Finish(file);
     EXPECT_TRUE(faultFired());
     disarmFault();
-    EXPECT_FALSE(ok);
+    ASSERT_FALSE(ok);
+    EXPECT_EQ(ok.error().cause, ErrorCause::NoSpace) << ok.error().message();
     EXPECT_FALSE(compressor.Write(file, data.data(), 1));
     EXPECT_FALSE(compressor.Finish(file));
   }

@@ -16,21 +16,28 @@ struct Codec {
   std::unique_ptr<ICompressor> (*makeCompressor)();
   Bytes (*reference)(const Bytes&);
   std::optional<Bytes> (*referenceDecode)(const Bytes&, std::size_t);
+  const char* dataError; // how a damaged stream's failure begins: the library and its own code
 };
 
-const Codec kDeflate = {"Deflate", kMethodDeflate,
-                        [] { return std::unique_ptr<ICompressor>(new CDeflateCompressor); }, zlibRawDeflate,
-                        [](const Bytes& s, std::size_t n) { return zlibInflate(s, n, -15); }};
-const Codec kBZip2 = {"BZip2", kMethodBZip2,
-                      [] { return std::unique_ptr<ICompressor>(new CBZip2Compressor); }, bzip2Compress,
-                      bzip2Decompress};
+const Codec kDeflate = {"Deflate",
+                        kMethodDeflate,
+                        [] { return std::unique_ptr<ICompressor>(new CDeflateCompressor); },
+                        zlibRawDeflate,
+                        [](const Bytes& s, std::size_t n) { return zlibInflate(s, n, -15); },
+                        "zlib Z_DATA_ERROR (-3)"};
+const Codec kBZip2 = {
+    "BZip2",       kMethodBZip2,    [] { return std::unique_ptr<ICompressor>(new CBZip2Compressor); },
+    bzip2Compress, bzip2Decompress, "libbz2 BZ_DATA_ERROR (-4)"};
 // The same stream from blocks compressed on two worker threads.
-const Codec kParallelBZip2 = {"ParallelBZip2", kMethodBZip2,
+const Codec kParallelBZip2 = {"ParallelBZip2",
+                              kMethodBZip2,
                               [] {
                                 static ThreadPool pool(2);
                                 return std::unique_ptr<ICompressor>(new ParallelBZip2Compressor(&pool));
                               },
-                              bzip2Compress, bzip2Decompress};
+                              bzip2Compress,
+                              bzip2Decompress,
+                              "libbz2 BZ_DATA_ERROR (-4)"};
 
 class StreamTest : public ::testing::TestWithParam<Codec> {
 protected:
@@ -192,7 +199,7 @@ TEST_P(StreamTest, WriteAfterFinishFails) {
   EXPECT_FALSE(c->Write(file, &byte, 0));
 }
 
-// Damaged data fails the Read, and the failure is kept.
+// Damaged data fails the Read with the library's own code, and the failure is kept.
 TEST_P(StreamTest, CorruptStreamFails) {
   const Bytes data = tileLikeBytes(50000, 11);
   Bytes stream = compress(data);
@@ -201,7 +208,10 @@ TEST_P(StreamTest, CorruptStreamFails) {
   ASSERT_TRUE(file.writeAll(stream.data(), stream.size()) && file.seek(0));
   auto d = decompressor();
   Bytes out(data.size());
-  EXPECT_FALSE(d->Read(file, out.data(), out.size()));
+  const Status damaged = d->Read(file, out.data(), out.size());
+  ASSERT_FALSE(damaged);
+  EXPECT_EQ(damaged.error().cause, ErrorCause::BadFormat);
+  EXPECT_EQ(damaged.error().detail.rfind(GetParam().dataError, 0), 0u) << damaged.error().detail;
   EXPECT_FALSE(d->Read(file, out.data(), 1));
 }
 
@@ -213,7 +223,9 @@ TEST_P(StreamTest, TruncatedStreamFails) {
   ASSERT_TRUE(file.writeAll(stream.data(), stream.size() - 20) && file.seek(0));
   auto d = decompressor();
   Bytes out(data.size());
-  EXPECT_FALSE(d->Read(file, out.data(), out.size()));
+  const Status cut = d->Read(file, out.data(), out.size());
+  ASSERT_FALSE(cut);
+  EXPECT_EQ(cut.error().cause, ErrorCause::Truncated);
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, StreamTest, ::testing::Values(kDeflate, kBZip2, kParallelBZip2),

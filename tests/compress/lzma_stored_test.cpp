@@ -165,7 +165,9 @@ TEST_F(LzmaTest, BadSectionsFail) {
   corrupt[9] = 0xFF; // the range coder's first byte is always 0
   place(corrupt);
   CLZMADecompressor damaged;
-  EXPECT_FALSE(damaged.Read(file, out, sizeof out));
+  const Status first = damaged.Read(file, out, sizeof out);
+  ASSERT_FALSE(first);
+  EXPECT_EQ(first.error().detail, "liblzma LZMA_DATA_ERROR (9)");
   EXPECT_FALSE(damaged.Read(file, out, sizeof out));
 }
 

@@ -2,6 +2,7 @@
 // nesting, containers that yield nothing, damaged streams and the unpacking bounds. Every test runs
 // with TMPDIR pointed at a folder of its own, in which no named file may ever appear.
 #include "compress/rom_loader.h"
+#include "compress/rom_unpack.h"
 
 #include "platform/fault.h"
 #include "platform/fs.h"
@@ -46,6 +47,10 @@ Bytes concat(Bytes a, const Bytes& b) {
 }
 
 constexpr std::uint8_t kPack[8] = {'M', 'S', 'H', 'I', 'R', 'O', 'M', 0};
+// The caller's test of data it knows as no ROM, as the build knows a pack.
+bool isPack(const std::uint8_t* head, std::size_t length) {
+  return length >= sizeof kPack && std::memcmp(head, kPack, sizeof kPack) == 0;
+}
 
 class RomLoaderTest : public ::testing::Test {
 protected:
@@ -68,27 +73,32 @@ protected:
 
   // The loader unpacked `rom` into a file of the temporary folder that has no name.
   void expectUnpacked(const std::string& path, const Bytes& rom) {
-    RomLoadResult r = LoadOriginalRom(path);
-    ASSERT_TRUE(r.unpacked.isOpen()) << path;
-    EXPECT_FALSE(r.containerYieldedNothing);
-    EXPECT_EQ(whereIs(r.unpacked).rfind(tmp, 0), 0u) << whereIs(r.unpacked);
+    Result<LoadedRom> r = loadOriginalRom(path, isPack);
+    ASSERT_TRUE(r) << path << ": " << r.error().message();
+    EXPECT_TRUE(r->unpacked);
+    EXPECT_EQ(whereIs(r->file).rfind(tmp, 0), 0u) << whereIs(r->file);
     EXPECT_EQ(countTmpFiles(tmp), 0u);
-    EXPECT_EQ(r.probe.size, rom.size());
-    EXPECT_EQ(head16(r.probe), head16(rom));
-    EXPECT_TRUE(rest(r.unpacked) == text(rom)); // no megabyte dumps on failure
+    EXPECT_EQ(r->probe.size, rom.size());
+    EXPECT_EQ(head16(r->probe), head16(rom));
+    EXPECT_TRUE(rest(r->file) == text(rom)); // no megabyte dumps on failure
   }
 
-  // The file is to be read as it is (`containerYieldedNothing` false) or refused (true); either way
-  // the probe describes the file itself.
-  void expectOwn(const std::string& path, bool refused) {
-    const RomLoadResult r = LoadOriginalRom(path);
-    EXPECT_FALSE(r.unpacked.isOpen()) << path;
-    EXPECT_EQ(r.containerYieldedNothing, refused) << path;
+  // The file is no container and is handed over as it is, the probe describing it.
+  void expectOwn(const std::string& path) {
+    Result<LoadedRom> r = loadOriginalRom(path, isPack);
+    ASSERT_TRUE(r) << path << ": " << r.error().message();
+    EXPECT_FALSE(r->unpacked) << path;
     const std::string own = readFileBytes(path);
-    EXPECT_EQ(r.probe.size, own.size());
-    EXPECT_EQ(head16(r.probe), head16(Bytes(own.begin(), own.end())));
+    EXPECT_EQ(r->probe.size, own.size());
+    EXPECT_EQ(head16(r->probe), head16(Bytes(own.begin(), own.end())));
+    EXPECT_TRUE(rest(r->file) == own);
   }
-  void expectRefused(const std::string& path) { expectOwn(path, true); }
+  // The file is a container that yields no ROM: it is refused, the error naming it.
+  void expectRefused(const std::string& path) {
+    const Result<LoadedRom> r = loadOriginalRom(path, isPack);
+    ASSERT_FALSE(r) << path;
+    EXPECT_EQ(r.error().path, path);
+  }
 
   TempDir dir;
   std::string tmp;
@@ -97,18 +107,22 @@ protected:
 
 TEST_F(RomLoaderTest, FilesThatAreNoContainerAreHandedOnAsTheyAre) {
   const Bytes rom = makeRomImage(262144, 1);
-  expectOwn(put("game.sms", rom), false);
-  expectOwn(put("notes.txt", Bytes(1000, 'x')), false);
+  expectOwn(put("game.sms", rom));
+  expectOwn(put("notes.txt", Bytes(1000, 'x')));
   // "BZh9" without the block magic after it (an empty bzip2 stream) is no container.
-  expectOwn(put("bz.bin", concat({'B', 'Z', 'h', '9', 0x17, 0x72, 0x45, 0x38, 0x50, 0x90}, rom)), false);
+  expectOwn(put("bz.bin", concat({'B', 'Z', 'h', '9', 0x17, 0x72, 0x45, 0x38, 0x50, 0x90}, rom)));
 
-  // Unreadable: nothing at all is reported.
-  for (const std::string& path : {dir.file("missing.sms"), put("short.sms", Bytes(15, 1))}) {
-    const RomLoadResult r = LoadOriginalRom(path);
-    EXPECT_FALSE(r.unpacked.isOpen());
-    EXPECT_FALSE(r.containerYieldedNothing);
-    EXPECT_EQ(r.probe.size, 0u);
-    EXPECT_EQ(head16(r.probe), Bytes(16, 0));
+  // Unreadable: the reason, and nothing unpacked.
+  const struct {
+    std::string path;
+    ErrorCause cause;
+  } unreadable[] = {{dir.file("missing.sms"), ErrorCause::NotFound},
+                    {put("short.sms", Bytes(15, 1)), ErrorCause::Truncated}};
+  for (const auto& u : unreadable) {
+    const Result<LoadedRom> r = loadOriginalRom(u.path, isPack);
+    ASSERT_FALSE(r) << u.path;
+    EXPECT_EQ(r.error().cause, u.cause) << r.error().message();
+    EXPECT_EQ(countTmpFiles(tmp), 0u);
   }
 }
 
@@ -206,9 +220,10 @@ TEST_F(RomLoaderTest, PacksAreHandedOnForTheCallerToRefuse) {
   Bytes pack(kPack, kPack + 8);
   pack.resize(1000, 3);
   {
-    const RomLoadResult r = LoadOriginalRom(put("p.zip", zipArchive({{"x.dat", 8, pack}})));
-    EXPECT_TRUE(romProbeIsPack(r.probe));
-    EXPECT_EQ(r.probe.size, 1000u);
+    const Result<LoadedRom> r = loadOriginalRom(put("p.zip", zipArchive({{"x.dat", 8, pack}})), isPack);
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(isPack(r->probe.head, sizeof r->probe.head));
+    EXPECT_EQ(r->probe.size, 1000u);
   }
   pack.resize(600000, 3); // a gzip content this long is kept because of its magic
   expectUnpacked(put("p.gz", gzipBytes(pack)), pack);
@@ -298,9 +313,10 @@ TEST_F(RomLoaderTest, UnpackingIsBoundedPerContainer) {
   Bytes content(kMaxUnpackedPerContainer, 0);
   std::memcpy(content.data(), kPack, 8);
   {
-    const RomLoadResult r = LoadOriginalRom(put("max.gz", gzipBytes(content, 1)));
-    EXPECT_TRUE(r.unpacked.isOpen());
-    EXPECT_EQ(r.probe.size, kMaxUnpackedPerContainer);
+    const Result<LoadedRom> r = loadOriginalRom(put("max.gz", gzipBytes(content, 1)), isPack);
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(r->unpacked);
+    EXPECT_EQ(r->probe.size, kMaxUnpackedPerContainer);
   }
   content.push_back(0);
   expectRefused(put("pack.gz", gzipBytes(content, 1)));
@@ -386,26 +402,28 @@ TEST_F(RomLoaderTest, AFullTemporaryFolderSaysSo) {
   }
 }
 
-TEST_F(RomLoaderTest, ExtractToTempFileCopiesPrefixAndEntryOrLeavesNothing) {
+TEST_F(RomLoaderTest, AnEntryCopyTakesThePrefixAndTheEntryOrLeavesNothing) {
   const Bytes data = makeRomImage(40000, 16);
   const std::string path = put("data.bin", data);
+  const rom::Context context{path, "data.bin"};
   const Bytes prefix = {9, 8, 7};
   for (std::uint32_t size : {3u, 4u, 16387u, 40003u}) {
     File file = File::openRead(path);
     auto stored = CreateDecompressor(kMethodStored);
     std::uint32_t written = 0;
-    File copy = ExtractToTempFile(file, *stored, size, prefix.data(), prefix.size(), written);
-    ASSERT_TRUE(copy.isOpen());
+    Result<rom::Extracted> copy =
+        rom::extractEntry(file, *stored, size, prefix.data(), prefix.size(), written, context);
+    ASSERT_TRUE(copy);
     EXPECT_EQ(written, size);
-    EXPECT_TRUE(rest(copy) == text(concat(prefix, data)).substr(0, size));
+    EXPECT_TRUE(rest(copy->file) == text(concat(prefix, data)).substr(0, size));
   }
   // The data run out in the third piece: the file goes, the count tells how far it came.
   File file = File::openRead(path);
   auto stored = CreateDecompressor(kMethodStored);
   std::uint32_t written = 0;
-  EXPECT_FALSE(ExtractToTempFile(file, *stored, 50000, prefix.data(), prefix.size(), written).isOpen());
+  EXPECT_FALSE(rom::extractEntry(file, *stored, 50000, prefix.data(), prefix.size(), written, context));
   EXPECT_EQ(written, 3u + 2 * 16384);
-  EXPECT_FALSE(ExtractToTempFile(file, *stored, 2, prefix.data(), prefix.size(), written).isOpen());
+  EXPECT_FALSE(rom::extractEntry(file, *stored, 2, prefix.data(), prefix.size(), written, context));
 }
 
 // Archives made by the usual packing tools, when they are installed.

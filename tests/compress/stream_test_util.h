@@ -37,13 +37,16 @@ inline Bytes tileLikeBytes(std::size_t size, std::uint32_t seed) {
 
 // Writes `data` through the compressor in pieces whose sizes cycle through `pieces` (empty data as
 // one empty Write), then finishes the stream.
-inline bool compressInPieces(ICompressor& c, File& file, const Bytes& data,
-                             const std::vector<std::size_t>& pieces) {
-  if (data.empty()) return c.Write(file, data.data(), 0) && c.Finish(file);
+inline Status compressInPieces(ICompressor& c, File& file, const Bytes& data,
+                               const std::vector<std::size_t>& pieces) {
+  if (data.empty()) {
+    if (Status written = c.Write(file, data.data(), 0); !written) return written;
+    return c.Finish(file);
+  }
   std::size_t at = 0, k = 0;
   while (at < data.size()) {
     const std::size_t n = std::min(pieces[k++ % pieces.size()], data.size() - at);
-    if (!c.Write(file, data.data() + at, n)) return false;
+    if (Status written = c.Write(file, data.data() + at, n); !written) return written;
     at += n;
   }
   return c.Finish(file);

@@ -2,6 +2,7 @@
 // containers. Whatever the input, no temporary file may outlive the load.
 #include "compress/rom_loader.h"
 #include "fuzz_input.h"
+#include "pipeline/pack_format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace zelvo;
@@ -9,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   {
     fuzz::InputFile input(data, size);
     // The reason-carrying load; the unpacked copy has no name and goes with its handle.
-    (void)loadOriginalRom(input.path());
+    (void)loadOriginalRom(input.path(), hasPackMagic);
   }
   scratch.expectEmpty();
   return 0;

@@ -7,6 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::InputFile input(data, size);
   std::unique_ptr<ScreenFile> screen = createScreenFile();
   File file = File::openRead(input.path());
-  if (screen && file) loadScreenFile(*screen, file, fuzz::ScratchFolder::instance().path() + "/in.msscreen");
+  if (screen && file)
+    (void)readScreenFile(*screen, file, fuzz::ScratchFolder::instance().path() + "/in.msscreen");
   return 0;
 }

@@ -6,7 +6,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace zelvo;
   fuzz::InputFile input(data, size);
   std::unique_ptr<TileSet> set = createTileSet();
-  if (!set || !openTilesFile(*set, input.path())) return 0;
+  if (!set || !readTilesFile(*set, input.path())) return 0;
   if (const PaletteEntry* p = set->palette(0)) findPalette(*set, p->colours);
   if (const PatternEntry* p = set->pattern(0)) findPattern(*set, p->planes);
   for (const TileGroup& group : set->groups)

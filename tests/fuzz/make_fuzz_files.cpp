@@ -9,6 +9,7 @@
 #include "support/fixtures.h"
 #include "support/image_files.h"
 #include "support/lzma_zip.h"
+#include "support/pack_files.h"
 #include "support/rom_fixtures.h"
 #include "tiles/tiles_file.h"
 
@@ -70,51 +71,13 @@ test::ScreenContent smallScreen(const test::TilesContent& tiles, bool grid, bool
   return s;
 }
 
-HiResSectionHeader hiResHeader(std::uint32_t scale, std::uint32_t tileCount,
-                               const test::TilesContent& tiles) {
-  HiResSectionHeader h{};
-  std::memcpy(h.magic, kHiResMagic, sizeof h.magic);
-  h.flags = kHiResFlagDigest;
-  h.tileCount = tileCount;
-  for (int g = 0; g < kGroupCount; ++g)
-    h.entryCount += h.groupCounts[g] = std::uint32_t(tiles.groups[g].size());
-  h.scale = scale;
-  h.compression = kMethodBZip2;
-  return h;
-}
-
-// A pack: header, ROM section (head and raw deflate), a tiles file, then the hi-res section of
-// `hires`, the payload's digest and its stream.
-Bytes packBytes(const Bytes& rom, const test::TilesContent& tiles, const HiResSectionHeader& hires,
-                const Md5Digest& payloadDigest, const Bytes& hiResStream) {
-  const Bytes romStream = test::compressBytes(kMethodDeflate, rom.data(), rom.size());
-  const Bytes tilesFile = test::tilesFileBytes(tiles);
-  PackHeader header{};
-  std::memcpy(header.magic, kPackMagic, sizeof header.magic);
-  header.scale = hires.scale & 0xFF;
-  const Md5Digest romDigest = md5Of(rom.data(), rom.size());
-  std::memcpy(header.romDigest, romDigest.data(), romDigest.size());
-  header.romSectionSize = std::uint32_t(sizeof(RomSectionHead) + romStream.size());
-  header.tilesSectionSize = std::uint32_t(tilesFile.size());
-  header.hiResSectionSize = std::uint32_t(kHiResStreamOffset + hiResStream.size());
-  Bytes out;
-  put(out, header);
-  put(out, RomSectionHead{std::uint32_t(rom.size()), kMethodDeflate});
-  put(out, romStream);
-  put(out, tilesFile);
-  put(out, hires);
-  put(out, payloadDigest);
-  put(out, hiResStream);
-  return out;
-}
-
 Bytes validPack(std::uint32_t scale) {
   const test::TilesContent tiles = smallTiles();
-  const HiResSectionHeader hires = hiResHeader(scale, 3, tiles);
+  const HiResSectionHeader hires = test::hiResHeaderFor(scale, 3, tiles);
   Bytes payload(std::size_t(hires.tileCount) * 256 * scale * scale + hires.entryCount * 4u);
   for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = std::uint8_t(i % 4 == 3 ? 255 : i / 64);
-  return packBytes(smallRom(), tiles, hires, md5Of(payload.data(), payload.size()),
-                   test::compressBytes(kMethodBZip2, payload.data(), payload.size()));
+  return test::packBytes(smallRom(), tiles, hires, md5Of(payload.data(), payload.size()),
+                         test::compressBytes(kMethodBZip2, payload.data(), payload.size()));
 }
 
 // A picture of `bits` bits per pixel, `width` x `height`, as PNG (a palette below 24 bits, 16
@@ -329,7 +292,7 @@ bool writeHostile(const fs::path& root) {
   Bytes padded = zeros; // bytes after the stream make the claim look plausible for the file's size
   padded.resize(16384, 0x55);
   ok &= save(root / "hires_bomb.zrm",
-             packBytes(rom, tiles, hiResHeader(4, 1100000, tiles), Md5Digest{}, padded));
+             test::packBytes(rom, tiles, test::hiResHeaderFor(4, 1100000, tiles), Md5Digest{}, padded));
 
   test::ZipEntryInput lzma("game.sms", 14, rom);
   lzma.data = test::lzmaZipEncode(rom.data(), rom.size());

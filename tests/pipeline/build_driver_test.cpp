@@ -5,12 +5,12 @@
 #include "platform/fault.h"
 #include "platform/fs.h"
 #include "support/image_files.h"
+#include "support/pack_files.h"
 #include "support/temp_dir.h"
 #include "tiles/tiles_file.h"
 
 #include <algorithm>
 #include <array>
-#include <bzlib.h>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -20,7 +20,6 @@
 #include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <zlib.h>
 
 namespace zelvo {
 namespace {
@@ -73,17 +72,6 @@ std::string md5Hex(const void* data, std::size_t size) {
   MD5Data(static_cast<const std::uint8_t*>(data), size, hex);
   return hex;
 }
-std::string hexOf(const std::uint8_t* digest) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (int i = 0; i < 16; ++i) out += {digits[digest[i] >> 4], digits[digest[i] & 15]};
-  return out;
-}
-
-std::vector<std::uint8_t> bytesOf(const std::string& s) {
-  return std::vector<std::uint8_t>(s.begin(), s.end());
-}
-
 std::vector<std::uint8_t> romImage(std::size_t size) {
   std::vector<std::uint8_t> rom(size);
   for (std::size_t i = 0; i < size; ++i) rom[i] = std::uint8_t((i * 7) ^ (i >> 9));
@@ -91,89 +79,8 @@ std::vector<std::uint8_t> romImage(std::size_t size) {
   return rom;
 }
 
-// A pack taken apart with the libraries themselves.
-struct Pack {
-  std::vector<std::uint8_t> file;
-  std::uint32_t scale = 0, romSize = 0, romMethod = 0, r = 0, t = 0, h = 0;
-  std::vector<std::uint8_t> rom;
-  std::string romDigest;
-  std::unique_ptr<TileSet> tiles;
-  std::vector<std::uint8_t> hiresHeader;
-  std::vector<std::uint8_t> payload;
-  std::string payloadDigest;
-
-  std::uint32_t u32(std::size_t at) const { return loadLE32(file.data() + at); }
-  std::uint32_t hires(int field) const { return loadLE32(hiresHeader.data() + 4 * field); }
-  std::uint32_t tileBytes() const { return 256 * scale * scale; }
-
-  // The hi-res tile of the entry that shows palette colours `colours` and pattern `planes`.
-  std::vector<std::uint8_t> tileOf(int group, const std::uint8_t* colours, const std::uint8_t* planes) const {
-    const std::uint32_t index =
-        findTileEntry(tiles->groups[group], findPalette(*tiles, colours), findPattern(*tiles, planes));
-    EXPECT_NE(index, kNotFound);
-    std::uint32_t start = 0;
-    for (int g = 0; g < group; ++g) start += tiles->groups[g].count;
-    const std::uint32_t tileData = hires(3) * tileBytes();
-    const std::uint32_t offset = loadLE32(payload.data() + tileData + 4 * (start + index));
-    return std::vector<std::uint8_t>(payload.begin() + offset, payload.begin() + offset + tileBytes());
-  }
-};
-
-Pack readPack(const std::string& path) {
-  Pack pack;
-  pack.file = bytesOf(test::readFileBytes(path));
-  EXPECT_GE(pack.file.size(), 48u);
-  if (pack.file.size() < 48) return pack;
-  EXPECT_EQ(std::memcmp(pack.file.data(), "MSHIROM\0", 8), 0);
-  EXPECT_EQ(pack.u32(8), 0u);
-  EXPECT_EQ(pack.u32(32), 0u);
-  pack.scale = pack.u32(12);
-  pack.r = pack.u32(36);
-  pack.t = pack.u32(40);
-  pack.h = pack.u32(44);
-  EXPECT_EQ(pack.file.size(), 48ull + pack.r + pack.t + pack.h);
-  if (pack.file.size() != 48ull + pack.r + pack.t + pack.h) return pack;
-  pack.romDigest = hexOf(pack.file.data() + 16);
-
-  // ROM section: size, method 1, raw deflate.
-  pack.romSize = pack.u32(48);
-  pack.romMethod = pack.u32(52);
-  pack.rom.resize(pack.romSize);
-  z_stream z{};
-  EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
-  z.next_in = pack.file.data() + 56;
-  z.avail_in = pack.r - 8;
-  z.next_out = pack.rom.data();
-  z.avail_out = std::uint32_t(pack.rom.size());
-  EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
-  EXPECT_EQ(z.avail_out, 0u);
-  EXPECT_EQ(z.avail_in, 0u);
-  inflateEnd(&z);
-
-  // Tiles section: a whole tiles file, read with the system's reader.
-  {
-    File f = File::openRead(path);
-    EXPECT_TRUE(f.seek(48 + pack.r));
-    pack.tiles = createTileSet();
-    EXPECT_TRUE(loadTilesFile(*pack.tiles, f));
-  }
-
-  // Hi-res section: 64-byte header, digest, bzip2 payload.
-  const std::uint8_t* section = pack.file.data() + 48 + pack.r + pack.t;
-  pack.hiresHeader.assign(section, section + 64);
-  EXPECT_EQ(std::memcmp(section, "MSHITIL\0", 8), 0);
-  const std::size_t payloadSize = std::size_t(pack.hires(3)) * pack.tileBytes() + 4ull * pack.hires(4);
-  pack.payload.resize(payloadSize + 1);
-  unsigned int produced = unsigned(pack.payload.size());
-  EXPECT_EQ(BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(pack.payload.data()), &produced,
-                                       reinterpret_cast<char*>(const_cast<std::uint8_t*>(section) + 80),
-                                       pack.h - 80, 0, 0),
-            BZ_OK);
-  EXPECT_EQ(produced, payloadSize);
-  pack.payload.resize(produced);
-  pack.payloadDigest = hexOf(section + 64);
-  return pack;
-}
+using Pack = test::PackContents;
+Pack readPack(const std::string& path) { return test::readPackContents(path); }
 
 // Records of `recipe` in the order the build gives them: stable, descending by the major key, then
 // the minor key.
@@ -333,7 +240,7 @@ TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack)
   for (int g = 0; g < kGroupCount; ++g) {
     const auto order = sortedOrder(recipe.groups[g]);
     ASSERT_EQ(tiles.groups[g].count, order.size());
-    EXPECT_EQ(pack.hires(5 + g), order.size());
+    EXPECT_EQ(pack.hires.field(5 + g), order.size());
     entries += tiles.groups[g].count;
     for (std::uint32_t i = 0; i < order.size(); ++i) {
       const TileEntry& got = tiles.groups[g].entries[i];
@@ -349,15 +256,15 @@ TEST_F(BuildDriverTest, ASuccessfulRunLogsEveryStageAndWritesAPackThatReadsBack)
   }
 
   // The hi-res section.
-  EXPECT_EQ(pack.hires(2), 1u);      // flags: digest present
-  EXPECT_EQ(pack.hires(4), entries); // entry count
-  EXPECT_EQ(pack.hires(14), 2u);     // scale
-  EXPECT_EQ(pack.hires(15), 2u);     // bzip2
-  EXPECT_EQ(pack.payloadDigest, md5Hex(pack.payload.data(), pack.payload.size()));
-  const std::uint32_t tileData = pack.hires(3) * pack.tileBytes();
+  EXPECT_EQ(pack.hires.field(2), 1u);      // flags: digest present
+  EXPECT_EQ(pack.hires.field(4), entries); // entry count
+  EXPECT_EQ(pack.hires.field(14), 2u);     // scale
+  EXPECT_EQ(pack.hires.field(15), 2u);     // bzip2
+  EXPECT_EQ(pack.payloadDigest, md5Hex(pack.hires.payload.data(), pack.hires.payload.size()));
+  const std::uint32_t tileData = pack.hires.field(3) * pack.hires.tileBytes();
   for (std::uint32_t i = 0; i < entries; ++i) {
-    const std::uint32_t offset = loadLE32(pack.payload.data() + tileData + 4 * i);
-    EXPECT_EQ(offset % pack.tileBytes(), 0u);
+    const std::uint32_t offset = loadLE32(pack.hires.payload.data() + tileData + 4 * i);
+    EXPECT_EQ(offset % pack.hires.tileBytes(), 0u);
     EXPECT_LT(offset, tileData);
   }
   EXPECT_EQ(pack.tileOf(0, recipe.palettes[0].colours, recipe.patterns[0].planes), painted);
@@ -406,7 +313,7 @@ TEST_F(BuildDriverTest, PacksAreTheSameForEveryThreadCount) {
       first = pack;
       firstLines = log.lines;
       const Pack read = readPack(outputPath);
-      EXPECT_GT(read.payload.size(), 3u * 600000);
+      EXPECT_GT(read.hires.payload.size(), 3u * 600000);
       const auto shared = read.tileOf(0, recipe.palettes[1].colours, recipe.patterns[3].planes);
       EXPECT_EQ(shared[0], 10 * (screens - 1) + 1);
       EXPECT_EQ(report.conflicts.size(), std::size_t(screens - 1));
@@ -424,9 +331,9 @@ TEST_F(BuildDriverTest, PacksAreTheSameForEveryThreadCount) {
   ASSERT_TRUE(test::writeFileBytes(libbz2Path, first.data(), first.size()));
   const Pack libbz2 = readPack(libbz2Path);
   EXPECT_FALSE(fast.file == libbz2.file) << "the fast encoder was not used";
-  EXPECT_TRUE(fast.payload == libbz2.payload);
+  EXPECT_TRUE(fast.hires.payload == libbz2.hires.payload);
   EXPECT_EQ(fast.payloadDigest, libbz2.payloadDigest);
-  EXPECT_TRUE(fast.hiresHeader == libbz2.hiresHeader);
+  EXPECT_TRUE(fast.hires.header == libbz2.hires.header);
   ASSERT_EQ(fast.r + fast.t, libbz2.r + libbz2.t);
   EXPECT_TRUE(std::equal(fast.file.begin(), fast.file.begin() + 44, libbz2.file.begin()))
       << "all but the size";

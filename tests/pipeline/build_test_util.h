@@ -1,12 +1,11 @@
-// Helpers of the build tests: small tile sets made in memory, and images painted over screens
-// (tiles and screen files come from support/fixtures.h).
+// Helpers of the build tests: the report's log lines, and images painted over screens (tiles and
+// screen files come from support/fixtures.h).
 #pragma once
 
 #include "pipeline/build_report.h"
 #include "render/image_save.h"
 #include "render/rgba_image.h"
 #include "support/fixtures.h"
-#include "tiles/tile_store.h"
 
 #include <cstdint>
 #include <cstring>
@@ -19,39 +18,6 @@ namespace zelvo::test {
 inline bool isReportLine(const std::string& line) {
   const LogLineKind kind = logLineKind(line);
   return kind == LogLineKind::Info || kind == LogLineKind::Warning;
-}
-
-// A tile set's content, in file order, with simple distinct records.
-struct TilesRecipe {
-  std::vector<PaletteEntry> palettes;
-  std::vector<PatternEntry> patterns;
-  std::vector<TileEntry> groups[kGroupCount];
-
-  std::uint32_t palette(std::uint8_t first, std::uint64_t major = 0) {
-    PaletteEntry p{};
-    for (int i = 0; i < 16; ++i) p.colours[i] = std::uint8_t((first + 5 * i) & 0x3F);
-    p.orderKeyMajor = major;
-    palettes.push_back(p);
-    return std::uint32_t(palettes.size() - 1);
-  }
-  std::uint32_t pattern(std::uint8_t seed, std::uint64_t major = 0) {
-    PatternEntry p{};
-    for (int i = 0; i < 32; ++i) p.planes[i] = std::uint8_t(seed * 37 + i * 11 + (i * i) % 7);
-    p.orderKeyMajor = major;
-    patterns.push_back(p);
-    return std::uint32_t(patterns.size() - 1);
-  }
-  void entry(int group, std::uint32_t palette, std::uint32_t pattern, std::uint64_t major = 0) {
-    groups[group].push_back(TileEntry{palette, pattern, 0, major});
-  }
-};
-
-inline std::unique_ptr<TileSet> tileSetOf(const TilesRecipe& recipe) {
-  TilesContent content;
-  content.palettes = recipe.palettes;
-  content.patterns = recipe.patterns;
-  for (int g = 0; g < kGroupCount; ++g) content.groups[g] = recipe.groups[g];
-  return makeTileSet(content);
 }
 
 // An image of every pixel 0 (black, alpha 0).

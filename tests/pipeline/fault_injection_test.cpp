@@ -121,7 +121,7 @@ public:
   // The screen exported as `name` in out/ (with its alpha image for BMP).
   Status exportAs(const std::string& name, ExportFormat format) {
     ScreenFile screen;
-    EXPECT_TRUE(loadScreenFile(screen, screenPath));
+    EXPECT_TRUE(readScreenFile(screen, screenPath));
     return exportScreenImage(screen, 2, format, false, joinPath(out, name));
   }
 

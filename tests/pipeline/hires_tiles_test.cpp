@@ -1,6 +1,7 @@
 #include "pipeline/hires_tiles.h"
 
 #include "support/fixtures.h"
+#include "support/screen_pictures.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -19,90 +20,20 @@ namespace {
 using test::TilesContent;
 using Pixels = std::vector<std::uint32_t>; // a square tile, top row first
 
-// --- Slow references, written from the tile format and the pixel-art rules, not from the code ---
-
-std::uint32_t rgbOf(std::uint8_t colour) {
-  return 0x55u * (colour & 3u) << 16 | 0x55u * ((colour >> 2) & 3u) << 8 | 0x55u * ((colour >> 4) & 3u);
-}
+// --- References: the tile drawn from the tile format (tests/support), enlarged by the one
+// enlargement routine (checked against slow references in the render tests) ---
 
 // The 8x8 tile as shown on screen for the group's flip and kind, top row first.
 Pixels shownTile(const PatternEntry& pattern, const PaletteEntry& palette, int group) {
-  const bool flipH = group < 8 && (group & 1);
-  const bool flipV = group < 8 && (group & 2);
-  const bool opaque = group < 4;
-  Pixels out(64);
-  for (int y = 0; y < 8; ++y) {
-    for (int x = 0; x < 8; ++x) {
-      const int row = flipV ? 7 - y : y;
-      const int column = flipH ? 7 - x : x;
-      int number = 0;
-      for (int plane = 0; plane < 4; ++plane)
-        number |= ((pattern.planes[row * 4 + plane] >> (7 - column)) & 1) << plane;
-      const std::uint32_t rgb = rgbOf(palette.colours[number]);
-      out[y * 8 + x] = (opaque || number != 0) ? rgb | 0xFF000000u : rgb;
-    }
-  }
-  return out;
-}
-
-std::uint32_t at(const Pixels& p, int edge, int x, int y) {
-  x = std::clamp(x, 0, edge - 1);
-  y = std::clamp(y, 0, edge - 1);
-  return p[std::size_t(y) * edge + x];
-}
-
-Pixels scale2x(const Pixels& in, int edge) {
-  Pixels out(in.size() * 4);
-  const int w = edge * 2;
-  for (int y = 0; y < edge; ++y) {
-    for (int x = 0; x < edge; ++x) {
-      const std::uint32_t a = at(in, edge, x, y - 1), b = at(in, edge, x + 1, y), c = at(in, edge, x - 1, y),
-                          d = at(in, edge, x, y + 1), p = at(in, edge, x, y);
-      out[(2 * y) * w + 2 * x] = (c == a && c != d && a != b) ? a : p;
-      out[(2 * y) * w + 2 * x + 1] = (a == b && a != c && b != d) ? b : p;
-      out[(2 * y + 1) * w + 2 * x] = (d == c && d != b && c != a) ? c : p;
-      out[(2 * y + 1) * w + 2 * x + 1] = (b == d && b != a && d != c) ? d : p;
-    }
-  }
-  return out;
-}
-
-Pixels scale3x(const Pixels& in, int edge) {
-  Pixels out(in.size() * 9);
-  const int w = edge * 3;
-  for (int y = 0; y < edge; ++y) {
-    for (int x = 0; x < edge; ++x) {
-      const std::uint32_t A = at(in, edge, x - 1, y - 1), B = at(in, edge, x, y - 1),
-                          C = at(in, edge, x + 1, y - 1), D = at(in, edge, x - 1, y), E = at(in, edge, x, y),
-                          F = at(in, edge, x + 1, y), G = at(in, edge, x - 1, y + 1),
-                          H = at(in, edge, x, y + 1), I = at(in, edge, x + 1, y + 1);
-      std::uint32_t e[9];
-      e[0] = (D == B && B != F && D != H) ? D : E;
-      e[1] = ((D == B && B != F && D != H && E != C) || (B == F && B != D && F != H && E != A)) ? B : E;
-      e[2] = (B == F && B != D && F != H) ? F : E;
-      e[3] = ((D == B && B != F && D != H && E != G) || (D == H && D != B && H != F && E != A)) ? D : E;
-      e[4] = E;
-      e[5] = ((B == F && B != D && F != H && E != I) || (H == F && D != H && B != F && E != C)) ? F : E;
-      e[6] = (D == H && D != B && H != F) ? D : E;
-      e[7] = ((D == H && D != B && H != F && E != I) || (H == F && D != H && B != F && E != G)) ? H : E;
-      e[8] = (H == F && D != H && B != F) ? F : E;
-      for (int k = 0; k < 9; ++k) out[(3 * y + k / 3) * w + 3 * x + k % 3] = e[k];
-    }
-  }
-  return out;
+  const std::uint32_t flip =
+      group < kSpriteGroup ? (group & 1 ? test::kFlipH : 0) | (group & 2 ? test::kFlipV : 0) : 0;
+  return test::drawnTile(palette, pattern, flip, group < 4 ? test::Ink::Opaque : test::Ink::Alpha).pixels;
 }
 
 Pixels enlarged(const Pixels& tile, std::uint32_t scale) {
-  switch (scale) {
-  case 2:
-    return scale2x(tile, 8);
-  case 3:
-    return scale3x(tile, 8);
-  case 4:
-    return scale2x(scale2x(tile, 8), 16);
-  default:
-    return tile;
-  }
+  test::Picture square(8, 8);
+  square.pixels = tile;
+  return test::enlarged(square, int(scale)).pixels;
 }
 
 // The duplicate marking loop exactly as the build describes it (quadratic).
@@ -131,9 +62,8 @@ protected:
 
   void generate(const TilesContent& recipe, std::uint32_t scale) {
     tiles = test::makeTileSet(recipe);
-    table.reset(CreateHiResTileTable());
-    ASSERT_TRUE(table);
-    ASSERT_TRUE(GenerateHiResTiles(*table, tiles.get(), scale));
+    table = std::make_unique<HiResTileTable>();
+    ASSERT_TRUE(generateHiResTiles(*table, *tiles, scale));
   }
 
   Pixels tileAt(std::uint32_t offset) const {
@@ -159,7 +89,7 @@ protected:
   test::ScopedTmpDir tmpDir{dir.path()};
   TilesContent recipe;
   std::unique_ptr<TileSet> tiles;
-  HiResTileTablePtr table;
+  std::unique_ptr<HiResTileTable> table;
 };
 
 // A random set with every group filled and many entries sharing patterns and palettes, some of
@@ -348,9 +278,8 @@ TEST_F(HiResTilesTest, FailuresLeaveTheTableAsItWas) {
   const Pixels sprite = tileOf(kSpriteGroup, 0);
 
   auto empty = createTileSet();
-  for (std::uint32_t scale : {0u, 5u, 256u}) EXPECT_FALSE(GenerateHiResTiles(*table, tiles.get(), scale));
-  EXPECT_FALSE(GenerateHiResTiles(*table, nullptr, 2));
-  EXPECT_FALSE(GenerateHiResTiles(*table, empty.get(), 2));
+  for (std::uint32_t scale : {0u, 5u, 256u}) EXPECT_FALSE(generateHiResTiles(*table, *tiles, scale));
+  EXPECT_FALSE(generateHiResTiles(*table, *empty, 2));
 
   EXPECT_EQ(table->scale, 3u);
   EXPECT_EQ(table->tileBytes, 2304u);
@@ -362,16 +291,16 @@ TEST_F(HiResTilesTest, FailuresLeaveTheTableAsItWas) {
   EXPECT_EQ(tileOf(kSpriteGroup, 0), sprite);
 
   // A fresh table stays empty after a failure.
-  HiResTileTablePtr fresh(CreateHiResTileTable());
-  EXPECT_FALSE(GenerateHiResTiles(*fresh, empty.get(), 1));
-  EXPECT_FALSE(fresh->tempFile.isOpen());
-  EXPECT_FALSE(fresh->entryOffsets);
-  EXPECT_EQ(fresh->scale, 0u);
+  HiResTileTable fresh;
+  EXPECT_FALSE(generateHiResTiles(fresh, *empty, 1));
+  EXPECT_FALSE(fresh.tempFile.isOpen());
+  EXPECT_FALSE(fresh.entryOffsets);
+  EXPECT_EQ(fresh.scale, 0u);
   std::uint32_t offset = 0;
-  EXPECT_FALSE(hiResTileOffset(*fresh, 0, 0, offset));
+  EXPECT_FALSE(hiResTileOffset(fresh, 0, 0, offset));
 
   // A second generation replaces everything.
-  ASSERT_TRUE(GenerateHiResTiles(*table, tiles.get(), 1));
+  ASSERT_TRUE(generateHiResTiles(*table, *tiles, 1));
   EXPECT_EQ(table->tileBytes, 256u);
   std::uint64_t size = 0;
   ASSERT_TRUE(table->tempFile.size(size));
@@ -396,8 +325,8 @@ TEST_F(HiResTilesTest, TileLookupChecksGroupAndIndexAndReportsProgress) {
   recipe.palettes = {paletteOf({0x01, 0x02, 0x03, 0x04})};
   for (std::uint32_t i = 0; i < 3000; ++i) recipe.addEntry(i % 2 ? 2 : kSpriteGroup, 0, i);
   tiles = test::makeTileSet(recipe);
-  table.reset(CreateHiResTileTable());
-  ASSERT_TRUE(GenerateHiResTiles(*table, *tiles, 1, &recorder));
+  table = std::make_unique<HiResTileTable>();
+  ASSERT_TRUE(generateHiResTiles(*table, *tiles, 1, &recorder));
   EXPECT_EQ(recorder.last, 3000u);
   EXPECT_EQ(recorder.lastTotal, 3000u);
   EXPECT_GT(recorder.calls, 2);

@@ -4,6 +4,7 @@
 // replaces exactly that tile's entry, with the painted pixels.
 #include "pipeline/hires_tiles.h"
 #include "pipeline/tile_replace.h"
+#include "support/console_rules.h"
 #include "support/example_pack.h"
 #include "support/image_files.h"
 #include "support/temp_dir.h"
@@ -48,7 +49,7 @@ Exported exportOf(const ScreenFile& screen, int scale, ExportFormat format, cons
   const std::string alpha = alphaPathFor(image);
   Exported out;
   Result<RgbaImage> drawn = renderPlain(screen, scale);
-  if (!drawn || !renderAndWrite(screen, scale, format, screen.background() == nullptr, image, alpha))
+  if (!drawn || !renderAndSave(screen, scale, format, screen.background() == nullptr, image, alpha))
     return out;
   out.image = bytesOf(image);
   if (format == ExportFormat::Bmp) out.alpha = bytesOf(alpha);
@@ -256,17 +257,18 @@ Target paintTarget(const ScreenFile& screen, const TileSet& tiles, int scale) {
   if (screen.background()) {
     const int row = int(screen.height()) / 16, column = 16;
     const ScreenCell* cell = screen.cell(row, column);
-    const int group = groupForNameWord(cell->nameWord);
+    const int group = test::groupOfNameWord(cell->nameWord);
     index = findEntryByContent(tiles.groups[group], cell->palette, cell->pattern);
     t.left = (column - (32 - (int(screen.width()) + 7) / 8)) * edge;
     t.top = row * edge;
     t.entry.group = group;
-    t.opaque = !(cell->nameWord & kNameWordPriorityBit);
+    t.opaque = !(cell->nameWord & test::kPriority);
   } else if (screen.spriteCount() > 0) {
     const SpriteRecord& sprite = screen.sprites()[0];
     index = findEntryByContent(tiles.groups[kSpriteGroup], sprite.palette, sprite.pattern);
-    t.left = spriteClampX(sprite.x) * scale;
-    t.top = spriteClampUpperY(sprite.y) * scale + 1;
+    const test::SpriteCorners at = test::spriteCorners(sprite.x, sprite.y, scale);
+    t.left = at.left;
+    t.top = at.upperTop;
     t.entry.group = kSpriteGroup;
   }
   t.entry.index = index;
@@ -314,14 +316,14 @@ Bytes storeBytes(HiResTileTable& table) {
 TEST(ImageRoundTrip, ExportsResavedInEveryLosslessLayoutReplaceOnlyWhatWasPainted) {
   test::TempDir dir;
   auto build = createTileSet();
-  ASSERT_TRUE(openTilesFile(*build, joinPath(test::kExampleFolder, "game.mstiles")));
+  ASSERT_TRUE(readTilesFile(*build, joinPath(test::kExampleFolder, "game.mstiles")));
   sortByOrderKeys(*build);
 
   // A full background, a background 248 pixels wide, and sprites alone.
   for (const char* name : {"title", "level", "sprites"}) {
     const std::string screenPath = joinPath(test::kExampleFolder, std::string(name) + ".msscreen");
     ScreenFile screen;
-    ASSERT_TRUE(loadScreenFile(screen, screenPath)) << screenPath;
+    ASSERT_TRUE(readScreenFile(screen, screenPath)) << screenPath;
     for (int scale = 1; scale <= 4; ++scale) {
       const int edge = 8 * scale;
       const Target target = paintTarget(screen, *build, scale);
@@ -350,12 +352,11 @@ TEST(ImageRoundTrip, ExportsResavedInEveryLosslessLayoutReplaceOnlyWhatWasPainte
                           ? deleteFile(alpha) || pathKind(alpha) == PathKind::Missing
                           : test::writeFileBytes(alpha, saved.alpha.data(), saved.alpha.size()));
 
-          HiResTileTablePtr table(CreateHiResTileTable());
-          ASSERT_TRUE(table && GenerateHiResTiles(*table, *build, std::uint32_t(scale)));
+          auto table = std::make_unique<HiResTileTable>();
+          ASSERT_TRUE(generateHiResTiles(*table, *build, std::uint32_t(scale)));
           Bytes expected = storeBytes(*table);
           ScreenReplaceInfo info;
-          ASSERT_EQ(replaceTilesFromScreen(*table, *build, screenPath, image, alpha, nullptr, nullptr, &info),
-                    ReplaceResult::Processed);
+          ASSERT_TRUE(replaceTilesFromScreen(*table, *build, screenPath, image, alpha, nullptr, &info));
           EXPECT_EQ(info.imageSize, info.expectedSize);
           if (picture == &exported) {
             EXPECT_EQ(entriesText(info.replaced), "") << "an unchanged picture replaces nothing";

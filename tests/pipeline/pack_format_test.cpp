@@ -6,9 +6,9 @@
 #include "platform/byte_io.h"
 #include "platform/thread_pool.h"
 #include "support/fixtures.h"
+#include "support/pack_files.h"
 #include "support/temp_dir.h"
 
-#include <bzlib.h>
 #include <md5.h> // libmd, an independent digest
 
 #include <gtest/gtest.h>
@@ -54,9 +54,9 @@ protected:
     for (int g = 0; g < kGroupCount; ++g)
       for (int i = 0; i < perGroup - g; ++i) recipe.addEntry(g, random() % 4, random() % 6);
     tiles = test::makeTileSet(recipe);
-    table.reset(CreateHiResTileTable());
+    table = std::make_unique<HiResTileTable>();
     ASSERT_TRUE(table);
-    ASSERT_TRUE(GenerateHiResTiles(*table, *tiles, scale));
+    ASSERT_TRUE(generateHiResTiles(*table, *tiles, scale));
     ASSERT_LT(table->tileCount, table->entryCount);
   }
 
@@ -73,7 +73,7 @@ protected:
   test::TempDir dir;
   test::ScopedTmpDir tmpDir{dir.path()};
   std::unique_ptr<TileSet> tiles;
-  HiResTileTablePtr table;
+  std::unique_ptr<HiResTileTable> table;
 };
 
 TEST_F(HiResSectionTest, SectionReadsBackThroughTheLibrariesAtEveryScale) {
@@ -100,7 +100,7 @@ TEST_F(HiResSectionTest, SectionReadsBackThroughTheLibrariesAtEveryScale) {
     File output = File::create(path);
     ASSERT_TRUE(output.writeAll(Bytes(prefix, 0xEE).data(), prefix));
     Recorder recorder;
-    ASSERT_TRUE(WriteHiResSection(*table, output, &recorder));
+    ASSERT_TRUE(writeHiResSection(*table, output, &recorder));
     std::uint64_t end = 0, size = 0;
     ASSERT_TRUE(output.position(end));
     ASSERT_TRUE(output.size(size));
@@ -115,40 +115,23 @@ TEST_F(HiResSectionTest, SectionReadsBackThroughTheLibrariesAtEveryScale) {
     const Bytes file = readAll(path);
     ASSERT_EQ(file.size(), size);
     EXPECT_EQ(Bytes(file.begin(), file.begin() + prefix), Bytes(prefix, 0xEE));
-    ByteReader header(file.data() + prefix, 64);
-    char magic[8];
-    std::uint32_t flags = 0, tiles32 = 0, entries32 = 0, count = 0, compression = 0;
-    std::uint8_t scaleBytes[4];
-    ASSERT_TRUE(header.bytes(magic, 8));
-    EXPECT_EQ(std::string(magic, 8), std::string("MSHITIL\0", 8));
-    header.u32(flags);
-    header.u32(tiles32);
-    header.u32(entries32);
-    EXPECT_EQ(flags, 1u);
-    EXPECT_EQ(tiles32, tileCount);
-    EXPECT_EQ(entries32, entryCount);
-    for (int g = 0; g < kGroupCount; ++g) {
-      header.u32(count);
-      EXPECT_EQ(count, std::uint32_t(tiles->groups[g].count));
-    }
-    header.bytes(scaleBytes, 4);
-    EXPECT_EQ(Bytes(scaleBytes, scaleBytes + 4), (Bytes{std::uint8_t(scale), 0, 0, 0}));
-    ASSERT_TRUE(header.u32(compression));
-    EXPECT_EQ(compression, 2u);
+    const test::HiResSectionParts section =
+        test::takeHiResSectionApart(file.data() + prefix, file.size() - prefix);
+    EXPECT_EQ(section.field(2), 1u); // flags: the digest
+    EXPECT_EQ(section.field(3), tileCount);
+    EXPECT_EQ(section.field(4), entryCount);
+    for (int g = 0; g < kGroupCount; ++g)
+      EXPECT_EQ(section.field(5 + g), std::uint32_t(tiles->groups[g].count));
+    EXPECT_EQ(Bytes(section.header.begin() + 56, section.header.begin() + 60),
+              (Bytes{std::uint8_t(scale), 0, 0, 0}));
+    EXPECT_EQ(section.field(15), 2u); // bzip2
 
     // bzip2 with 600k blocks, holding exactly the payload: tile data, then the entry table.
     const std::size_t streamAt = prefix + 80;
     EXPECT_EQ(std::string(file.begin() + streamAt, file.begin() + streamAt + 4), "BZh6");
     const std::size_t payloadSize = data.size() + 4 * std::size_t(entryCount);
-    Bytes payload(payloadSize + 1);
-    unsigned int length = unsigned(payload.size());
-    ASSERT_EQ(
-        BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(payload.data()), &length,
-                                   const_cast<char*>(reinterpret_cast<const char*>(file.data() + streamAt)),
-                                   unsigned(file.size() - streamAt), 0, 0),
-        BZ_OK);
-    ASSERT_EQ(length, payloadSize);
-    payload.resize(length);
+    const Bytes& payload = section.payload;
+    ASSERT_EQ(payload.size(), payloadSize);
     EXPECT_EQ(Bytes(payload.begin(), payload.begin() + data.size()), data);
     std::vector<std::uint32_t> entryTable(entryCount);
     for (std::uint32_t i = 0; i < entryCount; ++i) {
@@ -157,7 +140,7 @@ TEST_F(HiResSectionTest, SectionReadsBackThroughTheLibrariesAtEveryScale) {
       EXPECT_LT(entryTable[i], data.size());
     }
     EXPECT_EQ(entryTable, before);
-    EXPECT_EQ(Bytes(file.begin() + prefix + 64, file.begin() + prefix + 80), libmdDigest(payload));
+    EXPECT_EQ(section.digest, libmdDigest(payload));
     EXPECT_EQ(recorder.last, payloadSize);
     EXPECT_EQ(recorder.lastTotal, payloadSize);
   }
@@ -179,31 +162,26 @@ TEST_F(HiResSectionTest, LargeTileDataStreamsThroughSeveralBlocks) {
   }
   for (int i = 0; i < 400; ++i) recipe.addEntry(kSpriteGroup, std::uint32_t(i % 64), std::uint32_t(i));
   tiles = test::makeTileSet(recipe);
-  table.reset(CreateHiResTileTable());
-  ASSERT_TRUE(GenerateHiResTiles(*table, *tiles, 4));
+  table = std::make_unique<HiResTileTable>();
+  ASSERT_TRUE(generateHiResTiles(*table, *tiles, 4));
   ASSERT_EQ(table->tileCount, 400u);
   const Bytes data = tileData();
 
   File output = File::create(dir.file("big.bin"));
-  ASSERT_TRUE(WriteHiResSection(*table, output));
+  ASSERT_TRUE(writeHiResSection(*table, output));
   ASSERT_TRUE(output.close());
   const Bytes file = readAll(dir.file("big.bin"));
   // The blocks compressed on worker threads give the same section.
   for (unsigned threads : {2u, 4u}) {
     ThreadPool pool(threads);
     File parallel = File::create(dir.file("parallel.bin"));
-    ASSERT_TRUE(WriteHiResSection(*table, parallel, nullptr, &pool));
+    ASSERT_TRUE(writeHiResSection(*table, parallel, nullptr, &pool));
     ASSERT_TRUE(parallel.close());
     EXPECT_TRUE(readAll(dir.file("parallel.bin")) == file) << threads << " threads";
   }
-  Bytes payload(data.size() + 1600 + 1);
-  unsigned int length = unsigned(payload.size());
-  ASSERT_EQ(BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(payload.data()), &length,
-                                       const_cast<char*>(reinterpret_cast<const char*>(file.data() + 80)),
-                                       unsigned(file.size() - 80), 0, 0),
-            BZ_OK);
-  ASSERT_EQ(length, data.size() + 1600);
-  payload.resize(length);
+  const test::HiResSectionParts section = test::takeHiResSectionApart(file.data(), file.size());
+  const Bytes& payload = section.payload;
+  ASSERT_EQ(payload.size(), data.size() + 1600);
   EXPECT_TRUE(std::equal(data.begin(), data.end(), payload.begin()));
   EXPECT_EQ(Bytes(file.begin() + 64, file.begin() + 80), libmdDigest(payload));
   // The runs of whole tiles depend on those tiles alone: after one tile changed, a section written
@@ -245,9 +223,11 @@ TEST_F(HiResSectionTest, LargeTileDataStreamsThroughSeveralBlocks) {
 TEST_F(HiResSectionTest, RefusesIncompleteTablesAndReportsFailedReadsAndWrites) {
   // An empty table: nothing is written.
   {
-    HiResTileTablePtr empty(CreateHiResTileTable());
+    HiResTileTable empty;
     File output = File::create(dir.file("empty.bin"));
-    EXPECT_FALSE(WriteHiResSection(*empty, output));
+    const Status written = writeHiResSection(empty, output);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().cause, ErrorCause::InvalidArgument);
     std::uint64_t size = 1;
     ASSERT_TRUE(output.size(size));
     EXPECT_EQ(size, 0u);
@@ -259,7 +239,9 @@ TEST_F(HiResSectionTest, RefusesIncompleteTablesAndReportsFailedReadsAndWrites) 
     const std::uint32_t saved = table->entryOffsets[3];
     table->entryOffsets[3] = table->tileCount * table->tileBytes;
     File output = File::create(dir.file("offset.bin"));
-    EXPECT_FALSE(WriteHiResSection(*table, output));
+    const Status written = writeHiResSection(*table, output);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().cause, ErrorCause::InvalidArgument);
     table->entryOffsets[3] = saved;
   }
 
@@ -267,7 +249,9 @@ TEST_F(HiResSectionTest, RefusesIncompleteTablesAndReportsFailedReadsAndWrites) 
   ASSERT_TRUE(test::writeFileBytes(dir.file("readonly.bin"), "x", 1));
   {
     File output = File::openRead(dir.file("readonly.bin"));
-    EXPECT_FALSE(WriteHiResSection(*table, output));
+    const Status written = writeHiResSection(*table, output);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().cause, ErrorCause::WriteFailed) << written.error().message();
   }
 
   // A tile file shorter than its tiles.
@@ -277,7 +261,9 @@ TEST_F(HiResSectionTest, RefusesIncompleteTablesAndReportsFailedReadsAndWrites) 
     ASSERT_TRUE(test::writeFileBytes(dir.file("short.tiles"), data.data(), data.size()));
     table->tempFile = File::openRead(dir.file("short.tiles"));
     File output = File::create(dir.file("short.bin"));
-    EXPECT_FALSE(WriteHiResSection(*table, output));
+    const Status written = writeHiResSection(*table, output);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().cause, ErrorCause::ReadFailed) << written.error().message();
   }
 }
 

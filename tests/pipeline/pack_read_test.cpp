@@ -5,8 +5,8 @@
 #include "platform/byte_io.h"
 #include "support/example_pack.h"
 #include "support/fixtures.h"
+#include "support/pack_files.h"
 
-#include <bzlib.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -26,24 +26,16 @@ void setU32(Bytes& b, std::size_t at, std::uint32_t v) {
 }
 std::size_t hiResStart(const Bytes& b) { return 48 + std::size_t(u32(b, 36)) + u32(b, 40); }
 
-// Decompresses the hi-res payload, lets `change` edit it, and writes it back compressed with a
-// digest that matches, so only the change itself is wrong.
+// Lets `change` edit the hi-res payload, which is then written back compressed with a digest that
+// matches, so only the change itself is wrong.
 void rewritePayload(Bytes& pack, const std::function<void(std::vector<std::uint8_t>&)>& change) {
-  const std::size_t start = hiResStart(pack);
-  const std::uint32_t tileBytes = 256 * u32(pack, 12) * u32(pack, 12);
-  std::vector<std::uint8_t> payload(std::size_t(u32(pack, start + 12)) * tileBytes +
-                                    u32(pack, start + 16) * 4u);
-  unsigned size = unsigned(payload.size());
-  ASSERT_EQ(BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(payload.data()), &size, &pack[start + 80],
-                                       unsigned(pack.size() - start - 80), 0, 0),
-            BZ_OK);
+  std::vector<std::uint8_t> bytes(pack.begin(), pack.end());
+  const std::size_t start = test::hiResSectionStart(bytes);
+  std::vector<std::uint8_t> payload =
+      test::takeHiResSectionApart(bytes.data() + start, bytes.size() - start).payload;
   change(payload);
-  const Md5Digest digest = md5Of(payload.data(), payload.size());
-  const std::vector<std::uint8_t> stream = test::compressBytes(kMethodBZip2, payload.data(), payload.size());
-  pack.resize(start + 64);
-  pack.append(digest.begin(), digest.end());
-  pack.append(stream.begin(), stream.end());
-  setU32(pack, 44, std::uint32_t(pack.size() - start));
+  test::replaceHiResPayload(bytes, payload);
+  pack.assign(bytes.begin(), bytes.end());
 }
 
 TEST(PackRead, APackAsBuiltReadsWholeAndDamagedPacksAreRefusedWithTheirReason) {

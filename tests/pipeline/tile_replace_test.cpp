@@ -19,10 +19,6 @@ constexpr int kScale = 2;
 constexpr int kEdge = 8 * kScale;
 constexpr std::size_t kTileBytes = 256 * kScale * kScale;
 
-struct FreeTable {
-  void operator()(HiResTileTable* table) const { FreeHiResTileTable(table); }
-};
-
 // Each colour byte moved by `delta` towards the middle of its range (so nothing clamps); alpha kept.
 std::vector<std::uint8_t> shifted(std::vector<std::uint8_t> tile, int delta) {
   for (std::size_t i = 0; i < tile.size(); ++i) {
@@ -61,11 +57,11 @@ protected:
   void prepare() {
     ASSERT_TRUE(test::writeTilesFixture(dir.file("game.mstiles"), recipe));
     build = createTileSet();
-    ASSERT_TRUE(openTilesFile(*build, dir.file("game.mstiles")));
+    ASSERT_TRUE(readTilesFile(*build, dir.file("game.mstiles")));
     sortByOrderKeys(*build);
-    table.reset(CreateHiResTileTable());
+    table = std::make_unique<HiResTileTable>();
     ASSERT_TRUE(table);
-    ASSERT_TRUE(GenerateHiResTiles(*table, *build, kScale));
+    ASSERT_TRUE(generateHiResTiles(*table, *build, kScale));
     ASSERT_EQ(table->tileBytes, kTileBytes);
   }
 
@@ -88,14 +84,12 @@ protected:
   }
 
   // Writes "name.msscreen" and runs the replacement with the image given by its path.
-  ReplaceResult replace(const ScreenContent& screen, const std::string& name, const std::string& imagePath,
-                        const std::string& alphaPath = "", Error* reason = nullptr) {
+  Status replace(const ScreenContent& screen, const std::string& name, const std::string& imagePath,
+                 const std::string& alphaPath = "") {
     EXPECT_TRUE(test::writeScreenFixture(dir.file(name + ".msscreen"), screen));
-    return replaceTilesFromScreen(*table, *build, dir.file(name + ".msscreen"), imagePath, alphaPath, nullptr,
-                                  reason);
+    return replaceTilesFromScreen(*table, *build, dir.file(name + ".msscreen"), imagePath, alphaPath);
   }
-  ReplaceResult replacePng(const ScreenContent& screen, const RgbaImage& image,
-                           const std::string& name = "a") {
+  Status replacePng(const ScreenContent& screen, const RgbaImage& image, const std::string& name = "a") {
     EXPECT_TRUE(test::savePng(image, dir.file(name + ".png")));
     return replace(screen, name, dir.file(name + ".png"), dir.file(name + "_alpha.png"));
   }
@@ -103,7 +97,7 @@ protected:
   TempDir dir;
   TilesContent recipe;
   std::unique_ptr<TileSet> build;
-  std::unique_ptr<HiResTileTable, FreeTable> table;
+  std::unique_ptr<HiResTileTable> table;
 };
 
 TEST_F(TileReplaceTest, ReplacesOnlyTilesThatDifferByMoreThanTwoInSomeByte) {
@@ -121,7 +115,7 @@ TEST_F(TileReplaceTest, ReplacesOnlyTilesThatDifferByMoreThanTwoInSomeByte) {
       std::uint8_t(oneOff[kTileBytes / 2] >= 128 ? oneOff[kTileBytes / 2] - 3 : oneOff[kTileBytes / 2] + 3);
   test::putTile(image, kEdge, 0, kEdge, oneOff); // one byte 3 away
   test::putTile(image, 2 * kEdge, 0, kEdge, shifted(c, 2));
-  ASSERT_EQ(replacePng(screen, image), ReplaceResult::Processed);
+  ASSERT_TRUE(replacePng(screen, image));
   EXPECT_EQ(stored(0, 0, 0), a);
   EXPECT_EQ(stored(0, 0, 1), oneOff); // the whole tile is the image's
   EXPECT_EQ(stored(0, 1, 0), c);
@@ -138,7 +132,7 @@ TEST_F(TileReplaceTest, PlainBackgroundTilesAreOpaqueAndPriorityTilesKeepTheImag
   const auto painted = withAlpha(shifted(plain, 40), 77);
   test::putTile(image, 0, 0, kEdge, painted);
   test::putTile(image, kEdge, 0, kEdge, painted);
-  ASSERT_EQ(replacePng(screen, image), ReplaceResult::Processed);
+  ASSERT_TRUE(replacePng(screen, image));
   EXPECT_EQ(stored(0, 0, 0), withAlpha(painted, 255));
   EXPECT_EQ(stored(4, 0, 0), painted);
   EXPECT_NE(stored(4, 0, 0), priority);
@@ -156,17 +150,17 @@ TEST_F(TileReplaceTest, AlphaComesFromThePngItselfOrFromTheAlphaImageBesideABmp)
 
   // A BMP without an alpha image: opaque.
   ASSERT_TRUE(test::saveBmp(image, dir.file("b.bmp")));
-  ASSERT_EQ(replace(screen, "b", dir.file("b.bmp"), dir.file("b_alpha.bmp")), ReplaceResult::Processed);
+  ASSERT_TRUE(replace(screen, "b", dir.file("b.bmp"), dir.file("b_alpha.bmp")));
   EXPECT_EQ(alphasOf(stored(4, 0, 0)), std::vector<std::uint8_t>(kTileBytes / 4, 255));
 
   // With one: its grey values become the alpha.
   ASSERT_TRUE(test::saveGrey(width, height, 100, dir.file("b_alpha.bmp"), ImageFormat::Bmp));
-  ASSERT_EQ(replace(screen, "b", dir.file("b.bmp"), dir.file("b_alpha.bmp")), ReplaceResult::Processed);
+  ASSERT_TRUE(replace(screen, "b", dir.file("b.bmp"), dir.file("b_alpha.bmp")));
   EXPECT_EQ(alphasOf(stored(4, 0, 0)), std::vector<std::uint8_t>(kTileBytes / 4, 100));
 
   // A PNG with transparency of its own ignores the alpha image beside it.
   ASSERT_TRUE(test::saveGrey(width, height, 9, dir.file("a_alpha.png"), ImageFormat::Png));
-  ASSERT_EQ(replacePng(screen, image), ReplaceResult::Processed);
+  ASSERT_TRUE(replacePng(screen, image));
   EXPECT_EQ(alphasOf(stored(4, 0, 0)), std::vector<std::uint8_t>(kTileBytes / 4, 200));
 }
 
@@ -187,7 +181,7 @@ TEST_F(TileReplaceTest, ANarrowScreenIsCutWhereItsExportShowsEachCellAndASmallIm
     auto image = test::blankImage(width * kScale - 1, 16 * kScale);
     const auto painted = shifted(b, 50);
     test::putTile(image, (8 - (256 - width)) * kScale, 0, kEdge, painted);
-    ASSERT_EQ(replacePng(screen, image, "w" + std::to_string(width)), ReplaceResult::Processed);
+    ASSERT_TRUE(replacePng(screen, image, "w" + std::to_string(width)));
     EXPECT_EQ(stored(0, 0, 1), withAlpha(painted, 255));
     EXPECT_EQ(stored(0, 0, 0), a);
     EXPECT_EQ(stored(0, 1, 0), c);
@@ -208,14 +202,14 @@ TEST_F(TileReplaceTest, EveryTileIsComparedWithTheStoreAsItWasBeforeTheScreen) {
   auto image = test::blankImage(256 * kScale, 8 * kScale);
   test::putTile(image, 0, 0, kEdge, x);
   test::putTile(image, kEdge, 0, kEdge, shifted(a, 1));
-  ASSERT_EQ(replacePng(screen, image, "s1"), ReplaceResult::Processed);
+  ASSERT_TRUE(replacePng(screen, image, "s1"));
   EXPECT_EQ(stored(0, 0, 0), x);
 
   // A later screen is compared with that replacement: close to it, nothing changes...
   auto close = test::blankImage(256 * kScale, 8 * kScale);
   test::putTile(close, 0, 0, kEdge, shifted(x, 2));
   test::putTile(close, kEdge, 0, kEdge, shifted(x, 1));
-  ASSERT_EQ(replacePng(screen, close, "s2"), ReplaceResult::Processed);
+  ASSERT_TRUE(replacePng(screen, close, "s2"));
   EXPECT_EQ(stored(0, 0, 0), x);
 
   // ...and one that differs wins, even where its first cell matches the store.
@@ -223,7 +217,7 @@ TEST_F(TileReplaceTest, EveryTileIsComparedWithTheStoreAsItWasBeforeTheScreen) {
   auto later = test::blankImage(256 * kScale, 8 * kScale);
   test::putTile(later, 0, 0, kEdge, x);
   test::putTile(later, kEdge, 0, kEdge, y);
-  ASSERT_EQ(replacePng(screen, later, "s3"), ReplaceResult::Processed);
+  ASSERT_TRUE(replacePng(screen, later, "s3"));
   EXPECT_EQ(stored(0, 0, 0), y);
 }
 
@@ -245,10 +239,10 @@ TEST_F(TileReplaceTest, SpritesAreCutWhereTheExportDrawsThemAndOnlyWithoutAGrid)
   sprites.addTallSprite(8, 212, recipe, 1, 1, 2, 3);
   ScreenContent both = sprites;
   both.setCell(27, 31, recipe, 1, 0); // a grid: the sprites are not used
-  ASSERT_EQ(replacePng(both, image, "both"), ReplaceResult::Processed);
+  ASSERT_TRUE(replacePng(both, image, "both"));
   EXPECT_EQ(stored(kSpriteGroup, 1, 1), upper);
 
-  ASSERT_EQ(replacePng(sprites, image, "sprites"), ReplaceResult::Processed);
+  ASSERT_TRUE(replacePng(sprites, image, "sprites"));
   EXPECT_EQ(stored(kSpriteGroup, 1, 1), paintedUpper);
   EXPECT_EQ(stored(kSpriteGroup, 2, 2), paintedLower); // sprites keep the image's alpha
   EXPECT_EQ(stored(kSpriteGroup, 2, 3), low);
@@ -273,7 +267,7 @@ TEST_F(TileReplaceTest, CellsResolveAgainstTheBuildsSortedTilesNotTheRecordersOr
   auto image = test::blankImage(256 * kScale, 8 * kScale);
   const auto painted = withAlpha(shifted(stored(0, 2u), 70), 255);
   test::putTile(image, 0, 0, kEdge, painted);
-  ASSERT_EQ(replacePng(screen, image), ReplaceResult::Processed);
+  ASSERT_TRUE(replacePng(screen, image));
   EXPECT_EQ(stored(0, 2u), painted);
   EXPECT_EQ(stored(0, 0u), first);
   EXPECT_EQ(stored(0, 1u), second);
@@ -289,16 +283,17 @@ TEST_F(TileReplaceTest, ScreensThatCannotBeReadAreSkippedAndAFailedWriteIsReport
   test::putTile(image, 0, 0, kEdge, shifted(a, 50));
   ASSERT_TRUE(test::savePng(image, dir.file("a.png")));
 
-  // Each skip says why: the image's reason comes through as the reader gave it.
-  Error why;
-  EXPECT_EQ(replace(screen, "a", dir.file("missing.png"), "", &why), ReplaceResult::Skipped);
-  EXPECT_EQ(why.cause, ErrorCause::NotFound);
-  EXPECT_EQ(why.path, dir.file("missing.png"));
+  // Each skip says why: the image's reason comes through as the reader gave it, and nothing is
+  // written.
+  const Status noImage = replace(screen, "a", dir.file("missing.png"), "");
+  ASSERT_FALSE(noImage);
+  EXPECT_EQ(noImage.error().cause, ErrorCause::NotFound);
+  EXPECT_EQ(noImage.error().path, dir.file("missing.png"));
   ASSERT_TRUE(test::writeFileBytes(dir.file("bad.msscreen"), "MSSCREN", 8));
-  EXPECT_EQ(
-      replaceTilesFromScreen(*table, *build, dir.file("bad.msscreen"), dir.file("a.png"), "", nullptr, &why),
-      ReplaceResult::Skipped);
-  EXPECT_EQ(why.path, dir.file("bad.msscreen"));
+  const Status badScreen =
+      replaceTilesFromScreen(*table, *build, dir.file("bad.msscreen"), dir.file("a.png"), "");
+  ASSERT_FALSE(badScreen);
+  EXPECT_EQ(badScreen.error().path, dir.file("bad.msscreen"));
   EXPECT_EQ(stored(0, 0, 0), a);
 
   // The store can be read but no longer written (as on a full disk).
@@ -312,8 +307,9 @@ TEST_F(TileReplaceTest, ScreensThatCannotBeReadAreSkippedAndAFailedWriteIsReport
     ASSERT_TRUE(test::writeFileBytes(copy, bytes.data(), bytes.size()));
   }
   table->tempFile = File::openRead(copy);
-  EXPECT_EQ(replace(screen, "a", dir.file("a.png"), "", &why), ReplaceResult::WriteFailed);
-  EXPECT_EQ(why.cause, ErrorCause::WriteFailed);
+  const Status unwritable = replace(screen, "a", dir.file("a.png"), "");
+  ASSERT_FALSE(unwritable);
+  EXPECT_EQ(unwritable.error().cause, ErrorCause::WriteFailed);
 }
 
 TEST(CutTile, MatchesASlowCopyOnRandomImagesAndRectangles) {

@@ -5,6 +5,7 @@
 #include "render/image_read.h"
 #include "render/rgba_image.h"
 #include "render/scale.h"
+#include "support/console_rules.h"
 #include "support/fixtures.h"
 #include "tiles/screen_file.h"
 
@@ -143,8 +144,6 @@ inline PatternEntry dottedPattern(std::uint32_t seed) {
   return p;
 }
 
-inline constexpr std::uint16_t kFlipH = 0x200, kFlipV = 0x400, kPriority = 0x1000;
-
 // Four palettes, six patterns and entries in every group: (palette, pattern) pairs per group.
 inline TilesContent viewerTiles() {
   TilesContent t;
@@ -248,9 +247,9 @@ inline Picture expectedSprites(const TilesContent& t, const ScreenContent& s, bo
       }
   };
   for (const SpriteRecord& r : s.sprites) {
-    const int x = r.x >= 248 ? 248 : r.x;
-    draw(r.palette, r.pattern, x * factor, (r.y >= 215 ? 216 : r.y) * factor + 1);
-    if (r.flags & 2) draw(r.palette2, r.pattern2, x * factor, (r.y >= 207 ? 216 : r.y) * factor + 1 + edge);
+    const SpriteCorners at = spriteCorners(r.x, r.y, factor);
+    draw(r.palette, r.pattern, at.left, at.upperTop);
+    if (r.flags & 2) draw(r.palette2, r.pattern2, at.left, at.lowerTop);
   }
   return out;
 }

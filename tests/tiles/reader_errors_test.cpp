@@ -1,11 +1,12 @@
 // Why the readers refuse a file: one table of representative bad tiles files, screen files and
 // packs, each with the cause and a piece of the detail a person is shown. Claims far beyond the
 // data are refused without the memory they claim.
-#include "compress/rom_loader.h"
+#include "compress/rom_rules.h"
 #include "pipeline/pack_format.h"
 #include "platform/byte_io.h"
 #include "platform/process_info.h"
 #include "support/fixtures.h"
+#include "support/pack_files.h"
 #include "support/temp_dir.h"
 #include "tiles/screen_file.h"
 #include "tiles/tiles_file.h"
@@ -25,12 +26,6 @@ using test::ScreenFileOptions;
 using test::TilesContent;
 using test::TilesFileOptions;
 
-template <class T> void append(Bytes& out, const T& value) {
-  const auto* p = reinterpret_cast<const std::uint8_t*>(&value);
-  out.insert(out.end(), p, p + sizeof value);
-}
-void append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
-
 TilesContent oneEntry() {
   TilesContent c;
   c.addEntry(0, c.addPalette(1), c.addPattern(2));
@@ -39,38 +34,10 @@ TilesContent oneEntry() {
 
 // A small, sound pack at scale 2 with one tile entry, after `edit` changed its headers.
 Bytes packBytes(const std::function<void(PackHeader&, HiResSectionHeader&)>& edit = {}) {
-  const Bytes rom(32768, 0x5A);
-  const Bytes romStream = test::compressBytes(kMethodDeflate, rom.data(), rom.size());
-  const Bytes tiles = test::tilesFileBytes(oneEntry());
   Bytes payload(hiResTileBytes(2) + 4, 0x33);
   std::memset(payload.data() + hiResTileBytes(2), 0, 4);
-  const Bytes hiResStream = test::compressBytes(kMethodBZip2, payload.data(), payload.size());
-
-  PackHeader header{};
-  std::memcpy(header.magic, kPackMagic, sizeof header.magic);
-  header.scale = 2;
-  header.romSectionSize = std::uint32_t(sizeof(RomSectionHead) + romStream.size());
-  header.tilesSectionSize = std::uint32_t(tiles.size());
-  header.hiResSectionSize = std::uint32_t(kHiResStreamOffset + hiResStream.size());
-  HiResSectionHeader hires{};
-  std::memcpy(hires.magic, kHiResMagic, sizeof hires.magic);
-  hires.flags = kHiResFlagDigest;
-  hires.tileCount = 1;
-  hires.entryCount = 1;
-  hires.groupCounts[0] = 1;
-  hires.scale = 2;
-  hires.compression = kMethodBZip2;
-  if (edit) edit(header, hires);
-
-  Bytes out;
-  append(out, header);
-  append(out, RomSectionHead{std::uint32_t(rom.size()), kMethodDeflate});
-  append(out, romStream);
-  append(out, tiles);
-  append(out, hires);
-  append(out, Bytes(16, 0));
-  append(out, hiResStream);
-  return out;
+  return test::packBytes(Bytes(32768, 0x5A), oneEntry(), test::hiResHeaderFor(2, 1, oneEntry()), Md5Digest{},
+                         test::compressBytes(kMethodBZip2, payload.data(), payload.size()), edit);
 }
 
 // The pack's readers in the order `zelvo inspect` calls them.

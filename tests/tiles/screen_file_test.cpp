@@ -29,11 +29,11 @@ protected:
   // Writes the screen beside the tiles file and loads it into `screen`.
   bool load(const ScreenContent& content, const ScreenFileOptions& options = {}) {
     const std::string path = dir.file("shot.msscreen");
-    return test::writeScreenFixture(path, content, options) && loadScreenFile(screen, path);
+    return test::writeScreenFixture(path, content, options) && readScreenFile(screen, path);
   }
   bool loadBytes(const std::vector<std::uint8_t>& bytes) {
     const std::string path = dir.file("shot.msscreen");
-    return test::writeBytes(path, bytes) && loadScreenFile(screen, path);
+    return test::writeBytes(path, bytes) && readScreenFile(screen, path);
   }
 
   TempDir dir;
@@ -199,7 +199,7 @@ TEST_F(ScreenFileTest, NeedsAValidTilesFileBesideItAndKeepsWhatItHeldOnFailure) 
   const std::string path = other.file("alone.msscreen");
   ASSERT_TRUE(test::writeScreenFixture(path, ScreenContent{}));
   ASSERT_TRUE(test::writeBytes(other.file("broken.mstiles"), {'M', 'S', 'T', 'I', 'L', 'E', 'S', 0, 9}));
-  EXPECT_FALSE(loadScreenFile(screen, path));
+  EXPECT_FALSE(readScreenFile(screen, path));
   EXPECT_EQ(screen.background(), grid);
   EXPECT_EQ(screen.tiles.get(), set);
   EXPECT_EQ(screen.cell(3, 4)->palette[0], tiles.palettes[2].colours[0]);
@@ -214,7 +214,7 @@ TEST_F(ScreenFileTest, NeedsAValidTilesFileBesideItAndKeepsWhatItHeldOnFailure) 
   own.addPalette(77);
   ASSERT_TRUE(test::writeTilesFixture(other.file("own.mstiles"), own));
   File file = File::openRead(path);
-  ASSERT_TRUE(loadScreenFile(screen, file, path));
+  ASSERT_TRUE(readScreenFile(screen, file, path));
   EXPECT_EQ(screen.tiles->paletteCount, 1u);
   EXPECT_EQ(screen.background(), nullptr);
 }

@@ -1,6 +1,7 @@
 // The tiles file: reading every compression method, refusing bad headers and payloads without
 // touching the target, writing, and finding the tiles file beside a path.
 #include "compress/md5.h"
+#include "compress/section_reader.h"
 #include "platform/fs.h"
 #include "platform/process_info.h"
 #include "support/fixtures.h"
@@ -36,7 +37,7 @@ TilesContent sampleContent(std::uint32_t seed) {
 // Loads the bytes through a file into `set`.
 bool loadBytes(TileSet& set, const std::vector<std::uint8_t>& bytes, const TempDir& dir) {
   const std::string path = dir.file("probe.mstiles");
-  return test::writeBytes(path, bytes) && openTilesFile(set, path);
+  return test::writeBytes(path, bytes) && readTilesFile(set, path);
 }
 
 TEST(TilesFileRead, EveryMethodLoadsWithOrWithoutDigestAndExtraBlock) {
@@ -119,8 +120,8 @@ TEST(TilesFileRead, RefusalsKeepThePreviousContents) {
   bytes = test::tilesFileBytes(other, options);
   refused(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 79), "short extra block");
   refused({}, "empty file");
-  EXPECT_FALSE(openTilesFile(*set, dir.file("missing.mstiles")));
-  EXPECT_FALSE(openTilesFile(*set, dir.path()));
+  EXPECT_FALSE(readTilesFile(*set, dir.file("missing.mstiles")));
+  EXPECT_FALSE(readTilesFile(*set, dir.path()));
   EXPECT_EQ(test::payloadOf(*set), before.payload());
 }
 
@@ -189,17 +190,17 @@ TEST(TilesFileRead, PlausibilityBoundsPerMethod) {
   ASSERT_TRUE(test::writeBytes(path, std::vector<std::uint8_t>(1000, 0)));
   File file = File::openRead(path);
   ASSERT_TRUE(file.seek(100)); // 900 bytes remain
-  EXPECT_TRUE(payloadFitsFile(file, kMethodStored, 900));
-  EXPECT_FALSE(payloadFitsFile(file, kMethodStored, 901));
-  EXPECT_TRUE(payloadFitsFile(file, kMethodDeflate, 900 * 1032));
-  EXPECT_FALSE(payloadFitsFile(file, kMethodDeflate, 902 * 1032));
-  EXPECT_TRUE(payloadFitsFile(file, kMethodBZip2, 52 * 46000000ull));
-  EXPECT_FALSE(payloadFitsFile(file, kMethodBZip2, 53 * 46000000ull));
-  EXPECT_TRUE(payloadFitsFile(file, kMethodLZMA, 900 * 16384));
-  EXPECT_FALSE(payloadFitsFile(file, kMethodLZMA, 902 * 16384));
-  EXPECT_FALSE(payloadFitsFile(file, 4, 1));
+  EXPECT_TRUE(checkPayloadFitsFile(file, kMethodStored, 900, {}));
+  EXPECT_FALSE(checkPayloadFitsFile(file, kMethodStored, 901, {}));
+  EXPECT_TRUE(checkPayloadFitsFile(file, kMethodDeflate, 900 * 1032, {}));
+  EXPECT_FALSE(checkPayloadFitsFile(file, kMethodDeflate, 902 * 1032, {}));
+  EXPECT_TRUE(checkPayloadFitsFile(file, kMethodBZip2, 52 * 46000000ull, {}));
+  EXPECT_FALSE(checkPayloadFitsFile(file, kMethodBZip2, 53 * 46000000ull, {}));
+  EXPECT_TRUE(checkPayloadFitsFile(file, kMethodLZMA, 900 * 16384, {}));
+  EXPECT_FALSE(checkPayloadFitsFile(file, kMethodLZMA, 902 * 16384, {}));
+  EXPECT_FALSE(checkPayloadFitsFile(file, 4, 1, {}));
   ASSERT_TRUE(file.seek(990)); // too little left for any bzip2 block
-  EXPECT_FALSE(payloadFitsFile(file, kMethodBZip2, 1));
+  EXPECT_FALSE(checkPayloadFitsFile(file, kMethodBZip2, 1, {}));
 }
 
 TEST(TilesFileWrite, EmptySetIsABareHeader) {
@@ -214,7 +215,7 @@ TEST(TilesFileWrite, EmptySetIsABareHeader) {
   want.append(56, '\0');
   EXPECT_EQ(test::readFileBytes(path), want);
   auto loaded = test::makeTileSet(sampleContent(8));
-  EXPECT_TRUE(openTilesFile(*loaded, path));
+  EXPECT_TRUE(readTilesFile(*loaded, path));
   EXPECT_EQ(loaded->entryCount(), 0u);
 }
 
@@ -247,7 +248,7 @@ TEST(TilesFileWrite, RoundTripsAfterAnyPrefixAndRewritesByteForByte) {
   {
     File file = File::openRead(path);
     ASSERT_TRUE(file.seek(6));
-    ASSERT_TRUE(loadTilesFile(*loaded, file));
+    ASSERT_TRUE(readTilesFile(*loaded, file));
   }
   EXPECT_EQ(test::payloadOf(*loaded), payload);
 
@@ -281,7 +282,7 @@ TEST(TilesFileFind, SkipsDirectoriesAndFilesThatDoNotLoad) {
   ASSERT_TRUE(test::writeTilesFixture(dir.file("c.txt"), sampleContent(14)));
 
   std::unique_ptr<TileSet> slot = test::makeTileSet(sampleContent(15));
-  ASSERT_TRUE(findTilesFileBeside(dir.file("screen.msscreen"), slot));
+  ASSERT_TRUE(findTilesBeside(dir.file("screen.msscreen"), slot));
   ASSERT_TRUE(slot);
   EXPECT_EQ(test::payloadOf(*slot), good.payload());
 
@@ -289,10 +290,10 @@ TEST(TilesFileFind, SkipsDirectoriesAndFilesThatDoNotLoad) {
   TempDir bare;
   ASSERT_TRUE(test::writeBytes(bare.file("x.mstiles"), corrupt));
   TileSet* held = slot.get();
-  EXPECT_FALSE(findTilesFileBeside(bare.file("screen.msscreen"), slot));
+  EXPECT_FALSE(findTilesBeside(bare.file("screen.msscreen"), slot));
   EXPECT_EQ(slot.get(), held);
   std::unique_ptr<TileSet> none;
-  EXPECT_FALSE(findTilesFileBeside(bare.path() + "/nothing/screen.msscreen", none));
+  EXPECT_FALSE(findTilesBeside(bare.path() + "/nothing/screen.msscreen", none));
   EXPECT_FALSE(none);
 }
 
@@ -305,7 +306,7 @@ TEST(TilesFileFind, APathWithoutSeparatorSearchesTheCurrentFolder) {
   ASSERT_TRUE(getCurrentDirectory(previous));
   ASSERT_TRUE(setCurrentDirectory(dir.path()));
   std::unique_ptr<TileSet> slot;
-  const bool found = findTilesFileBeside("screen.msscreen", slot);
+  const bool found = findTilesBeside("screen.msscreen", slot).ok();
   ASSERT_TRUE(setCurrentDirectory(previous));
   ASSERT_TRUE(found);
   EXPECT_EQ(test::payloadOf(*slot), good.payload());

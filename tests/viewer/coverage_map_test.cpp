@@ -26,7 +26,7 @@ std::string paintedFolder(const test::TempDir& dir) {
     test::writeFileBytes(joinPath(folder, name), bytes.data(), bytes.size());
   }
   ScreenFile title;
-  if (!loadScreenFile(title, joinPath(folder, "title.msscreen"))) return {};
+  if (!readScreenFile(title, joinPath(folder, "title.msscreen"))) return {};
   Result<RgbaImage> image = renderBackground(title, true, kScale);
   if (!image) return {};
   const int edge = 8 * kScale;
@@ -57,7 +57,7 @@ TEST(CoverageMap, EachSquareShowsTheKindTheCoverageCountsItAs) {
   for (const ScreenCoverage& screen : coverage->screens) {
     SCOPED_TRACE(screen.screen);
     ScreenFile file;
-    ASSERT_TRUE(loadScreenFile(file, joinPath(folder, screen.screen)));
+    ASSERT_TRUE(readScreenFile(file, joinPath(folder, screen.screen)));
     Result<RgbaImage> plain = renderBackground(file, true, kScale);
     Result<RgbaImage> map = renderCoverageMap(file, screen, kScale);
     ASSERT_TRUE(plain && map);

@@ -42,7 +42,7 @@ std::vector<Shown> shownTiles(const ScreenFile& screen, int scale) {
     for (int r = 0; r < kScreenRows; ++r)
       for (int c = 0; c < kScreenColumns; ++c) {
         const ScreenCell& cell = grid[r * kScreenColumns + c];
-        Shown s{groupForNameWord(cell.nameWord),
+        Shown s{test::groupOfNameWord(cell.nameWord),
                 cell.palette,
                 cell.pattern,
                 edge * c,
@@ -60,9 +60,9 @@ std::vector<Shown> shownTiles(const ScreenFile& screen, int scale) {
   };
   for (std::uint32_t i = 0; i < screen.spriteCount(); ++i) {
     const SpriteRecord& r = screen.sprites()[i];
-    const int x = spriteClampX(r.x) * scale;
-    add(r.palette, r.pattern, x, spriteClampUpperY(r.y) * scale + 1);
-    if (r.flags & kSpriteTall) add(r.palette2, r.pattern2, x, spriteClampLowerY(r.y) * scale + 1 + edge);
+    const test::SpriteCorners at = test::spriteCorners(r.x, r.y, scale);
+    add(r.palette, r.pattern, at.left, at.upperTop);
+    if (r.flags & kSpriteTall) add(r.palette2, r.pattern2, at.left, at.lowerTop);
   }
   return out;
 }
@@ -83,7 +83,7 @@ void pasteClipped(Picture& into, const Picture& tile, int left, int top) {
 
 std::unique_ptr<ScreenFile> loadScreen(const std::string& path) {
   auto screen = std::make_unique<ScreenFile>();
-  EXPECT_TRUE(loadScreenFile(*screen, path)) << path;
+  EXPECT_TRUE(readScreenFile(*screen, path)) << path;
   return screen;
 }
 

@@ -70,12 +70,12 @@ protected:
   std::unique_ptr<ScreenFile> load(const ScreenContent& content, const std::string& name = "s") {
     EXPECT_TRUE(test::writeScreenFixture(dir.file(name + ".msscreen"), content));
     auto screen = std::make_unique<ScreenFile>();
-    EXPECT_TRUE(loadScreenFile(*screen, dir.file(name + ".msscreen")));
+    EXPECT_TRUE(readScreenFile(*screen, dir.file(name + ".msscreen")));
     return screen;
   }
 
   static bool save(const ScreenFile& screen, int factor, ExportFormat format, const std::string& path) {
-    return saveScreenFiles(screen, factor, format, screen.background() == nullptr, path);
+    return exportScreenImage(screen, factor, format, screen.background() == nullptr, path).ok();
   }
 
   void put(const std::string& name, const std::string& bytes) {
@@ -100,15 +100,15 @@ TEST_F(ScreenExportTest, PngHoldsItsAlphaAndBmpComesWithAnEightBitAlphaImage) {
     ASSERT_EQ(expected.width, 248 * factor);
     ASSERT_EQ(expected.height, 192 * factor);
 
-    ASSERT_TRUE(renderAndWrite(*screen, factor, ExportFormat::Png, false, dir.file("a.png"),
-                               dir.file("a_alpha.png")));
+    ASSERT_TRUE(
+        renderAndSave(*screen, factor, ExportFormat::Png, false, dir.file("a.png"), dir.file("a_alpha.png")));
     EXPECT_EQ(pathKind(dir.file("a_alpha.png")), PathKind::Missing);
     std::string kind;
     EXPECT_EQ(test::difference(test::readPicture(dir.file("a.png"), &kind), expected), "") << factor;
     EXPECT_EQ(kind, "PNG, 8-bit RGBA");
 
-    ASSERT_TRUE(renderAndWrite(*screen, factor, ExportFormat::Bmp, false, dir.file("a.bmp"),
-                               dir.file("a_alpha.bmp")));
+    ASSERT_TRUE(
+        renderAndSave(*screen, factor, ExportFormat::Bmp, false, dir.file("a.bmp"), dir.file("a_alpha.bmp")));
     std::string colourKind, alphaKind;
     const test::Picture colour = test::readPicture(dir.file("a.bmp"), &colourKind);
     const test::Picture grey = test::readPicture(dir.file("a_alpha.bmp"), &alphaKind);
@@ -129,7 +129,7 @@ TEST_F(ScreenExportTest, PngHoldsItsAlphaAndBmpComesWithAnEightBitAlphaImage) {
   sprites.addSprite(30, 40, tiles, 0, 1);
   auto spriteScreen = load(sprites, "sprites");
   ASSERT_TRUE(
-      renderAndWrite(*spriteScreen, 2, ExportFormat::Png, true, dir.file("b.png"), dir.file("b_alpha.png")));
+      renderAndSave(*spriteScreen, 2, ExportFormat::Png, true, dir.file("b.png"), dir.file("b_alpha.png")));
   EXPECT_EQ(test::difference(test::readPicture(dir.file("b.png")),
                              test::expectedSprites(tiles, sprites, true, 0, 2)),
             "");
@@ -277,7 +277,7 @@ protected:
   }
 
   std::unique_ptr<TileSet> build;
-  HiResTileTablePtr table;
+  std::unique_ptr<HiResTileTable> table;
 };
 
 TEST_P(ExportRoundTrip, UntouchedExportReplacesNoTile) {
@@ -287,14 +287,13 @@ TEST_P(ExportRoundTrip, UntouchedExportReplacesNoTile) {
   ASSERT_TRUE(save(*screen, p.factor, p.format, image));
 
   build = createTileSet();
-  ASSERT_TRUE(openTilesFile(*build, dir.file("game.mstiles")));
+  ASSERT_TRUE(readTilesFile(*build, dir.file("game.mstiles")));
   sortByOrderKeys(*build);
-  table.reset(CreateHiResTileTable());
-  ASSERT_TRUE(table && GenerateHiResTiles(*table, *build, std::uint32_t(p.factor)));
+  table = std::make_unique<HiResTileTable>();
+  ASSERT_TRUE(generateHiResTiles(*table, *build, std::uint32_t(p.factor)));
   const std::vector<std::uint8_t> generated = storeBytes();
 
-  ASSERT_EQ(replaceTilesFromScreen(*table, *build, dir.file("s.msscreen"), image, alphaPathFor(image)),
-            ReplaceResult::Processed);
+  ASSERT_TRUE(replaceTilesFromScreen(*table, *build, dir.file("s.msscreen"), image, alphaPathFor(image)));
   EXPECT_EQ(tilesChanged(generated, storeBytes()), 0);
 
   // Not idle: one pixel painted over a tile the screen shows changes that tile, and only it.
@@ -306,8 +305,7 @@ TEST_P(ExportRoundTrip, UntouchedExportReplacesNoTile) {
   const std::uint32_t y = p.kind == Kind::Sprites ? 1 + edge / 2 : edge + edge / 2;
   painted->at(x, y)[2] ^= 0x80;
   ASSERT_TRUE(saveImageAtomically(*painted, p.format, image));
-  ASSERT_EQ(replaceTilesFromScreen(*table, *build, dir.file("s.msscreen"), image, alphaPathFor(image)),
-            ReplaceResult::Processed);
+  ASSERT_TRUE(replaceTilesFromScreen(*table, *build, dir.file("s.msscreen"), image, alphaPathFor(image)));
   EXPECT_EQ(tilesChanged(generated, storeBytes()), 1);
 }
 

@@ -21,7 +21,7 @@ protected:
     const std::string path = dir.file("s" + std::to_string(++screens) + ".msscreen");
     EXPECT_TRUE(test::writeScreenFixture(path, content));
     auto screen = std::make_unique<ScreenFile>();
-    EXPECT_TRUE(loadScreenFile(*screen, path));
+    EXPECT_TRUE(readScreenFile(*screen, path));
     return screen;
   }
 
