@@ -123,6 +123,10 @@ private:
   ScreenPlan planScreen(const std::string& screenName, const std::vector<DirEntry>& names) const;
   // Writes a prepared screen's tiles into the store and logs its findings. False when the run
   // must end.
+  // A prepared screen or sheet written into the store: Ended when the build must stop (its line
+  // is logged), Skipped when nothing was written (`why` says why).
+  enum class Applied { Written, Skipped, Ended };
+  Applied applyPrepared(const PreparedScreen& prepared, ScreenReplaceInfo& info, Error& why);
   bool applyScreen(ScreenPlan plan, const PreparedScreen& prepared);
   // The sheets among the images no screen takes, after the screens, in the listing's order.
   bool applySheets(const std::vector<DirEntry>& screens, const std::vector<DirEntry>& names);
@@ -344,16 +348,10 @@ bool Run::applyScreen(ScreenPlan plan, const PreparedScreen& prepared) {
   }
   const std::size_t firstConflict = ledger_.conflicts.size();
   ledger_.screen = report_.screens.size() - 1;
-  const Status replaced = applyPreparedScreen(*table_, prepared, &log_, &found.info, &ledger_);
-  const Error why = replaced ? Error{} : replaced.error();
-  if (!replaced && why.cause == ErrorCause::Cancelled) return cancelled();
-  // A screen skipped (or without memory for a tile) wrote nothing. A tile that could not be written
-  // back would leave a damaged tile in the pack: that ends the build.
-  const bool skipped = prepared.skipped || (!replaced && why.cause == ErrorCause::OutOfMemory);
-  if (!replaced && !skipped)
-    return fail("Error: can't write high-resolution tiles",
-                systemError(table_->tempFile.lastError(), {}, "writing the hi-res tile store"));
-  if (skipped) {
+  Error why;
+  const Applied applied = applyPrepared(prepared, found.info, why);
+  if (applied == Applied::Ended) return false;
+  if (applied == Applied::Skipped) {
     found.reason = named(why).message();
     if (!found.info.screenRead)
       found.status = ScreenStatus::UnreadableScreen;
@@ -418,14 +416,10 @@ bool Run::applySheet(const SheetCandidate& candidate, const PreparedSheet& sheet
   const std::size_t firstConflict = ledger_.conflicts.size();
   // Sheets are numbered after the screens, so conflicts name them as they name screens.
   ledger_.screen = report_.screens.size() + report_.sheets.size() - 1;
-  const Status replaced = applyPreparedScreen(*table_, sheet.screen, &log_, &found.info, &ledger_);
-  const Error why = replaced ? Error{} : replaced.error();
-  if (!replaced && why.cause == ErrorCause::Cancelled) return cancelled();
-  const bool skipped = sheet.screen.skipped || (!replaced && why.cause == ErrorCause::OutOfMemory);
-  if (!replaced && !skipped)
-    return fail("Error: can't write high-resolution tiles",
-                systemError(table_->tempFile.lastError(), {}, "writing the hi-res tile store"));
-  if (skipped) {
+  Error why;
+  const Applied applied = applyPrepared(sheet.screen, found.info, why);
+  if (applied == Applied::Ended) return false;
+  if (applied == Applied::Skipped) {
     found.reason = named(why).message();
     if (!found.info.imageRead)
       found.status = ScreenStatus::UnreadableImage;
@@ -437,6 +431,24 @@ bool Run::applySheet(const SheetCandidate& candidate, const PreparedSheet& sheet
   for (const std::string& line : sheetLines(found)) note(line);
   noteConflicts(firstConflict);
   return true;
+}
+
+Run::Applied Run::applyPrepared(const PreparedScreen& prepared, ScreenReplaceInfo& info, Error& why) {
+  const Status replaced = applyPreparedScreen(*table_, prepared, &log_, &info, &ledger_);
+  why = replaced ? Error{} : replaced.error();
+  if (!replaced && why.cause == ErrorCause::Cancelled) {
+    cancelled();
+    return Applied::Ended;
+  }
+  // Skipped (or without memory for a tile): nothing was written. A tile that could not be written
+  // back would leave a damaged tile in the pack: that ends the build.
+  if (prepared.skipped || (!replaced && why.cause == ErrorCause::OutOfMemory)) return Applied::Skipped;
+  if (!replaced) {
+    fail("Error: can't write high-resolution tiles",
+         systemError(table_->tempFile.lastError(), {}, "writing the hi-res tile store"));
+    return Applied::Ended;
+  }
+  return Applied::Written;
 }
 
 bool Run::createOutput() {
