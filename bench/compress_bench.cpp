@@ -19,7 +19,9 @@
 
 namespace {
 
+using zelvo::Error;
 using zelvo::File;
+using zelvo::Result;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes tileLikePayload(std::size_t size) {
@@ -36,8 +38,9 @@ Bytes tileLikePayload(std::size_t size) {
 }
 
 File scratchFile(const char* name) {
-  return File::createTemporary(zelvo::joinPath(zelvo::tempDirectory(), std::string("zelvo-bench-") + name +
-                                                                           std::to_string(::getpid())));
+  Result<File> file = File::createTemporary(zelvo::joinPath(
+      zelvo::tempDirectory(), std::string("zelvo-bench-") + name + std::to_string(::getpid())));
+  return file ? std::move(*file) : File();
 }
 
 template <class Compressor> bool compressInto(File& file, const Bytes& payload) {
@@ -50,10 +53,13 @@ template <class Compressor> void BM_Compress(benchmark::State& state) {
   File file = scratchFile("c");
   std::uint64_t written = 0;
   for (auto _ : state) {
-    if (!compressInto<Compressor>(file, payload) || !file.position(written)) {
+    const Result<std::uint64_t> end =
+        compressInto<Compressor>(file, payload) ? file.position() : Result<std::uint64_t>(Error{});
+    if (!end) {
       state.SkipWithError("compression failed");
       break;
     }
+    written = *end;
   }
   state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(payload.size()));
   state.counters["ratio"] = double(payload.size()) / double(written ? written : 1);

@@ -108,9 +108,8 @@ std::vector<char> payloadOf(HiResTileTable& table) {
 }
 
 File scratchOutput() {
-  std::string name;
-  if (!TempFileInTempDir(name)) return File();
-  return File::createTemporary(name);
+  Result<File> file = createScratchFile();
+  return file ? std::move(*file) : File();
 }
 
 void BM_WriteHiResSection(benchmark::State& state) {
@@ -123,10 +122,14 @@ void BM_WriteHiResSection(benchmark::State& state) {
   const double payload = double(table->tileCount) * table->tileBytes + 4.0 * table->entryCount;
   std::uint64_t size = 0;
   for (auto _ : state) {
-    if (!output.seek(0) || !writeHiResSection(*table, output) || !output.position(size)) {
+    const Result<std::uint64_t> end = output.seek(0) && writeHiResSection(*table, output)
+                                          ? output.position()
+                                          : Result<std::uint64_t>(Error{});
+    if (!end) {
       state.SkipWithError("writing failed");
       return;
     }
+    size = *end;
   }
   state.SetBytesProcessed(std::int64_t(double(state.iterations()) * payload));
   state.counters["ratio"] = payload / double(size);

@@ -50,11 +50,11 @@ public:
     pack_ = job.outputPath;
     // A screen of the whole height: its header's height field (bytes 18 and 19) lies outside the
     // payload's digest.
-    File source = File::openRead(joinPath(folder_, "screen000.msscreen"));
-    std::uint64_t length = 0;
-    if (!source || !source.size(length)) return;
-    std::string bytes(std::size_t(length), '\0');
-    if (!source.readExact(bytes.data(), bytes.size()) || bytes.size() < 20) return;
+    Result<File> source = File::openRead(joinPath(folder_, "screen000.msscreen"));
+    const Result<std::uint64_t> length = source ? source->size() : Result<std::uint64_t>(Error{});
+    if (!length) return;
+    std::string bytes(std::size_t(*length), '\0');
+    if (!source->readExact(bytes.data(), bytes.size()) || bytes.size() < 20) return;
     bytes[18] = char(224);
     bytes[19] = 0;
     screen_ = joinPath(folder_, "full.msscreen");
@@ -119,7 +119,7 @@ void BM_PreviewCommand(benchmark::State& state) {
     if (!preview || !saveImageAtomically(preview->image, ImageFormat::Png, output))
       return state.SkipWithError("could not write");
   }
-  deleteFile(output);
+  (void)deleteFile(output);
 }
 BENCHMARK(BM_PreviewCommand)->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -20,6 +20,7 @@
 namespace {
 
 using zelvo::File;
+using zelvo::Result;
 
 constexpr std::uint32_t kPalettes = 200, kPatterns = 8000, kEntriesPerGroup = 20000 / zelvo::kGroupCount;
 
@@ -63,8 +64,9 @@ std::string writeLargeTilesFile(std::uint32_t method, std::size_t& payloadBytes,
   const std::string path =
       zelvo::joinPath(zelvo::tempDirectory(), "zelvo-bench-tiles-" + std::to_string(method) + "-" +
                                                   std::to_string(::getpid()) + ".mstiles");
-  File file = File::create(path);
-  if (!file) return {};
+  Result<File> created = File::create(path);
+  if (!created) return {};
+  File& file = *created;
   zelvo::TilesFileHeader header{};
   std::memcpy(header.magic, zelvo::kTilesMagic, sizeof zelvo::kTilesMagic);
   header.flags = zelvo::kTilesFlagDigest;
@@ -77,18 +79,17 @@ std::string writeLargeTilesFile(std::uint32_t method, std::size_t& payloadBytes,
   const zelvo::Md5Digest digest = md5.final();
   bool ok = file.writeAll(&header, sizeof header) && file.writeAll(digest.data(), digest.size());
   if (ok && method == zelvo::kMethodStored) {
-    ok = file.writeAll(payload.data(), payload.size());
+    ok = file.writeAll(payload.data(), payload.size()).ok();
   } else if (ok) {
     std::unique_ptr<zelvo::ICompressor> compressor;
     if (method == zelvo::kMethodDeflate) compressor = std::make_unique<zelvo::CDeflateCompressor>();
     if (method == zelvo::kMethodBZip2) compressor = std::make_unique<zelvo::CBZip2Compressor>();
     ok = compressor && compressor->Write(file, payload.data(), payload.size()) && compressor->Finish(file);
   }
-  std::uint64_t fileBytes = 0;
-  ok = ok && file.size(fileBytes);
-  fileKiB = double(fileBytes) / 1024.0;
-  if (!file.close() || !ok) {
-    zelvo::deleteFile(path);
+  const Result<std::uint64_t> fileBytes = ok ? file.size() : Result<std::uint64_t>(zelvo::Error{});
+  fileKiB = fileBytes ? double(*fileBytes) / 1024.0 : 0.0;
+  if (!file.close() || !fileBytes) {
+    (void)zelvo::deleteFile(path);
     return {};
   }
   return path;
@@ -114,7 +115,7 @@ void BM_LoadTilesFile(benchmark::State& state) {
   // Throughput in payload bytes (what ends up in memory), whatever the file's size.
   state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(payloadBytes));
   state.counters["fileKiB"] = fileKiB;
-  zelvo::deleteFile(path);
+  (void)zelvo::deleteFile(path);
 }
 BENCHMARK(BM_LoadTilesFile)
     ->Arg(zelvo::kMethodStored)

@@ -214,11 +214,12 @@ int main(int argc, char** argv) {
   }
   const std::string root = argv[1];
   const std::string game = joinPath(root, "game");
-  if (!isDirectory(root)) createDirectory(root);
-  if (!isDirectory(game) && !createDirectory(game)) {
-    std::fprintf(stderr, "make_example: can't create %s\n", game.c_str());
-    return 1;
-  }
+  for (const std::string& folder : {root, game})
+    if (!isDirectory(folder))
+      if (Status made = createDirectory(folder); !made) {
+        std::fprintf(stderr, "make_example: %s\n", made.error().message().c_str());
+        return 1;
+      }
   Catalogue catalogue;
   Recorder rec(catalogue);
   static Screen title, level, sprites;

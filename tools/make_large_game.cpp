@@ -20,10 +20,11 @@ int main(int argc, char** argv) {
     std::fputs("make_large_game: SCALE must be 1 to 4\n", stderr);
     return 2;
   }
-  if (!zelvo::isDirectory(folder) && !zelvo::createDirectory(folder)) {
-    std::fprintf(stderr, "make_large_game: can't create %s\n", folder.c_str());
-    return 1;
-  }
+  if (!zelvo::isDirectory(folder))
+    if (zelvo::Status made = zelvo::createDirectory(folder); !made) {
+      std::fprintf(stderr, "make_large_game: %s\n", made.error().message().c_str());
+      return 1;
+    }
   if (!zelvo::synth::writeLargeGame(folder, scale, zelvo::synth::LargeGameSize{}, 2024)) {
     std::fputs("make_large_game: writing the game failed\n", stderr);
     return 1;

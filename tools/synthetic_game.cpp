@@ -62,10 +62,9 @@ bool writeCatalogue(const std::string& path, const Catalogue& catalogue) {
   append(catalogue.patterns.data(), catalogue.patterns.size() * sizeof(PatternEntry));
   for (const auto& g : catalogue.groups) append(g.data(), g.size() * sizeof(TileEntry));
   auto set = createTileSet();
-  if (!set) return false;
   installTileBlock(*set, std::move(block), counts);
-  File file = File::create(path);
-  return file && writeTilesFile(*set, file) && file.close();
+  Result<File> file = File::create(path);
+  return file && writeTilesFile(*set, *file) && file->close();
 }
 
 bool writeScreen(const std::string& path, const Screen& screen) {
@@ -106,11 +105,11 @@ bool writeScreen(const std::string& path, const Screen& screen) {
   w.u32(kMethodDeflate);
   const Md5Digest digest = md5Of(payload.data(), payload.size());
 
-  File file = File::create(path);
-  if (!file || !file.writeAll(header, sizeof header) || !file.writeAll(digest.data(), digest.size()))
+  Result<File> file = File::create(path);
+  if (!file || !file->writeAll(header, sizeof header) || !file->writeAll(digest.data(), digest.size()))
     return false;
   CDeflateCompressor compressor;
-  return compressor.Write(file, payload.data(), payload.size()) && compressor.Finish(file) && file.close();
+  return compressor.Write(*file, payload.data(), payload.size()) && compressor.Finish(*file) && file->close();
 }
 
 std::vector<std::uint8_t> makeRom(std::size_t size, std::uint32_t seed) {
@@ -125,8 +124,8 @@ std::vector<std::uint8_t> makeRom(std::size_t size, std::uint32_t seed) {
 }
 
 bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  File file = File::create(path);
-  return file && file.writeAll(bytes.data(), bytes.size()) && file.close();
+  Result<File> file = File::create(path);
+  return file && file->writeAll(bytes.data(), bytes.size()) && file->close();
 }
 
 std::uint32_t colourPixel(std::uint8_t colour, std::uint8_t alpha) {

@@ -72,15 +72,15 @@ IniFile::LoadResult IniFile::load(const std::string& path) {
   lines_.clear();
   bom_ = false;
   if (pathKind(path) == PathKind::Missing) return LoadResult::Missing;
-  File file = File::openRead(path);
+  Result<File> file = File::openRead(path);
   if (!file) return LoadResult::Failed;
   std::string text;
   char buffer[8192];
   for (;;) {
-    std::size_t done = 0;
-    if (!file.read(buffer, sizeof buffer, done)) return LoadResult::Failed;
-    if (done == 0) break;
-    text.append(buffer, done);
+    const Result<std::size_t> done = file->read(buffer, sizeof buffer);
+    if (!done) return LoadResult::Failed;
+    if (*done == 0) break;
+    text.append(buffer, *done);
   }
   parse(text);
   return LoadResult::Loaded;

@@ -335,13 +335,12 @@ ScreenViewerWindow* MainWindow::openScreen(const QString& path) {
     mdi_->addSubWindow(viewer);
     viewer->resize(viewer->sizeHint());
     viewer->show();
-    if (!viewer->loadScreen(path)) {
-      QString reason = viewer->lastError();
+    if (Status loaded = viewer->loadScreen(path); !loaded) {
       mdi_->removeSubWindow(viewer);
       delete viewer;
       viewer = nullptr;
-      if (reason.isEmpty()) reason = "The file cannot be read.";
-      showProblem("openError", "Open Screen", "The screen cannot be opened.\n\n" + reason);
+      showProblem("openError", "Open Screen",
+                  "The screen cannot be opened.\n\n" + QString::fromStdString(loaded.error().message()));
     }
   }
   // Offered again next time, also when it did not load.
@@ -360,10 +359,12 @@ void MainWindow::saveBitmap(int factor) {
     statusBar()->showMessage("No screen is open: open one with File > Open Screen first.", 5000);
     return;
   }
-  if (viewer->saveBitmap(factor)) {
+  const Status saved = viewer->saveBitmap(factor);
+  if (saved) {
     statusBar()->showMessage(QStringLiteral("Saved %1 at %2x").arg(viewer->savedPath()).arg(factor), 5000);
-  } else if (!viewer->lastError().isEmpty()) {
-    showProblem("saveError", "Save Bitmap", "The image was not saved.\n\n" + viewer->lastError());
+  } else if (saved.error().cause != ErrorCause::Cancelled) {
+    showProblem("saveError", "Save Bitmap",
+                "The image was not saved.\n\n" + QString::fromStdString(saved.error().message()));
   }
 }
 

@@ -3,6 +3,7 @@
 #include "app/file_dialogs_qt.h"
 #include "app/main_window_qt.h"
 #include "platform/path.h"
+#include "platform/progress.h"
 #include "render/rgba_image.h"
 #include "tiles/screen_file.h"
 #include "viewer/coverage_map.h"
@@ -121,24 +122,16 @@ ScreenViewerWindow::ScreenViewerWindow(QWidget* parent) : QMdiSubWindow(parent) 
 
 ScreenViewerWindow::~ScreenViewerWindow() { stopCount(); }
 
-bool ScreenViewerWindow::loadScreen(const QString& path) {
-  error_.clear();
+Status ScreenViewerWindow::loadScreen(const QString& path) {
   auto screen = createScreenFile();
-  if (!screen) {
-    error_ = "No memory for the screen.";
-    return false;
-  }
-  if (Status read = readScreenFile(*screen, path.toStdString()); !read) {
-    error_ = QString::fromStdString(read.error().message());
-    return false;
-  }
+  if (Status read = readScreenFile(*screen, path.toStdString()); !read) return read;
 
   if (Result<RgbaImage> image = renderForDisplay(*screen)) picture_ = toQImage(*image);
   fitClientArea();
   path_ = path;
   screen_ = std::move(screen);
   widget()->update();
-  return true;
+  return {};
 }
 
 void ScreenViewerWindow::fitClientArea() {
@@ -310,24 +303,20 @@ FileChooser& ScreenViewerWindow::fileChooser() const {
   return systemFileChooser();
 }
 
-bool ScreenViewerWindow::saveBitmap(int factor) {
-  error_.clear();
-  if (!screen_) return false;
+Status ScreenViewerWindow::saveBitmap(int factor) {
+  if (!screen_) return cancelledError();
   const QString proposed = QString::fromStdString(proposedSaveName(path_.toStdString()));
   int filterIndex = 1;
   const QString chosen =
       fileChooser().chooseFileAndType(window(), saveBitmapDialogSetup(), proposed, filterIndex);
-  if (chosen.isEmpty()) return false;
+  if (chosen.isEmpty()) return cancelledError();
   ExportFormat format = ExportFormat::Png;
-  if (!exportFormatForFilter(filterIndex, format)) return false;
+  if (!exportFormatForFilter(filterIndex, format)) return cancelledError();
   const std::string target = applySaveExtension(chosen.toStdString(), format);
   const Status saved = exportScreenImage(*screen_, factor, format, screen_->background() == nullptr, target);
-  if (!saved) {
-    error_ = QString::fromStdString(saved.error().message());
-    return false;
-  }
+  if (!saved) return saved;
   saved_ = QString::fromStdString(target);
-  return true;
+  return {};
 }
 
 } // namespace zelvo

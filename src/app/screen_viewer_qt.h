@@ -2,6 +2,7 @@
 #pragma once
 
 #include "pipeline/coverage.h"
+#include "platform/error.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -39,12 +40,13 @@ public:
 
   // Loads the screen file at `path` with the tiles file beside it, renders it once at 1x and
   // shows it stretched over the client area, which takes the picture's size unless the window is
-  // minimised or maximised. False when the file cannot be loaded; the frame then closes the
-  // window. A screen that loads but gives no picture shows the window colour. Called once.
-  virtual bool loadScreen(const QString& path);
+  // minimised or maximised. Fails, with the reader's reason, when the file cannot be loaded; the
+  // frame then closes the window. A screen that loads but gives no picture shows the window
+  // colour. Called once.
+  virtual Status loadScreen(const QString& path);
   // Saves the shown screen as an image at `factor` (1 to 4), asking the user where and in which
-  // type. True when an image was saved; the frame does not use the result.
-  virtual bool saveBitmap(int factor);
+  // type. Cancelled when the user chose no file (or no screen is shown).
+  virtual Status saveBitmap(int factor);
 
   // Shows the screen as the pack at `packPath` draws it, at the pack's scale, in the same window,
   // zoomed to at least the pack's scale; the title names the pack. False, with the reason in `error`, when
@@ -76,8 +78,6 @@ public:
   void setZoom(int zoom);
   int zoom() const { return zoom_; }
 
-  // Why the last loadScreen or saveBitmap failed; empty when it succeeded or the user cancelled.
-  const QString& lastError() const { return error_; }
   // The image the last successful saveBitmap wrote.
   const QString& savedPath() const { return saved_; }
 
@@ -99,7 +99,6 @@ signals:
   void coverageCounted(const QString& error, const QString& summary);
 
 protected:
-  QString error_;
   QString saved_;
 
 private:

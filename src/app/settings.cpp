@@ -43,7 +43,7 @@ bool ensureDirectory(const std::string& folder) {
   if (folder.empty() || isDirectory(folder)) return true;
   std::size_t sep = lastSeparator(folder);
   if (sep != std::string::npos && sep > 0 && !ensureDirectory(folder.substr(0, sep))) return false;
-  return createDirectory(folder) || isDirectory(folder);
+  return createDirectory(folder).ok() || isDirectory(folder);
 }
 
 } // namespace

@@ -68,15 +68,21 @@ OutputRule mapRule(const CoverageOptions& options) {
 // with `targets` filled, or the exit status.
 int planMaps(const CoverageOptions& options, const OutputRule& rule, MapTargets& targets, std::FILE* err) {
   const std::string& folder = options.mapsFolder;
-  if (pathKind(folder) == PathKind::Missing && !createDirectory(folder)) {
-    sayError(err, "coverage", folder + ": cannot create the folder");
-    return kExitFailure;
-  }
+  if (pathKind(folder) == PathKind::Missing)
+    if (Status made = createDirectory(folder); !made) {
+      sayError(err, "coverage", made.error().message());
+      return kExitFailure;
+    }
   if (!isDirectory(folder)) {
     sayError(err, "coverage", folder + ": not a folder");
     return kExitFailure;
   }
-  for (const DirEntry& entry : listMatching(options.folder, "*.msscreen")) {
+  const Result<std::vector<DirEntry>> screens = listMatching(options.folder, "*.msscreen");
+  if (!screens) {
+    sayError(err, "coverage", screens.error().message());
+    return kExitFailure;
+  }
+  for (const DirEntry& entry : *screens) {
     if (entry.directory) continue;
     const std::string target = joinPath(folder, stripExtension(entry.name) + "-coverage.png");
     if (Status named = checkOutputName(target, rule); !named) {

@@ -122,18 +122,24 @@ int exportFolder(const ExportOptions& options, std::FILE* out, std::FILE* err) {
     sayError(err, "export", "--format must be png or bmp");
     return kExitUsage;
   }
+  const Result<std::vector<DirEntry>> listed = listMatching(options.screenPath, "*.msscreen");
+  if (!listed) {
+    sayError(err, "export", listed.error().message());
+    return kExitFailure;
+  }
   std::vector<std::string> screens;
-  for (const DirEntry& entry : listMatching(options.screenPath, "*.msscreen"))
+  for (const DirEntry& entry : *listed)
     if (!entry.directory) screens.push_back(entry.name);
   if (screens.empty()) {
     sayError(err, "export", options.screenPath + ": no screen files (*.msscreen) in the folder");
     return kExitFailure;
   }
   const std::string& outputFolder = options.outputPath;
-  if (pathKind(outputFolder) == PathKind::Missing && !createDirectory(outputFolder)) {
-    sayError(err, "export", outputFolder + ": cannot create the folder");
-    return kExitFailure;
-  }
+  if (pathKind(outputFolder) == PathKind::Missing)
+    if (Status made = createDirectory(outputFolder); !made) {
+      sayError(err, "export", made.error().message());
+      return kExitFailure;
+    }
   if (!isDirectory(outputFolder)) {
     sayError(err, "export", outputFolder + ": not a folder");
     return kExitFailure;

@@ -145,9 +145,10 @@ InspectJson report(const std::string& path, File& file, const InspectJson& info,
   InspectJson all = InspectJson::object();
   all["ok"] = problems.empty();
   all["path"] = path;
-  std::uint64_t size = 0;
-  if (file && file.size(size))
-    all["size"] = size;
+  const Result<std::uint64_t> size =
+      file ? file.size() : Result<std::uint64_t>(makeError(ErrorCause::NotFound, path, "not open"));
+  if (size)
+    all["size"] = *size;
   else
     all["size"] = nullptr;
   for (const auto& [key, value] : info.items()) all[key] = value;
@@ -176,18 +177,19 @@ CLI::App* addInspectCommand(CLI::App& app, InspectOptions& options) {
 }
 
 int runInspect(const InspectOptions& options, std::FILE* out, std::FILE* err) {
-  File file = File::openRead(options.path);
-  if (!file) {
-    const Error why = File::openFailure(options.path, "cannot open the file");
-    return fail(options, file, why.detail, out, err);
+  Result<File> opened = File::openRead(options.path);
+  if (!opened) {
+    File none;
+    return fail(options, none, opened.error().detail, out, err);
   }
+  File& file = *opened;
   char magic[8];
-  std::size_t got = 0;
-  if (!file.read(magic, sizeof magic, got) || !file.seek(0))
-    return fail(options, file, "cannot read the file", out, err);
+  const Result<std::size_t> got = file.read(magic, sizeof magic);
+  Status rewound = got ? file.seek(0) : Status(got.error());
+  if (!rewound) return fail(options, file, "cannot read the file: " + rewound.error().detail, out, err);
   const Kind* kind = nullptr;
   for (const Kind& k : kKinds)
-    if (got == sizeof magic && std::memcmp(magic, k.magic, sizeof magic) == 0) kind = &k;
+    if (*got == sizeof magic && std::memcmp(magic, k.magic, sizeof magic) == 0) kind = &k;
   if (!kind) return fail(options, file, "not a tiles file, screen file or pack (unknown magic)", out, err);
   InspectJson info = InspectJson::object();
   std::string error;

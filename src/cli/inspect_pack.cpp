@@ -54,10 +54,8 @@ bool describePackFile(File& file, const std::string& path, InspectJson& info, st
 
   // The original tiles: a whole tiles file, read as the readers read one.
   std::unique_ptr<TileSet> tiles = createTileSet();
-  Status tilesRead = makeError(ErrorCause::OutOfMemory, path, "no memory for the tiles");
-  if (tiles)
-    tilesRead = file.seek(layout->tilesStart) ? readTilesFile(*tiles, file, path)
-                                              : systemError(file.lastError(), path, "reading");
+  Status tilesRead = file.seek(layout->tilesStart);
+  if (tilesRead) tilesRead = readTilesFile(*tiles, file, path);
   info["tilesOk"] = tilesRead.ok();
   if (!tilesRead) info["tilesProblem"] = tilesRead.error().detail;
 

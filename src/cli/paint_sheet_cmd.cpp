@@ -43,7 +43,9 @@ OutputRule sheetRule(const std::string& folder, bool sidecar, bool force) {
   rule.inputFolder = folder;
   rule.inputExtensions = {".mstiles", ".msscreen"};
   rule.inputFolderWhat = "a file the build reads";
-  for (const DirEntry& screen : listMatching(folder, "*.msscreen")) {
+  // A folder that cannot be listed has no images to guard (the build cannot read it either).
+  const Result<std::vector<DirEntry>> screens = listMatching(folder, "*.msscreen");
+  for (const DirEntry& screen : screens ? *screens : std::vector<DirEntry>()) {
     const std::string base = joinPath(folder, stripExtension(screen.name));
     for (const char* end : {".png", ".bmp", "_alpha.png", "_alpha.bmp"})
       rule.inputs.push_back({base + end, "an image painted over a screen"});

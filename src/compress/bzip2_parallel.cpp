@@ -102,12 +102,12 @@ public:
   // The whole bytes gathered (after padToByte, all of them); the sink starts empty again.
   std::vector<std::uint8_t> take() { return std::move(bytes_); }
   // Writes the whole 16384-byte pieces gathered so far, or with `all` every byte.
-  bool write(File& file, bool all) {
+  Status write(File& file, bool all) {
     const std::size_t n = all ? bytes_.size() : bytes_.size() / kStagingBufferSize * kStagingBufferSize;
-    if (n == 0) return true;
-    if (!file.writeAll(bytes_.data(), n)) return false;
+    if (n == 0) return {};
+    if (Status s = file.writeAll(bytes_.data(), n); !s) return s;
     bytes_.erase(bytes_.begin(), bytes_.begin() + std::ptrdiff_t(n));
-    return true;
+    return {};
   }
 
 private:
@@ -336,14 +336,14 @@ BZip2Splicer::BZip2Splicer(int blockSize100k) : bits_(std::make_unique<Bits>()) 
 
 BZip2Splicer::~BZip2Splicer() = default;
 
-bool BZip2Splicer::add(File& file, const BZip2CompressedBlock& block) {
-  if (!block.ok) return false;
+Status BZip2Splicer::add(File& file, const BZip2CompressedBlock& block) {
+  if (!block.ok) return makeError(ErrorCause::InvalidArgument, {}, "a bzip2 block that failed to compress");
   bits_->putStreamBits(block.stream, kHeaderBits, block.bitEnd);
   combinedCrc_ = ((combinedCrc_ << 1) | (combinedCrc_ >> 31)) ^ block.crc;
   return bits_->write(file, false);
 }
 
-bool BZip2Splicer::finish(File& file) {
+Status BZip2Splicer::finish(File& file) {
   bits_->putBits(kStreamMagic, 48);
   bits_->putBits(combinedCrc_, 32);
   bits_->padToByte();
@@ -406,7 +406,7 @@ Status ParallelBZip2Compressor::Finish(File& file) {
   while (!st.tasks.empty()) {
     if (Status spliced = spliceOldest(file); !spliced) return fail(spliced.error());
   }
-  if (!st.splicer.finish(file)) return fail(streamWriteError(file));
+  if (Status s = st.splicer.finish(file); !s) return fail(s.error());
   state_.reset();
   return {};
 }
@@ -430,8 +430,7 @@ Status ParallelBZip2Compressor::spliceOldest(File& file) {
     if (block.libraryResult != 0) return bzip2Error(block.libraryResult, CodecSide::Compressing);
     return makeError(ErrorCause::WriteFailed, {}, "a bzip2 block could not be compressed");
   }
-  if (!st.splicer.add(file, block)) return streamWriteError(file);
-  return {};
+  return st.splicer.add(file, block);
 }
 
 Error ParallelBZip2Compressor::fail(Error why) {

@@ -111,10 +111,10 @@ public:
   ~BZip2Splicer();
   BZip2Splicer(const BZip2Splicer&) = delete;
   BZip2Splicer& operator=(const BZip2Splicer&) = delete;
-  // False when the block is not ok or a write failed.
-  bool add(File& file, const BZip2CompressedBlock& block);
+  // Fails when the block is not ok or a write failed.
+  Status add(File& file, const BZip2CompressedBlock& block);
   // Ends the stream and writes what is left.
-  bool finish(File& file);
+  Status finish(File& file);
 
 private:
   class Bits;

@@ -116,17 +116,21 @@ Error lzmaError(int code, CodecSide side) {
   return codecError("liblzma", lzmaName(code), code, code == LZMA_MEM_ERROR, side);
 }
 
-Error streamReadError(const File& file) {
-  if (file.lastError() == 0) return makeError(ErrorCause::Truncated, {}, "the compressed data end early");
-  return systemError(file.lastError(), {}, "reading");
+Error streamReadError(const Error& failed) {
+  if (failed.cause == ErrorCause::Truncated)
+    return makeError(ErrorCause::Truncated, failed.path, "the compressed data end early");
+  return failed;
+}
+
+Result<std::size_t> readStreamInput(File& file, void* buffer, std::size_t size) {
+  Result<std::size_t> got = file.read(buffer, size);
+  if (!got) return got.error();
+  if (*got == 0) return makeError(ErrorCause::Truncated, file.path(), "the compressed data end early");
+  return got;
 }
 
 Error streamEnded() {
   return makeError(ErrorCause::Truncated, {}, "the compressed stream has already ended");
-}
-
-Error streamWriteError(const File& file) {
-  return systemError(file.lastError() == 0 ? EIO : file.lastError(), {}, "writing");
 }
 
 Error streamNoMemory(const char* codec) {

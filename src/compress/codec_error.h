@@ -17,13 +17,13 @@ Error zlibError(int code, const char* message, CodecSide side);
 Error bzip2Error(int code, CodecSide side);
 Error lzmaError(int code, CodecSide side);
 
-// The file under a decompressor: a read that failed, or the data ending (a short read without an
-// error) before the stream did.
-Error streamReadError(const File& file);
+// The file under a decompressor: a read that failed, or the data ending before the stream did.
+Error streamReadError(const Error& failed);
+// The next input of a decompressor: up to `size` bytes of `file`, at least one; the file's end
+// is the compressed data ending early.
+Result<std::size_t> readStreamInput(File& file, void* buffer, std::size_t size);
 // A decompressor asked for more after its stream ended.
 Error streamEnded();
-// The file under a compressor refusing the output.
-Error streamWriteError(const File& file);
 Error streamNoMemory(const char* codec);
 
 } // namespace zelvo

@@ -58,15 +58,15 @@ ContentDigest contentDigestOf(const void* data, std::size_t size) {
 }
 
 Result<ContentDigest> contentDigestOfFile(const std::string& path) {
-  File file = File::openRead(path);
-  if (!file) return systemError(File::lastOpenError(), path, "opening");
+  Result<File> file = File::openRead(path);
+  if (!file) return file.error();
   ContentHasher hasher;
   std::vector<std::uint8_t> piece(kFilePiece);
   for (;;) {
-    std::size_t got = 0;
-    if (!file.read(piece.data(), piece.size(), got)) return systemError(file.lastError(), path, "reading");
-    if (got == 0) break;
-    hasher.update(piece.data(), got);
+    const Result<std::size_t> got = file->read(piece.data(), piece.size());
+    if (!got) return got.error();
+    if (*got == 0) break;
+    hasher.update(piece.data(), *got);
   }
   return hasher.final();
 }

@@ -24,15 +24,17 @@ CLZMADecompressor::~CLZMADecompressor() = default;
 Status CLZMADecompressor::start(File& file) {
   lastResult_ = kStalled;
   std::uint8_t header[kHeaderSize];
-  if (!file.readExact(header, kHeaderSize)) return streamReadError(file);
+  if (Status s = file.readExact(header, kHeaderSize); !s) return streamReadError(s.error());
   const std::size_t propertiesSize = std::size_t(header[2]) | std::size_t(header[3]) << 8;
   if (propertiesSize > kMaxPropertiesSize)
     return makeError(ErrorCause::BadFormat, {},
                      "the LZMA properties take " + std::to_string(propertiesSize) + " bytes; at most " +
                          std::to_string(kMaxPropertiesSize) + " are read");
   std::uint8_t properties[kMaxPropertiesSize];
-  if (!file.readExact(properties, propertiesSize)) return streamReadError(file);
-  if (!file.position(savedPosition_)) return streamReadError(file);
+  if (Status s = file.readExact(properties, propertiesSize); !s) return streamReadError(s.error());
+  const Result<std::uint64_t> position = file.position();
+  if (!position) return position.error();
+  savedPosition_ = *position;
 
   std::unique_ptr<std::uint8_t[]> input(new (std::nothrow) std::uint8_t[kStagingBufferSize]);
   if (!input) return streamNoMemory("LZMA");
@@ -64,13 +66,14 @@ Status CLZMADecompressor::Read(File& file, void* buffer, std::size_t size) {
         return streamEnded();
       }
       // The caller may have moved the file since the last call: continue where reading stopped.
-      if (!refilled && !file.seek(savedPosition_)) return streamReadError(file);
+      if (!refilled)
+        if (Status s = file.seek(savedPosition_); !s) return s;
       refilled = true;
-      std::size_t got = 0;
-      if (!file.read(input_.get(), kStagingBufferSize, got) || got == 0) return streamReadError(file);
-      savedPosition_ += got;
+      const Result<std::size_t> got = readStreamInput(file, input_.get(), kStagingBufferSize);
+      if (!got) return got.error();
+      savedPosition_ += *got;
       next_ = input_.get();
-      unconsumed_ = got;
+      unconsumed_ = *got;
     }
     std::size_t produced = remaining;
     std::size_t consumed = unconsumed_;
@@ -87,8 +90,7 @@ Status CLZMADecompressor::Read(File& file, void* buffer, std::size_t size) {
   }
 
   // Leave the file right after the last byte the decoder consumed.
-  if (!file.seek(savedPosition_ - unconsumed_)) return streamReadError(file);
-  return {};
+  return file.seek(savedPosition_ - unconsumed_);
 }
 
 Error CLZMADecompressor::stopped() const {

@@ -42,14 +42,15 @@ namespace {
 
 // Opens the named file and reads its first 16 bytes and its size.
 Result<File> openWithProbe(const std::string& path, RomProbe& probe) {
-  File file = File::openRead(path);
-  if (!file) return File::openFailure(path, "opening");
-  std::size_t got = 0;
-  std::uint64_t size = 0;
-  if (!file.read(probe.head, sizeof probe.head, got) || !file.size(size))
-    return systemError(file.lastError(), path, "reading");
-  if (got < sizeof probe.head)
-    return makeError(ErrorCause::Truncated, path, "the file holds only " + std::to_string(got) + " bytes");
+  Result<File> file = File::openRead(path);
+  if (!file) return file;
+  const Result<std::size_t> got = file->read(probe.head, sizeof probe.head);
+  if (!got) return got.error();
+  const Result<std::uint64_t> sized = file->size();
+  if (!sized) return sized.error();
+  const std::uint64_t size = *sized;
+  if (*got < sizeof probe.head)
+    return makeError(ErrorCause::Truncated, path, "the file holds only " + std::to_string(*got) + " bytes");
   // The probe holds a 32-bit size: a larger file is named as what it is.
   if (size > 0xFFFFFFFFu)
     return makeError(ErrorCause::LimitExceeded, path,
@@ -66,7 +67,7 @@ Result<LoadedRom> loadOriginalRom(const std::string& path, KnownFileTest known) 
   Result<File> file = openWithProbe(path, loaded.probe);
   if (!file) return file.error();
   if (!hasContainerMagic(loaded.probe.head, sizeof loaded.probe.head)) {
-    if (!file->seek(0)) return systemError(file->lastError(), path, "reading");
+    if (Status s = file->seek(0); !s) return s.error();
     loaded.file = std::move(*file);
     return loaded;
   }

@@ -43,7 +43,6 @@ inline bool foundRom(const Level& level) { return level.ok() && level->ok(); }
 // The error of a scratch file that could not be created (`system`) or written (`err`, an errno
 // value), told as the load's: a full temporary folder says so.
 Error scratchError(const Error& system, const Context& context);
-Error scratchError(int err, const Context& context);
 
 // One level: `file` starts with a container magic; `own` is its probe.
 Level loadContainer(File& file, const RomProbe& own, const Context& context);

@@ -64,9 +64,10 @@ Error unknownMethod(std::uint32_t method, const std::string& path) {
 Status checkLzmaHead(File& file, const std::string& path) {
   constexpr std::size_t kFraming = 4, kProperties = 5;
   std::uint8_t head[kFraming + kProperties];
-  std::size_t got = 0;
-  if (!file.read(head, sizeof head, got) || !file.seekBy(-std::int64_t(got)))
-    return systemError(file.lastError(), path, "reading");
+  const Result<std::size_t> read = file.read(head, sizeof head);
+  if (!read) return read.error();
+  const std::size_t got = *read;
+  if (Status back = file.seekBy(-std::int64_t(got)); !back) return back;
   if (got < sizeof head || loadLE16(head + 2) != kProperties) return {}; // the decoder refuses these
   const std::uint32_t dictionary = loadLE32(head + kFraming + 1);
   if (dictionary > kMaxLzmaDictionary)
@@ -139,15 +140,18 @@ Status checkExpansion(std::uint32_t method, std::uint64_t available, std::uint64
 
 Status checkPayloadFitsFile(File& file, std::uint32_t method, std::uint64_t payloadSize,
                             const std::string& path) {
-  std::uint64_t position = 0, size = 0;
-  if (!file.position(position) || !file.size(size))
-    return systemError(file.lastError(), path, "reading the file size");
+  const Result<std::uint64_t> at = file.position();
+  if (!at) return at.error();
+  const Result<std::uint64_t> sized = file.size();
+  if (!sized) return sized.error();
+  const std::uint64_t position = *at, size = *sized;
   return checkExpansion(method, size > position ? size - position : 0, payloadSize, path);
 }
 
 Status readExactly(File& file, void* buffer, std::size_t size, const std::string& path, const char* what) {
-  std::size_t got = 0;
-  if (!file.read(buffer, size, got)) return systemError(file.lastError(), path, "reading");
+  const Result<std::size_t> read = file.read(buffer, size);
+  if (!read) return read.error();
+  const std::size_t got = *read;
   if (got != size)
     return makeError(ErrorCause::Truncated, path,
                      std::string(what) + " ends after " + std::to_string(got) + " of " +

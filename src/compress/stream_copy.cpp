@@ -33,7 +33,7 @@ public:
   StreamSource(const StreamSource&) = delete;
   StreamSource& operator=(const StreamSource&) = delete;
 
-  bool start() { return file_.seek(0) && begin(); }
+  bool start() { return file_.seek(0).ok() && begin(); }
 
   // Up to `size` bytes into `buffer`; `got` 0 once the data have ended. The error of a damaged or
   // truncated stream or a failed read.
@@ -67,9 +67,9 @@ private:
   // The file stands right after a finished stream: does another one begin there?
   bool nextStreamFollows() {
     std::uint8_t head[kNextStreamLook];
-    std::size_t got = 0;
-    if (!file_.read(head, sizeof head, got) || !file_.seekBy(-std::int64_t(got))) return false;
-    return isNextStream(head, got);
+    const Result<std::size_t> got = file_.read(head, sizeof head);
+    if (!got || !file_.seekBy(-std::int64_t(*got))) return false;
+    return isNextStream(head, *got);
   }
 
   bool ended_ = false;
@@ -171,7 +171,7 @@ Level copyStream(StreamSource& source, const char* kind, const Context& context)
       const std::size_t take = std::min<std::size_t>(sizeof capture.head - std::size_t(total), n);
       std::memcpy(capture.head + total, buffer.get(), take);
     }
-    if (!out.writeAll(buffer.get(), n)) return Level(scratchError(out.lastError(), context));
+    if (Status s = out.writeAll(buffer.get(), n); !s) return Level(scratchError(s.error(), context));
     total += n;
     if (total > kMaxUnpackedPerContainer)
       return abort(context, ErrorCause::LimitExceeded,
@@ -186,7 +186,7 @@ Level copyStream(StreamSource& source, const char* kind, const Context& context)
       limited = false;
     }
   }
-  if (!out.seek(0)) return Level(scratchError(out.lastError(), context));
+  if (Status s = out.seek(0); !s) return Level(scratchError(s.error(), context));
   capture.size = std::uint32_t(total);
 
   if (hasContainerMagic(capture.head, sizeof capture.head))
@@ -200,11 +200,8 @@ Error scratchError(const Error& system, const Context& context) {
   if (system.cause == ErrorCause::NoSpace)
     return makeError(ErrorCause::NoSpace, context.romPath,
                      "no space left in the temporary folder " + tempDirectory());
-  return makeError(system.cause, context.romPath, system.detail);
-}
-
-Error scratchError(int err, const Context& context) {
-  return scratchError(systemError(err, {}, "writing to the temporary folder " + tempDirectory()), context);
+  return makeError(system.cause, context.romPath,
+                   "the temporary folder " + tempDirectory() + ": " + system.detail);
 }
 
 Level copyGzip(File& file, const Context& context) {
@@ -230,7 +227,7 @@ Result<Extracted> extractEntry(File& file, IDecompressor& decompressor, std::uin
     if (prefixLength > size)
       return makeError(ErrorCause::InvalidArgument, context.romPath,
                        "more bytes at hand than the entry holds");
-    if (!out.file.writeAll(prefix, prefixLength)) return scratchError(out.file.lastError(), context);
+    if (Status s = out.file.writeAll(prefix, prefixLength); !s) return scratchError(s.error(), context);
     crc = crc32(crc, prefix, uInt(prefixLength));
     written = std::uint32_t(prefixLength);
   }
@@ -244,12 +241,12 @@ Result<Extracted> extractEntry(File& file, IDecompressor& decompressor, std::uin
       if (Status read = decompressor.Read(file, piece.get(), n); !read)
         return makeError(ErrorCause::BadFormat, context.romPath,
                          "the data end early or are damaged (" + read.error().detail + ")");
-      if (!out.file.writeAll(piece.get(), n)) return scratchError(out.file.lastError(), context);
+      if (Status s = out.file.writeAll(piece.get(), n); !s) return scratchError(s.error(), context);
       crc = crc32(crc, piece.get(), uInt(n));
       written += std::uint32_t(n);
     }
   }
-  if (!out.file.seek(0)) return scratchError(out.file.lastError(), context);
+  if (Status s = out.file.seek(0); !s) return scratchError(s.error(), context);
   out.crc = std::uint32_t(crc);
   return out;
 }

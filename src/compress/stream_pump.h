@@ -31,7 +31,8 @@ template <class Count> Count pieceOf(std::size_t remaining) {
 // library's output room again.
 template <class Stream, class Byte> Status writeStaged(File& file, Stream& s, Byte* staging) {
   const std::size_t pending = kStagingBufferSize - s.avail_out;
-  if (pending > 0 && !file.writeAll(staging, pending)) return streamWriteError(file);
+  if (pending > 0)
+    if (Status written = file.writeAll(staging, pending); !written) return written;
   s.next_out = staging;
   s.avail_out = kStagingBufferSize;
   return {};
@@ -77,10 +78,10 @@ Result<Step> decompressSome(File& file, Stream& s, Byte* staging, void* buffer, 
   s.avail_out = 0;
   for (;;) {
     if (s.avail_in == 0) {
-      std::size_t got = 0;
-      if (!file.read(staging, kStagingBufferSize, got) || got == 0) return streamReadError(file);
+      const Result<std::size_t> got = readStreamInput(file, staging, kStagingBufferSize);
+      if (!got) return got.error();
       s.next_in = staging;
-      s.avail_in = decltype(s.avail_in)(got);
+      s.avail_in = decltype(s.avail_in)(*got);
     }
     if (s.avail_out == 0) {
       s.next_out = out;
@@ -93,7 +94,7 @@ Result<Step> decompressSome(File& file, Stream& s, Byte* staging, void* buffer, 
     if (!result) return result;
     if (*result == Step::End) {
       if (s.avail_in > 0) {
-        if (!file.seekBy(-std::int64_t(s.avail_in))) return streamReadError(file);
+        if (Status back = file.seekBy(-std::int64_t(s.avail_in)); !back) return back.error();
         s.avail_in = 0;
       }
       return Step::End;

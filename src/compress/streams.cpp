@@ -8,7 +8,7 @@
 namespace zelvo {
 
 Status CDefaultDecompressor::Read(File& file, void* buffer, std::size_t size) {
-  if (!file.readExact(buffer, size)) return streamReadError(file);
+  if (Status s = file.readExact(buffer, size); !s) return streamReadError(s.error());
   return {};
 }
 

@@ -94,15 +94,14 @@ public:
     if (!file_.seek(0)) return std::move(level_);
     for (;;) {
       std::uint8_t raw[kZipLocalHeaderSize];
-      std::size_t got = 0;
       Entry entry;
       ZipLocalHeader& header = entry.header;
-      if (!file_.read(raw, sizeof raw, got) || got != sizeof raw || !header.parse(raw) ||
+      if (!file_.readExact(raw, sizeof raw) || !header.parse(raw) ||
           header.signature != kZipLocalHeaderSignature)
         break; // the central directory, the end of the file, or no zip at all
-      std::uint64_t headerEnd = 0;
-      if (!file_.position(headerEnd)) break;
-      entry.dataStart = headerEnd + header.nameLength + header.extraLength;
+      const Result<std::uint64_t> headerEnd = file_.position();
+      if (!headerEnd) break;
+      entry.dataStart = *headerEnd + header.nameLength + header.extraLength;
       next_ = entry.dataStart + header.compressedSize;
 
       const int method = methodForZip(header.method);
@@ -230,9 +229,9 @@ private:
       // come, and the file then stands on the stream's end); LZMA data must not run past theirs.
       std::uint8_t extra = 0;
       if (entry.method != kMethodLZMA && decompressor.Read(file_, &extra, 1)) endsRight = false;
-      std::uint64_t position = 0;
-      if (!file_.position(position)) endsRight = false;
-      endsRight = endsRight && (entry.method == kMethodLZMA ? position <= end : position == end);
+      const Result<std::uint64_t> position = file_.position();
+      endsRight =
+          endsRight && position && (entry.method == kMethodLZMA ? *position <= end : *position == end);
     }
     if (!endsRight)
       return makeError(ErrorCause::BadFormat, context_.romPath,
@@ -241,7 +240,7 @@ private:
   }
 
   // Moves to the byte after the entry's compressed data, whatever the decompressor read.
-  bool passOver() { return file_.seek(next_); }
+  bool passOver() { return file_.seek(next_).ok(); }
 
   File& file_;
   const Context& context_;

@@ -91,9 +91,14 @@ private:
     return false;
   }
   bool cancelled() { return fail("Cancelled", cancelledError()); }
-  // The pack being written, and the reason of its last failed write.
+  // The pack being written, and where its writing stands (false once the failure is logged).
   File& output() { return output_->file(); }
-  bool failWrite() { return fail(kCannotWrite, output_->writeError()); }
+  bool writtenSoFar(std::uint64_t& position) {
+    const Result<std::uint64_t> at = output().position();
+    if (!at) return failWrite(at.error());
+    position = *at;
+    return true;
+  }
   // A writer of the pack (a compressor) failed: its reason, naming the output when it names nothing.
   bool failWrite(Error why) {
     if (why.path.empty()) why.path = output_->target();
@@ -223,8 +228,10 @@ bool Run::execute() {
 
 bool Run::findTiles() {
   if (!stage(kBuildStageLines[0])) return false;
+  const Result<std::vector<DirEntry>> listed = listMatching(folder_, "*.mstiles");
+  if (!listed) return fail("Can't find any valid .mstiles file in the input folder", listed.error());
   // Directory entries are not filtered out: opening one fails and the next name is tried.
-  for (const DirEntry& entry : listMatching(folder_, "*.mstiles")) {
+  for (const DirEntry& entry : *listed) {
     const Status loaded = readTilesFile(*tiles_, in(entry.name));
     if (loaded) {
       report_.tilesFile = entry.name;
@@ -247,8 +254,9 @@ bool Run::generateTiles() {
   table_.reset(new (std::nothrow) HiResTileTable());
   if (!table_) return fail("Error: can't allocate memory");
   // The export reads the tiles file in its own order: what it draws is resolved against a copy.
-  exportTiles_ = copyTileSet(*tiles_);
-  if (!exportTiles_) return fail("Error: can't allocate memory");
+  Result<std::unique_ptr<TileSet>> copy = copyTileSet(*tiles_);
+  if (!copy) return fail("Error: can't allocate memory", copy.error());
+  exportTiles_ = std::move(*copy);
   sortByOrderKeys(*tiles_);
   const Status generated = generateHiResTiles(*table_, *tiles_, job_.scale, &log_);
   if (!generated) return fail("Error: can't create high-resolution tiles list", generated.error());
@@ -257,10 +265,17 @@ bool Run::generateTiles() {
 
 bool Run::replaceTiles() {
   if (!stage(kBuildStageLines[2])) return false;
-  const std::vector<DirEntry> screens = listMatching(folder_, "*.msscreen");
   // Image names are matched without case, in the sorted order of the listing, so the choice
   // between two names that differ only in case is the same on every machine.
-  const std::vector<DirEntry> names = listMatching(folder_, "*");
+  Result<std::vector<DirEntry>> listed = listMatching(folder_, "*");
+  if (!listed) {
+    note("Warning: no screen was read: " + listed.error().message());
+    listed = std::vector<DirEntry>();
+  }
+  const std::vector<DirEntry>& names = *listed;
+  std::vector<DirEntry> screens;
+  for (const DirEntry& entry : names)
+    if (wildcardMatch("*.msscreen", entry.name)) screens.push_back(entry);
   // Screens are read and their images decoded and cut on the workers, a few ahead of the one
   // being applied; the store is written here alone, screen by screen in the listing's order, so
   // the result is the same for any number of threads.
@@ -444,8 +459,7 @@ Run::Applied Run::applyPrepared(const PreparedScreen& prepared, ScreenReplaceInf
   // back would leave a damaged tile in the pack: that ends the build.
   if (prepared.skipped || (!replaced && why.cause == ErrorCause::OutOfMemory)) return Applied::Skipped;
   if (!replaced) {
-    fail("Error: can't write high-resolution tiles",
-         systemError(table_->tempFile.lastError(), {}, "writing the hi-res tile store"));
+    fail("Error: can't write high-resolution tiles", why);
     return Applied::Ended;
   }
   return Applied::Written;
@@ -454,8 +468,9 @@ Run::Applied Run::applyPrepared(const PreparedScreen& prepared, ScreenReplaceInf
 bool Run::createOutput() {
   if (!stage(kBuildStageLines[3])) return false;
   // An existing output that may not be written stays as it is, as it would if it were opened.
-  if (pathKind(outputPath_) == PathKind::File && !File::openReadWrite(outputPath_))
-    return fail(kCannotOpen, systemError(File::lastOpenError(), outputPath_, "opening for writing"));
+  if (pathKind(outputPath_) == PathKind::File)
+    if (Result<File> existing = File::openReadWrite(outputPath_); !existing)
+      return fail(kCannotOpen, existing.error());
   // The pack is written to a new file in the output's folder that takes the output's place only
   // when complete, so a failed build leaves an existing pack untouched and creates no file.
   auto save = AtomicSave::begin(outputPath_, job_.replace);
@@ -464,7 +479,7 @@ bool Run::createOutput() {
 
   std::memcpy(header_.magic, kPackMagic, sizeof header_.magic);
   header_.scale = table_->scale;
-  if (!output().writeAll(&header_, sizeof header_)) return failWrite();
+  if (Status s = output().writeAll(&header_, sizeof header_); !s) return failWrite(s.error());
   return true;
 }
 
@@ -482,12 +497,13 @@ bool Run::openRom(File& rom, std::uint32_t& romSize) {
   // name and goes when it is closed.
   rom = std::move(loaded->file);
   if (!rom) return fail("Error: can't open original ROM file for reading");
-  std::uint64_t fileSize = 0;
-  if (!rom.size(fileSize) || fileSize > kRomMaxSize) return fail("Error: invalid original ROM file size");
-  romSize = std::uint32_t(fileSize);
+  const Result<std::uint64_t> fileSize = rom.size();
+  if (!fileSize) return fail("Error: invalid original ROM file size", fileSize.error());
+  if (*fileSize > kRomMaxSize) return fail("Error: invalid original ROM file size");
+  romSize = std::uint32_t(*fileSize);
   // The pack leaves a copier header out.
   if (const std::uint32_t copier = copierHeaderOf(romSize)) {
-    if (!rom.seek(copier)) return fail("Error: can't read from original ROM file");
+    if (Status s = rom.seek(copier); !s) return fail("Error: can't read from original ROM file", s.error());
     romSize -= copier;
   }
   return true;
@@ -499,7 +515,7 @@ bool Run::writeRom() {
   std::uint32_t romSize = 0;
   if (!openRom(rom, romSize)) return false;
   RomSectionHead head{romSize, kMethodDeflate};
-  if (!output().writeAll(&head, sizeof head)) return failWrite();
+  if (Status s = output().writeAll(&head, sizeof head); !s) return failWrite(s.error());
 
   std::unique_ptr<std::uint8_t[]> piece(new (std::nothrow) std::uint8_t[kRomPiece]);
   std::unique_ptr<ICompressor> compressor(new (std::nothrow) CDeflateCompressor());
@@ -510,9 +526,8 @@ bool Run::writeRom() {
   while (remaining > 0) {
     if (cancelRequested(&log_)) return cancelled();
     const std::size_t n = remaining < kRomPiece ? remaining : kRomPiece;
-    if (!rom.readExact(piece.get(), n))
-      return fail("Error: can't read from original ROM file",
-                  systemError(rom.lastError(), romPath_, "reading"));
+    if (Status s = rom.readExact(piece.get(), n); !s)
+      return fail("Error: can't read from original ROM file", s.error());
     if (Status written = compressor->Write(output(), piece.get(), n); !written)
       return failWrite(written.error());
     digest.update(piece.get(), n);
@@ -525,11 +540,11 @@ bool Run::writeRom() {
 
   const Status finished = compressor->Finish(output());
   compressor.reset();
-  rom.close();
+  (void)rom.close(); // only read: nothing is lost when closing fails
   if (!finished) return failWrite(finished.error());
 
   std::uint64_t position = 0;
-  if (!output().position(position)) return failWrite();
+  if (!writtenSoFar(position)) return false;
   header_.romSectionSize = std::uint32_t(position - sizeof header_);
   return true;
 }
@@ -542,7 +557,7 @@ bool Run::writeTiles() {
   tiles_.reset();
   if (!written) return failWrite(written.error());
   std::uint64_t position = 0;
-  if (!output().position(position)) return failWrite();
+  if (!writtenSoFar(position)) return false;
   header_.tilesSectionSize = std::uint32_t(position - sizeof header_ - header_.romSectionSize);
   return true;
 }
@@ -559,10 +574,11 @@ bool Run::writeHiRes() {
          " hi-res block(s) of the fast encoder did not read back; libbz2 compressed them instead");
   report_.hiResMd5 = toHex(payloadDigest);
   std::uint64_t position = 0;
-  if (!output().position(position)) return failWrite();
+  if (!writtenSoFar(position)) return false;
   header_.hiResSectionSize =
       std::uint32_t(position - sizeof header_ - header_.romSectionSize - header_.tilesSectionSize);
-  if (!output().seek(0) || !output().writeAll(&header_, sizeof header_)) return failWrite();
+  if (Status s = output().seek(0); !s) return failWrite(s.error());
+  if (Status s = output().writeAll(&header_, sizeof header_); !s) return failWrite(s.error());
   // Only now does the complete pack take the output's place.
   const Status committed = output_->commit();
   if (!committed) return fail(kCannotWrite, committed.error());

@@ -59,10 +59,6 @@ void drawGroup(const TileGroup& group, int groupIndex, std::uint8_t* scratch) {
     drawHiResBlock(group, groupIndex, i, scratch + std::size_t(kTileBlockBytes) * i);
 }
 
-Error storeError(const File& file) {
-  return systemError(file.lastError(), {}, "writing the hi-res tile store");
-}
-
 Status generateGroup(Generation& gen, const TileGroup& group, int groupIndex, std::uint32_t* out) {
   const std::uint32_t n = group.count;
   if (n == 0) return {};
@@ -84,7 +80,7 @@ Status generateGroup(Generation& gen, const TileGroup& group, int groupIndex, st
         return makeError(ErrorCause::LimitExceeded, {}, "the hi-res tiles would take more than 4 GiB");
       if (!enlargeTileBlock(scratch + std::size_t(kTileBlockBytes) * i, gen.scale, tile))
         return makeError(ErrorCause::InvalidArgument, {}, "a scale outside 1 to 4");
-      if (!gen.file.writeAll(tile, gen.tileBytes)) return storeError(gen.file);
+      if (Status s = gen.file.writeAll(tile, gen.tileBytes); !s) return s;
       out[i] = std::uint32_t(position);
       ++gen.tilesWritten;
     }
@@ -186,6 +182,7 @@ Status generateHiResTiles(HiResTileTable& table, const TileSet& tiles, std::uint
   Result<File> store = createScratchFile();
   if (!store) return store.error();
   gen.file = std::move(*store);
+  gen.file.nameAs("the hi-res tile store in " + gen.file.path());
 
   std::uint64_t total = 0;
   std::uint32_t largest = 0;

@@ -48,13 +48,12 @@ bool tableIsComplete(const HiResTileTable& table) {
 // Reads exactly `size` bytes at `offset`, or says why not.
 Status readAt(File& file, void* buffer, std::size_t size, std::uint64_t offset, const std::string& path,
               const char* what) {
-  std::uint64_t fileSize = 0;
-  if (!file.size(fileSize)) return systemError(file.lastError(), path, "reading the file size");
-  if (offset + size > fileSize)
+  const Result<std::uint64_t> fileSize = file.size();
+  if (!fileSize) return fileSize.error();
+  if (offset + size > *fileSize)
     return makeError(ErrorCause::Truncated, path, std::string("the file ends inside ") + what);
-  if (!file.readAt(buffer, size, offset) || !file.seek(offset + size))
-    return systemError(file.lastError(), path, "reading");
-  return {};
+  if (Status s = file.readAt(buffer, size, offset); !s) return s;
+  return file.seek(offset + size);
 }
 
 } // namespace
@@ -65,7 +64,9 @@ Result<PackLayout> readPackLayout(File& file, const std::string& path) {
   if (Status s = readAt(file, &header, sizeof header, 0, path, "the pack header"); !s) return s.error();
   if (std::memcmp(header.magic, kPackMagic, sizeof kPackMagic) != 0)
     return makeError(ErrorCause::BadFormat, path, "not a pack (no MSHIROM magic)");
-  if (!file.size(layout.fileSize)) return systemError(file.lastError(), path, "reading the file size");
+  const Result<std::uint64_t> fileSize = file.size();
+  if (!fileSize) return fileSize.error();
+  layout.fileSize = *fileSize;
   struct Section {
     const char* name;
     std::uint32_t size;
@@ -284,23 +285,8 @@ CompressedRun compressRun(const RunBytes& bytes, BZip2Encoder encoder, BuildCach
   return run;
 }
 
-} // namespace
-
-Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress, ThreadPool* pool,
-                         Md5Digest* payloadDigest, BZip2Encoder encoder, BuildCache* cache,
-                         HiResWriteStats* stats) {
-  if (!tableIsComplete(table))
-    return makeError(ErrorCause::InvalidArgument, {}, "the hi-res tiles are not complete");
-  const auto writeFailed = [&output] {
-    return systemError(output.lastError(), {}, "writing the hi-res section of the pack");
-  };
-  const auto readFailed = [&table] {
-    return systemError(table.tempFile.lastError(), {}, "reading the hi-res tile store");
-  };
-  HiResWriteStats ownStats;
-  HiResWriteStats& done = stats ? *stats : ownStats;
-  done = {};
-
+// The section header and a placeholder for the payload digest; gives where the digest goes.
+Result<std::uint64_t> writeHiResHead(const HiResTileTable& table, File& output) {
   HiResSectionHeader header{};
   std::memcpy(header.magic, kHiResMagic, sizeof header.magic);
   header.flags = kHiResFlagDigest;
@@ -309,89 +295,141 @@ Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* prog
   std::memcpy(header.groupCounts, table.groupCounts, sizeof header.groupCounts);
   header.scale = table.scale & 0xFFu;
   header.compression = kMethodBZip2;
-  if (!output.writeAll(&header, sizeof header)) return writeFailed();
-
-  std::uint64_t digestPosition = 0;
-  if (!output.position(digestPosition)) return writeFailed();
+  if (Status s = output.writeAll(&header, sizeof header); !s) return s.error();
+  Result<std::uint64_t> digestPosition = output.position();
+  if (!digestPosition) return digestPosition;
   const std::uint8_t placeholder[16] = {};
-  if (!output.writeAll(placeholder, sizeof placeholder)) return writeFailed();
+  if (Status s = output.writeAll(placeholder, sizeof placeholder); !s) return s.error();
+  return digestPosition;
+}
 
-  // The runs are compressed a few ahead on the workers and spliced here in order.
-  OrderedTasks<CompressedRun> runs(pool, pool ? 2 * std::size_t(pool->size()) : 1);
-  BZip2Splicer splicer(kBZip2BlockSize100k);
-  auto spliceOldest = [&]() -> Status {
-    const CompressedRun run = runs.pop();
+// The payload in runs: each is compressed a few ahead on the workers (or taken from the cache),
+// and the runs are spliced into one bzip2 stream in order, while their MD5 is taken.
+class RunWriter {
+public:
+  RunWriter(File& output, ThreadPool* pool, BZip2Encoder encoder, BuildCache* cache, HiResWriteStats& done)
+      : output_(output), runs_(pool, pool ? 2 * std::size_t(pool->size()) : 1), encoder_(encoder),
+        cache_(cache), done_(done) {}
+
+  // Room for a run of `size` bytes, or null when memory is short.
+  static RunBytes allocate(std::size_t size) {
+    return RunBytes{std::shared_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size]), size};
+  }
+
+  Status add(RunBytes bytes) {
+    digest_.add(bytes);
+    while (runs_.full())
+      if (Status spliced = spliceOldest(); !spliced) return spliced;
+    runs_.push([bytes = std::move(bytes), encoder = encoder_, cache = cache_] {
+      return compressRun(bytes, encoder, cache);
+    });
+    return {};
+  }
+
+  // Splices what is still being compressed and ends the stream; gives the payload's MD5.
+  Result<Md5Digest> finish() {
+    while (!runs_.empty())
+      if (Status spliced = spliceOldest(); !spliced) return spliced.error();
+    if (Status s = splicer_.finish(output_); !s) return s.error();
+    return digest_.finish();
+  }
+
+private:
+  Status spliceOldest() {
+    const CompressedRun run = runs_.pop();
     for (const BZip2CompressedBlock& block : run.blocks) {
       if (!block.ok)
         return makeError(ErrorCause::OutOfMemory, {}, "libbz2 could not compress the hi-res tiles");
-      if (block.readBackFailed) ++done.readBackFailed;
-      if (!splicer.add(output, block)) return writeFailed();
+      if (block.readBackFailed) ++done_.readBackFailed;
+      if (Status s = splicer_.add(output_, block); !s) return s;
     }
-    ++done.runs;
-    if (run.fromCache) ++done.fromCache;
+    ++done_.runs;
+    if (run.fromCache) ++done_.fromCache;
     return {};
-  };
-  auto start = [&](RunBytes bytes) -> Status {
-    while (runs.full())
-      if (Status spliced = spliceOldest(); !spliced) return spliced;
-    runs.push([bytes = std::move(bytes), encoder, cache] { return compressRun(bytes, encoder, cache); });
-    return {};
-  };
-  auto allocate = [](std::size_t size) {
-    return RunBytes{std::shared_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size]), size};
-  };
-  const auto noMemory = [] {
-    return makeError(ErrorCause::OutOfMemory, {}, "no memory to compress the hi-res tiles");
-  };
+  }
 
-  PayloadDigest digest;
-  const std::uint64_t tableBytes = std::uint64_t(table.entryCount) * 4;
-  const std::uint64_t payloadBytes = hiResPayloadSize(table.tileCount, table.scale, table.entryCount);
+  File& output_;
+  PayloadDigest digest_;
+  OrderedTasks<CompressedRun> runs_;
+  BZip2Splicer splicer_{kBZip2BlockSize100k};
+  BZip2Encoder encoder_;
+  BuildCache* cache_;
+  HiResWriteStats& done_;
+};
+
+Error noMemoryForRuns() {
+  return makeError(ErrorCause::OutOfMemory, {}, "no memory to compress the hi-res tiles");
+}
+
+// The tiles, read from the store in runs.
+Status addTiles(HiResTileTable& table, RunWriter& writer, ProgressSink* progress,
+                std::uint64_t payloadBytes) {
   const std::uint32_t tilesPerRun = hiResTilesPerRun(table.tileBytes);
-  std::uint64_t compressed = 0;
+  std::uint64_t added = 0;
   for (std::uint32_t t = 0; t < table.tileCount;) {
     if (cancelRequested(progress)) return cancelledError();
     const std::uint32_t count = std::min(tilesPerRun, table.tileCount - t);
-    RunBytes bytes = allocate(std::size_t(count) * table.tileBytes);
-    if (!bytes.data) return noMemory();
-    if (!table.tempFile.readAt(bytes.data.get(), bytes.size, std::uint64_t(t) * table.tileBytes))
-      return readFailed();
-    digest.add(bytes);
-    compressed += bytes.size;
-    if (Status started = start(std::move(bytes)); !started) return started;
+    RunBytes bytes = RunWriter::allocate(std::size_t(count) * table.tileBytes);
+    if (!bytes.data) return noMemoryForRuns();
+    if (Status s = table.tempFile.readAt(bytes.data.get(), bytes.size, std::uint64_t(t) * table.tileBytes);
+        !s)
+      return s;
+    added += bytes.size;
+    if (Status s = writer.add(std::move(bytes)); !s) return s;
     t += count;
-    reportProgress(progress, ProgressStage::CompressingHiRes, compressed, payloadBytes);
+    reportProgress(progress, ProgressStage::CompressingHiRes, added, payloadBytes);
   }
-
-  // The entry table as held in memory: little-endian 32-bit offsets.
-  const auto* offsets = reinterpret_cast<const std::uint8_t*>(table.entryOffsets.get());
-
-  const std::size_t runBytes = std::size_t(tilesPerRun) * table.tileBytes;
-  for (std::uint64_t at = 0; at < tableBytes;) {
-    const std::size_t n = std::size_t(std::min<std::uint64_t>(runBytes, tableBytes - at));
-    RunBytes bytes = allocate(n);
-    if (!bytes.data) return noMemory();
-    std::memcpy(bytes.data.get(), offsets + at, n);
-    digest.add(bytes);
-    if (Status started = start(std::move(bytes)); !started) return started;
-    at += n;
-  }
-  while (!runs.empty())
-    if (Status spliced = spliceOldest(); !spliced) return spliced;
-  if (!splicer.finish(output)) return writeFailed();
-  reportProgress(progress, ProgressStage::CompressingHiRes, payloadBytes, payloadBytes);
-
-  const Md5Digest sum = digest.finish();
-  std::uint64_t end = 0;
-  if (!output.position(end) || !output.seek(digestPosition) || !output.writeAll(sum.data(), sum.size()) ||
-      !output.seek(end))
-    return writeFailed();
-  if (payloadDigest) *payloadDigest = sum;
   return {};
 }
 
-bool WriteHiResSection(HiResTileTable& table, File& output, ProgressSink* progress, ThreadPool* pool) {
-  return writeHiResSection(table, output, progress, pool).ok();
+// The entry table as held in memory (little-endian 32-bit offsets), in runs of the same size.
+Status addEntryTable(const HiResTileTable& table, RunWriter& writer) {
+  const auto* offsets = reinterpret_cast<const std::uint8_t*>(table.entryOffsets.get());
+  const std::uint64_t tableBytes = std::uint64_t(table.entryCount) * 4;
+  const std::size_t runBytes = std::size_t(hiResTilesPerRun(table.tileBytes)) * table.tileBytes;
+  for (std::uint64_t at = 0; at < tableBytes;) {
+    const std::size_t n = std::size_t(std::min<std::uint64_t>(runBytes, tableBytes - at));
+    RunBytes bytes = RunWriter::allocate(n);
+    if (!bytes.data) return noMemoryForRuns();
+    std::memcpy(bytes.data.get(), offsets + at, n);
+    if (Status s = writer.add(std::move(bytes)); !s) return s;
+    at += n;
+  }
+  return {};
+}
+
+// Puts the payload's digest in its place and leaves the file at its end.
+Status patchDigest(File& output, std::uint64_t digestPosition, const Md5Digest& sum) {
+  const Result<std::uint64_t> end = output.position();
+  if (!end) return end.error();
+  if (Status s = output.seek(digestPosition); !s) return s;
+  if (Status s = output.writeAll(sum.data(), sum.size()); !s) return s;
+  return output.seek(*end);
+}
+
+} // namespace
+
+Status writeHiResSection(HiResTileTable& table, File& output, ProgressSink* progress, ThreadPool* pool,
+                         Md5Digest* payloadDigest, BZip2Encoder encoder, BuildCache* cache,
+                         HiResWriteStats* stats) {
+  if (!tableIsComplete(table))
+    return makeError(ErrorCause::InvalidArgument, {}, "the hi-res tiles are not complete");
+  HiResWriteStats ownStats;
+  HiResWriteStats& done = stats ? *stats : ownStats;
+  done = {};
+
+  const Result<std::uint64_t> digestPosition = writeHiResHead(table, output);
+  if (!digestPosition) return digestPosition.error();
+  const std::uint64_t payloadBytes = hiResPayloadSize(table.tileCount, table.scale, table.entryCount);
+  RunWriter writer(output, pool, encoder, cache, done);
+  if (Status s = addTiles(table, writer, progress, payloadBytes); !s) return s;
+  if (Status s = addEntryTable(table, writer); !s) return s;
+  const Result<Md5Digest> sum = writer.finish();
+  if (!sum) return sum.error();
+  reportProgress(progress, ProgressStage::CompressingHiRes, payloadBytes, payloadBytes);
+  if (Status s = patchDigest(output, *digestPosition, *sum); !s) return s;
+  if (payloadDigest) *payloadDigest = *sum;
+  return {};
 }
 
 } // namespace zelvo

@@ -167,10 +167,12 @@ const std::uint8_t* PackTiles::tile(int group, std::uint32_t index) const {
 }
 
 Result<PackTiles> readPackTiles(const std::string& path) {
-  File file = File::openRead(path);
-  if (!file) return File::openFailure(path, "opening");
-  std::uint64_t fileSize = 0;
-  if (!file.size(fileSize)) return systemError(file.lastError(), path, "reading");
+  Result<File> opened = File::openRead(path);
+  if (!opened) return opened.error();
+  File& file = *opened;
+  const Result<std::uint64_t> sized = file.size();
+  if (!sized) return sized.error();
+  const std::uint64_t fileSize = *sized;
   PackHeader header{};
   if (fileSize < sizeof header || !file.readExact(&header, sizeof header))
     return makeError(ErrorCause::Truncated, path, "the pack header is cut short");
@@ -193,8 +195,7 @@ Result<PackTiles> readPackTiles(const std::string& path) {
   pack.scale = header.scale;
   pack.tileBytes = 256u * header.scale * header.scale;
   pack.tiles = createTileSet();
-  if (!pack.tiles) return makeError(ErrorCause::OutOfMemory, path, "tiles section");
-  if (!file.seek(tilesStart)) return systemError(file.lastError(), path, "reading");
+  if (Status s = file.seek(tilesStart); !s) return s.error();
   if (Status read = readTilesFile(*pack.tiles, file, path); !read)
     return makeError(ErrorCause::BadFormat, path,
                      "the tiles section does not read as a tiles file: " + read.error().detail);

@@ -20,19 +20,21 @@ bool isImageName(const std::string& name) {
 
 // The whole of a small file; NotFound and the like as the system says, LimitExceeded past `limit`.
 Result<std::string> readSmallFile(const std::string& path, std::size_t limit) {
-  File file = File::openRead(path);
-  if (!file) return File::openFailure(path, "reading");
-  std::uint64_t size = 0;
-  if (!file.size(size)) return systemError(file.lastError(), path, "reading");
+  Result<File> file = File::openRead(path);
+  if (!file) return file.error();
+  const Result<std::uint64_t> sized = file->size();
+  if (!sized) return sized.error();
+  const std::uint64_t size = *sized;
   if (size > limit)
     return makeError(ErrorCause::LimitExceeded, path,
                      "the file holds " + std::to_string(size) + " bytes; a sheet's map at most " +
                          std::to_string(limit >> 20) + " MB");
   std::string text(std::size_t(size), '\0');
-  if (size && !file.readAt(text.data(), text.size(), 0)) {
-    if (file.lastError() != 0) return systemError(file.lastError(), path, "reading");
-    return makeError(ErrorCause::Truncated, path, "the file became shorter while it was read");
-  }
+  if (size)
+    if (Status read = file->readAt(text.data(), text.size(), 0); !read) {
+      if (read.error().cause != ErrorCause::Truncated) return read.error();
+      return makeError(ErrorCause::Truncated, path, "the file became shorter while it was read");
+    }
   return text;
 }
 

@@ -112,27 +112,27 @@ public:
   }
 
   // Compares the painted `cut` with the tile of the square's entry and writes it there when it
-  // differs. False only when a write failed.
-  bool apply(const std::uint8_t* cut, const ScreenSquare& square) {
+  // differs. Fails only when a write failed.
+  Status apply(const std::uint8_t* cut, const ScreenSquare& square) {
     const TileEntryRef entry = square.entry;
     std::uint32_t offset = 0;
-    if (!hiResTileOffset(table_, entry.group, entry.index, offset)) return true;
+    if (!hiResTileOffset(table_, entry.group, entry.index, offset)) return {};
     const std::uint8_t* before;
     auto saved = earlier_.find(offset);
     if (saved != earlier_.end()) {
       before = saved->second.get();
     } else {
       if (!table_.tempFile.readAt(stored_.get(), tileBytes_, offset))
-        return true; // the tile cannot be compared: skipped
+        return {}; // the tile cannot be compared: skipped
       before = stored_.get();
     }
     const bool unchanged = tilesPracticallyEqual(cut, before, tileBytes_);
     // A tile this screen painted already, painted otherwise here: two squares disagree.
     if (saved != earlier_.end() && !sameAsLive(cut, offset)) conflict(offset, entry, square.place);
-    if (unchanged) return true;
+    if (unchanged) return {};
     if (saved == earlier_.end()) {
       std::unique_ptr<std::uint8_t[]> keep(new (std::nothrow) std::uint8_t[tileBytes_]);
-      if (!keep) return true; // without the earlier content the tile cannot be written safely
+      if (!keep) return {}; // without the earlier content the tile cannot be written safely
       std::memcpy(keep.get(), stored_.get(), tileBytes_);
       earlier_.emplace(offset, std::move(keep));
       // The first write of this screen over another screen's paint.
@@ -140,12 +140,12 @@ public:
       if (mark != ledger_.painted.end() && mark->second.screen != ledger_.screen)
         conflict(offset, entry, square.place);
     }
-    if (!table_.tempFile.writeAt(cut, tileBytes_, offset)) return false;
+    if (Status s = table_.tempFile.writeAt(cut, tileBytes_, offset); !s) return s;
     ledger_.painted[offset] = {ledger_.screen, square.place};
     // An entry shown in several cells is written once per cell but counted once.
     if (recorded_.insert(std::uint64_t(entry.group) << 32 | entry.index).second)
       info_.replaced.push_back(entry);
-    return true;
+    return {};
   }
 
   // The squares left as exported whose tile this screen painted elsewhere: the paint shows there.
@@ -396,8 +396,8 @@ Status applyPreparedScreen(HiResTileTable& table, const PreparedScreen& screen, 
     if (!squareIsCut(screen, square, table.scale)) continue;
     if (cut >= screen.cutOf.size() || screen.cutOf[cut] >= cutCount) break; // prepared at another scale
     const std::uint8_t* const tile = screen.cuts.data() + std::size_t(screen.cutOf[cut++]) * table.tileBytes;
-    if (!work.apply(tile, square)) {
-      Error why = systemError(table.tempFile.lastError(), std::string(), "writing a high-resolution tile");
+    if (Status applied = work.apply(tile, square); !applied) {
+      Error why = applied.error();
       // OutOfMemory says that nothing was written.
       if (why.cause == ErrorCause::OutOfMemory) why.cause = ErrorCause::WriteFailed;
       return why;

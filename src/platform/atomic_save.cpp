@@ -51,9 +51,9 @@ bool exchangeNames(const std::string& a, const std::string& b) {
 
 // Whether the regular file at `path` (links followed) starts with `prefix`.
 bool startsWith(const std::string& path, const std::string& prefix) {
-  File file = File::openRead(path);
+  Result<File> file = File::openRead(path);
   std::string head(prefix.size(), '\0');
-  return file && file.readExact(head.data(), head.size()) && head == prefix;
+  return file && file->readExact(head.data(), head.size()) && head == prefix;
 }
 
 // An exclusive lock on a folder, held while it lives (nothing when the system cannot lock it).
@@ -113,20 +113,23 @@ Result<AtomicSave> AtomicSave::begin(const std::string& target, ReplacePolicy re
   if (!isDirectory(save.folder_))
     return makeError(ErrorCause::NotFound, target, "folder does not exist: " + save.folder_);
 
-  save.file_ = File::createUnnamedIn(save.folder_);
-  if (!save.file_) {
-    const int err = File::lastOpenError();
+  if (Result<File> unnamed = File::createUnnamedIn(save.folder_)) {
+    save.file_ = std::move(*unnamed);
+  } else {
     // Only a file system without unnamed files falls back to a named one.
-    if (err != EOPNOTSUPP && err != EISDIR && err != EINVAL && err != ENOENT)
-      return systemError(err, target, "creating the new file");
-    std::string name;
-    if (!createTempFileIn(save.folder_, name))
-      return systemError(errno, target, "creating a temporary file beside it");
-    save.tempName_ = name;
+    if (unnamed.error().cause != ErrorCause::Unsupported)
+      return Error{unnamed.error().cause, target, "creating the new file: " + unnamed.error().detail};
+    Result<std::string> name = createTempFileIn(save.folder_);
+    if (!name)
+      return Error{name.error().cause, target, "creating a temporary file beside it: " + name.error().detail};
+    save.tempName_ = *name;
     save.active_ = true; // from here the destructor removes the name
-    save.file_ = File::openReadWrite(name);
-    if (!save.file_) return systemError(File::lastOpenError(), target, "opening the temporary file");
+    Result<File> named = File::openReadWrite(*name);
+    if (!named)
+      return Error{named.error().cause, target, "opening the temporary file: " + named.error().detail};
+    save.file_ = std::move(*named);
   }
+  save.file_.nameAs(target); // what goes wrong while writing is shown against the target
   save.active_ = true;
   return save;
 }
@@ -154,14 +157,9 @@ AtomicSave::~AtomicSave() { abandon(); }
 void AtomicSave::abandon() {
   if (!active_) return;
   active_ = false;
-  file_.close();
+  (void)file_.close(); // what is abandoned is never read again
   if (!tempName_.empty()) ::unlink(tempName_.c_str());
   tempName_.clear();
-}
-
-Error AtomicSave::writeError() const {
-  const int err = file_.lastError();
-  return systemError(err == 0 ? EIO : err, target_, "writing");
 }
 
 Error AtomicSave::failWith(Error error) {
@@ -171,7 +169,7 @@ Error AtomicSave::failWith(Error error) {
 
 Status AtomicSave::prepare() {
   if (!active_) return makeError(ErrorCause::InvalidArgument, target_, "nothing to save");
-  if (!file_.flush()) return failWith(systemError(file_.lastError(), target_, "syncing to disk"));
+  if (Status synced = file_.flush(); !synced) return failWith(synced.error());
   if (::fchmod(file_.descriptor(), permissionsFor(target_)) != 0)
     return failWith(systemError(errno, target_, "setting permissions"));
   if (tempName_.empty()) {
@@ -189,7 +187,7 @@ Status AtomicSave::prepare() {
     }
   }
   // Closed before the target is touched, so that nothing can fail once it has been replaced.
-  if (!file_.close()) return failWith(systemError(file_.lastError(), target_, "closing"));
+  if (Status closed = file_.close(); !closed) return failWith(closed.error());
   return {};
 }
 
@@ -292,7 +290,7 @@ Status saveFileAtomically(const std::string& target, const void* data, std::size
                           ReplacePolicy replace) {
   auto save = AtomicSave::begin(target, std::move(replace));
   if (!save) return save.error();
-  if (!save->file().writeAll(data, size)) return save->writeError();
+  if (Status written = save->file().writeAll(data, size); !written) return written;
   return save->commit();
 }
 

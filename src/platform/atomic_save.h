@@ -4,7 +4,7 @@
 //
 //   auto save = AtomicSave::begin(path);
 //   if (!save) return save.error();
-//   if (!save->file().writeAll(data, size)) return save->writeError();
+//   if (Status s = save->file().writeAll(data, size); !s) return s;
 //   return save->commit();
 #pragma once
 
@@ -67,9 +67,6 @@ public:
   // The new file, open for reading and writing, positioned at its start.
   File& file() { return file_; }
   const std::string& target() const { return target_; }
-
-  // The Error of the last failed call on file(), naming the target.
-  Error writeError() const;
 
   // Syncs the file, gives it the target's permissions (or those of a new file), moves it over
   // the target (when the policy allows what is there by then) and syncs the folder. After a

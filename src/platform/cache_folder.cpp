@@ -24,11 +24,13 @@ constexpr std::time_t kAbandonedAfter = 3600; // seconds before an unfinished wr
 constexpr std::uint64_t kLargestEntry = std::uint64_t(1) << 30; // no entry of ours comes near it
 
 // Makes `folder` and the folders above it that are missing.
-bool makeFolders(const std::string& folder) {
-  if (folder.empty() || isDirectory(folder)) return true;
+Status makeFolders(const std::string& folder) {
+  if (folder.empty() || isDirectory(folder)) return {};
   const std::string parent = folderOf(folder);
-  if (!parent.empty() && parent != folder && !makeFolders(parent)) return false;
-  return createDirectory(folder) || isDirectory(folder);
+  if (!parent.empty() && parent != folder)
+    if (Status s = makeFolders(parent); !s) return s;
+  Status made = createDirectory(folder);
+  return made || isDirectory(folder) ? Status() : made; // another process may have made it
 }
 
 } // namespace
@@ -59,23 +61,26 @@ FileStamp fileStampOf(const std::string& path) {
 
 Result<CacheFolder> CacheFolder::open(const std::string& folder, std::uint64_t limit) {
   if (folder.empty()) return makeError(ErrorCause::InvalidArgument, folder, "no cache folder");
-  if (!makeFolders(folder)) return systemError(errno, folder, "making the cache folder");
+  if (Status made = makeFolders(folder); !made) return made.error();
   return CacheFolder(folder, limit);
 }
 
 Result<std::vector<std::uint8_t>> CacheFolder::read(const std::string& name, void* head,
                                                     std::size_t headSize) const {
   const std::string path = joinPath(path_, name);
-  File file = File::openRead(path);
-  if (!file) return systemError(File::lastOpenError(), path, "opening");
-  std::uint64_t size = 0;
-  if (!file.size(size)) return systemError(file.lastError(), path, "reading the size");
+  Result<File> opened = File::openRead(path);
+  if (!opened) return opened.error();
+  File& file = *opened;
+  Result<std::uint64_t> sized = file.size();
+  if (!sized) return sized.error();
+  const std::uint64_t size = *sized;
   if (size > kLargestEntry)
     return makeError(ErrorCause::LimitExceeded, path, "a cache entry of " + std::to_string(size) + " bytes");
   if (size < headSize) return makeError(ErrorCause::Truncated, path, "a cache entry shorter than its head");
-  if (headSize && !file.readExact(head, headSize)) return systemError(file.lastError(), path, "reading");
+  if (headSize)
+    if (Status s = file.readExact(head, headSize); !s) return s.error();
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size - headSize));
-  if (!file.readExact(bytes.data(), bytes.size())) return systemError(file.lastError(), path, "reading");
+  if (Status s = file.readExact(bytes.data(), bytes.size()); !s) return s.error();
   // Used now: the last to go when the folder is trimmed. (A folder that may not be written keeps
   // the old time; the entry is still good.)
   ::futimens(file.descriptor(), nullptr);
@@ -84,18 +89,20 @@ Result<std::vector<std::uint8_t>> CacheFolder::read(const std::string& name, voi
 
 Status CacheFolder::write(const std::string& name, std::initializer_list<Piece> pieces) const {
   const std::string target = joinPath(path_, name);
-  File file = File::createUnnamedIn(path_);
+  Result<File> made = File::createUnnamedIn(path_);
   TempFileGuard named; // only where the file system cannot make a file without a name
-  if (!file) {
-    std::string temp;
-    if (!createTempFileIn(path_, temp)) return systemError(errno, target, "creating the entry");
-    named = TempFileGuard(temp);
-    file = File::openReadWrite(temp);
-    if (!file) return systemError(File::lastOpenError(), target, "opening the entry");
+  if (!made) {
+    if (made.error().cause != ErrorCause::Unsupported) return made.error();
+    Result<std::string> temp = createTempFileIn(path_);
+    if (!temp) return temp.error();
+    named = TempFileGuard(*temp);
+    made = File::openReadWrite(*temp);
+    if (!made) return made.error();
   }
+  File& file = *made;
+  file.nameAs(target);
   for (const Piece& piece : pieces)
-    if (!file.writeAll(piece.data, piece.size))
-      return systemError(file.lastError(), target, "writing the entry");
+    if (Status s = file.writeAll(piece.data, piece.size); !s) return s;
   if (faultPoint(FaultOp::Rename)) return systemError(errno, target, "naming the entry");
   int linked;
   if (named.empty()) {
@@ -108,7 +115,9 @@ Status CacheFolder::write(const std::string& name, std::initializer_list<Piece> 
   return {};
 }
 
-void CacheFolder::remove(const std::string& name) const { deleteFile(joinPath(path_, name)); }
+void CacheFolder::remove(const std::string& name) const {
+  (void)deleteFile(joinPath(path_, name)); // removed meanwhile, or left for trim()
+}
 
 CacheFolder::Trimmed CacheFolder::trim() const {
   struct Entry {
@@ -128,7 +137,7 @@ CacheFolder::Trimmed CacheFolder::trim() const {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     if (name.rfind("TMP", 0) == 0) {
-      if (now - st.st_mtim.tv_sec > kAbandonedAfter) deleteFile(path);
+      if (now - st.st_mtim.tv_sec > kAbandonedAfter) (void)deleteFile(path); // tried again next time
       continue;
     }
     trimmed.kept += std::uint64_t(st.st_size);

@@ -1,4 +1,5 @@
-// Owning file handle: the one place that opens, reads, writes and positions files.
+// Owning file handle: the one place that opens, reads, writes and positions files. Every call
+// that can fail says why: the Error names the file, the action and the system's reason.
 #pragma once
 
 #include "platform/error.h"
@@ -6,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace zelvo {
 
@@ -19,62 +21,58 @@ public:
   File& operator=(const File&) = delete;
 
   // Existing regular file only, for reading; other readers may open it too. A FIFO, device,
-  // socket or folder is refused at once, without waiting for a writer or the device
-  // (File::openFailure says what it was).
-  static File openRead(const std::string& path);
+  // socket or folder is refused at once, without waiting for a writer or the device, and the
+  // error says what it was ("a FIFO, not a regular file").
+  static Result<File> openRead(const std::string& path);
   // For writing: created, or truncated when it exists.
-  static File create(const std::string& path);
+  static Result<File> create(const std::string& path);
   // Existing file only, for reading and writing (nothing truncated).
-  static File openReadWrite(const std::string& path);
+  static Result<File> openReadWrite(const std::string& path);
   // For reading and writing, created or truncated, and removed by the system when the handle
   // closes (on POSIX the name is unlinked right after creation).
-  static File createTemporary(const std::string& path);
+  static Result<File> createTemporary(const std::string& path);
   // For reading and writing, a file without a name in `folder` that the system removes when the
-  // handle closes or the process dies; invalid where the file system cannot make one.
-  static File createUnnamedIn(const std::string& folder);
+  // handle closes or the process dies; Unsupported where the file system cannot make one.
+  static Result<File> createUnnamedIn(const std::string& folder);
 
   bool isOpen() const { return fd_ >= 0; }
   explicit operator bool() const { return isOpen(); }
+  // The path it was opened by (for a file without a name, its folder), as errors name it.
+  const std::string& path() const { return path_; }
+  // Changes the name errors give the file: a new file is named as what it will become.
+  void nameAs(std::string shown) { path_ = std::move(shown); }
 
-  // Reads up to `size` bytes; `done` receives the count that moved (0 at the end of the file).
-  // False on an error or when the handle is not open.
-  bool read(void* buffer, std::size_t size, std::size_t& done);
-  // Reads exactly `size` bytes: false on an error or when fewer arrive.
-  bool readExact(void* buffer, std::size_t size);
-  // Writes `size` bytes; `done` receives the count that moved.
-  bool write(const void* data, std::size_t size, std::size_t& done);
-  // Writes all `size` bytes: false on an error or a short write.
-  bool writeAll(const void* data, std::size_t size);
+  // Reads up to `size` bytes and gives the count that moved (less only at the end of the file).
+  Result<std::size_t> read(void* buffer, std::size_t size);
+  // Reads exactly `size` bytes: Truncated when the file ends first.
+  Status readExact(void* buffer, std::size_t size);
+  // Writes all `size` bytes; a write that moves nothing counts as a full disk.
+  Status writeAll(const void* data, std::size_t size);
 
   // Positioned reads and writes of exactly `size` bytes at `offset`; the current position stays.
-  bool readAt(void* buffer, std::size_t size, std::uint64_t offset);
-  bool writeAt(const void* data, std::size_t size, std::uint64_t offset);
+  Status readAt(void* buffer, std::size_t size, std::uint64_t offset);
+  Status writeAt(const void* data, std::size_t size, std::uint64_t offset);
 
-  bool seek(std::uint64_t position);      // absolute
-  bool seekBy(std::int64_t delta);        // relative to the current position
-  bool position(std::uint64_t& position); // current position
-  bool size(std::uint64_t& size);
+  Status seek(std::uint64_t position); // absolute
+  Status seekBy(std::int64_t delta);   // relative to the current position
+  Result<std::uint64_t> position();    // current position
+  Result<std::uint64_t> size();
   // Makes the written data durable (fsync).
-  bool flush();
-  // Closes the handle; false when the system reports an error while closing.
-  bool close();
+  Status flush();
+  // Closes the handle, with the system's error if closing reports one; closing a closed handle
+  // succeeds.
+  Status close();
 
-  // The system's error number of the last failed call on this handle (or of a failed open:
-  // File::lastOpenError()); 0 when none failed. A short write counts as ENOSPC.
-  int lastError() const { return error_; }
-  static int lastOpenError();
-  // Why the last open on this thread failed, naming `path`: what the file is when openRead
-  // refused it for not being a regular file ("a FIFO, not a regular file"), else the system's
-  // reason for `action`.
-  static Error openFailure(const std::string& path, const std::string& action);
   // The descriptor, for the platform layer's own use (linking a file without a name).
   int descriptor() const { return fd_; }
 
 private:
-  explicit File(int fd);
-  bool failed(int err);
+  File(int fd, std::string path);
+  static Result<File> open(const std::string& path, int flags, unsigned mode, const char* action);
+  Error failure(int err, const char* action) const;
+  Status notOpen(const char* action) const;
   int fd_ = -1;
-  int error_ = 0;
+  std::string path_;
 };
 
 } // namespace zelvo

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
 #include <limits.h>
@@ -38,18 +39,27 @@ const char* fileTypeName(unsigned type) {
   }
 }
 
-bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
-
-bool createDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
-
-bool getCurrentDirectory(std::string& path) {
-  char buffer[PATH_MAX];
-  if (::getcwd(buffer, sizeof buffer) == nullptr) return false;
-  path = buffer;
-  return true;
+Status deleteFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0) return systemError(errno, path, "deleting");
+  return {};
 }
 
-bool setCurrentDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+Status createDirectory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) != 0) return systemError(errno, path, "creating the folder");
+  return {};
+}
+
+Result<std::string> currentDirectory() {
+  char buffer[PATH_MAX];
+  if (::getcwd(buffer, sizeof buffer) == nullptr)
+    return systemError(errno, ".", "finding the current folder");
+  return std::string(buffer);
+}
+
+Status setCurrentDirectory(const std::string& path) {
+  if (::chdir(path.c_str()) != 0) return systemError(errno, path, "changing to the folder");
+  return {};
+}
 
 std::string tempDirectory() {
   const char* env = std::getenv("TMPDIR");
@@ -93,17 +103,22 @@ bool sameFile(const std::string& a, const std::string& b) {
 
 std::string absolutePath(const std::string& path) {
   if (path.empty() || path[0] == '/') return path;
-  std::string cwd;
-  if (!getCurrentDirectory(cwd)) return path;
-  return joinPath(cwd, path);
+  const Result<std::string> cwd = currentDirectory();
+  return cwd ? joinPath(*cwd, path) : path;
 }
 
-std::vector<DirEntry> listMatching(const std::string& folder, const std::string& pattern) {
+Result<std::vector<DirEntry>> listMatching(const std::string& folder, const std::string& pattern) {
   std::vector<DirEntry> out;
   std::string dir = folder.empty() ? std::string(".") : folder;
   std::unique_ptr<DIR, int (*)(DIR*)> handle(::opendir(dir.c_str()), &::closedir);
-  if (!handle) return out;
-  while (dirent* e = ::readdir(handle.get())) {
+  if (!handle) return systemError(errno, dir, "reading the folder");
+  for (;;) {
+    errno = 0;
+    dirent* e = ::readdir(handle.get());
+    if (!e) {
+      if (errno != 0) return systemError(errno, dir, "reading the folder");
+      break;
+    }
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     if (!wildcardMatch(pattern, name)) continue;

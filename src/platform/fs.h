@@ -1,6 +1,7 @@
 // Paths, folders and the current directory. Paths are UTF-8; '\' and '/' both separate.
 #pragma once
 
+#include "platform/error.h"
 #include "platform/path.h"
 
 #include <string>
@@ -18,11 +19,12 @@ inline bool isRegularFile(const std::string& path) { return pathKind(path) == Pa
 // device", "a block device", "a socket", "a folder", "a symbolic link", "a file".
 const char* fileTypeName(unsigned type);
 
-bool deleteFile(const std::string& path);
-bool createDirectory(const std::string& path);
+// Each says why it failed: the Error names the path and the system's reason.
+Status deleteFile(const std::string& path);
+Status createDirectory(const std::string& path);
 
-bool getCurrentDirectory(std::string& path);
-bool setCurrentDirectory(const std::string& path);
+Result<std::string> currentDirectory();
+Status setCurrentDirectory(const std::string& path);
 
 // The system's temporary folder with a trailing separator ($TMPDIR, else /tmp/ on POSIX).
 std::string tempDirectory();
@@ -41,8 +43,9 @@ struct DirEntry {
 };
 
 // Names in `folder` ("" or "." for the current directory) that match `pattern` ("*" and "?"),
-// matched and sorted case-insensitively so that every machine lists a folder the same way.
-std::vector<DirEntry> listMatching(const std::string& folder, const std::string& pattern);
+// matched and sorted case-insensitively so that every machine lists a folder the same way. A
+// folder that cannot be read is an error, not an empty list.
+Result<std::vector<DirEntry>> listMatching(const std::string& folder, const std::string& pattern);
 
 // Makes a relative path absolute against the current directory; returns it unchanged on failure.
 std::string absolutePath(const std::string& path);

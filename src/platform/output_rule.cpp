@@ -93,12 +93,17 @@ Status checkOutput(const std::string& path, const OutputRule& rule) {
           return refuse(ErrorCause::InvalidArgument, rule, wouldOverwrite + e + " in the input folder)",
                         path);
     // Another name for one of them (a hard link, or a symbolic link to it) elsewhere.
-    if (exists)
-      for (const DirEntry& entry : listMatching(rule.inputFolder, "*"))
+    if (exists) {
+      const Result<std::vector<DirEntry>> names = listMatching(rule.inputFolder, "*");
+      if (!names)
+        return refuse(names.error().cause, rule,
+                      "cannot be checked against the input folder (" + names.error().message() + ")", path);
+      for (const DirEntry& entry : *names)
         if (!entry.directory && hasExtension(entry.name, rule.inputExtensions) &&
             sameFile(path, joinPath(rule.inputFolder, entry.name)))
           return refuse(ErrorCause::InvalidArgument, rule,
                         wouldOverwrite + entry.name + " in the input folder)", path);
+    }
   }
 
   if (!exists) return {};

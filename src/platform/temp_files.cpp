@@ -34,67 +34,64 @@ std::string candidateTempName(const std::string& folder) {
   return joinPath(folder, leaf);
 }
 
-bool createTempFileIn(const std::string& folder, std::string& name) {
+Result<std::string> createTempFileIn(const std::string& folder) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
     std::string candidate = candidateTempName(folder);
-    if (candidate.size() > kMaxTempNameLength) return false;
-    if (faultPoint(FaultOp::Open)) return false;
-    int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (candidate.size() > kMaxTempNameLength)
+      return makeError(ErrorCause::LimitExceeded, folder,
+                       "the folder's name is too long for a temporary file");
+    if (faultPoint(FaultOp::Open)) return systemError(errno, folder, "creating a temporary file");
+    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       ::close(fd);
-      name = candidate;
-      return true;
+      return candidate;
     }
-    if (errno != EEXIST) return false;
+    if (errno != EEXIST) return systemError(errno, folder, "creating a temporary file");
   }
-  return false;
+  return makeError(ErrorCause::Exists, folder, "every temporary name tried was taken");
 }
 
-bool TempFileInTempDir(std::string& name) {
+Result<std::string> TempFileInTempDir() {
   std::string folder = tempDirectory();
   if (folder.empty() || folder.size() >= kTempDirBuffer) folder = ".";
-  return createTempFileIn(folder, name);
+  return createTempFileIn(folder);
 }
 
-bool TempFileInCurrentDir(std::string& name) {
-  std::string folder;
-  if (!getCurrentDirectory(folder) || folder.empty() || folder.size() > kCurrentDirBuffer - 1) {
+Result<std::string> TempFileInCurrentDir() {
+  Result<std::string> current = currentDirectory();
+  std::string folder = current ? std::move(*current) : std::string();
+  if (folder.empty() || folder.size() > kCurrentDirBuffer - 1) {
     folder = ".";
   } else if (folder.size() > 1 && isSeparator(folder.back())) {
     folder.pop_back();
   }
-  return createTempFileIn(folder, name);
+  return createTempFileIn(folder);
 }
 
-bool TempFileBeside(const std::string& path, std::string& name) {
-  if (path.empty()) return TempFileInCurrentDir(name);
+Result<std::string> TempFileBeside(const std::string& path) {
+  if (path.empty()) return TempFileInCurrentDir();
   std::string copy = path;
   if (copy.size() > 1 && isSeparator(copy.back())) copy.pop_back();
   if (!isDirectory(copy)) {
     std::size_t i = copy.size();
     while (i > 1 && !isSeparator(copy[i - 1])) --i;
     // i - 1 is the separator; the first character itself is never taken
-    if (i <= 1) return TempFileInCurrentDir(name);
+    if (i <= 1) return TempFileInCurrentDir();
     copy.resize(i - 1);
-    if (!isDirectory(copy)) return TempFileInCurrentDir(name);
+    if (!isDirectory(copy)) return TempFileInCurrentDir();
   }
-  return createTempFileIn(copy, name);
+  return createTempFileIn(copy);
 }
 
 Result<File> createScratchFile() {
   std::string folder = tempDirectory();
   if (folder.empty() || folder.size() >= kTempDirBuffer) folder = ".";
-  File file = File::createUnnamedIn(folder);
-  if (file) return file;
-  std::string name;
-  if (!createTempFileIn(folder, name))
-    return systemError(errno, folder, "creating a temporary file in " + folder);
-  file = File::createTemporary(name); // unlinks the name at once
-  if (!file) {
-    const int err = File::lastOpenError();
-    deleteFile(name);
-    return systemError(err, folder, "creating a temporary file in " + folder);
-  }
+  Result<File> unnamed = File::createUnnamedIn(folder);
+  if (unnamed || unnamed.error().cause != ErrorCause::Unsupported) return unnamed;
+  Result<std::string> name = createTempFileIn(folder);
+  if (!name) return name.error();
+  Result<File> file = File::createTemporary(*name); // unlinks the name at once
+  if (!file) (void)deleteFile(*name);               // left behind only if it could not be opened
   return file;
 }
 
@@ -117,7 +114,7 @@ std::string TempFileGuard::release() {
 
 void TempFileGuard::reset() {
   if (!name_.empty()) {
-    deleteFile(name_);
+    (void)deleteFile(name_); // gone already, or nothing more can be done
     name_.clear();
   }
 }

@@ -1,5 +1,6 @@
 // Scratch files with names of their own: each call creates a new empty file whose name starts
-// with "TMP" and stores that name; the caller opens, uses and deletes the file.
+// with "TMP" and gives that name (or why none could be made); the caller opens, uses and deletes
+// the file.
 #pragma once
 
 #include "platform/error.h"
@@ -12,17 +13,17 @@ namespace zelvo {
 // Longest name a temporary file may have (the callers' 260-byte name buffers).
 inline constexpr std::size_t kMaxTempNameLength = 259;
 
-bool TempFileInTempDir(std::string& name);
-bool TempFileInCurrentDir(std::string& name);
+Result<std::string> TempFileInTempDir();
+Result<std::string> TempFileInCurrentDir();
 // In the folder of `path`, in `path` itself when it is a folder, else in the current directory.
-bool TempFileBeside(const std::string& path, std::string& name);
+Result<std::string> TempFileBeside(const std::string& path);
 
 // A fresh name "TMPxxxxxxxx.tmp" in `folder`, not yet taken when it was drawn (nothing is
 // created: the caller takes it exclusively and draws again when it is taken meanwhile).
 std::string candidateTempName(const std::string& folder);
 
 // Creates a uniquely named empty file "TMPxxxxxx.tmp" in `folder` (exclusive create).
-bool createTempFileIn(const std::string& folder, std::string& name);
+Result<std::string> createTempFileIn(const std::string& folder);
 
 // A scratch file for this process alone, open for reading and writing, in the system's temporary
 // folder: a file without a name where the file system can make one, else one created under a fresh

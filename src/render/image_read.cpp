@@ -33,19 +33,6 @@ Error unknownType(std::span<const std::uint8_t> bytes, const std::string& name) 
                    "not a PNG or BMP image (it starts with " + hexStart(bytes) + ")");
 }
 
-// Reads up to `limit` bytes from the start of the open file.
-Result<std::size_t> readStart(File& file, std::uint8_t* buffer, std::size_t limit, const std::string& path) {
-  std::size_t total = 0;
-  while (total < limit) {
-    std::size_t done = 0;
-    if (!file.read(buffer + total, limit - total, done))
-      return systemError(file.lastError(), path, "reading");
-    if (done == 0) break;
-    total += done;
-  }
-  return total;
-}
-
 } // namespace
 
 Error tooLargeImage(const char* type, std::int64_t width, std::int64_t height, const std::string& name) {
@@ -74,23 +61,25 @@ Result<RgbaImage> readImageFromMemory(std::span<const std::uint8_t> bytes, const
 }
 
 Result<ImageInfo> readImageHeader(const std::string& path) {
-  File file = File::openRead(path);
-  if (!file) return File::openFailure(path, "reading");
+  Result<File> file = File::openRead(path);
+  if (!file) return file.error();
   std::uint8_t start[kImageHeaderBytes];
-  Result<std::size_t> got = readStart(file, start, sizeof start, path);
+  Result<std::size_t> got = file->read(start, sizeof start);
   if (!got) return got.error();
   return readImageHeader(std::span<const std::uint8_t>(start, *got), path);
 }
 
 Result<RgbaImage> readImage(const std::string& path, std::vector<PngText>* texts) {
-  File file = File::openRead(path);
-  if (!file) return File::openFailure(path, "reading");
-  std::uint64_t size = 0;
-  if (!file.size(size)) return systemError(file.lastError(), path, "reading");
+  Result<File> opened = File::openRead(path);
+  if (!opened) return opened.error();
+  File& file = *opened;
+  const Result<std::uint64_t> sized = file.size();
+  if (!sized) return sized.error();
+  const std::uint64_t size = *sized;
 
   // The header decides before the rest of the file is read.
   std::uint8_t start[kImageHeaderBytes];
-  Result<std::size_t> got = readStart(file, start, sizeof start, path);
+  Result<std::size_t> got = file.read(start, sizeof start);
   if (!got) return got.error();
   if (Result<ImageInfo> info = readImageHeader(std::span<const std::uint8_t>(start, *got), path); !info)
     return info.error();
@@ -101,8 +90,8 @@ Result<RgbaImage> readImage(const std::string& path, std::vector<PngText>* texts
 
   std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[std::size_t(size)]);
   if (!bytes) return makeError(ErrorCause::OutOfMemory, path, "no memory to read the file");
-  if (!file.readAt(bytes.get(), std::size_t(size), 0)) {
-    if (file.lastError() != 0) return systemError(file.lastError(), path, "reading");
+  if (Status read = file.readAt(bytes.get(), std::size_t(size), 0); !read) {
+    if (read.error().cause != ErrorCause::Truncated) return read.error();
     return makeError(ErrorCause::Truncated, path, "the file became shorter while it was read");
   }
   return readImageFromMemory(std::span<const std::uint8_t>(bytes.get(), std::size_t(size)), path, texts);

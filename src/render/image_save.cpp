@@ -11,7 +11,8 @@ Result<AtomicSave> writeEncoded(Result<EncodedImage> encoded, const std::string&
   if (!encoded) return encoded.error();
   auto save = AtomicSave::begin(path, std::move(replace));
   if (!save) return save.error();
-  if (!save->file().writeAll(encoded->bytes.get(), encoded->size)) return save->writeError();
+  if (Status written = save->file().writeAll(encoded->bytes.get(), encoded->size); !written)
+    return written.error();
   return save;
 }
 

@@ -9,9 +9,7 @@
 
 namespace zelvo {
 
-std::unique_ptr<ScreenFile> createScreenFile() {
-  return std::unique_ptr<ScreenFile>(new (std::nothrow) ScreenFile);
-}
+std::unique_ptr<ScreenFile> createScreenFile() { return std::make_unique<ScreenFile>(); }
 
 Result<ScreenFilePreamble> readScreenPreamble(File& file, const std::string& path) {
   ScreenFilePreamble read;
@@ -79,9 +77,9 @@ Status readScreenFile(ScreenFile& screen, File& file, const std::string& path, T
 }
 
 Status readScreenFile(ScreenFile& screen, const std::string& path, TilesBeside tiles) {
-  File file = File::openRead(path);
-  if (!file) return File::openFailure(path, "opening");
-  return readScreenFile(screen, file, path, tiles);
+  Result<File> file = File::openRead(path);
+  if (!file) return file.error();
+  return readScreenFile(screen, *file, path, tiles);
 }
 
 void freeScreenFile(ScreenFile& screen) {

@@ -155,7 +155,7 @@ template <class Visit> bool forEachSpriteTile(const ScreenFile& screen, int fact
   return true;
 }
 
-// An empty ScreenFile, or null when memory is exhausted.
+// An empty ScreenFile.
 std::unique_ptr<ScreenFile> createScreenFile();
 // Reads a screen file from the current position of `file`; `path` is its path, used to find the
 // tiles file beside it and to name it in the error. On failure `screen` keeps what it held and the

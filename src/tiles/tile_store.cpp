@@ -154,7 +154,7 @@ bool payloadSizeOf(const TileCounts& counts, std::uint32_t& size) {
   return true;
 }
 
-std::unique_ptr<TileSet> createTileSet() { return std::unique_ptr<TileSet>(new (std::nothrow) TileSet); }
+std::unique_ptr<TileSet> createTileSet() { return std::make_unique<TileSet>(); }
 
 void installTileBlock(TileSet& set, std::unique_ptr<std::uint8_t[]> block, const TileCounts& counts) {
   std::uint32_t size = 0;
@@ -251,9 +251,8 @@ std::uint32_t findTileEntry(const TileGroup& group, std::uint32_t paletteIndex, 
                });
 }
 
-std::unique_ptr<TileSet> copyTileSet(const TileSet& set) {
+Result<std::unique_ptr<TileSet>> copyTileSet(const TileSet& set) {
   std::unique_ptr<TileSet> copy = createTileSet();
-  if (!copy) return nullptr;
   TileCounts counts;
   counts.palettes = set.paletteCount;
   counts.patterns = set.patternCount;
@@ -261,7 +260,9 @@ std::unique_ptr<TileSet> copyTileSet(const TileSet& set) {
   std::unique_ptr<std::uint8_t[]> block;
   if (set.blockSize) {
     block.reset(new (std::nothrow) std::uint8_t[set.blockSize]);
-    if (!block) return nullptr;
+    if (!block)
+      return makeError(ErrorCause::OutOfMemory, {},
+                       "no memory for a copy of the tiles (" + std::to_string(set.blockSize) + " bytes)");
     std::memcpy(block.get(), set.block.get(), set.blockSize);
   }
   installTileBlock(*copy, std::move(block), counts);

@@ -1,6 +1,8 @@
 // The in-memory catalogue of palettes, patterns and tile entries, filed in nine groups.
 #pragma once
 
+#include "platform/error.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -89,13 +91,13 @@ struct TileCounts {
 // Payload size of the counts; false when it does not fit in 32 bits.
 bool payloadSizeOf(const TileCounts& counts, std::uint32_t& size);
 
-// Create: an empty set, or null when memory is exhausted.
+// Create: an empty set.
 std::unique_ptr<TileSet> createTileSet();
 // Replaces the contents with a complete block laid out as a tiles file payload (the old block
 // is released only now). `block` may be null when every count is 0.
 void installTileBlock(TileSet& set, std::unique_ptr<std::uint8_t[]> block, const TileCounts& counts);
-// A copy of `set` (its tables, not its lookups); null when memory is exhausted.
-std::unique_ptr<TileSet> copyTileSet(const TileSet& set);
+// A copy of `set` (its tables, not its lookups); OutOfMemory when its block cannot be had.
+Result<std::unique_ptr<TileSet>> copyTileSet(const TileSet& set);
 // Must be called after the records were changed in place (the lookups are rebuilt on demand).
 void invalidateLookups(const TileSet& set);
 

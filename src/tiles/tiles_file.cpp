@@ -77,19 +77,20 @@ Status readTilesFile(TileSet& set, File& file, const std::string& path) {
 }
 
 Status readTilesFile(TileSet& set, const std::string& path) {
-  File file = File::openRead(path);
-  if (!file) return File::openFailure(path, "opening");
-  return readTilesFile(set, file, path);
+  Result<File> file = File::openRead(path);
+  if (!file) return file.error();
+  return readTilesFile(set, *file, path);
 }
 
 Status findTilesBeside(const std::string& path, std::unique_ptr<TileSet>& slot) {
   const std::size_t separator = lastSeparator(path);
   const std::string folder = separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+  const Result<std::vector<DirEntry>> names = listMatching(folder, "*.mstiles");
+  if (!names) return names.error();
   std::optional<Error> first;
-  for (const DirEntry& entry : listMatching(folder, "*.mstiles")) {
+  for (const DirEntry& entry : *names) {
     if (entry.directory) continue;
     std::unique_ptr<TileSet> set = createTileSet();
-    if (!set) continue;
     const Status read = readTilesFile(*set, folder + entry.name);
     if (read) {
       slot = std::move(set);
@@ -107,7 +108,6 @@ Status writeTilesFile(const TileSet& set, File& file) {
     const void* data;
     std::size_t bytes;
   };
-  const auto writeFailed = [&file] { return systemError(file.lastError(), {}, "writing the tiles file"); };
   Table tables[2 + kGroupCount];
   tables[0] = {set.palettes, std::size_t(set.paletteCount) * sizeof(PaletteEntry)};
   tables[1] = {set.patterns, std::size_t(set.patternCount) * sizeof(PatternEntry)};
@@ -121,7 +121,7 @@ Status writeTilesFile(const TileSet& set, File& file) {
     tables[2 + g] = {set.groups[g].entries, std::size_t(set.groups[g].count) * sizeof(TileEntry)};
     empty = empty && set.groups[g].count == 0;
   }
-  if (empty) return file.writeAll(&header, sizeof header) ? Status() : writeFailed();
+  if (empty) return file.writeAll(&header, sizeof header);
 
   // A set whose payload does not fit the format, or whose tables are missing, is not written.
   std::uint32_t size = 0;
@@ -133,12 +133,12 @@ Status writeTilesFile(const TileSet& set, File& file) {
 
   header.flags = kTilesFlagDigest;
   header.compression = kMethodDeflate;
-  if (!file.writeAll(&header, sizeof header)) return writeFailed();
+  if (Status s = file.writeAll(&header, sizeof header); !s) return s;
   Md5 md5;
   for (const Table& t : tables)
     if (t.bytes) md5.update(t.data, t.bytes);
   const Md5Digest digest = md5.final();
-  if (!file.writeAll(digest.data(), digest.size())) return writeFailed();
+  if (Status s = file.writeAll(digest.data(), digest.size()); !s) return s;
 
   std::unique_ptr<CDeflateCompressor> compressor(new (std::nothrow) CDeflateCompressor);
   if (!compressor) return makeError(ErrorCause::OutOfMemory, {}, "no memory to compress the tiles");

@@ -129,8 +129,8 @@ Result<RgbaImage> drawPaintSheet(const ReplacedStore& store, PaintSheetPlan& pla
   if (!tile) return makeError(ErrorCause::OutOfMemory, {}, "no memory for a tile");
   for (std::size_t i = 0; i < map.slots.size(); ++i) {
     SheetSlot& slot = map.slots[i];
-    if (!table.tempFile.readAt(tile.get(), table.tileBytes, plan.tiles[page][i]))
-      return systemError(table.tempFile.lastError(), {}, "reading the hi-res tile store");
+    if (Status s = table.tempFile.readAt(tile.get(), table.tileBytes, plan.tiles[page][i]); !s)
+      return s.error();
     putTile(*image, tile.get(), slot.size, std::uint32_t(slot.x), std::uint32_t(slot.y));
     slot.digest = slotDigest(tile.get(), table.tileBytes);
   }
@@ -152,10 +152,10 @@ Status savePaintSheet(const RgbaImage& image, const SheetMap& map, const std::st
   const std::string sidecar = sheetMapJson(map, 1) + "\n";
   auto png = AtomicSave::begin(imagePath, replace);
   if (!png) return png.error();
-  if (!png->file().writeAll(encoded->bytes.get(), encoded->size)) return png->writeError();
+  if (Status s = png->file().writeAll(encoded->bytes.get(), encoded->size); !s) return s;
   auto json = AtomicSave::begin(sidecarPath, std::move(replace));
   if (!json) return json.error();
-  if (!json->file().writeAll(sidecar.data(), sidecar.size())) return json->writeError();
+  if (Status s = json->file().writeAll(sidecar.data(), sidecar.size()); !s) return s;
   return commitTogether(*png, *json);
 }
 

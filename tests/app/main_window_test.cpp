@@ -43,15 +43,15 @@ class FakeViewer final : public ScreenViewerWindow {
 public:
   FakeViewer(bool loads, std::shared_ptr<std::vector<int>> saves, QString saveFailure = {})
       : loads_(loads), saves_(std::move(saves)), saveFailure_(std::move(saveFailure)) {}
-  bool loadScreen(const QString&) override {
-    if (!loads_) error_ = "bad magic";
-    return loads_;
+  Status loadScreen(const QString&) override {
+    if (!loads_) return makeError(ErrorCause::BadFormat, {}, "bad magic");
+    return {};
   }
-  bool saveBitmap(int factor) override {
+  Status saveBitmap(int factor) override {
     saves_->push_back(factor);
-    error_ = saveFailure_;
     saved_ = "/s/saved.png";
-    return saveFailure_.isEmpty();
+    if (!saveFailure_.isEmpty()) return makeError(ErrorCause::WriteFailed, {}, saveFailure_.toStdString());
+    return {};
   }
 
 private:

@@ -210,8 +210,8 @@ TEST(SettingsFiles, BesideTheExecutableWhenOneIsThereAndCanBeWrittenElseTheConfi
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(&c - cases));
-    deleteFile(beside);
-    deleteFile(configured);
+    (void)deleteFile(beside);
+    (void)deleteFile(configured);
     AppState state;
     ASSERT_TRUE(!c.besideExists || saveSettingsTo(state, beside));
     ASSERT_TRUE(!c.configExists || saveSettingsTo(state, configured)) << "the folders are made";

@@ -613,7 +613,7 @@ TEST(BuildCommand, StrictFailsOnWarningsAndKeepsTheOldPack) {
   EXPECT_EQ(strict.status, 1);
   EXPECT_EQ(strict.out.find("Creating high-resolution ROM..."), std::string::npos) << strict.out;
   EXPECT_EQ(test::readFileBytes(dir.file("old.zrm")), std::string(kOldPack, sizeof kOldPack));
-  EXPECT_EQ(listMatching(dir.path(), "*").size(), 4u) << "old.zrm, new.zrm and what the runs printed";
+  EXPECT_EQ(test::listed(dir.path(), "*").size(), 4u) << "old.zrm, new.zrm and what the runs printed";
 }
 
 } // namespace

@@ -53,7 +53,7 @@ TEST(CoverageCommand, WritesAMapOfEveryScreenOnlyWhereItMay) {
     EXPECT_NE(refused.err.find(r.said), std::string::npos) << refused.err;
     EXPECT_EQ(refused.out, "") << "refused before anything is counted";
   }
-  EXPECT_EQ(listMatching(dir.file("game"), "*").size(), 2u) << "nothing written among the capture";
+  EXPECT_EQ(test::listed(dir.file("game"), "*").size(), 2u) << "nothing written among the capture";
   EXPECT_EQ(test::readFileBytes(dir.file("maps/title-coverage.png")), first);
   EXPECT_EQ(run("coverage " + example + " --maps maps --force").status, 0);
 }

@@ -119,7 +119,7 @@ TEST_F(ExportCommandTest, AFoldersExportEqualsTheSingleExports) {
           << name;
 
     ASSERT_TRUE(test::writeFileBytes(joinPath(all, names[1]), "painted", 7));
-    deleteFile(joinPath(all, names[0]));
+    (void)deleteFile(joinPath(all, names[0]));
     o = run(folderExport);
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find("--force"), std::string::npos) << o.err;
@@ -257,7 +257,7 @@ TEST_F(ExportCommandTest, UntouchedExportsWithPriorityCellsAndSpritesReplaceNoth
     const std::string f = std::to_string(c.factor);
     for (const char* name :
          {"grid.png", "grid.bmp", "grid_alpha.bmp", "sprites.png", "sprites.bmp", "sprites_alpha.bmp"})
-      deleteFile(at(name));
+      (void)deleteFile(at(name));
     ASSERT_EQ(run(std::string("export grid.msscreen ") + c.gridImage + " --factor " + f).status, 0);
     ASSERT_EQ(run(std::string("export sprites.msscreen ") + c.spriteImage + " --factor " + f).status, 0);
     const Outcome with = zelvo(work, "build . --rom ../game.sms --output ../with.zrm --scale " + f, dir);

@@ -145,7 +145,7 @@ TEST_F(HostilePathsTest, NoCommandWritesWhereItMustNot) {
       if (k.make == Make::Folder)
         fs::remove(at);
       else if (k.make != Make::Nothing)
-        deleteFile(at);
+        (void)deleteFile(at);
     }
   }
 }

@@ -132,8 +132,8 @@ TEST(InspectCommand, UnreadableFilesFailWithAMessage) {
   } cases[] = {{"cut.mstiles", "payload ends or breaks after", "cut.mstiles", "cut.mstiles"},
                {"other.bin", "unknown magic", "other.bin", "other.bin"},
                {"flags.mstiles", "undefined flag bits 0x4", "flags.mstiles", "flags.mstiles"},
-               {"missing.mstiles", "cannot open", "missing.mstiles", "missing.mstiles"},
-               {"caf\xE9\n.mstiles", "cannot open", "caf\\xe9\\n.mstiles", "caf\uFFFD\n.mstiles"}};
+               {"missing.mstiles", "opening: No such file", "missing.mstiles", "missing.mstiles"},
+               {"caf\xE9\n.mstiles", "opening: No such file", "caf\\xe9\\n.mstiles", "caf\uFFFD\n.mstiles"}};
   for (const auto& c : cases) {
     const Outcome r = inspect(dir, "'" + dir.file(c.name) + "' --json");
     EXPECT_EQ(r.status, 1) << c.shown;

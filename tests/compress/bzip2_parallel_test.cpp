@@ -72,7 +72,7 @@ std::vector<Case> cases() {
 // Compresses `data` through the compressor in pieces of varying sizes; the stream written.
 Bytes compressSpliced(const Bytes& data, ThreadPool* pool, int blockSize100k, TempDir& dir,
                       BZip2Encoder encoder = BZip2Encoder::Library) {
-  File file = File::createTemporary(dir.file("spliced"));
+  File file = test::opened(File::createTemporary(dir.file("spliced")));
   ParallelBZip2Compressor compressor(pool, blockSize100k, encoder);
   const std::vector<std::size_t> pieces = {4096, 1, 65537, 7, 300000};
   EXPECT_TRUE(compressInPieces(compressor, file, data, pieces));
@@ -89,7 +89,7 @@ TEST(ParallelBZip2, SplicedStreamIsLibbz2sOwnForEveryThreadCount) {
     ASSERT_FALSE(reference.empty());
     if (k.blockSize100k == 6 && data.size() < 2000000) {
       CBZip2Compressor single;
-      File file = File::createTemporary(dir.file("single"));
+      File file = test::opened(File::createTemporary(dir.file("single")));
       ASSERT_TRUE(compressInPieces(single, file, data, {65536}));
       EXPECT_EQ(allBytes(file), reference);
     }
@@ -166,7 +166,7 @@ TEST(ParallelBZip2, AWriteFailureIsKept) {
   const Bytes data = tileLikeBytes(3000000, 13);
   for (std::uint64_t nth : {1, 2, 3}) {
     SCOPED_TRACE(nth);
-    File file = File::createTemporary(dir.file("fail" + std::to_string(nth)));
+    File file = test::opened(File::createTemporary(dir.file("fail" + std::to_string(nth))));
     ParallelBZip2Compressor compressor(&pool, 1);
     armFault(unsigned(FaultOp::Write), nth, ENOSPC);
     Status ok;

@@ -42,7 +42,7 @@ const Codec kParallelBZip2 = {"ParallelBZip2",
 class StreamTest : public ::testing::TestWithParam<Codec> {
 protected:
   void SetUp() override {
-    file = File::createTemporary(dir.file("section"));
+    file = test::opened(File::createTemporary(dir.file("section")));
     ASSERT_TRUE(file);
   }
 
@@ -83,7 +83,7 @@ TEST_P(StreamTest, RoundTripMatchesLibraryOneShot) {
     auto d = decompressor();
     EXPECT_EQ(decompressInPieces(*d, file, size, readPieces[round % 4]), data) << "size " << size;
     // A fresh file for the next round, so no old tail follows the stream.
-    file = File::createTemporary(dir.file("section" + std::to_string(round)));
+    file = test::opened(File::createTemporary(dir.file("section" + std::to_string(round))));
     ASSERT_TRUE(file);
   }
 }
@@ -95,7 +95,7 @@ TEST_P(StreamTest, EndOfStreamRepositionsAndReadingPastItFails) {
   for (std::size_t size : {std::size_t(1000), std::size_t(300000)}) {
     const Bytes data = randomBytes(size, unsigned(size));
     const Bytes before = randomBytes(123, 1), after = randomBytes(40000, 2);
-    file = File::createTemporary(dir.file("s" + std::to_string(size)));
+    file = test::opened(File::createTemporary(dir.file("s" + std::to_string(size))));
     ASSERT_TRUE(file.writeAll(before.data(), before.size()));
     const Bytes stream = compress(data);
     ASSERT_TRUE(file.writeAll(after.data(), after.size()));
@@ -141,7 +141,7 @@ TEST_P(StreamTest, ConsecutiveSections) {
     EXPECT_EQ(out, *data);
   }
   std::uint64_t size = 0;
-  ASSERT_TRUE(file.size(size));
+  ASSERT_TRUE(test::sizeOf(file, size));
   EXPECT_EQ(positionOf(file), size);
 }
 
@@ -204,7 +204,7 @@ TEST_P(StreamTest, CorruptStreamFails) {
   const Bytes data = tileLikeBytes(50000, 11);
   Bytes stream = compress(data);
   for (std::size_t i = stream.size() / 4; i < stream.size() / 2; ++i) stream[i] ^= 0x5A;
-  file = File::createTemporary(dir.file("corrupt"));
+  file = test::opened(File::createTemporary(dir.file("corrupt")));
   ASSERT_TRUE(file.writeAll(stream.data(), stream.size()) && file.seek(0));
   auto d = decompressor();
   Bytes out(data.size());
@@ -219,7 +219,7 @@ TEST_P(StreamTest, CorruptStreamFails) {
 TEST_P(StreamTest, TruncatedStreamFails) {
   const Bytes data = randomBytes(50000, 12);
   const Bytes stream = compress(data);
-  file = File::createTemporary(dir.file("short"));
+  file = test::opened(File::createTemporary(dir.file("short")));
   ASSERT_TRUE(file.writeAll(stream.data(), stream.size() - 20) && file.seek(0));
   auto d = decompressor();
   Bytes out(data.size());
@@ -234,7 +234,7 @@ INSTANTIATE_TEST_SUITE_P(Streams, StreamTest, ::testing::Values(kDeflate, kBZip2
 // The deflate section starts with block data: a zlib-wrapped reader rejects it.
 TEST(DeflateStream, IsRawDeflate) {
   TempDir dir;
-  File file = File::createTemporary(dir.file("raw"));
+  File file = test::opened(File::createTemporary(dir.file("raw")));
   const Bytes data = tileLikeBytes(20000, 13);
   CDeflateCompressor c;
   ASSERT_TRUE(compressInPieces(c, file, data, {20000}));

@@ -37,7 +37,7 @@ protected:
   // Places `section` in a fresh file between some leading and trailing bytes; the file then stands
   // at the start of the section.
   void place(const Bytes& section) {
-    file = File::createTemporary(dir.file("lzma" + std::to_string(++files)));
+    file = test::opened(File::createTemporary(dir.file("lzma" + std::to_string(++files))));
     ASSERT_TRUE(file.writeAll(before.data(), before.size()));
     ASSERT_TRUE(file.writeAll(section.data(), section.size()));
     ASSERT_TRUE(file.writeAll(after.data(), after.size()));
@@ -156,7 +156,7 @@ TEST_F(LzmaTest, BadSectionsFail) {
   CLZMADecompressor four;
   EXPECT_FALSE(four.Read(file, out, sizeof out));
 
-  file = File::createTemporary(dir.file("short"));
+  file = test::opened(File::createTemporary(dir.file("short")));
   ASSERT_TRUE(file.writeAll(good.data(), 3) && file.seek(0));
   CLZMADecompressor shortHeader;
   EXPECT_FALSE(shortHeader.Read(file, out, sizeof out));
@@ -222,7 +222,7 @@ TEST(LzmaDecoderTest, DecodesIncrementallyAndStopsAtEndMarker) {
 
 TEST(StoredStream, ReadsExactlyWhatIsAsked) {
   TempDir dir;
-  File file = File::createTemporary(dir.file("stored"));
+  File file = test::opened(File::createTemporary(dir.file("stored")));
   const Bytes data = randomBytes(40000, 26);
   ASSERT_TRUE(file.writeAll(data.data(), data.size()) && file.seek(0));
   CDefaultDecompressor d;

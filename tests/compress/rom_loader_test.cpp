@@ -32,8 +32,9 @@ Bytes head16(const RomProbe& p) { return Bytes(p.head, p.head + 16); }
 std::string rest(File& file) {
   std::string all;
   char piece[65536];
-  std::size_t got = 0;
-  while (file.read(piece, sizeof piece, got) && got > 0) all.append(piece, got);
+  for (Result<std::size_t> got = file.read(piece, sizeof piece); got && *got > 0;
+       got = file.read(piece, sizeof piece))
+    all.append(piece, *got);
   return all;
 }
 // Where the system keeps an open file (a file without a name shows as its folder and a number).
@@ -408,7 +409,7 @@ TEST_F(RomLoaderTest, AnEntryCopyTakesThePrefixAndTheEntryOrLeavesNothing) {
   const rom::Context context{path, "data.bin"};
   const Bytes prefix = {9, 8, 7};
   for (std::uint32_t size : {3u, 4u, 16387u, 40003u}) {
-    File file = File::openRead(path);
+    File file = test::opened(File::openRead(path));
     auto stored = CreateDecompressor(kMethodStored);
     std::uint32_t written = 0;
     Result<rom::Extracted> copy =
@@ -418,7 +419,7 @@ TEST_F(RomLoaderTest, AnEntryCopyTakesThePrefixAndTheEntryOrLeavesNothing) {
     EXPECT_TRUE(rest(copy->file) == text(concat(prefix, data)).substr(0, size));
   }
   // The data run out in the third piece: the file goes, the count tells how far it came.
-  File file = File::openRead(path);
+  File file = test::opened(File::openRead(path));
   auto stored = CreateDecompressor(kMethodStored);
   std::uint32_t written = 0;
   EXPECT_FALSE(rom::extractEntry(file, *stored, 50000, prefix.data(), prefix.size(), written, context));

@@ -22,15 +22,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t r = 0; r < repeats; ++r) payload.insert(payload.end(), data + 1, data + size);
 
   static ThreadPool pool(2);
-  File file = File::createUnnamedIn(fuzz::ScratchFolder::instance().path());
-  if (!file.isOpen()) std::abort();
+  Result<File> made = File::createUnnamedIn(fuzz::ScratchFolder::instance().path());
+  if (!made) std::abort();
+  File& file = *made;
   ParallelBZip2Compressor compressor(&pool, 1, BZip2Encoder::Fast);
   if (!compressor.Write(file, payload.data(), payload.size()) || !compressor.Finish(file)) std::abort();
   if (compressor.blocksReadBackFailed() != 0) std::abort();
 
-  std::uint64_t length = 0;
-  if (!file.position(length) || !file.seek(0)) std::abort();
-  std::vector<char> stream(length);
+  const Result<std::uint64_t> length = file.position();
+  if (!length || !file.seek(0)) std::abort();
+  std::vector<char> stream(*length);
   if (!file.readExact(stream.data(), stream.size())) std::abort();
   std::vector<char> back(payload.size() + 1);
   unsigned backLength = unsigned(back.size());

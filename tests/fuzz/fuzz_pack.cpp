@@ -5,9 +5,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace zelvo;
   fuzz::InputFile input(data, size);
-  File file = File::openRead(input.path());
+  Result<File> file = File::openRead(input.path());
   cli::InspectJson info;
   std::string error;
-  if (file) cli::describePackFile(file, input.path(), info, error);
+  if (file) cli::describePackFile(*file, input.path(), info, error);
   return 0;
 }

@@ -6,8 +6,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace zelvo;
   fuzz::InputFile input(data, size);
   std::unique_ptr<ScreenFile> screen = createScreenFile();
-  File file = File::openRead(input.path());
-  if (screen && file)
-    (void)readScreenFile(*screen, file, fuzz::ScratchFolder::instance().path() + "/in.msscreen");
+  Result<File> file = File::openRead(input.path());
+  if (file) (void)readScreenFile(*screen, *file, fuzz::ScratchFolder::instance().path() + "/in.msscreen");
   return 0;
 }

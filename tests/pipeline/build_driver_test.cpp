@@ -56,8 +56,8 @@ public:
     all.push_back(text);
     if (!test::isReportLine(text)) lines.push_back(text);
     // The build names the files of its folder by joining paths: the working folder stays.
-    std::string now;
-    EXPECT_TRUE(getCurrentDirectory(now) && now == workingFolder) << "changed by the time of: " << text;
+    const Result<std::string> now = currentDirectory();
+    EXPECT_TRUE(now && *now == workingFolder) << "changed by the time of: " << text;
     if (onLine) onLine(text);
   }
   std::string workingFolder;
@@ -121,7 +121,9 @@ protected:
     // The run's own temporary files go here, so the tests can see that none is left behind.
     tmpDir = std::make_unique<test::ScopedTmpDir>(tmp);
     cacheHome = std::make_unique<test::ScopedCacheHome>(root.file("cache"));
-    ASSERT_TRUE(getCurrentDirectory(cwd));
+    const Result<std::string> current = currentDirectory();
+    ASSERT_TRUE(current);
+    cwd = *current;
 
     // Palettes and patterns in an order that the sort changes; pattern 3 is one solid colour.
     for (int i = 0; i < 4; ++i) recipe.addPalette(std::uint8_t(3 + 13 * i), std::uint64_t((i * 5) % 4));
@@ -158,9 +160,8 @@ protected:
     job.useCache = useCache;
     job.report = &report;
     const bool result = RunBuild(job);
-    std::string after;
-    EXPECT_TRUE(getCurrentDirectory(after));
-    EXPECT_EQ(after, cwd) << "the working folder changed";
+    const Result<std::string> after = currentDirectory();
+    EXPECT_TRUE(after && *after == cwd) << "the working folder changed";
     EXPECT_EQ(log.clears, 1);
     return result;
   }
@@ -371,7 +372,7 @@ TEST_F(BuildDriverTest, PacksWithTheCacheAreThoseWithoutIt) {
   };
   const std::string cache = root.file("cache/zelvo");
   auto damageEntries = [&] {
-    for (const DirEntry& entry : listMatching(cache, "*")) {
+    for (const DirEntry& entry : test::listed(cache, "*")) {
       std::string bytes = test::readFileBytes(joinPath(cache, entry.name));
       if (entry.name[0] == 's')
         bytes.pop_back(); // cut short
@@ -686,7 +687,7 @@ TEST_F(BuildDriverTest, PaintIsKeptAndConflictsAreCountedWhateverTheOrder) {
       readPack(outputPath).tileOf(0, recipe.palettes[2].colours, recipe.patterns[tile].planes);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    for (const DirEntry& old : listMatching(input, "s*")) ASSERT_TRUE(deleteFile(joinPath(input, old.name)));
+    for (const DirEntry& old : test::listed(input, "s*")) ASSERT_TRUE(deleteFile(joinPath(input, old.name)));
     const auto named = [](std::size_t k) { return std::string(1, char('a' + k / 10)) + char('0' + k % 10); };
     for (std::size_t k = 0; k < c.screens.size(); ++k) {
       ScreenContent screen;
@@ -897,10 +898,10 @@ TEST_F(BuildDriverTest, AWriteFailureAtAnyStageLeavesNoPackAndKeepsTheOldOne) {
       if (bytes == 0) {
         // just past what is already written of the pack
         std::uint64_t largest = 0;
-        for (const auto& e : listMatching(outFolder, "TMP*")) {
-          File f = File::openRead(joinPath(outFolder, e.name));
+        for (const auto& e : test::listed(outFolder, "TMP*")) {
+          File f = test::opened(File::openRead(joinPath(outFolder, e.name)));
           std::uint64_t size = 0;
-          if (f && f.size(size)) largest = std::max(largest, size);
+          if (f && test::sizeOf(f, size)) largest = std::max(largest, size);
         }
         bytes = rlim_t(largest + 1);
       }

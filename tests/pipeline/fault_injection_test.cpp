@@ -86,7 +86,7 @@ public:
   // messages readable).
   static Files contentsOf(const std::string& folder) {
     Files files;
-    for (const DirEntry& e : listMatching(folder, "*")) {
+    for (const DirEntry& e : test::listed(folder, "*")) {
       std::string content = e.directory ? "<folder>" : test::readFileBytes(joinPath(folder, e.name));
       if (content.size() > 64)
         content = std::to_string(content.size()) + " bytes, hash " +

@@ -300,13 +300,13 @@ TEST_F(TileReplaceTest, ScreensThatCannotBeReadAreSkippedAndAFailedWriteIsReport
   std::string copy = dir.file("store.copy");
   {
     std::uint64_t size = 0;
-    ASSERT_TRUE(table->tempFile.size(size));
+    ASSERT_TRUE(test::sizeOf(table->tempFile, size));
     std::vector<std::uint8_t> bytes(size);
     ASSERT_TRUE(table->tempFile.seek(0));
     ASSERT_TRUE(table->tempFile.readExact(bytes.data(), bytes.size()));
     ASSERT_TRUE(test::writeFileBytes(copy, bytes.data(), bytes.size()));
   }
-  table->tempFile = File::openRead(copy);
+  table->tempFile = test::opened(File::openRead(copy));
   const Status unwritable = replace(screen, "a", dir.file("a.png"), "");
   ASSERT_FALSE(unwritable);
   EXPECT_EQ(unwritable.error().cause, ErrorCause::WriteFailed);

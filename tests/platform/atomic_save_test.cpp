@@ -49,7 +49,7 @@ TEST(AtomicSave, AbandonedSaveLeavesNothing) {
     ASSERT_TRUE(save->file().writeAll("abc", 3));
   }
   EXPECT_EQ(pathKind(target), PathKind::Missing);
-  EXPECT_EQ(listMatching(dir.path(), "*").size(), 0u);
+  EXPECT_EQ(test::listed(dir.path(), "*").size(), 0u);
 }
 
 TEST(AtomicSave, RefusesAFolderOrAMissingFolder) {

@@ -42,7 +42,9 @@ TEST(ListMatching, SortsCaseInsensitivelyAndMarksDirectories) {
     ASSERT_TRUE(test::writeFileBytes(dir.file(name), "x", 1));
   }
   ASSERT_TRUE(createDirectory(dir.file("aa.mstiles")));
-  auto names = listMatching(dir.path(), "*.mstiles");
+  const Result<std::vector<DirEntry>> listed = listMatching(dir.path(), "*.mstiles");
+  ASSERT_TRUE(listed);
+  const std::vector<DirEntry>& names = *listed;
   ASSERT_EQ(names.size(), 4u);
   EXPECT_EQ(names[0].name, "A.mstiles");
   EXPECT_EQ(names[1].name, "aa.mstiles");
@@ -50,39 +52,63 @@ TEST(ListMatching, SortsCaseInsensitivelyAndMarksDirectories) {
   EXPECT_EQ(names[2].name, "b.mstiles");
   EXPECT_EQ(names[3].name, "c.MSTILES");
   EXPECT_FALSE(names[3].directory);
+
+  const Result<std::vector<DirEntry>> missing = listMatching(dir.file("gone"), "*");
+  ASSERT_FALSE(missing) << "a folder that cannot be read is not an empty one";
+  EXPECT_EQ(missing.error().cause, ErrorCause::NotFound);
 }
 
 TEST(File, ReadWriteSeekAndSize) {
   TempDir dir;
   std::string path = dir.file("f.bin");
   {
-    File f = File::create(path);
+    File f = test::opened(File::create(path));
     ASSERT_TRUE(f);
     ASSERT_TRUE(f.writeAll("hello world", 11));
   }
-  File f = File::openRead(path);
+  File f = test::opened(File::openRead(path));
   ASSERT_TRUE(f);
-  std::uint64_t size = 0;
-  ASSERT_TRUE(f.size(size));
-  EXPECT_EQ(size, 11u);
+  const Result<std::uint64_t> size = f.size();
+  ASSERT_TRUE(size);
+  EXPECT_EQ(*size, 11u);
   ASSERT_TRUE(f.seek(6));
   char buf[16] = {};
-  std::size_t got = 0;
-  ASSERT_TRUE(f.read(buf, sizeof buf, got));
-  EXPECT_EQ(got, 5u);
-  EXPECT_EQ(std::string(buf, got), "world");
+  const Result<std::size_t> got = f.read(buf, sizeof buf);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(std::string(buf, *got), "world");
   ASSERT_TRUE(f.seekBy(-3));
-  std::uint64_t pos = 0;
-  ASSERT_TRUE(f.position(pos));
-  EXPECT_EQ(pos, 8u);
-  EXPECT_FALSE(File::openRead(dir.file("missing")).isOpen());
-  EXPECT_FALSE(File::openRead(dir.path()).isOpen()) << "a folder is not a file";
+  const Result<std::uint64_t> position = f.position();
+  ASSERT_TRUE(position);
+  EXPECT_EQ(*position, 8u);
+
+  // Every failure names the file and says why.
+  ASSERT_TRUE(f.seek(6));
+  const Status short_ = f.readExact(buf, 6);
+  ASSERT_FALSE(short_);
+  EXPECT_EQ(short_.error().cause, ErrorCause::Truncated);
+  EXPECT_EQ(short_.error().path, path);
+  const Status readOnly = f.writeAll("x", 1);
+  ASSERT_FALSE(readOnly);
+  EXPECT_EQ(readOnly.error().path, path);
+  const struct {
+    std::string path;
+    ErrorCause cause;
+    const char* says;
+  } refused[] = {{dir.file("missing"), ErrorCause::NotFound, "No such file"},
+                 {dir.path(), ErrorCause::InvalidArgument, "a folder, not a regular file"}};
+  for (const auto& r : refused) {
+    const Result<File> opened = File::openRead(r.path);
+    ASSERT_FALSE(opened) << r.path;
+    EXPECT_EQ(opened.error().cause, r.cause) << r.path;
+    EXPECT_EQ(opened.error().path, r.path);
+    EXPECT_NE(opened.error().detail.find(r.says), std::string::npos) << opened.error().detail;
+  }
 }
 
 TEST(File, TemporaryIsGoneOnceCreatedAndUsableUntilClosed) {
   TempDir dir;
   std::string path = dir.file("scratch");
-  File f = File::createTemporary(path);
+  File f = test::opened(File::createTemporary(path));
   ASSERT_TRUE(f);
   EXPECT_EQ(pathKind(path), PathKind::Missing);
   ASSERT_TRUE(f.writeAll("abc", 3));
@@ -94,45 +120,46 @@ TEST(File, TemporaryIsGoneOnceCreatedAndUsableUntilClosed) {
 
 TEST(TempFiles, BesideUsesTheFolderOfThePathOrTheCurrentDirectory) {
   TempDir dir;
-  std::string saved;
-  ASSERT_TRUE(getCurrentDirectory(saved));
+  const Result<std::string> saved = currentDirectory();
+  ASSERT_TRUE(saved);
   TempDir cwd;
   ASSERT_TRUE(setCurrentDirectory(cwd.path()));
 
-  std::string a, b, c, d;
-  EXPECT_TRUE(TempFileBeside(dir.file("shot.png"), a));
-  EXPECT_EQ(a.substr(0, dir.path().size() + 4), dir.path() + "/TMP");
-  EXPECT_TRUE(TempFileBeside(dir.path() + "/", b));
-  EXPECT_EQ(b.substr(0, dir.path().size() + 4), dir.path() + "/TMP");
-  EXPECT_NE(a, b);
-  EXPECT_TRUE(TempFileBeside("shot.png", c));
-  EXPECT_TRUE(TempFileBeside(dir.file("nowhere/shot.png"), d));
+  const Result<std::string> a = TempFileBeside(dir.file("shot.png")), b = TempFileBeside(dir.path() + "/"),
+                            c = TempFileBeside("shot.png"), d = TempFileBeside(dir.file("nowhere/shot.png"));
+  ASSERT_TRUE(a && b && c && d);
+  EXPECT_EQ(a->substr(0, dir.path().size() + 4), dir.path() + "/TMP");
+  EXPECT_EQ(b->substr(0, dir.path().size() + 4), dir.path() + "/TMP");
+  EXPECT_NE(*a, *b);
   EXPECT_EQ(test::countTmpFiles(cwd.path()), 2u);
   EXPECT_EQ(test::countTmpFiles(dir.path()), 2u);
-  for (auto* n : {&a, &b, &c, &d}) EXPECT_TRUE(deleteFile(*n));
-  ASSERT_TRUE(setCurrentDirectory(saved));
+  for (const auto* n : {&a, &b, &c, &d}) EXPECT_TRUE(deleteFile(**n));
+  ASSERT_TRUE(setCurrentDirectory(*saved));
 }
 
 TEST(TempFiles, LongTempFolderFallsBackToCurrentDirectory) {
   TempDir cwd;
-  std::string saved;
-  ASSERT_TRUE(getCurrentDirectory(saved));
+  const Result<std::string> saved = currentDirectory();
+  ASSERT_TRUE(saved);
   ASSERT_TRUE(setCurrentDirectory(cwd.path()));
-  std::string name;
+  Result<std::string> name = makeError(ErrorCause::NotFound, {});
   {
     test::ScopedTmpDir tooLong(std::string(300, 'x'));
-    EXPECT_TRUE(TempFileInTempDir(name));
+    name = TempFileInTempDir();
+    EXPECT_TRUE(name);
   }
   EXPECT_EQ(test::countTmpFiles(cwd.path()), 1u);
-  deleteFile(name);
-  ASSERT_TRUE(setCurrentDirectory(saved));
+  if (name) {
+    EXPECT_TRUE(deleteFile(*name));
+  }
+  ASSERT_TRUE(setCurrentDirectory(*saved));
 }
 
 TEST(TempFileGuard, DeletesUnlessReleased) {
   TempDir dir;
-  std::string a, b;
-  ASSERT_TRUE(createTempFileIn(dir.path(), a));
-  ASSERT_TRUE(createTempFileIn(dir.path(), b));
+  const Result<std::string> madeA = createTempFileIn(dir.path()), madeB = createTempFileIn(dir.path());
+  ASSERT_TRUE(madeA && madeB);
+  const std::string a = *madeA, b = *madeB;
   { TempFileGuard g(a); }
   EXPECT_EQ(pathKind(a), PathKind::Missing);
   {

@@ -23,7 +23,7 @@ inline std::string buildExamplePack(const TempDir& dir, int scale, bool withImag
   const std::string name = (withImages ? "example" : "bare") + std::to_string(scale);
   if (!withImages) {
     input = dir.file("bare-input");
-    createDirectory(input);
+    (void)createDirectory(input);
     for (const std::string file : {"game.mstiles", "title.msscreen", "level.msscreen", "sprites.msscreen"}) {
       const std::string bytes = readFileBytes(joinPath(kExampleFolder, file));
       if (bytes.empty() || !writeFileBytes(joinPath(input, file), bytes.data(), bytes.size())) return {};

@@ -1,4 +1,5 @@
 #include "support/fixtures.h"
+#include "support/temp_dir.h"
 
 #include "compress/md5.h"
 #include "platform/file.h"
@@ -129,13 +130,9 @@ std::vector<std::uint8_t> compressBytes(std::uint32_t method, const void* data, 
   default:
     return {};
   }
-  std::string name;
-  if (!TempFileInTempDir(name)) return {};
-  File file = File::createTemporary(name); // unlinked at once
-  if (!file) {
-    deleteFile(name);
-    return {};
-  }
+  Result<File> scratch = createScratchFile();
+  if (!scratch) return {};
+  File& file = *scratch;
   std::unique_ptr<ICompressor> compressor;
   if (method == kMethodDeflate)
     compressor.reset(new CDeflateCompressor);
@@ -144,7 +141,7 @@ std::vector<std::uint8_t> compressBytes(std::uint32_t method, const void* data, 
   // Finish without a Write writes nothing at all; an empty Write first makes an empty stream.
   if (!compressor->Write(file, data, size) || !compressor->Finish(file)) return {};
   std::uint64_t length = 0;
-  if (!file.position(length) || !file.seek(0)) return {};
+  if (!test::positionOf(file, length) || !file.seek(0)) return {};
   std::vector<std::uint8_t> out(length);
   if (!file.readExact(out.data(), out.size())) return {};
   return out;
@@ -179,7 +176,7 @@ std::vector<std::uint8_t> tilesFileBytes(const TilesContent& content, const Tile
 }
 
 bool writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  File file = File::create(path);
+  File file = test::opened(File::create(path));
   return file && file.writeAll(bytes.data(), bytes.size()) && file.close();
 }
 

@@ -105,7 +105,7 @@ PackContents readPackContents(const std::string& path) {
 
   // Tiles section: a whole tiles file, read with the system's reader.
   {
-    File f = File::openRead(path);
+    File f = test::opened(File::openRead(path));
     EXPECT_TRUE(f.seek(48 + pack.r));
     pack.tiles = createTileSet();
     EXPECT_TRUE(readTilesFile(*pack.tiles, f));

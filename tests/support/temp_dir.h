@@ -1,7 +1,13 @@
 // A fresh folder per test, removed afterwards; tests never write into the working directory.
 #pragma once
 
+#include "platform/file.h"
+#include "platform/fs.h"
+
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zelvo::test {
 
@@ -53,5 +59,24 @@ std::size_t countTmpFiles(const std::string& folder);
 // Writes / reads a whole file (test convenience).
 bool writeFileBytes(const std::string& path, const void* data, std::size_t size);
 std::string readFileBytes(const std::string& path);
+
+// The file opened, or a closed File where opening failed (the test then checks isOpen()).
+inline File opened(Result<File> file) { return file ? std::move(*file) : File(); }
+// What listMatching finds; nothing when the folder cannot be read.
+inline std::vector<DirEntry> listed(const std::string& folder, const std::string& pattern) {
+  Result<std::vector<DirEntry>> names = listMatching(folder, pattern);
+  return names ? std::move(*names) : std::vector<DirEntry>();
+}
+// The size or position of an open file into `out`; false when the system refused.
+inline bool sizeOf(File& file, std::uint64_t& out) {
+  const Result<std::uint64_t> size = file.size();
+  if (size) out = *size;
+  return size.ok();
+}
+inline bool positionOf(File& file, std::uint64_t& out) {
+  const Result<std::uint64_t> position = file.position();
+  if (position) out = *position;
+  return position.ok();
+}
 
 } // namespace zelvo::test

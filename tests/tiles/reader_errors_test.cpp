@@ -42,7 +42,7 @@ Bytes packBytes(const std::function<void(PackHeader&, HiResSectionHeader&)>& edi
 
 // The pack's readers in the order `zelvo inspect` calls them.
 Status readPack(const std::string& path) {
-  File file = File::openRead(path);
+  File file = test::opened(File::openRead(path));
   Result<PackLayout> layout = readPackLayout(file, path);
   if (!layout) return layout.error();
   Result<RomSectionHead> rom = readRomSectionHead(file, *layout, path);

@@ -213,7 +213,7 @@ TEST_F(ScreenFileTest, NeedsAValidTilesFileBesideItAndKeepsWhatItHeldOnFailure) 
   TilesContent own;
   own.addPalette(77);
   ASSERT_TRUE(test::writeTilesFixture(other.file("own.mstiles"), own));
-  File file = File::openRead(path);
+  File file = test::opened(File::openRead(path));
   ASSERT_TRUE(readScreenFile(screen, file, path));
   EXPECT_EQ(screen.tiles->paletteCount, 1u);
   EXPECT_EQ(screen.background(), nullptr);

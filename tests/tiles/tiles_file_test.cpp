@@ -188,7 +188,7 @@ TEST(TilesFileRead, PlausibilityBoundsPerMethod) {
   TempDir dir;
   const std::string path = dir.file("bytes");
   ASSERT_TRUE(test::writeBytes(path, std::vector<std::uint8_t>(1000, 0)));
-  File file = File::openRead(path);
+  File file = test::opened(File::openRead(path));
   ASSERT_TRUE(file.seek(100)); // 900 bytes remain
   EXPECT_TRUE(checkPayloadFitsFile(file, kMethodStored, 900, {}));
   EXPECT_FALSE(checkPayloadFitsFile(file, kMethodStored, 901, {}));
@@ -208,7 +208,7 @@ TEST(TilesFileWrite, EmptySetIsABareHeader) {
   auto set = createTileSet();
   const std::string path = dir.file("empty.mstiles");
   {
-    File file = File::create(path);
+    File file = test::opened(File::create(path));
     ASSERT_TRUE(writeTilesFile(*set, file));
   }
   std::string want("MSTILES\0", 8);
@@ -226,11 +226,11 @@ TEST(TilesFileWrite, RoundTripsAfterAnyPrefixAndRewritesByteForByte) {
   const std::string path = dir.file("written.mstiles");
   std::uint64_t end = 0, size = 0;
   {
-    File file = File::create(path);
+    File file = test::opened(File::create(path));
     ASSERT_TRUE(file.writeAll("prefix", 6)); // the pack writes it after its ROM section
     ASSERT_TRUE(writeTilesFile(*set, file));
-    ASSERT_TRUE(file.position(end));
-    ASSERT_TRUE(file.size(size));
+    ASSERT_TRUE(test::positionOf(file, end));
+    ASSERT_TRUE(test::sizeOf(file, size));
   }
   EXPECT_EQ(end, size);
   const std::string bytes = test::readFileBytes(path);
@@ -246,7 +246,7 @@ TEST(TilesFileWrite, RoundTripsAfterAnyPrefixAndRewritesByteForByte) {
 
   auto loaded = createTileSet();
   {
-    File file = File::openRead(path);
+    File file = test::opened(File::openRead(path));
     ASSERT_TRUE(file.seek(6));
     ASSERT_TRUE(readTilesFile(*loaded, file));
   }
@@ -254,7 +254,7 @@ TEST(TilesFileWrite, RoundTripsAfterAnyPrefixAndRewritesByteForByte) {
 
   const std::string again = dir.file("again.mstiles");
   {
-    File file = File::create(again);
+    File file = test::opened(File::create(again));
     ASSERT_TRUE(writeTilesFile(*loaded, file));
   }
   EXPECT_EQ(test::readFileBytes(again), bytes.substr(6));
@@ -264,7 +264,7 @@ TEST(TilesFileWrite, FailsOnAFileThatCannotBeWritten) {
   TempDir dir;
   const std::string path = dir.file("read-only.mstiles");
   ASSERT_TRUE(test::writeBytes(path, {1}));
-  File file = File::openRead(path);
+  File file = test::opened(File::openRead(path));
   EXPECT_FALSE(writeTilesFile(*test::makeTileSet(sampleContent(10)), file));
   auto empty = createTileSet();
   EXPECT_FALSE(writeTilesFile(*empty, file));
@@ -302,12 +302,12 @@ TEST(TilesFileFind, APathWithoutSeparatorSearchesTheCurrentFolder) {
   const TilesContent good = sampleContent(16);
   ASSERT_TRUE(
       test::writeTilesFixture(dir.file("game.mstiles"), good, TilesFileOptions{}.method(kMethodLZMA)));
-  std::string previous;
-  ASSERT_TRUE(getCurrentDirectory(previous));
+  const Result<std::string> previous = currentDirectory();
+  ASSERT_TRUE(previous);
   ASSERT_TRUE(setCurrentDirectory(dir.path()));
   std::unique_ptr<TileSet> slot;
   const bool found = findTilesBeside("screen.msscreen", slot).ok();
-  ASSERT_TRUE(setCurrentDirectory(previous));
+  ASSERT_TRUE(setCurrentDirectory(*previous));
   ASSERT_TRUE(found);
   EXPECT_EQ(test::payloadOf(*slot), good.payload());
 }

@@ -20,7 +20,7 @@ constexpr int kPaintedRows[2] = {1, 3}, kPaintedColumns[2] = {4, 8}; // the rect
 // the rectangle painted magenta.
 std::string paintedFolder(const test::TempDir& dir) {
   const std::string folder = dir.file("game");
-  createDirectory(folder);
+  (void)createDirectory(folder);
   for (const char* name : {"game.mstiles", "title.msscreen", "level.msscreen"}) {
     const std::string bytes = test::readFileBytes(joinPath(test::kExampleFolder, name));
     test::writeFileBytes(joinPath(folder, name), bytes.data(), bytes.size());
