@@ -11,6 +11,8 @@
 #include "platform/text.h"
 #include "viewer/paint_sheet.h"
 
+#include <optional>
+
 namespace zelvo::cli {
 
 namespace {
@@ -68,41 +70,38 @@ std::string screenPathOf(const std::string& folder, const std::string& name) {
   return joinPath(folder, name);
 }
 
-} // namespace
+// Where the pages go, each image with its map beside it, and what may be replaced there.
+struct SheetOutputs {
+  std::string first; // the first page's image
+  OutputRule image, sidecar;
 
-int runPaintSheet(const SheetOptions& options, std::FILE* out, std::FILE* err) {
-  const std::string& folder = options.packPath;
-  if (!isDirectory(folder)) {
-    sayError(err, kCommand, "with --to-paint, " + printable(folder) + " is not a capture folder");
-    return kExitUsage;
+  Status check(std::uint32_t page) const {
+    const std::string path = paintSheetPagePath(first, page);
+    if (Status ready = checkOutput(path, image); !ready) return ready;
+    return checkOutput(sheetSidecarPath(path), sidecar);
   }
-  const OutputRule imageRule = sheetRule(folder, false, options.force);
-  const OutputRule sidecarRule = sheetRule(folder, true, options.force);
-  if (Status named = checkOutputName(options.outputPath, imageRule); !named) {
-    sayError(err, kCommand, named.error().message());
-    return kExitUsage;
-  }
-  // Every page is checked before any is written; the first one before the build runs.
-  auto checkPage = [&](std::uint32_t page) -> Status {
-    const std::string image = paintSheetPagePath(options.outputPath, page);
-    if (Status ready = checkOutput(image, imageRule); !ready) return ready;
-    return checkOutput(sheetSidecarPath(image), sidecarRule);
-  };
-  if (Status ready = checkPage(1); !ready) return fail(err, ready.error());
+};
 
+// Builds the folder's screens into `store`, for the tiles as its images leave them; says why when
+// the build fails.
+bool buildStore(const std::string& folder, int scale, std::FILE* err, ReplacedStore& store) {
   SheetLog log(err);
-  ReplacedStore store;
   BuildJob job;
   job.log = &log;
   job.inputFolder = folder;
-  job.scale = std::uint8_t(options.scale);
+  job.scale = std::uint8_t(scale);
   job.screensOnly = true;
   job.store = &store;
   if (!RunBuild(job) || !store.table) {
     sayError(err, kCommand, log.last + (log.reason.empty() ? "" : ": " + log.reason));
-    return kExitFailure;
+    return false;
   }
+  return true;
+}
 
+// The pages of the tiles the options choose.
+Result<PaintSheetPlan> planSheets(const ReplacedStore& store, const SheetOptions& options) {
+  const std::string& folder = options.packPath;
   std::unordered_set<std::uint32_t> shown;
   PaintSheetChoice choice;
   choice.group = options.group;
@@ -111,39 +110,80 @@ int runPaintSheet(const SheetOptions& options, std::FILE* out, std::FILE* err) {
   if (!options.screen.empty()) {
     Result<std::unordered_set<std::uint32_t>> tiles =
         tilesShownBy(store, screenPathOf(folder, options.screen));
-    if (!tiles) return fail(err, tiles.error());
+    if (!tiles) return tiles.error();
     shown = std::move(*tiles);
     choice.only = &shown;
   }
   Result<PaintSheetPlan> plan = planPaintSheets(store, choice);
-  if (!plan) return fail(err, Error{plan.error().cause, folder, plan.error().detail});
+  if (!plan) return Error{plan.error().cause, folder, plan.error().detail};
+  return plan;
+}
+
+// The pages saved: where each went and what it holds, and the slots of them all.
+struct WrittenPages {
+  nlohmann::ordered_json pages = nlohmann::ordered_json::array();
+  std::size_t slots = 0;
+};
+
+// Draws and saves every page of the plan; says why when one fails.
+std::optional<WrittenPages> writePages(const ReplacedStore& store, PaintSheetPlan& plan,
+                                       const SheetOutputs& outputs, std::FILE* err) {
+  WrittenPages written;
+  for (std::uint32_t page = 1; page <= plan.pages.size(); ++page) {
+    Result<RgbaImage> image = drawPaintSheet(store, plan, page - 1);
+    if (!image) {
+      fail(err, image.error());
+      return std::nullopt;
+    }
+    const std::string path = paintSheetPagePath(outputs.first, page);
+    const SheetMap& map = plan.pages[page - 1];
+    if (Status saved = savePaintSheet(*image, map, path, sheetSidecarPath(path), outputs.image.replace);
+        !saved) {
+      sayError(err, kCommand, outputFailure(saved.error(), outputs.image));
+      return std::nullopt;
+    }
+    written.slots += map.slots.size();
+    written.pages.push_back({{"image", path},
+                             {"sidecar", sheetSidecarPath(path)},
+                             {"width", map.width},
+                             {"height", map.height},
+                             {"slots", map.slots.size()}});
+  }
+  return written;
+}
+
+} // namespace
+
+int runPaintSheet(const SheetOptions& options, std::FILE* out, std::FILE* err) {
+  const std::string& folder = options.packPath;
+  if (!isDirectory(folder)) {
+    sayError(err, kCommand, "with --to-paint, " + printable(folder) + " is not a capture folder");
+    return kExitUsage;
+  }
+  const SheetOutputs outputs{options.outputPath, sheetRule(folder, false, options.force),
+                             sheetRule(folder, true, options.force)};
+  if (Status named = checkOutputName(options.outputPath, outputs.image); !named) {
+    sayError(err, kCommand, named.error().message());
+    return kExitUsage;
+  }
+  // Every page is checked before any is written; the first one before the build runs.
+  if (Status ready = outputs.check(1); !ready) return fail(err, ready.error());
+
+  ReplacedStore store;
+  if (!buildStore(folder, options.scale, err, store)) return kExitFailure;
+  Result<PaintSheetPlan> plan = planSheets(store, options);
+  if (!plan) return fail(err, plan.error());
   const std::uint32_t pages = std::uint32_t(plan->pages.size());
   for (std::uint32_t page = 2; page <= pages; ++page)
-    if (Status ready = checkPage(page); !ready) return fail(err, ready.error());
+    if (Status ready = outputs.check(page); !ready) return fail(err, ready.error());
 
-  nlohmann::ordered_json written = nlohmann::ordered_json::array();
-  std::size_t slots = 0;
-  for (std::uint32_t page = 1; page <= pages; ++page) {
-    Result<RgbaImage> image = drawPaintSheet(store, *plan, page - 1);
-    if (!image) return fail(err, image.error());
-    const std::string path = paintSheetPagePath(options.outputPath, page);
-    const SheetMap& map = plan->pages[page - 1];
-    if (Status saved = savePaintSheet(*image, map, path, sheetSidecarPath(path), imageRule.replace); !saved) {
-      sayError(err, kCommand, outputFailure(saved.error(), imageRule));
-      return kExitFailure;
-    }
-    slots += map.slots.size();
-    written.push_back({{"image", path},
-                       {"sidecar", sheetSidecarPath(path)},
-                       {"width", map.width},
-                       {"height", map.height},
-                       {"slots", map.slots.size()}});
-  }
+  std::optional<WrittenPages> written = writePages(store, *plan, outputs, err);
+  if (!written) return kExitFailure;
   if (options.json) {
     nlohmann::ordered_json info;
     info["scale"] = options.scale;
-    info["tiles"] = slots;
-    info["pages"] = std::move(written);
+    info["tiles"] = written->slots;
+    info["pages"] = std::move(written->pages);
     if (!writeOutput(out, jsonText(info) + "\n", err, kCommand)) return kExitFailure;
   }
   return kExitSuccess;

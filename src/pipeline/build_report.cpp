@@ -52,6 +52,67 @@ Json sizeJson(const ImageSize& size) { return Json::array({size.width, size.heig
 
 Json textOrNull(const std::string& text) { return text.empty() ? Json() : Json(text); }
 
+// The report's entries for a screen or a sheet, and for one conflict.
+Json replacedJson(const std::vector<TileEntryRef>& replaced) {
+  Json json = Json::array();
+  for (const TileEntryRef& entry : replaced) json.push_back({{"group", entry.group}, {"index", entry.index}});
+  return json;
+}
+
+Json screenJson(const ScreenReport& screen) {
+  Json item = {{"screen", screen.screen},
+               {"image", textOrNull(screen.image)},
+               {"notTaken", screen.notTaken},
+               {"status", screenStatusName(screen.status)},
+               {"reason", textOrNull(screen.reason)}};
+  item["imageSize"] = screen.info.imageRead ? sizeJson(screen.info.imageSize) : Json();
+  item["expectedSize"] = screen.info.imageRead ? sizeJson(screen.info.expectedSize) : Json();
+  item["paintedFactor"] = screen.info.paintedFactor ? Json(screen.info.paintedFactor) : Json();
+  item["replaced"] = replacedJson(screen.info.replaced);
+  item["leftAsExported"] = screen.info.leftAsExported;
+  item["keptEarlierPaint"] = screen.info.keptEarlierPaint;
+  item["sharedTiles"] = screen.info.sharedTiles;
+  item["sharedCells"] = screen.info.sharedSquares;
+  return item;
+}
+
+Json sheetJson(const SheetReport& sheet) {
+  Json item = {{"image", sheet.image},
+               {"map", textOrNull(sheet.map)},
+               {"status", screenStatusName(sheet.status)},
+               {"reason", textOrNull(sheet.reason)}};
+  item["imageSize"] = sheet.info.imageRead ? sizeJson(sheet.info.imageSize) : Json();
+  item["mapSize"] = sheet.info.imageRead ? sizeJson(sheet.info.expectedSize) : Json();
+  item["paintedFactor"] = sheet.info.paintedFactor ? Json(sheet.info.paintedFactor) : Json();
+  item["slots"] = sheet.slotCount;
+  item["slotsNotInCapture"] = sheet.slotsNotInCapture;
+  item["replaced"] = replacedJson(sheet.info.replaced);
+  item["leftAsWritten"] = sheet.info.leftAsExported;
+  item["keptEarlierPaint"] = sheet.info.keptEarlierPaint;
+  return item;
+}
+
+Json conflictJson(const BuildReport& report, const TileConflict& conflict) {
+  return {{"group", conflict.entry.group},
+          {"index", conflict.entry.index},
+          {"earlierScreen", screenName(report, conflict.earlier)},
+          {"earlierPlace", placeJson(conflict.earlierPlace)},
+          {"laterScreen", screenName(report, conflict.later)},
+          {"laterPlace", placeJson(conflict.laterPlace)}};
+}
+
+Json countsJson(const BuildReport& report) {
+  return {{"screens", report.screens.size()},
+          {"screensUsed", report.screensUsed()},
+          {"screensSkipped", report.screensSkipped()},
+          {"sheets", report.sheets.size()},
+          {"sheetsUsed", report.sheetsUsed()},
+          {"tilesReplaced", report.tilesReplaced()},
+          {"conflicts", report.conflicts.size()},
+          {"tilesPaintedDifferently", report.tilesPaintedDifferently()},
+          {"warnings", report.warnings}};
+}
+
 } // namespace
 
 const char* const kBuildStageLines[7] = {"Looking for original tiles...",
@@ -269,56 +330,12 @@ std::string coverageJson(const Coverage& coverage, int indent) {
 }
 
 std::string buildReportJson(const BuildReport& report, int indent) {
-  Json passed = Json::array();
+  Json passed = Json::array(), screens = Json::array(), sheets = Json::array(), conflicts = Json::array();
   for (const PassedOver& file : report.tilesPassedOver)
     passed.push_back({{"name", file.name}, {"reason", file.reason}});
-  Json screens = Json::array();
-  for (const ScreenReport& screen : report.screens) {
-    Json replaced = Json::array();
-    for (const TileEntryRef& entry : screen.info.replaced)
-      replaced.push_back({{"group", entry.group}, {"index", entry.index}});
-    Json item = {{"screen", screen.screen},
-                 {"image", textOrNull(screen.image)},
-                 {"notTaken", screen.notTaken},
-                 {"status", screenStatusName(screen.status)},
-                 {"reason", textOrNull(screen.reason)}};
-    item["imageSize"] = screen.info.imageRead ? sizeJson(screen.info.imageSize) : Json();
-    item["expectedSize"] = screen.info.imageRead ? sizeJson(screen.info.expectedSize) : Json();
-    item["paintedFactor"] = screen.info.paintedFactor ? Json(screen.info.paintedFactor) : Json();
-    item["replaced"] = std::move(replaced);
-    item["leftAsExported"] = screen.info.leftAsExported;
-    item["keptEarlierPaint"] = screen.info.keptEarlierPaint;
-    item["sharedTiles"] = screen.info.sharedTiles;
-    item["sharedCells"] = screen.info.sharedSquares;
-    screens.push_back(std::move(item));
-  }
-  Json sheets = Json::array();
-  for (const SheetReport& sheet : report.sheets) {
-    Json replaced = Json::array();
-    for (const TileEntryRef& entry : sheet.info.replaced)
-      replaced.push_back({{"group", entry.group}, {"index", entry.index}});
-    Json item = {{"image", sheet.image},
-                 {"map", textOrNull(sheet.map)},
-                 {"status", screenStatusName(sheet.status)},
-                 {"reason", textOrNull(sheet.reason)}};
-    item["imageSize"] = sheet.info.imageRead ? sizeJson(sheet.info.imageSize) : Json();
-    item["mapSize"] = sheet.info.imageRead ? sizeJson(sheet.info.expectedSize) : Json();
-    item["paintedFactor"] = sheet.info.paintedFactor ? Json(sheet.info.paintedFactor) : Json();
-    item["slots"] = sheet.slotCount;
-    item["slotsNotInCapture"] = sheet.slotsNotInCapture;
-    item["replaced"] = std::move(replaced);
-    item["leftAsWritten"] = sheet.info.leftAsExported;
-    item["keptEarlierPaint"] = sheet.info.keptEarlierPaint;
-    sheets.push_back(std::move(item));
-  }
-  Json conflicts = Json::array();
-  for (const TileConflict& conflict : report.conflicts)
-    conflicts.push_back({{"group", conflict.entry.group},
-                         {"index", conflict.entry.index},
-                         {"earlierScreen", screenName(report, conflict.earlier)},
-                         {"earlierPlace", placeJson(conflict.earlierPlace)},
-                         {"laterScreen", screenName(report, conflict.later)},
-                         {"laterPlace", placeJson(conflict.laterPlace)}});
+  for (const ScreenReport& screen : report.screens) screens.push_back(screenJson(screen));
+  for (const SheetReport& sheet : report.sheets) sheets.push_back(sheetJson(sheet));
+  for (const TileConflict& conflict : report.conflicts) conflicts.push_back(conflictJson(report, conflict));
   Json json = {
       {"success", report.success},
       {"scale", report.scale},
@@ -327,16 +344,7 @@ std::string buildReportJson(const BuildReport& report, int indent) {
       {"screens", std::move(screens)},
       {"sheets", std::move(sheets)},
       {"conflicts", std::move(conflicts)},
-      {"counts",
-       {{"screens", report.screens.size()},
-        {"screensUsed", report.screensUsed()},
-        {"screensSkipped", report.screensSkipped()},
-        {"sheets", report.sheets.size()},
-        {"sheetsUsed", report.sheetsUsed()},
-        {"tilesReplaced", report.tilesReplaced()},
-        {"conflicts", report.conflicts.size()},
-        {"tilesPaintedDifferently", report.tilesPaintedDifferently()},
-        {"warnings", report.warnings}}},
+      {"counts", countsJson(report)},
       {"coverage", report.coverage ? Json::parse(coverageJson(*report.coverage, -1)) : Json()},
       {"digests", {{"romMd5", textOrNull(report.romMd5)}, {"hiResMd5", textOrNull(report.hiResMd5)}}}};
   // A name that is not UTF-8 is written with U+FFFD in place of its stray bytes.

@@ -42,6 +42,77 @@ void makeOpaque(std::uint8_t* tile, std::size_t bytes) {
   for (std::size_t i = 3; i < bytes; i += 4) tile[i] = 255;
 }
 
+// What a candidate's files hold: its picture, and its map's text from the image's chunk or else
+// from the sidecar.
+struct SheetFiles {
+  Result<RgbaImage> image;
+  std::string mapText;
+  bool fromChunk = false;
+
+  // A map was found: the chunk, even an empty one, or a sidecar that looks like a map.
+  bool isSheet() const { return fromChunk || !mapText.empty(); }
+};
+
+SheetFiles readSheetFiles(const std::string& imagePath, const std::string& alphaPath,
+                          const std::string& sidecarPath) {
+  // The sidecar first: it says the image is a sheet even when the image cannot be read.
+  std::string sidecarText;
+  if (!sidecarPath.empty()) {
+    Result<std::string> text = readSmallFile(sidecarPath, kMaxSheetMapBytes);
+    if (text && looksLikeSheetMap(*text)) sidecarText = std::move(*text);
+  }
+  std::vector<PngText> texts;
+  Result<RgbaImage> image = loadImageWithAlpha(imagePath, alphaPath, &texts);
+  PngText* chunk = nullptr;
+  for (PngText& text : texts)
+    if (text.keyword == kSheetMapKeyword) chunk = &text;
+  if (chunk) return {std::move(image), std::move(chunk->text), true};
+  return {std::move(image), std::move(sidecarText), false};
+}
+
+// The sheet's slots cut out of its picture as the squares of `out`, each as written or painted; a
+// slot whose tile the build's tiles do not hold is counted and left out.
+Status cutSlots(const RgbaImage& picture, const SheetMap& map, const HiResTileTable& table,
+                const TileSet& buildTiles, const std::string& imagePath, PreparedSheet& out) {
+  PreparedScreen& prepared = out.screen;
+  const std::uint32_t edge = 8 * table.scale, tileBytes = table.tileBytes;
+  std::unique_ptr<std::uint8_t[]> cut(new (std::nothrow) std::uint8_t[tileBytes]);
+  std::unique_ptr<std::uint8_t[]> generated(new (std::nothrow) std::uint8_t[tileBytes]);
+  if (!cut || !generated) return makeError(ErrorCause::OutOfMemory, imagePath, "no memory for a tile");
+  prepared.squares.reserve(map.slots.size());
+  for (std::size_t i = 0; i < map.slots.size(); ++i) {
+    const SheetSlot& slot = map.slots[i];
+    const TileGroup& group = buildTiles.groups[slot.group];
+    const std::uint32_t index = findEntryByContent(group, slot.colours, slot.planes);
+    if (index == kNotFound) {
+      ++out.slotsNotInCapture;
+      continue;
+    }
+    ScreenSquare square;
+    square.entry = {slot.group, index};
+    square.left = slot.x;
+    square.top = slot.y;
+    square.place.slot = std::int32_t(i + 1);
+    // As on a screen, plain background tiles are opaque; priority and sprite tiles keep their alpha.
+    square.opaque = slot.group < kPriorityGroupOffset;
+    if (cutTile(picture, slot.x, slot.y, edge, cut.get())) {
+      if (square.opaque) makeOpaque(cut.get(), tileBytes);
+      square.asExported = slotDigest(cut.get(), tileBytes) == slot.digest;
+      if (!square.asExported && generateHiResTile(group, slot.group, index, table.scale, generated.get())) {
+        if (square.opaque) makeOpaque(generated.get(), tileBytes);
+        square.asExported = tilesPracticallyEqual(cut.get(), generated.get(), tileBytes);
+      }
+      // The painted tile is kept, as a screen keeps its cuts.
+      if (squareIsCut(prepared, square, table.scale)) {
+        prepared.cutOf.push_back(std::uint32_t(prepared.cuts.size() / tileBytes));
+        prepared.cuts.insert(prepared.cuts.end(), cut.get(), cut.get() + tileBytes);
+      }
+    }
+    prepared.squares.push_back(square);
+  }
+  return {};
+}
+
 } // namespace
 
 std::vector<SheetCandidate> sheetCandidates(const std::vector<DirEntry>& names,
@@ -85,33 +156,22 @@ PreparedSheet prepareSheet(const HiResTileTable& table, const TileSet& buildTile
                            const std::string& imagePath, const std::string& alphaPath,
                            const std::string& sidecarPath) {
   PreparedSheet out;
-  PreparedScreen& prepared = out.screen;
-  ScreenReplaceInfo& found = prepared.info;
+  ScreenReplaceInfo& found = out.screen.info;
   auto skipped = [&](Error why) {
-    prepared.skipped = true;
-    prepared.reason = std::move(why);
+    out.screen.skipped = true;
+    out.screen.reason = std::move(why);
     return std::move(out);
   };
 
-  // The sidecar first: it says the image is a sheet even when the image cannot be read.
-  std::string sidecarText;
-  if (!sidecarPath.empty()) {
-    Result<std::string> text = readSmallFile(sidecarPath, kMaxSheetMapBytes);
-    if (text && looksLikeSheetMap(*text)) sidecarText = std::move(*text);
-  }
-  std::vector<PngText> texts;
-  Result<RgbaImage> image = loadImageWithAlpha(imagePath, alphaPath, &texts);
-  const PngText* chunk = nullptr;
-  for (const PngText& text : texts)
-    if (text.keyword == kSheetMapKeyword) chunk = &text;
-  out.isSheet = chunk || !sidecarText.empty();
+  SheetFiles files = readSheetFiles(imagePath, alphaPath, sidecarPath);
+  out.isSheet = files.isSheet();
   if (!out.isSheet) return out;
   found.screenRead = true;
-  if (!image) return skipped(image.error());
+  if (!files.image) return skipped(files.image.error());
   found.imageRead = true;
-  found.imageSize = {image->width, image->height};
-  out.fromChunk = chunk != nullptr;
-  Result<SheetMap> map = chunk ? parseSheetMap(chunk->text, {}) : parseSheetMap(sidecarText, sidecarPath);
+  found.imageSize = {files.image->width, files.image->height};
+  out.fromChunk = files.fromChunk;
+  Result<SheetMap> map = parseSheetMap(files.mapText, files.fromChunk ? std::string() : sidecarPath);
   if (!map) return skipped(map.error());
   out.scale = map->scale;
   out.slotCount = map->slots.size();
@@ -125,44 +185,8 @@ PreparedSheet prepareSheet(const HiResTileTable& table, const TileSet& buildTile
                                  "x; this build is at " + std::to_string(table.scale) +
                                  "x (write it again with --scale " + std::to_string(table.scale) + ")"));
   }
-  const RgbaImage& picture = *image;
-
-  const std::uint32_t edge = 8 * table.scale, tileBytes = table.tileBytes;
-  std::unique_ptr<std::uint8_t[]> cut(new (std::nothrow) std::uint8_t[tileBytes]);
-  std::unique_ptr<std::uint8_t[]> generated(new (std::nothrow) std::uint8_t[tileBytes]);
-  if (!cut || !generated)
-    return skipped(makeError(ErrorCause::OutOfMemory, imagePath, "no memory for a tile"));
-  prepared.squares.reserve(map->slots.size());
-  for (std::size_t i = 0; i < map->slots.size(); ++i) {
-    const SheetSlot& slot = map->slots[i];
-    const TileGroup& group = buildTiles.groups[slot.group];
-    const std::uint32_t index = findEntryByContent(group, slot.colours, slot.planes);
-    if (index == kNotFound) {
-      ++out.slotsNotInCapture;
-      continue;
-    }
-    ScreenSquare square;
-    square.entry = {slot.group, index};
-    square.left = slot.x;
-    square.top = slot.y;
-    square.place.slot = std::int32_t(i + 1);
-    // As on a screen, plain background tiles are opaque; priority and sprite tiles keep their alpha.
-    square.opaque = slot.group < kPriorityGroupOffset;
-    if (cutTile(picture, slot.x, slot.y, edge, cut.get())) {
-      if (square.opaque) makeOpaque(cut.get(), tileBytes);
-      square.asExported = slotDigest(cut.get(), tileBytes) == slot.digest;
-      if (!square.asExported && generateHiResTile(group, slot.group, index, table.scale, generated.get())) {
-        if (square.opaque) makeOpaque(generated.get(), tileBytes);
-        square.asExported = tilesPracticallyEqual(cut.get(), generated.get(), tileBytes);
-      }
-      // The painted tile is kept, as a screen keeps its cuts.
-      if (squareIsCut(prepared, square, table.scale)) {
-        prepared.cutOf.push_back(std::uint32_t(prepared.cuts.size() / tileBytes));
-        prepared.cuts.insert(prepared.cuts.end(), cut.get(), cut.get() + tileBytes);
-      }
-    }
-    prepared.squares.push_back(square);
-  }
+  if (Status cut = cutSlots(*files.image, *map, table, buildTiles, imagePath, out); !cut)
+    return skipped(cut.error());
   return out;
 }
 

@@ -60,6 +60,128 @@ Legend sheetLegend(const std::string& title, int textScale) {
 // The label of a group on the pages after its first.
 std::string continuedName(int group) { return "group " + std::to_string(group) + " (continued)"; }
 
+// Where a sheet's tiles go: `columns` to a row, `pitch` pixels apart; a page's first row (or the
+// label above it) at `top`, a group's label `labelHeight` tall, no page taller than `pageHeight`.
+struct SheetGrid {
+  int columns = 0, pitch = 0, top = 0, labelHeight = 0, pageHeight = 0;
+};
+
+// The sheet's width: its widest row of tiles, label or legend; 0 when the groups shown hold no
+// entries.
+int sheetWidth(const PackTiles& pack, int group, const SheetGrid& grid, int textScale) {
+  std::uint32_t widest = 0;
+  int width = 0;
+  for (int g = 0; g < kGroupCount; ++g) {
+    if ((group >= 0 && g != group) || pack.tiles->groups[g].count == 0) continue;
+    widest = std::max(widest, pack.tiles->groups[g].count);
+    width = std::max({width, 2 * kSheetGap + textWidth(sheetGroupName(g), textScale),
+                      2 * kSheetGap + textWidth(continuedName(g), textScale)});
+  }
+  if (widest == 0) return 0;
+  return std::max({width,
+                   kSheetGap + int(std::min<std::uint32_t>(widest, std::uint32_t(grid.columns))) * grid.pitch,
+                   sheetLegend("page 1", textScale).minimumWidth()});
+}
+
+// Whether the pack's tile of an entry is painted: other than the plain enlargement of the entry,
+// which goes to `plain` (a tile's bytes).
+bool isPainted(const PackTiles& pack, int group, std::uint32_t index, std::uint8_t* plain) {
+  return !generateHiResTile(pack.tiles->groups[group], group, index, pack.scale, plain) ||
+         std::memcmp(plain, pack.tile(group, index), pack.tileBytes) != 0;
+}
+
+// The labels of a sheet's groups and the height of each of its pages.
+struct SheetPages {
+  std::vector<Label> labels;
+  std::vector<int> heights;
+};
+
+// Places the entries of the sheet: rows go down the page, each group under its label, until the
+// next would pass the page's foot.
+SheetPages layOutSheet(const PackTiles& pack, int group, const SheetGrid& grid, Sheet& sheet) {
+  SheetPages pages;
+  const std::uint32_t columns = std::uint32_t(grid.columns);
+  int y = grid.top;
+  std::vector<std::uint8_t> plain(pack.tileBytes);
+  for (int g = 0; g < kGroupCount; ++g) {
+    if (group >= 0 && g != group) continue;
+    const TileGroup& tiles = pack.tiles->groups[g];
+    for (std::uint32_t i = 0; i < tiles.count; ++i) {
+      if (i % columns == 0) {
+        if (i) y += grid.pitch; // past the row above
+        bool label = i == 0;
+        if (y + (label ? grid.labelHeight : 0) + grid.pitch > grid.pageHeight && y > grid.top) {
+          pages.heights.push_back(y);
+          y = grid.top;
+          label = true;
+        }
+        if (label) {
+          pages.labels.push_back({int(pages.heights.size()), y, i ? continuedName(g) : sheetGroupName(g)});
+          y += grid.labelHeight;
+        }
+      }
+      SheetEntry& e = sheet.entries.emplace_back();
+      e = {g,
+           i,
+           kSheetGap + int(i % columns) * grid.pitch,
+           y,
+           pack.tileNumber(g, i),
+           int(pages.heights.size())};
+      e.painted = isPainted(pack, g, i, plain.data());
+      sheet.paintedEntries += e.painted;
+    }
+    if (tiles.count) y += grid.pitch;
+  }
+  pages.heights.push_back(y);
+  return pages;
+}
+
+Status checkSheetPixels(int width, const std::vector<int>& heights) {
+  std::uint64_t pixels = 0;
+  for (int height : heights) pixels += std::uint64_t(width) * std::uint64_t(height);
+  if (pixels > kMaxSheetPixels)
+    return makeError(ErrorCause::LimitExceeded, {},
+                     "the sheet would be " + std::to_string(heights.size()) + " pages of " +
+                         std::to_string(width) + " pixels wide, " + std::to_string(pixels) +
+                         " pixels in all");
+  return {};
+}
+
+// The sheet's pages, grey under a legend that counts the entries (and the pages, when there are
+// several), with the groups' labels on them.
+Status drawPages(Sheet& sheet, int width, const SheetPages& pages, int textScale) {
+  const std::size_t count = pages.heights.size();
+  const std::string counts = std::to_string(sheet.entries.size()) + " tile entries, " +
+                             std::to_string(sheet.paintedEntries) + " painted";
+  for (std::size_t p = 0; p < count; ++p) {
+    Result<RgbaImage> image =
+        makeRgbaImage(std::uint32_t(width), std::uint32_t(pages.heights[p]), "the sheet");
+    if (!image) return image.error();
+    fillImage(*image, kGround, kGround, kGround, 255);
+    const std::string title =
+        count > 1 ? counts + "; page " + std::to_string(p + 1) + " of " + std::to_string(count) : counts;
+    sheetLegend(title, textScale).draw(*image, 0, width);
+    sheet.pages.push_back(std::move(*image));
+  }
+  for (const Label& label : pages.labels)
+    drawText(sheet.pages[std::size_t(label.page)], kSheetGap, label.y + textScale, label.text, textScale,
+             kStripText);
+  return {};
+}
+
+// Draws every entry's tile on its page over the checkerboard, marks the unpainted ones, and counts
+// the different tiles.
+void drawEntries(Sheet& sheet, const PackTiles& pack, std::uint32_t edge) {
+  std::vector<bool> seen(pack.tileCount);
+  for (const SheetEntry& e : sheet.entries) {
+    RgbaImage& page = sheet.pages[std::size_t(e.page)];
+    putOverChecker(page, pack.tileData(e.tile), edge, std::uint32_t(e.x), std::uint32_t(e.y));
+    if (!e.painted) markUnpaintedTile(page, e.x, e.y, int(edge));
+    if (!seen[e.tile]) ++sheet.distinctTiles;
+    seen[e.tile] = true;
+  }
+}
+
 } // namespace
 
 int sheetLabelHeight(std::uint32_t scale) { return (kGlyphHeight + 3) * sheetTextScale(scale); }
@@ -98,95 +220,25 @@ Result<Sheet> renderSheet(const PackTiles& pack, int group, int columns, int pag
   if (!pack.tiles) return makeError(ErrorCause::InvalidArgument, {}, "the pack holds no tiles");
 
   const std::uint32_t edge = 8 * pack.scale;
-  const int pitch = int(edge) + kSheetGap, textScale = sheetTextScale(pack.scale);
-  const int labelHeight = sheetLabelHeight(pack.scale);
-
-  // The width: the widest row of tiles, label or legend.
-  std::uint32_t widest = 0;
-  int width = 0;
-  for (int g = 0; g < kGroupCount; ++g) {
-    if ((group >= 0 && g != group) || pack.tiles->groups[g].count == 0) continue;
-    widest = std::max(widest, pack.tiles->groups[g].count);
-    width = std::max({width, 2 * kSheetGap + textWidth(sheetGroupName(g), textScale),
-                      2 * kSheetGap + textWidth(continuedName(g), textScale)});
-  }
-  if (widest == 0) return makeError(ErrorCause::InvalidArgument, {}, "there are no tile entries to show");
-  width = std::max({width, kSheetGap + int(std::min<std::uint32_t>(widest, std::uint32_t(columns))) * pitch,
-                    sheetLegend("page 1", textScale).minimumWidth()});
-  const int top = sheetLegend("page 1", textScale).height(width) + kSheetGap;
-  if (top + labelHeight + pitch > pageHeight)
+  const int textScale = sheetTextScale(pack.scale);
+  SheetGrid grid;
+  grid.columns = columns;
+  grid.pitch = int(edge) + kSheetGap;
+  grid.labelHeight = sheetLabelHeight(pack.scale);
+  grid.pageHeight = pageHeight;
+  const int width = sheetWidth(pack, group, grid, textScale);
+  if (width == 0) return makeError(ErrorCause::InvalidArgument, {}, "there are no tile entries to show");
+  grid.top = sheetLegend("page 1", textScale).height(width) + kSheetGap;
+  if (grid.top + grid.labelHeight + grid.pitch > pageHeight)
     return makeError(ErrorCause::InvalidArgument, {},
-                     "a page must be at least " + std::to_string(top + labelHeight + pitch) + " pixels tall");
+                     "a page must be at least " + std::to_string(grid.top + grid.labelHeight + grid.pitch) +
+                         " pixels tall");
 
-  // Rows go down the page, each group under its label, until the next would pass the page's foot.
   Sheet sheet;
-  std::vector<Label> labels;
-  std::vector<int> heights;
-  int y = top;
-  std::vector<std::uint8_t> plain(pack.tileBytes);
-  for (int g = 0; g < kGroupCount; ++g) {
-    if (group >= 0 && g != group) continue;
-    const TileGroup& tiles = pack.tiles->groups[g];
-    for (std::uint32_t i = 0; i < tiles.count; ++i) {
-      const bool rowStart = i % std::uint32_t(columns) == 0;
-      if (rowStart) {
-        if (i) y += pitch; // past the row above
-        bool label = i == 0;
-        if (y + (label ? labelHeight : 0) + pitch > pageHeight && y > top) {
-          heights.push_back(y);
-          y = top;
-          label = true;
-        }
-        if (label) {
-          labels.push_back({int(heights.size()), y, i ? continuedName(g) : sheetGroupName(g)});
-          y += labelHeight;
-        }
-      }
-      SheetEntry& e = sheet.entries.emplace_back();
-      e = {g,
-           i,
-           kSheetGap + int(i % std::uint32_t(columns)) * pitch,
-           y,
-           pack.tileNumber(g, i),
-           int(heights.size())};
-      e.painted = !generateHiResTile(tiles, g, i, pack.scale, plain.data()) ||
-                  std::memcmp(plain.data(), pack.tile(g, i), pack.tileBytes) != 0;
-      sheet.paintedEntries += e.painted;
-    }
-    if (tiles.count) y += pitch;
-  }
-  heights.push_back(y);
-
-  std::uint64_t pixels = 0;
-  for (int height : heights) pixels += std::uint64_t(width) * std::uint64_t(height);
-  if (pixels > kMaxSheetPixels)
-    return makeError(ErrorCause::LimitExceeded, {},
-                     "the sheet would be " + std::to_string(heights.size()) + " pages of " +
-                         std::to_string(width) + " pixels wide, " + std::to_string(pixels) +
-                         " pixels in all");
-  const std::string counts = std::to_string(sheet.entries.size()) + " tile entries, " +
-                             std::to_string(sheet.paintedEntries) + " painted";
-  for (std::size_t p = 0; p < heights.size(); ++p) {
-    Result<RgbaImage> image = makeRgbaImage(std::uint32_t(width), std::uint32_t(heights[p]), "the sheet");
-    if (!image) return image.error();
-    fillImage(*image, kGround, kGround, kGround, 255);
-    const std::string title = heights.size() > 1 ? counts + "; page " + std::to_string(p + 1) + " of " +
-                                                       std::to_string(heights.size())
-                                                 : counts;
-    sheetLegend(title, textScale).draw(*image, 0, width);
-    sheet.pages.push_back(std::move(*image));
-  }
-  for (const Label& label : labels)
-    drawText(sheet.pages[std::size_t(label.page)], kSheetGap, label.y + textScale, label.text, textScale,
-             kStripText);
-  std::vector<bool> seen(pack.tileCount);
-  for (const SheetEntry& e : sheet.entries) {
-    RgbaImage& page = sheet.pages[std::size_t(e.page)];
-    putOverChecker(page, pack.tileData(e.tile), edge, std::uint32_t(e.x), std::uint32_t(e.y));
-    if (!e.painted) markUnpaintedTile(page, e.x, e.y, int(edge));
-    if (!seen[e.tile]) ++sheet.distinctTiles;
-    seen[e.tile] = true;
-  }
+  const SheetPages pages = layOutSheet(pack, group, grid, sheet);
+  if (Status fits = checkSheetPixels(width, pages.heights); !fits) return fits.error();
+  if (Status drawn = drawPages(sheet, width, pages, textScale); !drawn) return drawn.error();
+  drawEntries(sheet, pack, edge);
   return sheet;
 }
 

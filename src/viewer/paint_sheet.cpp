@@ -7,6 +7,7 @@
 #include "tiles/tile_store.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -22,6 +23,77 @@ bool storeReady(const ReplacedStore& store) {
 
 Error noStore() {
   return makeError(ErrorCause::InvalidArgument, {}, "the build left no high-resolution tiles");
+}
+
+// A tile chosen for a sheet: its colours, its pattern and where the store holds it.
+struct ChosenTile {
+  const PaletteEntry* palette;
+  const PatternEntry* pattern;
+  std::uint32_t offset;
+};
+using ChosenTiles = std::array<std::vector<ChosenTile>, kGroupCount>;
+
+// The tiles `choice` picks, group by group, each tile of the store once.
+ChosenTiles chooseTiles(const ReplacedStore& store, const PaintSheetChoice& choice) {
+  const HiResTileTable& table = *store.table;
+  const TileSet& tiles = *store.tiles;
+  ChosenTiles chosen;
+  std::unordered_set<std::uint32_t> seen;
+  for (int g = 0; g < kGroupCount; ++g) {
+    if (choice.group >= 0 && g != choice.group) continue;
+    const TileGroup& group = tiles.groups[g];
+    for (std::uint32_t i = 0; i < group.count; ++i) {
+      const PaletteEntry* palette = tiles.palette(group.entries[i].paletteIndex);
+      const PatternEntry* pattern = tiles.pattern(group.entries[i].patternIndex);
+      if (!palette || !pattern) continue;
+      // The slot is named by content: the entry the build finds by it must hold this tile.
+      const std::uint32_t found = findEntryByContent(group, palette->colours, pattern->planes);
+      std::uint32_t offset = 0;
+      if (found == kNotFound || !hiResTileOffset(table, g, found, offset) || !seen.insert(offset).second)
+        continue;
+      if (choice.unpainted && store.ledger.painted.count(offset)) continue;
+      if (choice.only && !choice.only->count(offset)) continue;
+      chosen[g].push_back({palette, pattern, offset});
+    }
+  }
+  return chosen;
+}
+
+// The squares of a sheet: `edge` pixels, `pitch` apart, `columns` to a row and `rows` to a page.
+struct SlotGrid {
+  std::uint32_t edge = 0, pitch = 0, columns = 0, rows = 0;
+};
+
+// The chosen tiles in slots on pages, their pages not yet numbered. Each group starts a new row.
+PaintSheetPlan layOutSlots(const ReplacedStore& store, const ChosenTiles& chosen, const SlotGrid& grid) {
+  PaintSheetPlan plan;
+  std::uint32_t rows = 0; // on the current page
+  for (int g = 0; g < kGroupCount; ++g) {
+    const std::vector<ChosenTile>& group = chosen[g];
+    for (std::size_t k = 0; k < group.size(); ++k) {
+      if (k % grid.columns == 0) {
+        if (plan.pages.empty() || rows == grid.rows) {
+          plan.pages.emplace_back().scale = store.table->scale;
+          plan.tiles.emplace_back();
+          rows = 0;
+        }
+        ++rows;
+      }
+      SheetMap& page = plan.pages.back();
+      SheetSlot& slot = page.slots.emplace_back();
+      slot.x = std::int32_t(kPaintSheetGap + (k % grid.columns) * grid.pitch);
+      slot.y = std::int32_t(kPaintSheetGap + (rows - 1) * grid.pitch);
+      slot.size = grid.edge;
+      slot.group = g;
+      std::memcpy(slot.colours, group[k].palette->colours, sizeof slot.colours);
+      std::memcpy(slot.planes, group[k].pattern->planes, sizeof slot.planes);
+      slot.painted = store.ledger.painted.count(group[k].offset) != 0;
+      plan.tiles.back().push_back(group[k].offset);
+      page.width = std::max(page.width, std::uint32_t(slot.x) + grid.pitch);
+      page.height = std::max(page.height, std::uint32_t(slot.y) + grid.pitch);
+    }
+  }
+  return plan;
 }
 
 } // namespace
@@ -45,66 +117,14 @@ Result<PaintSheetPlan> planPaintSheets(const ReplacedStore& store, const PaintSh
   if (choice.group < -1 || choice.group >= kGroupCount)
     return makeError(ErrorCause::InvalidArgument, {}, "the group must be 0 to 8");
   if (choice.columns < 1) return makeError(ErrorCause::InvalidArgument, {}, "a row holds at least one slot");
-  const HiResTileTable& table = *store.table;
-  const TileSet& tiles = *store.tiles;
-  const std::uint32_t edge = 8 * table.scale, pitch = edge + kPaintSheetGap;
+  SlotGrid grid;
+  grid.edge = 8 * store.table->scale;
+  grid.pitch = grid.edge + kPaintSheetGap;
   // No page is larger than the build reads.
-  const std::uint32_t fit = (kMaxImageSide - kPaintSheetGap) / pitch;
-  const std::uint32_t columns = std::min(std::uint32_t(choice.columns), fit);
+  grid.rows = (kMaxImageSide - kPaintSheetGap) / grid.pitch;
+  grid.columns = std::min(std::uint32_t(choice.columns), grid.rows);
 
-  // The chosen tiles, group by group.
-  struct Chosen {
-    const PaletteEntry* palette;
-    const PatternEntry* pattern;
-    std::uint32_t offset;
-  };
-  std::vector<Chosen> chosen[kGroupCount];
-  std::unordered_set<std::uint32_t> seen;
-  for (int g = 0; g < kGroupCount; ++g) {
-    if (choice.group >= 0 && g != choice.group) continue;
-    const TileGroup& group = tiles.groups[g];
-    for (std::uint32_t i = 0; i < group.count; ++i) {
-      const PaletteEntry* palette = tiles.palette(group.entries[i].paletteIndex);
-      const PatternEntry* pattern = tiles.pattern(group.entries[i].patternIndex);
-      if (!palette || !pattern) continue;
-      // The slot is named by content: the entry the build finds by it must hold this tile.
-      const std::uint32_t found = findEntryByContent(group, palette->colours, pattern->planes);
-      std::uint32_t offset = 0;
-      if (found == kNotFound || !hiResTileOffset(table, g, found, offset) || !seen.insert(offset).second)
-        continue;
-      if (choice.unpainted && store.ledger.painted.count(offset)) continue;
-      if (choice.only && !choice.only->count(offset)) continue;
-      chosen[g].push_back({palette, pattern, offset});
-    }
-  }
-
-  // Each group starts a new row; a page holds `fit` rows.
-  PaintSheetPlan plan;
-  std::uint32_t rows = 0; // on the current page
-  for (int g = 0; g < kGroupCount; ++g) {
-    for (std::size_t k = 0; k < chosen[g].size(); ++k) {
-      if (k % columns == 0) {
-        if (plan.pages.empty() || rows == fit) {
-          plan.pages.emplace_back().scale = table.scale;
-          plan.tiles.emplace_back();
-          rows = 0;
-        }
-        ++rows;
-      }
-      SheetMap& page = plan.pages.back();
-      SheetSlot& slot = page.slots.emplace_back();
-      slot.x = std::int32_t(kPaintSheetGap + (k % columns) * pitch);
-      slot.y = std::int32_t(kPaintSheetGap + (rows - 1) * pitch);
-      slot.size = edge;
-      slot.group = g;
-      std::memcpy(slot.colours, chosen[g][k].palette->colours, sizeof slot.colours);
-      std::memcpy(slot.planes, chosen[g][k].pattern->planes, sizeof slot.planes);
-      slot.painted = store.ledger.painted.count(chosen[g][k].offset) != 0;
-      plan.tiles.back().push_back(chosen[g][k].offset);
-      page.width = std::max(page.width, std::uint32_t(slot.x) + pitch);
-      page.height = std::max(page.height, std::uint32_t(slot.y) + pitch);
-    }
-  }
+  PaintSheetPlan plan = layOutSlots(store, chooseTiles(store, choice), grid);
   if (plan.pages.empty())
     return makeError(ErrorCause::InvalidArgument, {},
                      choice.unpainted ? "no tile is left to paint: an image paints every chosen tile"
