@@ -125,6 +125,8 @@ private:
     ScreenReport report;
     std::string alphaPath;
   };
+  // Every name in the input folder, sorted; none, with a warning, when it cannot be read.
+  std::vector<DirEntry> listInputFolder();
   ScreenPlan planScreen(const std::string& screenName, const std::vector<DirEntry>& names) const;
   // Writes a prepared screen's tiles into the store and logs its findings. False when the run
   // must end.
@@ -265,14 +267,7 @@ bool Run::generateTiles() {
 
 bool Run::replaceTiles() {
   if (!stage(kBuildStageLines[2])) return false;
-  // Image names are matched without case, in the sorted order of the listing, so the choice
-  // between two names that differ only in case is the same on every machine.
-  Result<std::vector<DirEntry>> listed = listMatching(folder_, "*");
-  if (!listed) {
-    note("Warning: no screen was read: " + listed.error().message());
-    listed = std::vector<DirEntry>();
-  }
-  const std::vector<DirEntry>& names = *listed;
+  const std::vector<DirEntry> names = listInputFolder();
   std::vector<DirEntry> screens;
   for (const DirEntry& entry : names)
     if (wildcardMatch("*.msscreen", entry.name)) screens.push_back(entry);
@@ -323,6 +318,15 @@ bool Run::replaceTiles() {
         "Error: warnings are errors with --strict",
         makeError(ErrorCause::InvalidArgument, {}, std::to_string(report_.warnings) + " warning(s) logged"));
   return true;
+}
+
+std::vector<DirEntry> Run::listInputFolder() {
+  // Image names are matched without case, in the sorted order of the listing, so the choice
+  // between two names that differ only in case is the same on every machine.
+  Result<std::vector<DirEntry>> listed = listMatching(folder_, "*");
+  if (listed) return std::move(*listed);
+  note("Warning: no screen was read: " + listed.error().message());
+  return {};
 }
 
 Run::ScreenPlan Run::planScreen(const std::string& screenName, const std::vector<DirEntry>& names) const {
