@@ -39,13 +39,6 @@ std::string formatUnsigned(std::uint32_t v) {
   return text;
 }
 
-bool ensureDirectory(const std::string& folder) {
-  if (folder.empty() || isDirectory(folder)) return true;
-  std::size_t sep = lastSeparator(folder);
-  if (sep != std::string::npos && sep > 0 && !ensureDirectory(folder.substr(0, sep))) return false;
-  return createDirectory(folder).ok() || isDirectory(folder);
-}
-
 } // namespace
 
 std::string limitSettingText(std::string text) {
@@ -148,7 +141,7 @@ bool saveSettingsTo(const AppState& state, const std::string& path) {
     ini.set(kRecentScreens, "Recent" + std::to_string(i + 1),
             i < state.recentScreens.size() ? state.recentScreens[i] : std::string());
   SaveWindowPlacement(state.placement, ini);
-  if (!ensureDirectory(folderOf(path))) return false;
+  if (!makeFolders(folderOf(path))) return false;
   return ini.save(path).ok();
 }
 

@@ -68,13 +68,8 @@ OutputRule mapRule(const CoverageOptions& options) {
 // with `targets` filled, or the exit status.
 int planMaps(const CoverageOptions& options, const OutputRule& rule, MapTargets& targets, std::FILE* err) {
   const std::string& folder = options.mapsFolder;
-  if (pathKind(folder) == PathKind::Missing)
-    if (Status made = createDirectory(folder); !made) {
-      sayError(err, "coverage", made.error().message());
-      return kExitFailure;
-    }
-  if (!isDirectory(folder)) {
-    sayError(err, "coverage", folder + ": not a folder");
+  if (Status made = makeFolders(folder); !made) {
+    sayError(err, "coverage", made.error().message());
     return kExitFailure;
   }
   const Result<std::vector<DirEntry>> screens = listMatching(options.folder, "*.msscreen");

@@ -135,13 +135,8 @@ int exportFolder(const ExportOptions& options, std::FILE* out, std::FILE* err) {
     return kExitFailure;
   }
   const std::string& outputFolder = options.outputPath;
-  if (pathKind(outputFolder) == PathKind::Missing)
-    if (Status made = createDirectory(outputFolder); !made) {
-      sayError(err, "export", made.error().message());
-      return kExitFailure;
-    }
-  if (!isDirectory(outputFolder)) {
-    sayError(err, "export", outputFolder + ": not a folder");
+  if (Status made = makeFolders(outputFolder); !made) {
+    sayError(err, "export", made.error().message());
     return kExitFailure;
   }
   auto targetOf = [&](const std::string& name) {

@@ -23,16 +23,6 @@ namespace {
 constexpr std::time_t kAbandonedAfter = 3600; // seconds before an unfinished write is cleared
 constexpr std::uint64_t kLargestEntry = std::uint64_t(1) << 30; // no entry of ours comes near it
 
-// Makes `folder` and the folders above it that are missing.
-Status makeFolders(const std::string& folder) {
-  if (folder.empty() || isDirectory(folder)) return {};
-  const std::string parent = folderOf(folder);
-  if (!parent.empty() && parent != folder)
-    if (Status s = makeFolders(parent); !s) return s;
-  Status made = createDirectory(folder);
-  return made || isDirectory(folder) ? Status() : made; // another process may have made it
-}
-
 } // namespace
 
 std::string userCacheDirectory(const std::string& application) {

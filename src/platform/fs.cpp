@@ -49,6 +49,17 @@ Status createDirectory(const std::string& path) {
   return {};
 }
 
+Status makeFolders(const std::string& folder) {
+  if (folder.empty() || isDirectory(folder)) return {};
+  if (pathKind(folder) != PathKind::Missing)
+    return makeError(ErrorCause::InvalidArgument, folder, "not a folder");
+  const std::string parent = folderOf(folder);
+  if (!parent.empty() && parent != folder)
+    if (Status s = makeFolders(parent); !s) return s;
+  Status made = createDirectory(folder);
+  return made || isDirectory(folder) ? Status() : made; // another process may have made it meanwhile
+}
+
 Result<std::string> currentDirectory() {
   char buffer[PATH_MAX];
   if (::getcwd(buffer, sizeof buffer) == nullptr)

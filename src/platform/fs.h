@@ -22,6 +22,8 @@ const char* fileTypeName(unsigned type);
 // Each says why it failed: the Error names the path and the system's reason.
 Status deleteFile(const std::string& path);
 Status createDirectory(const std::string& path);
+// Makes `folder` and the folders above it that are missing; fails when one of them is a file.
+Status makeFolders(const std::string& folder);
 
 Result<std::string> currentDirectory();
 Status setCurrentDirectory(const std::string& path);
