@@ -106,8 +106,8 @@ template <class Compressor> void BM_Decompress(benchmark::State& state, std::uin
   }
   Bytes out(payload.size());
   for (auto _ : state) {
-    std::unique_ptr<zelvo::IDecompressor> d = zelvo::CreateDecompressor(method);
-    if (!file.seek(0) || !d->Read(file, out.data(), out.size())) {
+    Result<std::unique_ptr<zelvo::IDecompressor>> d = zelvo::CreateDecompressor(method);
+    if (!d || !file.seek(0) || !(*d)->Read(file, out.data(), out.size())) {
       state.SkipWithError("decompression failed");
       break;
     }

@@ -377,9 +377,9 @@ void MainWindow::previewWithPack() {
         chooser_->chooseFile(this, openPackDialogSetup(), QString::fromStdString(state_.lastPack));
     if (!path.isEmpty()) {
       state_.lastPack = limitSettingText(path.toStdString());
-      QString reason;
-      if (!viewer->showPreview(path, reason)) {
-        showProblem("previewError", "Preview With Pack", "The pack cannot be shown.\n\n" + reason);
+      if (Status shown = viewer->showPreview(path); !shown) {
+        showProblem("previewError", "Preview With Pack",
+                    "The pack cannot be shown.\n\n" + QString::fromStdString(shown.error().message()));
       }
     }
   }

@@ -150,19 +150,13 @@ void ScreenViewerWindow::setZoom(int zoom) {
   fitClientArea();
 }
 
-bool ScreenViewerWindow::showPreview(const QString& packPath, QString& error) {
-  if (!screen_) {
-    error = "No screen is loaded.";
-    return false;
-  }
+Status ScreenViewerWindow::showPreview(const QString& packPath) {
+  if (!screen_) return makeError(ErrorCause::InvalidArgument, {}, "no screen is loaded");
   QApplication::setOverrideCursor(Qt::WaitCursor);
   Result<PackTiles> pack = readPackTiles(packPath.toStdString());
   Result<Preview> preview = pack ? renderPreview(*screen_, *pack) : Result<Preview>(pack.error());
   QApplication::restoreOverrideCursor();
-  if (!preview) {
-    error = QString::fromStdString(preview.error().message());
-    return false;
-  }
+  if (!preview) return preview.error();
   // Sprites lie over the olive the original shows beneath them.
   preview_ =
       screen_->background() ? toQImage(preview->image) : toQImage(preview->image, QRgb(kSpriteFillColour));
@@ -175,7 +169,7 @@ bool ScreenViewerWindow::showPreview(const QString& packPath, QString& error) {
   if (zoom_ < int(pack->scale)) setZoom(int(pack->scale));
   tint();
   widget()->update();
-  return true;
+  return {};
 }
 
 void ScreenViewerWindow::watchPack() {
@@ -198,8 +192,7 @@ void ScreenViewerWindow::redrawIfPackChanged() {
   watchPack();
   const PackStamp now = packStamp();
   if (now == drawnStamp_ || now.size < 0) return;
-  QString error;
-  if (!showPreview(pack_, error)) drawnStamp_ = now; // not drawn again until it changes once more
+  if (!showPreview(pack_)) drawnStamp_ = now; // not drawn again until it changes once more
 }
 
 void ScreenViewerWindow::showOriginal() {

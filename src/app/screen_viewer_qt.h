@@ -49,12 +49,12 @@ public:
   virtual Status saveBitmap(int factor);
 
   // Shows the screen as the pack at `packPath` draws it, at the pack's scale, in the same window,
-  // zoomed to at least the pack's scale; the title names the pack. False, with the reason in `error`, when
+  // zoomed to at least the pack's scale; the title names the pack. Fails, with the reason, when
   // the pack cannot be read or the screen cannot be drawn with it; what was shown stays. While the
   // preview is shown the pack is watched: when it changes on disk (a build replaced it), the
   // preview is drawn again from it once it has stayed as it is for a moment (a pack that cannot be
   // read then leaves the preview as it was).
-  bool showPreview(const QString& packPath, QString& error);
+  Status showPreview(const QString& packPath);
   // Shows the original picture again, under the screen's own title.
   void showOriginal();
   // The pack whose preview is shown; empty while the original is.

@@ -54,16 +54,11 @@ void putDigest(InspectJson& info, const Md5Digest* stored, const Md5Digest& actu
   info["digestOk"] = *stored == actual;
 }
 
-bool refuse(const Error& why, std::string& error) {
-  error = why.detail.empty() ? causeName(why.cause) : why.detail;
-  return false;
-}
-
-bool describeTilesFile(File& file, const std::string& path, InspectJson& info, std::string& error) {
+Status describeTilesFile(File& file, const std::string& path, InspectJson& info) {
   Result<TilesFilePreamble> preamble = readTilesPreamble(file, path);
-  if (!preamble) return refuse(preamble.error(), error);
+  if (!preamble) return preamble.error();
   Result<Md5Digest> actual = digestTilesPayload(file, *preamble, path);
-  if (!actual) return refuse(actual.error(), error);
+  if (!actual) return actual.error();
 
   const TilesFileHeader& header = preamble->header;
   info["kind"] = "tiles";
@@ -82,14 +77,14 @@ bool describeTilesFile(File& file, const std::string& path, InspectJson& info, s
   info["entries"] = entries;
   info["payloadSize"] = preamble->payloadSize;
   putDigest(info, preamble->hasDigest ? &preamble->digest : nullptr, *actual);
-  return true;
+  return {};
 }
 
-bool describeScreenFile(File& file, const std::string& path, InspectJson& info, std::string& error) {
+Status describeScreenFile(File& file, const std::string& path, InspectJson& info) {
   Result<ScreenFilePreamble> preamble = readScreenPreamble(file, path);
-  if (!preamble) return refuse(preamble.error(), error);
+  if (!preamble) return preamble.error();
   Result<Md5Digest> actual = digestScreenPayload(file, *preamble, path);
-  if (!actual) return refuse(actual.error(), error);
+  if (!actual) return actual.error();
   std::unique_ptr<TileSet> tiles;
   const Status tilesBeside = findTilesBeside(path, tiles);
 
@@ -106,7 +101,7 @@ bool describeScreenFile(File& file, const std::string& path, InspectJson& info, 
   putDigest(info, preamble->hasDigest ? &preamble->digest : nullptr, *actual);
   info["tilesBeside"] = tilesBeside.ok();
   if (!tilesBeside) info["tilesProblem"] = tilesBeside.error().message();
-  return true;
+  return {};
 }
 
 namespace {
@@ -192,8 +187,10 @@ int runInspect(const InspectOptions& options, std::FILE* out, std::FILE* err) {
     if (*got == sizeof magic && std::memcmp(magic, k.magic, sizeof magic) == 0) kind = &k;
   if (!kind) return fail(options, file, "not a tiles file, screen file or pack (unknown magic)", out, err);
   InspectJson info = InspectJson::object();
-  std::string error;
-  if (!kind->describe(file, options.path, info, error)) return fail(options, file, error, out, err);
+  if (Status described = kind->describe(file, options.path, info); !described) {
+    const Error& why = described.error();
+    return fail(options, file, why.detail.empty() ? causeName(why.cause) : why.detail, out, err);
+  }
 
   const InspectJson problems = problemsOf(info);
   const InspectJson all = report(options.path, file, info, problems);

@@ -31,9 +31,9 @@ std::string hexOf(const std::uint8_t* bytes) {
 
 } // namespace
 
-bool describePackFile(File& file, const std::string& path, InspectJson& info, std::string& error) {
+Status describePackFile(File& file, const std::string& path, InspectJson& info) {
   Result<PackLayout> layout = readPackLayout(file, path);
-  if (!layout) return refuse(layout.error(), error);
+  if (!layout) return layout.error();
   const PackHeader& header = layout->header;
   info["kind"] = "pack";
   info["scale"] = header.scale;
@@ -44,7 +44,7 @@ bool describePackFile(File& file, const std::string& path, InspectJson& info, st
 
   // The ROM image: its head, then a raw deflate stream.
   Result<RomSectionHead> rom = readRomSectionHead(file, *layout, path);
-  if (!rom) return refuse(rom.error(), error);
+  if (!rom) return rom.error();
   std::string problem;
   info["romSize"] = rom->romSize;
   info["romCompressionName"] = methodName(rom->compression);
@@ -62,10 +62,9 @@ bool describePackFile(File& file, const std::string& path, InspectJson& info, st
   // The hi-res tiles: header, digest, bzip2 payload of the tiles and the entry table. Its counts
   // must be those of the tiles section when that could be read.
   Result<HiResSectionHead> hires = readHiResSectionHead(file, *layout, path);
-  if (!hires) return refuse(hires.error(), error);
+  if (!hires) return hires.error();
   if (tilesRead) {
-    if (Status same = checkHiResCounts(hires->header, *tiles, path); !same)
-      return refuse(same.error(), error);
+    if (Status same = checkHiResCounts(hires->header, *tiles, path); !same) return same.error();
   }
   tiles.reset();
   const HiResSectionHeader& h = hires->header;
@@ -81,7 +80,7 @@ bool describePackFile(File& file, const std::string& path, InspectJson& info, st
   info["hiResDigestOk"] =
       sectionMatches(file, h.compression, hires->payloadSize, hires->digest.data(), path, problem);
   if (!problem.empty()) info["hiResProblem"] = problem;
-  return true;
+  return {};
 }
 
 } // namespace zelvo::cli

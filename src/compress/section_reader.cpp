@@ -85,8 +85,8 @@ Result<std::unique_ptr<IDecompressor>> decompressorFor(File& file, std::uint32_t
   if (method == kMethodLZMA) {
     if (Status usable = checkLzmaHead(file, path); !usable) return usable.error();
   }
-  std::unique_ptr<IDecompressor> decompressor = CreateDecompressor(method);
-  if (!decompressor) return makeError(ErrorCause::OutOfMemory, path, "no memory for a decompressor");
+  Result<std::unique_ptr<IDecompressor>> decompressor = CreateDecompressor(method);
+  if (!decompressor) return Error{decompressor.error().cause, path, decompressor.error().detail};
   return decompressor;
 }
 

@@ -12,18 +12,19 @@ Status CDefaultDecompressor::Read(File& file, void* buffer, std::size_t size) {
   return {};
 }
 
-std::unique_ptr<IDecompressor> CreateDecompressor(std::uint32_t method) {
+Result<std::unique_ptr<IDecompressor>> CreateDecompressor(std::uint32_t method) {
+  // The objects are small: each stream takes its buffers on the first Read.
   switch (method) {
   case kMethodStored:
-    return std::unique_ptr<IDecompressor>(new (std::nothrow) CDefaultDecompressor);
+    return std::unique_ptr<IDecompressor>(std::make_unique<CDefaultDecompressor>());
   case kMethodDeflate:
-    return std::unique_ptr<IDecompressor>(new (std::nothrow) CDeflateDecompressor);
+    return std::unique_ptr<IDecompressor>(std::make_unique<CDeflateDecompressor>());
   case kMethodBZip2:
-    return std::unique_ptr<IDecompressor>(new (std::nothrow) CBZip2Decompressor);
+    return std::unique_ptr<IDecompressor>(std::make_unique<CBZip2Decompressor>());
   case kMethodLZMA:
-    return std::unique_ptr<IDecompressor>(new (std::nothrow) CLZMADecompressor);
+    return std::unique_ptr<IDecompressor>(std::make_unique<CLZMADecompressor>());
   default:
-    return nullptr;
+    return makeError(ErrorCause::Unsupported, {}, "unknown compression method " + std::to_string(method));
   }
 }
 

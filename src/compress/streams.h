@@ -41,8 +41,8 @@ public:
   virtual Status Read(File& file, void* buffer, std::size_t size) = 0;
 };
 
-// A new decompressor for a CompressionMethod number; null for any other number.
-std::unique_ptr<IDecompressor> CreateDecompressor(std::uint32_t method);
+// A new decompressor for a CompressionMethod number; Unsupported for any other number.
+Result<std::unique_ptr<IDecompressor>> CreateDecompressor(std::uint32_t method);
 
 // The stream classes. Each starts its library stream on the first Write or Read, keeps the last
 // library result (once the library reported an error, or a decompressed stream ended, every later

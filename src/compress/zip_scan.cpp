@@ -132,8 +132,9 @@ private:
   // to be passed over.
   bool examine(const Entry& entry, bool smsName) {
     const std::uint32_t size = entry.header.uncompressedSize;
-    std::unique_ptr<IDecompressor> decompressor = CreateDecompressor(entry.method);
-    if (!decompressor) return false;
+    Result<std::unique_ptr<IDecompressor>> made = CreateDecompressor(entry.method);
+    if (!made) return false;
+    std::unique_ptr<IDecompressor> decompressor = std::move(*made);
     std::uint8_t* head = buffer_.get();
     if (Status read = decompressor->Read(file_, head, kProbeBytes); !read) {
       // Passed over like any entry that is no ROM, but if none is found this is the likely why.

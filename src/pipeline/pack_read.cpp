@@ -35,8 +35,9 @@ public:
                        what_ + ": " + text(size_) +
                            " bytes claimed, more than the rest of the file can hold");
     }
-    decompressor_ = CreateDecompressor(method);
-    if (!decompressor_) return makeError(ErrorCause::OutOfMemory, path_, what_);
+    Result<std::unique_ptr<IDecompressor>> made = CreateDecompressor(method);
+    if (!made) return makeError(made.error().cause, path_, what_ + ": " + made.error().detail);
+    decompressor_ = std::move(*made);
     return {};
   }
 

@@ -369,8 +369,8 @@ TEST(ScreenViewer, APreviewIsDrawnAgainWhenItsPackChangesOnDisk) {
   ScreenViewerWindow* viewer =
       frame.openScreen(QString::fromStdString(joinPath(test::kExampleFolder, "title.msscreen")));
   ASSERT_NE(viewer, nullptr);
-  QString error;
-  ASSERT_TRUE(viewer->showPreview(QString::fromStdString(pack), error)) << error.toStdString();
+  const Status shown = viewer->showPreview(QString::fromStdString(pack));
+  ASSERT_TRUE(shown) << shown.error().message();
   const QImage before = viewer->shownPicture();
 
   ASSERT_TRUE(test::writeFileBytes(next, bareBytes.data(), bareBytes.size()));

@@ -58,7 +58,9 @@ protected:
     return Bytes(all.begin() + std::ptrdiff_t(start), all.begin() + std::ptrdiff_t(end));
   }
 
-  std::unique_ptr<IDecompressor> decompressor() { return CreateDecompressor(GetParam().method); }
+  std::unique_ptr<IDecompressor> decompressor() {
+    return std::move(CreateDecompressor(GetParam().method).value());
+  }
 
   TempDir dir;
   File file;

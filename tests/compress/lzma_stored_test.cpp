@@ -235,10 +235,14 @@ TEST(StoredStream, ReadsExactlyWhatIsAsked) {
 TEST(CreateDecompressor, ByMethodNumber) {
   for (std::uint32_t method : {0u, 1u, 2u, 3u}) {
     auto d = CreateDecompressor(method);
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->GetMethod(), method);
+    ASSERT_TRUE(d);
+    EXPECT_EQ((*d)->GetMethod(), method);
   }
-  for (std::uint32_t method : {4u, 5u, 255u, 0xFFFFFFFFu}) EXPECT_EQ(CreateDecompressor(method), nullptr);
+  for (std::uint32_t method : {4u, 5u, 255u, 0xFFFFFFFFu}) {
+    auto d = CreateDecompressor(method);
+    ASSERT_FALSE(d);
+    EXPECT_EQ(d.error().cause, ErrorCause::Unsupported);
+  }
 }
 
 } // namespace

@@ -410,21 +410,21 @@ TEST_F(RomLoaderTest, AnEntryCopyTakesThePrefixAndTheEntryOrLeavesNothing) {
   const Bytes prefix = {9, 8, 7};
   for (std::uint32_t size : {3u, 4u, 16387u, 40003u}) {
     File file = test::opened(File::openRead(path));
-    auto stored = CreateDecompressor(kMethodStored);
+    CDefaultDecompressor stored;
     std::uint32_t written = 0;
     Result<rom::Extracted> copy =
-        rom::extractEntry(file, *stored, size, prefix.data(), prefix.size(), written, context);
+        rom::extractEntry(file, stored, size, prefix.data(), prefix.size(), written, context);
     ASSERT_TRUE(copy);
     EXPECT_EQ(written, size);
     EXPECT_TRUE(rest(copy->file) == text(concat(prefix, data)).substr(0, size));
   }
   // The data run out in the third piece: the file goes, the count tells how far it came.
   File file = test::opened(File::openRead(path));
-  auto stored = CreateDecompressor(kMethodStored);
+  CDefaultDecompressor stored;
   std::uint32_t written = 0;
-  EXPECT_FALSE(rom::extractEntry(file, *stored, 50000, prefix.data(), prefix.size(), written, context));
+  EXPECT_FALSE(rom::extractEntry(file, stored, 50000, prefix.data(), prefix.size(), written, context));
   EXPECT_EQ(written, 3u + 2 * 16384);
-  EXPECT_FALSE(rom::extractEntry(file, *stored, 2, prefix.data(), prefix.size(), written, context));
+  EXPECT_FALSE(rom::extractEntry(file, stored, 2, prefix.data(), prefix.size(), written, context));
 }
 
 // Archives made by the usual packing tools, when they are installed.
