@@ -68,22 +68,22 @@ bool hasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std:
 
 } // namespace
 
-IniFile::LoadResult IniFile::load(const std::string& path) {
+Status IniFile::load(const std::string& path) {
   lines_.clear();
   bom_ = false;
-  if (pathKind(path) == PathKind::Missing) return LoadResult::Missing;
+  if (pathKind(path) == PathKind::Missing) return {};
   Result<File> file = File::openRead(path);
-  if (!file) return LoadResult::Failed;
+  if (!file) return file.error();
   std::string text;
   char buffer[8192];
   for (;;) {
     const Result<std::size_t> done = file->read(buffer, sizeof buffer);
-    if (!done) return LoadResult::Failed;
+    if (!done) return done.error();
     if (*done == 0) break;
     text.append(buffer, *done);
   }
   parse(text);
-  return LoadResult::Loaded;
+  return {};
 }
 
 void IniFile::parse(const std::string& input) {

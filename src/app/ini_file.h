@@ -14,11 +14,9 @@ namespace zelvo {
 
 class IniFile {
 public:
-  enum class LoadResult { Loaded, Missing, Failed };
-
-  // Reads `path`; lines may end in CRLF or LF. Missing: the file does not exist, and the object
-  // is empty. Failed: the file exists but could not be read, and the object is empty.
-  LoadResult load(const std::string& path);
+  // Reads `path`; lines may end in CRLF or LF. A file that does not exist leaves the object empty
+  // and is no failure; one that exists but cannot be read fails, and the object is empty.
+  Status load(const std::string& path);
   // Parses text as read from a file.
   void parse(const std::string& text);
 

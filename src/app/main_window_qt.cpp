@@ -87,7 +87,8 @@ MainWindow::MainWindow(Options options) : options_(std::move(options)) {
 
 MainWindow::~MainWindow() {
   // Written once per run, with the placement captured when the loop ended.
-  saveSettingsTo(state_, settingsPath_);
+  if (Status saved = saveSettingsTo(state_, settingsPath_); !saved)
+    qWarning("zelvo-tool: the settings were not saved: %s", saved.error().message().c_str());
   delete mdi_;
   mdi_ = nullptr;
 }

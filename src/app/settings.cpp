@@ -111,7 +111,9 @@ void rememberRecent(std::vector<std::string>& recent, const std::string& path) {
 
 void loadSettingsFrom(AppState& state, const FrameMetrics& metrics, const std::string& path) {
   IniFile ini;
-  if (!path.empty()) ini.load(path); // a missing or unreadable file reads as empty
+  // A missing or unreadable file reads as empty: the defaults stand (and saving says why it could
+  // not replace an unreadable one).
+  if (!path.empty()) (void)ini.load(path);
   state.lastFile = limitSettingText(ini.getString(kGeneral, "LastFile"));
   state.lastInputFolder = limitSettingText(ini.getString(kGeneral, "LastInputFolder"));
   state.lastOriginalRom = limitSettingText(ini.getString(kGeneral, "LastOriginalROM"));
@@ -126,11 +128,11 @@ void loadSettingsFrom(AppState& state, const FrameMetrics& metrics, const std::s
   LoadWindowPlacement(state.placement, metrics, ini);
 }
 
-bool saveSettingsTo(const AppState& state, const std::string& path) {
-  if (path.empty()) return false;
+Status saveSettingsTo(const AppState& state, const std::string& path) {
+  if (path.empty()) return makeError(ErrorCause::InvalidArgument, path, "no settings file");
   IniFile ini;
   // A file that exists but cannot be read is left alone rather than replaced by our keys alone.
-  if (ini.load(path) == IniFile::LoadResult::Failed) return false;
+  if (Status loaded = ini.load(path); !loaded) return loaded;
   ini.set(kGeneral, "LastFile", state.lastFile);
   ini.set(kGeneral, "LastInputFolder", state.lastInputFolder);
   ini.set(kGeneral, "LastOriginalROM", state.lastOriginalRom);
@@ -141,8 +143,8 @@ bool saveSettingsTo(const AppState& state, const std::string& path) {
     ini.set(kRecentScreens, "Recent" + std::to_string(i + 1),
             i < state.recentScreens.size() ? state.recentScreens[i] : std::string());
   SaveWindowPlacement(state.placement, ini);
-  if (!makeFolders(folderOf(path))) return false;
-  return ini.save(path).ok();
+  if (Status made = makeFolders(folderOf(path)); !made) return made;
+  return ini.save(path);
 }
 
 bool isPlacementVisible(const PlacementRect& r, const std::vector<PlacementRect>& screens) {

@@ -3,6 +3,8 @@
 // This file holds no toolkit: the host names the folders the file may live in.
 #pragma once
 
+#include "platform/error.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -103,9 +105,9 @@ SettingsFiles chooseSettingsFiles(const std::string& executableFolder, bool exec
 
 // Reads every setting from `path`; a missing file or value takes the defaults.
 void loadSettingsFrom(AppState& state, const FrameMetrics& metrics, const std::string& path);
-// Writes every setting into `path` (its folders are made when missing); false when the file could
-// not be written (it is then left as it was).
-bool saveSettingsTo(const AppState& state, const std::string& path);
+// Writes every setting into `path` (its folders are made when missing); fails when the file could
+// not be read or written (it is then left as it was).
+Status saveSettingsTo(const AppState& state, const std::string& path);
 
 // The "MainWindow" half of the two operations above.
 void LoadWindowPlacement(WindowPlacement& placement, const FrameMetrics& metrics, const IniFile& ini);

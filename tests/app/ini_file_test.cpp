@@ -75,14 +75,14 @@ TEST(IniFile, SaveReplacesTheFileWholeAndLeavesNoTemporaryFiles) {
   TempDir dir;
   const std::string path = dir.file("ZelvoTool.ini");
   IniFile ini;
-  EXPECT_EQ(ini.load(path), IniFile::LoadResult::Missing);
+  EXPECT_TRUE(ini.load(path)) << "a missing file is an empty one";
   ASSERT_TRUE(ini.set("General", "LastFile", "a"));
   ASSERT_TRUE(ini.save(path)); // creates the file and the section
   EXPECT_EQ(test::readFileBytes(path), "[General]\r\nLastFile=a\r\n");
   EXPECT_EQ(test::countTmpFiles(dir.path()), 0u);
 
   IniFile loaded;
-  ASSERT_EQ(loaded.load(path), IniFile::LoadResult::Loaded);
+  ASSERT_TRUE(loaded.load(path));
   EXPECT_EQ(loaded.get("General", "LastFile").value_or("?"), "a");
 
   // A target that cannot be replaced (a folder with a file in it): the write fails cleanly.
@@ -92,7 +92,9 @@ TEST(IniFile, SaveReplacesTheFileWholeAndLeavesNoTemporaryFiles) {
   EXPECT_FALSE(ini.save(blocked));
   EXPECT_TRUE(isDirectory(blocked));
   EXPECT_EQ(test::countTmpFiles(dir.path()), 0u);
-  EXPECT_EQ(IniFile().load(blocked), IniFile::LoadResult::Failed);
+  const Status unreadable = IniFile().load(blocked);
+  ASSERT_FALSE(unreadable);
+  EXPECT_EQ(unreadable.error().path, blocked);
 }
 
 } // namespace
