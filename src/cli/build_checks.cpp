@@ -51,8 +51,7 @@ Status checkBuildPaths(const std::string& inputFolder, const std::string& romPat
   if (!S_ISREG(st.st_mode))
     return refuse(ErrorCause::Unsupported, std::string("ROM is ") + fileTypeName(st.st_mode & S_IFMT) +
                                                ", not a regular file: " + romPath);
-  if (Result<File> rom = File::openRead(romPath); !rom)
-    return Error{rom.error().cause, romPath, "ROM cannot be read: " + rom.error().detail};
+  if (Result<File> rom = File::openRead(romPath, "ROM cannot be read"); !rom) return rom.error();
 
   if (Status output =
           checkOutput(outputPath, buildOutputRule(inputFolder, romPath, reportPath, false, force));

@@ -172,7 +172,7 @@ CLI::App* addInspectCommand(CLI::App& app, InspectOptions& options) {
 }
 
 int runInspect(const InspectOptions& options, std::FILE* out, std::FILE* err) {
-  Result<File> opened = File::openRead(options.path);
+  Result<File> opened = File::openRead(options.path, "cannot open the file");
   if (!opened) {
     File none;
     return fail(options, none, opened.error().detail, out, err);

@@ -20,7 +20,7 @@ bool isImageName(const std::string& name) {
 
 // The whole of a small file; NotFound and the like as the system says, LimitExceeded past `limit`.
 Result<std::string> readSmallFile(const std::string& path, std::size_t limit) {
-  Result<File> file = File::openRead(path);
+  Result<File> file = File::openRead(path, "reading");
   if (!file) return file.error();
   const Result<std::uint64_t> sized = file->size();
   if (!sized) return sized.error();

@@ -71,14 +71,14 @@ Result<File> File::open(const std::string& path, int flags, unsigned mode, const
   return File(fd, path);
 }
 
-Result<File> File::openRead(const std::string& path) {
+Result<File> File::openRead(const std::string& path, const char* action) {
   // Without blocking, so that a FIFO with no writer or a device that waits opens at once (and
   // never becomes the controlling terminal), to be refused below.
-  Result<File> opened = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY, 0, "opening");
+  Result<File> opened = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY, 0, action);
   if (!opened) return opened;
   const int fd = opened->fd_;
   struct stat st {};
-  if (::fstat(fd, &st) != 0) return systemError(errno, path, "opening");
+  if (::fstat(fd, &st) != 0) return systemError(errno, path, action);
   if (!S_ISREG(st.st_mode)) {
     const unsigned type = st.st_mode & S_IFMT;
     return makeError(S_ISDIR(st.st_mode) ? ErrorCause::InvalidArgument : ErrorCause::Unsupported, path,

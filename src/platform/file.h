@@ -22,8 +22,9 @@ public:
 
   // Existing regular file only, for reading; other readers may open it too. A FIFO, device,
   // socket or folder is refused at once, without waiting for a writer or the device, and the
-  // error says what it was ("a FIFO, not a regular file").
-  static Result<File> openRead(const std::string& path);
+  // error says what it was ("a FIFO, not a regular file"). `action` begins the system's reason
+  // when the open fails ("opening: No such file or directory").
+  static Result<File> openRead(const std::string& path, const char* action = "opening");
   // For writing: created, or truncated when it exists.
   static Result<File> create(const std::string& path);
   // Existing file only, for reading and writing (nothing truncated).

@@ -61,7 +61,7 @@ Result<RgbaImage> readImageFromMemory(std::span<const std::uint8_t> bytes, const
 }
 
 Result<ImageInfo> readImageHeader(const std::string& path) {
-  Result<File> file = File::openRead(path);
+  Result<File> file = File::openRead(path, "reading");
   if (!file) return file.error();
   std::uint8_t start[kImageHeaderBytes];
   Result<std::size_t> got = file->read(start, sizeof start);
@@ -70,7 +70,7 @@ Result<ImageInfo> readImageHeader(const std::string& path) {
 }
 
 Result<RgbaImage> readImage(const std::string& path, std::vector<PngText>* texts) {
-  Result<File> opened = File::openRead(path);
+  Result<File> opened = File::openRead(path, "reading");
   if (!opened) return opened.error();
   File& file = *opened;
   const Result<std::uint64_t> sized = file.size();

@@ -129,11 +129,13 @@ TEST(InspectCommand, UnreadableFilesFailWithAMessage) {
   // that is not UTF-8 is escaped on stderr and written with U+FFFD in the JSON.
   const struct {
     std::string name, reason, shown, inJson;
-  } cases[] = {{"cut.mstiles", "payload ends or breaks after", "cut.mstiles", "cut.mstiles"},
-               {"other.bin", "unknown magic", "other.bin", "other.bin"},
-               {"flags.mstiles", "undefined flag bits 0x4", "flags.mstiles", "flags.mstiles"},
-               {"missing.mstiles", "opening: No such file", "missing.mstiles", "missing.mstiles"},
-               {"caf\xE9\n.mstiles", "opening: No such file", "caf\\xe9\\n.mstiles", "caf\uFFFD\n.mstiles"}};
+  } cases[] = {
+      {"cut.mstiles", "payload ends or breaks after", "cut.mstiles", "cut.mstiles"},
+      {"other.bin", "unknown magic", "other.bin", "other.bin"},
+      {"flags.mstiles", "undefined flag bits 0x4", "flags.mstiles", "flags.mstiles"},
+      {"missing.mstiles", "cannot open the file: No such file", "missing.mstiles", "missing.mstiles"},
+      {"caf\xE9\n.mstiles", "cannot open the file: No such file", "caf\\xe9\\n.mstiles",
+       "caf\uFFFD\n.mstiles"}};
   for (const auto& c : cases) {
     const Outcome r = inspect(dir, "'" + dir.file(c.name) + "' --json");
     EXPECT_EQ(r.status, 1) << c.shown;
