@@ -113,23 +113,22 @@ Result<AtomicSave> AtomicSave::begin(const std::string& target, ReplacePolicy re
   if (!isDirectory(save.folder_))
     return makeError(ErrorCause::NotFound, target, "folder does not exist: " + save.folder_);
 
-  if (Result<File> unnamed = File::createUnnamedIn(save.folder_)) {
+  // What goes wrong is shown against the target.
+  const auto atTarget = [&target](const Error& why) { return Error{why.cause, target, why.detail}; };
+  if (Result<File> unnamed = File::createUnnamedIn(save.folder_, "creating the new file")) {
     save.file_ = std::move(*unnamed);
   } else {
     // Only a file system without unnamed files falls back to a named one.
-    if (unnamed.error().cause != ErrorCause::Unsupported)
-      return Error{unnamed.error().cause, target, "creating the new file: " + unnamed.error().detail};
+    if (unnamed.error().cause != ErrorCause::Unsupported) return atTarget(unnamed.error());
     Result<std::string> name = createTempFileIn(save.folder_);
-    if (!name)
-      return Error{name.error().cause, target, "creating a temporary file beside it: " + name.error().detail};
+    if (!name) return atTarget(name.error());
     save.tempName_ = *name;
     save.active_ = true; // from here the destructor removes the name
-    Result<File> named = File::openReadWrite(*name);
-    if (!named)
-      return Error{named.error().cause, target, "opening the temporary file: " + named.error().detail};
+    Result<File> named = File::openReadWrite(*name, "opening the temporary file");
+    if (!named) return atTarget(named.error());
     save.file_ = std::move(*named);
   }
-  save.file_.nameAs(target); // what goes wrong while writing is shown against the target
+  save.file_.nameAs(target);
   save.active_ = true;
   return save;
 }

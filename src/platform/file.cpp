@@ -94,8 +94,8 @@ Result<File> File::create(const std::string& path) {
   return open(path, O_WRONLY | O_CREAT | O_TRUNC, 0666, "creating");
 }
 
-Result<File> File::openReadWrite(const std::string& path) {
-  return open(path, O_RDWR, 0, "opening for writing");
+Result<File> File::openReadWrite(const std::string& path, const char* action) {
+  return open(path, O_RDWR, 0, action);
 }
 
 Result<File> File::createTemporary(const std::string& path) {
@@ -104,10 +104,10 @@ Result<File> File::createTemporary(const std::string& path) {
   return made;
 }
 
-Result<File> File::createUnnamedIn(const std::string& folder) {
+Result<File> File::createUnnamedIn(const std::string& folder, const char* action) {
   const std::string at = folder.empty() ? std::string(".") : folder;
 #ifdef O_TMPFILE
-  Result<File> made = open(at, O_RDWR | O_TMPFILE, 0600, "creating a temporary file");
+  Result<File> made = open(at, O_RDWR | O_TMPFILE, 0600, action);
   // What a kernel or file system without such files answers (a missing folder too).
   if (made || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)) return made;
 #endif

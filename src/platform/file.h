@@ -28,13 +28,14 @@ public:
   // For writing: created, or truncated when it exists.
   static Result<File> create(const std::string& path);
   // Existing file only, for reading and writing (nothing truncated).
-  static Result<File> openReadWrite(const std::string& path);
+  static Result<File> openReadWrite(const std::string& path, const char* action = "opening for writing");
   // For reading and writing, created or truncated, and removed by the system when the handle
   // closes (on POSIX the name is unlinked right after creation).
   static Result<File> createTemporary(const std::string& path);
   // For reading and writing, a file without a name in `folder` that the system removes when the
   // handle closes or the process dies; Unsupported where the file system cannot make one.
-  static Result<File> createUnnamedIn(const std::string& folder);
+  static Result<File> createUnnamedIn(const std::string& folder,
+                                      const char* action = "creating a temporary file");
 
   bool isOpen() const { return fd_ >= 0; }
   explicit operator bool() const { return isOpen(); }
