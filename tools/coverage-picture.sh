@@ -6,16 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs/coverage-map.png}
-zelvo=${2:-}
-if [ -z "$zelvo" ]; then
-  for candidate in build/default/src/cli/zelvo build/ci/src/cli/zelvo; do
-    if [ -x "$candidate" ]; then zelvo=$candidate; break; fi
-  done
-fi
-if [ -z "$zelvo" ] || [ ! -x "$zelvo" ]; then
-  echo "zelvo not found: build it first (cmake --build --preset ci --target zelvo)" >&2
-  exit 1
-fi
+source tools/find-zelvo.sh "${2:-}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$zelvo" coverage examples/game --scale 2 --maps "$work"

@@ -4,6 +4,8 @@
 // status: 0 success, 1 failure (a message was printed on stderr), 2 bad usage, 130 interrupted.
 #pragma once
 
+#include "platform/output_rule.h"
+
 #include <cstdio>
 #include <string>
 
@@ -44,6 +46,10 @@ bool writeOutput(std::FILE* out, const std::string& text, std::FILE* err, const 
 // when the caller kept it.
 int checkOutputWritten(std::FILE* out, std::FILE* err, const std::string& command, int status,
                        int reason = 0);
+// Checks a file a command will write before anything is read: 0; or, with the reason on `err`, the
+// usage status for a name the rule refuses, the failure status for a place it refuses.
+int checkOutputOrSay(const std::string& path, const OutputRule& rule, const std::string& command,
+                     std::FILE* err);
 // Loads the screen file at `path` with the tiles file beside it; false (the reason on `err`)
 // when it cannot.
 bool loadScreenOrSay(ScreenFile& screen, const std::string& path, std::FILE* err, const std::string& command);

@@ -73,6 +73,19 @@ void sayError(std::FILE* err, const std::string& command, const std::string& tex
   std::fflush(err);
 }
 
+int checkOutputOrSay(const std::string& path, const OutputRule& rule, const std::string& command,
+                     std::FILE* err) {
+  if (Status named = checkOutputName(path, rule); !named) {
+    sayError(err, command, named.error().message());
+    return kExitUsage;
+  }
+  if (Status ready = checkOutput(path, rule); !ready) {
+    sayError(err, command, ready.error().message());
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}
+
 namespace {
 
 int gOutputError = 0; // the reason of the last write refused on an output stream

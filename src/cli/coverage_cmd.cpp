@@ -80,14 +80,8 @@ int planMaps(const CoverageOptions& options, const OutputRule& rule, MapTargets&
   for (const DirEntry& entry : *screens) {
     if (entry.directory) continue;
     const std::string target = joinPath(folder, stripExtension(entry.name) + "-coverage.png");
-    if (Status named = checkOutputName(target, rule); !named) {
-      sayError(err, "coverage", named.error().message());
-      return kExitUsage;
-    }
-    if (Status ready = checkOutput(target, rule); !ready) {
-      sayError(err, "coverage", ready.error().message());
-      return kExitFailure;
-    }
+    if (const int status = checkOutputOrSay(target, rule, "coverage", err); status != kExitSuccess)
+      return status;
     targets[entry.name] = target;
   }
   return kExitSuccess;

@@ -60,16 +60,8 @@ OutputRule imageRule(const ExportOptions& options, ExportFormat format, const st
 
 // Checks every file an export writes at `target` before anything is read: 0, or the exit status.
 int checkTargets(const std::string& target, ExportFormat format, const OutputRule& rule, std::FILE* err) {
-  for (const std::string& file : filesWritten(target, format)) {
-    if (Status named = checkOutputName(file, rule); !named) {
-      sayError(err, "export", named.error().message());
-      return kExitUsage;
-    }
-    if (Status ready = checkOutput(file, rule); !ready) {
-      sayError(err, "export", ready.error().message());
-      return kExitFailure;
-    }
-  }
+  for (const std::string& file : filesWritten(target, format))
+    if (const int status = checkOutputOrSay(file, rule, "export", err); status != kExitSuccess) return status;
   return kExitSuccess;
 }
 

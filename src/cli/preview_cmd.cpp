@@ -43,16 +43,6 @@ OutputRule pngRule(const std::string& pack, const std::string& screen, bool forc
   return rule;
 }
 
-// Checks the output before anything is read: 0, or the exit status.
-int checkPng(const std::string& path, const OutputRule& rule, const char* command, std::FILE* err) {
-  if (Status named = checkOutputName(path, rule); !named) {
-    sayError(err, command, named.error().message());
-    return kExitUsage;
-  }
-  if (Status ready = checkOutput(path, rule); !ready) return fail(err, command, ready.error());
-  return kExitSuccess;
-}
-
 } // namespace
 
 CLI::App* addPreviewCommand(CLI::App& app, PreviewOptions& options) {
@@ -68,7 +58,7 @@ CLI::App* addPreviewCommand(CLI::App& app, PreviewOptions& options) {
 
 int runPreview(const PreviewOptions& options, std::FILE* out, std::FILE* err) {
   const OutputRule rule = pngRule(options.packPath, options.screenPath, options.force);
-  if (int refused = checkPng(options.outputPath, rule, "preview", err)) return refused;
+  if (int refused = checkOutputOrSay(options.outputPath, rule, "preview", err)) return refused;
   ScreenFile screen;
   if (!loadScreenOrSay(screen, options.screenPath, err, "preview")) return kExitFailure;
   Result<PackTiles> pack = readPackTiles(options.packPath);
@@ -143,7 +133,7 @@ CLI::App* addSheetCommand(CLI::App& app, SheetOptions& options) {
 int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err) {
   if (options.toPaint) return runPaintSheet(options, out, err);
   const OutputRule rule = pngRule(options.packPath, {}, options.force);
-  if (int refused = checkPng(options.outputPath, rule, "sheet", err)) return refused;
+  if (int refused = checkOutputOrSay(options.outputPath, rule, "sheet", err)) return refused;
   Result<PackTiles> pack = readPackTiles(options.packPath);
   if (!pack) return fail(err, "sheet", pack.error());
   Result<Sheet> sheet = renderSheet(*pack, options.group, options.columns, options.pageHeight);
@@ -153,7 +143,7 @@ int runSheet(const SheetOptions& options, std::FILE* out, std::FILE* err) {
   for (std::size_t p = 0; p < sheet->pages.size(); ++p) {
     paths.push_back(sheetPagePath(options.outputPath, p));
     if (p == 0) continue;
-    if (int refused = checkPng(paths.back(), rule, "sheet", err)) return refused;
+    if (int refused = checkOutputOrSay(paths.back(), rule, "sheet", err)) return refused;
   }
   for (std::size_t p = 0; p < sheet->pages.size(); ++p)
     if (Status saved = saveImageAtomically(sheet->pages[p], ImageFormat::Png, paths[p], rule.replace);

@@ -143,7 +143,7 @@ TEST_P(StreamTest, ConsecutiveSections) {
     EXPECT_EQ(out, *data);
   }
   std::uint64_t size = 0;
-  ASSERT_TRUE(test::sizeOf(file, size));
+  ASSERT_TRUE(test::into(file.size(), size));
   EXPECT_EQ(positionOf(file), size);
 }
 

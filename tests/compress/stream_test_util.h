@@ -70,7 +70,7 @@ inline std::optional<Bytes> decompressInPieces(IDecompressor& d, File& file, std
 inline Bytes allBytes(File& file) {
   std::uint64_t size = 0;
   Bytes out;
-  if (!test::sizeOf(file, size) || !file.seek(0)) return out;
+  if (!test::into(file.size(), size) || !file.seek(0)) return out;
   out.resize(std::size_t(size));
   if (!file.readExact(out.data(), out.size())) out.clear();
   return out;
@@ -78,7 +78,7 @@ inline Bytes allBytes(File& file) {
 
 inline std::uint64_t positionOf(File& file) {
   std::uint64_t p = ~std::uint64_t(0);
-  test::positionOf(file, p);
+  test::into(file.position(), p);
   return p;
 }
 

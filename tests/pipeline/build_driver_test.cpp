@@ -901,7 +901,7 @@ TEST_F(BuildDriverTest, AWriteFailureAtAnyStageLeavesNoPackAndKeepsTheOldOne) {
         for (const auto& e : test::listed(outFolder, "TMP*")) {
           File f = test::opened(File::openRead(joinPath(outFolder, e.name)));
           std::uint64_t size = 0;
-          if (f && test::sizeOf(f, size)) largest = std::max(largest, size);
+          if (f && test::into(f.size(), size)) largest = std::max(largest, size);
         }
         bytes = rlim_t(largest + 1);
       }

@@ -163,7 +163,7 @@ TEST_F(HiResTilesTest, EveryEntryGetsTheEnlargementOfItsShownTileAndDuplicatesSh
         std::vector<std::uint32_t>(table->entryOffsets.get(), table->entryOffsets.get() + table->entryCount),
         expected);
     std::uint64_t size = 0;
-    ASSERT_TRUE(test::sizeOf(table->tempFile, size));
+    ASSERT_TRUE(test::into(table->tempFile.size(), size));
     EXPECT_EQ(size, std::uint64_t(table->tileCount) * table->tileBytes);
     EXPECT_EQ(test::countTmpFiles(dir.path()), 0u);
   }
@@ -303,7 +303,7 @@ TEST_F(HiResTilesTest, FailuresLeaveTheTableAsItWas) {
   ASSERT_TRUE(generateHiResTiles(*table, *tiles, 1));
   EXPECT_EQ(table->tileBytes, 256u);
   std::uint64_t size = 0;
-  ASSERT_TRUE(test::sizeOf(table->tempFile, size));
+  ASSERT_TRUE(test::into(table->tempFile.size(), size));
   EXPECT_EQ(size, 3u * 256u);
 }
 

@@ -307,7 +307,7 @@ std::string entriesText(const std::vector<TileEntryRef>& entries) {
 
 Bytes storeBytes(HiResTileTable& table) {
   std::uint64_t size = 0;
-  EXPECT_TRUE(test::sizeOf(table.tempFile, size));
+  EXPECT_TRUE(test::into(table.tempFile.size(), size));
   Bytes bytes(size);
   EXPECT_TRUE(table.tempFile.readAt(bytes.data(), bytes.size(), 0));
   return bytes;

@@ -102,8 +102,8 @@ TEST_F(HiResSectionTest, SectionReadsBackThroughTheLibrariesAtEveryScale) {
     Recorder recorder;
     ASSERT_TRUE(writeHiResSection(*table, output, &recorder));
     std::uint64_t end = 0, size = 0;
-    ASSERT_TRUE(test::positionOf(output, end));
-    ASSERT_TRUE(test::sizeOf(output, size));
+    ASSERT_TRUE(test::into(output.position(), end));
+    ASSERT_TRUE(test::into(output.size(), size));
     EXPECT_EQ(end, size);
     ASSERT_TRUE(output.close());
 
@@ -229,7 +229,7 @@ TEST_F(HiResSectionTest, RefusesIncompleteTablesAndReportsFailedReadsAndWrites) 
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error().cause, ErrorCause::InvalidArgument);
     std::uint64_t size = 1;
-    ASSERT_TRUE(test::sizeOf(output, size));
+    ASSERT_TRUE(test::into(output.size(), size));
     EXPECT_EQ(size, 0u);
   }
   generate(2);

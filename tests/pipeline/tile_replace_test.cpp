@@ -300,7 +300,7 @@ TEST_F(TileReplaceTest, ScreensThatCannotBeReadAreSkippedAndAFailedWriteIsReport
   std::string copy = dir.file("store.copy");
   {
     std::uint64_t size = 0;
-    ASSERT_TRUE(test::sizeOf(table->tempFile, size));
+    ASSERT_TRUE(test::into(table->tempFile.size(), size));
     std::vector<std::uint8_t> bytes(size);
     ASSERT_TRUE(table->tempFile.seek(0));
     ASSERT_TRUE(table->tempFile.readExact(bytes.data(), bytes.size()));

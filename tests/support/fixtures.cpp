@@ -141,7 +141,7 @@ std::vector<std::uint8_t> compressBytes(std::uint32_t method, const void* data, 
   // Finish without a Write writes nothing at all; an empty Write first makes an empty stream.
   if (!compressor->Write(file, data, size) || !compressor->Finish(file)) return {};
   std::uint64_t length = 0;
-  if (!test::positionOf(file, length) || !file.seek(0)) return {};
+  if (!test::into(file.position(), length) || !file.seek(0)) return {};
   std::vector<std::uint8_t> out(length);
   if (!file.readExact(out.data(), out.size())) return {};
   return out;

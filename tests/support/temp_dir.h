@@ -67,16 +67,10 @@ inline std::vector<DirEntry> listed(const std::string& folder, const std::string
   Result<std::vector<DirEntry>> names = listMatching(folder, pattern);
   return names ? std::move(*names) : std::vector<DirEntry>();
 }
-// The size or position of an open file into `out`; false when the system refused.
-inline bool sizeOf(File& file, std::uint64_t& out) {
-  const Result<std::uint64_t> size = file.size();
-  if (size) out = *size;
-  return size.ok();
-}
-inline bool positionOf(File& file, std::uint64_t& out) {
-  const Result<std::uint64_t> position = file.position();
-  if (position) out = *position;
-  return position.ok();
+// The value of `result` into `out` (a file's size or position); false when it failed.
+template <class T> bool into(Result<T> result, T& out) {
+  if (result) out = *result;
+  return result.ok();
 }
 
 } // namespace zelvo::test

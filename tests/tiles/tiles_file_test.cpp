@@ -229,8 +229,8 @@ TEST(TilesFileWrite, RoundTripsAfterAnyPrefixAndRewritesByteForByte) {
     File file = test::opened(File::create(path));
     ASSERT_TRUE(file.writeAll("prefix", 6)); // the pack writes it after its ROM section
     ASSERT_TRUE(writeTilesFile(*set, file));
-    ASSERT_TRUE(test::positionOf(file, end));
-    ASSERT_TRUE(test::sizeOf(file, size));
+    ASSERT_TRUE(test::into(file.position(), end));
+    ASSERT_TRUE(test::into(file.size(), size));
   }
   EXPECT_EQ(end, size);
   const std::string bytes = test::readFileBytes(path);

@@ -261,7 +261,7 @@ protected:
 
   std::vector<std::uint8_t> storeBytes() const {
     std::uint64_t size = 0;
-    EXPECT_TRUE(test::sizeOf(table->tempFile, size));
+    EXPECT_TRUE(test::into(table->tempFile.size(), size));
     std::vector<std::uint8_t> bytes(size);
     EXPECT_TRUE(table->tempFile.seek(0));
     EXPECT_TRUE(table->tempFile.readExact(bytes.data(), bytes.size()));
