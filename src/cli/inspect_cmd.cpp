@@ -140,8 +140,7 @@ InspectJson report(const std::string& path, File& file, const InspectJson& info,
   InspectJson all = InspectJson::object();
   all["ok"] = problems.empty();
   all["path"] = path;
-  const Result<std::uint64_t> size =
-      file ? file.size() : Result<std::uint64_t>(makeError(ErrorCause::NotFound, path, "not open"));
+  const Result<std::uint64_t> size = file.size(); // a file that did not open has none
   if (size)
     all["size"] = *size;
   else
